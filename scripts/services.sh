@@ -1,0 +1,72 @@
+# Private X server and PulseAudio daemon for the tests and for machines that have neither.
+# Source this file; orvo_stop_services undoes what the start functions did.
+
+ORVO_SERVICE_PIDS=()
+
+# A folder of our own for sockets, logs and the daemon's state (mode 700, as PulseAudio wants).
+orvo_make_runtime_dir() {
+    ORVO_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/orvo-runtime.XXXXXX")
+    chmod 700 "$ORVO_RUNTIME_DIR"
+}
+
+orvo_start_xvfb() {
+    local display_file="$ORVO_RUNTIME_DIR/display"
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >"$ORVO_RUNTIME_DIR/xvfb.log" 2>&1 \
+        3>"$display_file" &
+    ORVO_SERVICE_PIDS+=($!)
+    local tries=0
+    while [[ ! -s "$display_file" ]]; do
+        ((tries++ < 100)) || { echo "Xvfb did not start:" >&2; cat "$ORVO_RUNTIME_DIR/xvfb.log" >&2; return 1; }
+        sleep 0.1
+    done
+    export DISPLAY=":$(head -n1 "$display_file")"
+    echo "services: Xvfb on $DISPLAY"
+}
+
+# Speakers: the default sink. Microphone: a remap source of a feed sink; a test plays its
+# sound into the feed sink. A silent stream keeps the feed busy, because the monitor of an
+# idle null sink delivers audio in bursts.
+orvo_write_default_pa() {
+    cat >"$1" <<'PA'
+load-module module-native-protocol-unix auth-anonymous=1
+load-module module-null-sink sink_name=speakers sink_properties="device.description='Speakers'"
+load-module module-null-sink sink_name=microphone_feed sink_properties="device.description='Microphone feed'"
+load-module module-remap-source source_name=microphone master=microphone_feed.monitor source_properties="device.description='Microphone'"
+set-default-sink speakers
+set-default-source microphone
+PA
+}
+
+orvo_start_pulseaudio() {
+    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
+    local config="$ORVO_RUNTIME_DIR/default.pa"
+    orvo_write_default_pa "$config"
+    pulseaudio -D --exit-idle-time=-1 --system=false -n -F "$config" --disallow-exit \
+        --log-target=file:"$ORVO_RUNTIME_DIR/pulseaudio.log" || {
+        echo "PulseAudio did not start:" >&2; cat "$ORVO_RUNTIME_DIR/pulseaudio.log" >&2; return 1; }
+    local tries=0
+    until pactl info >/dev/null 2>&1; do
+        ((tries++ < 100)) || { echo "PulseAudio does not answer" >&2; return 1; }
+        sleep 0.1
+    done
+    ORVO_PULSE_PID=$(cat "$ORVO_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)
+    if ! pactl list short sources | grep -q $'\tmicrophone\t'; then
+        echo "PulseAudio lacks the test devices:" >&2; cat "$ORVO_RUNTIME_DIR/pulseaudio.log" >&2; return 1
+    fi
+    pacat --playback --device=microphone_feed --latency-msec=20 --raw /dev/zero &
+    ORVO_SERVICE_PIDS+=($!)
+    echo "services: PulseAudio in $XDG_RUNTIME_DIR"
+}
+
+orvo_stop_services() {
+    local pid
+    for pid in "${ORVO_SERVICE_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    if [[ -n "${ORVO_PULSE_PID:-}" ]]; then
+        kill "$ORVO_PULSE_PID" 2>/dev/null || true
+    fi
+    wait 2>/dev/null || true
+    [[ -n "${ORVO_RUNTIME_DIR:-}" ]] && rm -rf "$ORVO_RUNTIME_DIR"
+    return 0
+}

@@ -1,0 +1,94 @@
+#include "app/AppDelegate.h"
+
+#include <QAction>
+#include <QFileInfo>
+
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "shell/Localization.h"
+#include "shell/Logging.h"
+#include "shell/ProcessExit.h"
+
+namespace orvo {
+namespace {
+// The item that stays disabled until start-up has completed: Preferences.
+constexpr int guardedItemIndex = 2;
+} // namespace
+
+AppDelegate::AppDelegate(QObject* parent)
+    : QObject(parent), txtUninstallTitle(Localization::text("UNINSTALL_TITLE")),
+      txtUninstallMsg(Localization::text("UNINSTALL_MSG")),
+      txtUninstall(Localization::text("UNINSTALL")), txtWarning(Localization::text("WARNING")),
+      txtCloseAllSound(Localization::text("CLOSE_ALL_ACTIVE_SOUND")) {
+    buildApplicationMenu();
+}
+
+void AppDelegate::buildApplicationMenu() {
+    applicationMenu_.setTitle(API::prgName());
+    connect(applicationMenu_.addAction(Localization::text("ABOUT_TITLE")), &QAction::triggered,
+            this, &AppDelegate::actionAbout);
+    applicationMenu_.addSeparator();
+    connect(applicationMenu_.addAction(Localization::text("PREF")), &QAction::triggered, this,
+            &AppDelegate::actionMenuPreferences);
+    applicationMenu_.addSeparator();
+    btnUninstallMenu = applicationMenu_.addAction(QString());
+    connect(btnUninstallMenu, &QAction::triggered, this, &AppDelegate::actionMenuUninstall);
+    applicationMenu_.addSeparator();
+    connect(applicationMenu_.addAction(Localization::text("EXITE")), &QAction::triggered, this,
+            &AppDelegate::actionQuit);
+}
+
+void AppDelegate::setLaunchApplication(bool launched) {
+    launchApplication_ = launched;
+    const auto items = applicationMenu_.actions();
+    if (guardedItemIndex < items.size()) {
+        items[guardedItemIndex]->setEnabled(launched);
+    }
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    Logging::write("Launch application " + API::prgTitle(), EventLoging::info);
+    CopyFiles::checkFilesAndCopy();
+    setupMenu();
+    setLaunchApplication(false);
+    if (!QFileInfo::exists(API::pathDriver())) {
+        Logging::write("Driver not found. install", EventLoging::info);
+        // The installation window joins here once the driver installer exists.
+        return;
+    }
+    continueLaunchWithDriver();
+}
+
+void AppDelegate::setupMenu() {
+    if (btnUninstallMenu.isNull()) {
+        qFatal("The application menu has no uninstall item");
+    }
+    btnUninstallMenu->setText(Localization::format(txtUninstallTitle, {API::prgName()}));
+}
+
+void AppDelegate::continueLaunchWithDriver() {
+    // Database, tray, records window, messenger watcher, reachability and the input-device
+    // watcher join here, in this order, as their subsystems arrive.
+    setLaunchApplication(true);
+    Logging::write("Launch applocation completed " + API::prgTitle(), EventLoging::info);
+}
+
+void AppDelegate::actionMenuUninstall() {
+    Logging::write("Uninstall application begin", EventLoging::info);
+    // The confirmation, the driver's removal and the deletion of the tree need the alert
+    // manager and the script runner.
+}
+
+void AppDelegate::actionAbout() {
+    // Shown once the about window exists.
+}
+
+void AppDelegate::actionMenuPreferences() {
+    // Shown once the preferences window exists.
+}
+
+void AppDelegate::actionQuit() {
+    exitProcessNow(0);
+}
+
+} // namespace orvo

@@ -1,0 +1,31 @@
+#include <memory>
+
+#include <QApplication>
+#include <QTimer>
+
+#include "app/AppDelegate.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxFileAttributes.h"
+#include "shell/API.h"
+
+namespace {
+
+void installBackends() {
+    auto& platform = orvo::Platform::shared();
+    platform.install<orvo::FileAttributes>(std::make_unique<orvo::LinuxFileAttributes>());
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(orvo::API::prgName());
+    QApplication::setApplicationVersion(orvo::API::prgVersion());
+    // A tray program: closing its last window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    installBackends();
+    orvo::AppDelegate delegate;
+    QTimer::singleShot(0, &delegate, &orvo::AppDelegate::applicationDidFinishLaunching);
+    return QApplication::exec();
+}

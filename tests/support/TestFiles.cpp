@@ -1,0 +1,36 @@
+#include "support/TestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include "shell/API.h"
+
+namespace orvo::test {
+
+void removeStorageTree() {
+    QDir(API::homePath()).removeRecursively();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    file.write(bytes);
+}
+
+QStringList readLines(const QString& path) {
+    return QString::fromUtf8(readFile(path)).split('\n', Qt::SkipEmptyParts);
+}
+
+QString capturedConsole(const std::function<void()>& fn) {
+    testing::internal::CaptureStdout();
+    fn();
+    return QString::fromStdString(testing::internal::GetCapturedStdout());
+}
+
+} // namespace orvo::test

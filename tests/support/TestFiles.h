@@ -1,0 +1,19 @@
+#pragma once
+
+#include <functional>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace orvo::test {
+
+// Removes the whole storage tree of the test's private home.
+void removeStorageTree();
+QByteArray readFile(const QString& path);
+void writeFile(const QString& path, const QByteArray& bytes);
+QStringList readLines(const QString& path);
+// What fn printed to standard output.
+QString capturedConsole(const std::function<void()>& fn);
+
+} // namespace orvo::test

@@ -1,0 +1,61 @@
+#include "app/AppDelegate.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLocale>
+#include <gtest/gtest.h>
+
+#include "shell/API.h"
+#include "shell/Logging.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+QStringList titles(QMenu* menu) {
+    QStringList result;
+    for (QAction* action : menu->actions()) {
+        result << (action->isSeparator() ? "-" : action->text());
+    }
+    return result;
+}
+
+TEST(AppDelegate, ApplicationMenuHasItsFixedOrderAndGuardsPreferences) {
+    AppDelegate delegate;
+    QMenu* menu = delegate.applicationMenu();
+    ASSERT_EQ(menu->actions().size(), 7);
+    EXPECT_EQ(menu->title(), API::prgName());
+
+    delegate.setLaunchApplication(false);
+    EXPECT_FALSE(menu->actions()[2]->isEnabled());
+    delegate.setLaunchApplication(true);
+    EXPECT_TRUE(menu->actions()[2]->isEnabled());
+    EXPECT_TRUE(delegate.launchApplication());
+}
+
+TEST(AppDelegate, StartWithoutTheDriverLogsAndStopsBeforeTheLaunchedState) {
+    if (QFileInfo::exists(API::pathDriver())) {
+        GTEST_SKIP() << "the virtual driver is installed on this machine";
+    }
+    test::removeStorageTree();
+    QLocale::setDefault(QLocale(QLocale::English));
+    AppDelegate delegate;
+    delegate.setLaunchApplication(true);
+    delegate.applicationDidFinishLaunching();
+
+    QMenu* menu = delegate.applicationMenu();
+    EXPECT_EQ(titles(menu),
+              (QStringList{menu->actions()[0]->text(), "-", menu->actions()[2]->text(), "-",
+                           "Uninstall " + API::prgName(), "-", menu->actions()[6]->text()}));
+    EXPECT_FALSE(menu->actions()[2]->isEnabled());
+    EXPECT_FALSE(delegate.launchApplication());
+
+    // The first entry is printed but not stored: the log folder is created just after it.
+    const QStringList lines = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines[0].endsWith("Event: info Value: Driver not found. install"));
+    EXPECT_TRUE(QFileInfo(API::iconAppsPath()).isDir());
+}
+
+} // namespace
+} // namespace orvo

@@ -1,0 +1,77 @@
+#include "shell/Localization.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace orvo {
+namespace {
+
+QJsonObject table(const QString& language) {
+    QFile file(":/strings/" + language + ".json");
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    QJsonParseError error{};
+    const auto document = QJsonDocument::fromJson(file.readAll(), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return document.object();
+}
+
+QStringList placeholders(const QString& text) {
+    static const QRegularExpression pattern(R"(%(@|d|\.02f|%))");
+    QStringList found;
+    for (auto it = pattern.globalMatch(text); it.hasNext();) {
+        found << it.next().captured();
+    }
+    return found;
+}
+
+class LocalizationTest : public testing::Test {
+protected:
+    void TearDown() override { QLocale::setDefault(saved); }
+    QLocale saved;
+};
+
+TEST_F(LocalizationTest, BothTablesHaveTheSameKeysAndPlaceholders) {
+    const QJsonObject english = table("en");
+    const QJsonObject russian = table("ru");
+    ASSERT_FALSE(english.isEmpty());
+    EXPECT_EQ(english.keys(), russian.keys());
+    for (const QString& key : english.keys()) {
+        EXPECT_FALSE(english[key].toString().isEmpty()) << key.toStdString();
+        EXPECT_EQ(placeholders(english[key].toString()), placeholders(russian[key].toString()))
+            << key.toStdString();
+    }
+    EXPECT_EQ(placeholders(english["UNINSTALL_TITLE"].toString()), QStringList{"%@"});
+    EXPECT_EQ(placeholders(english["UNINSTALL_MSG"].toString()), QStringList{"%@"});
+}
+
+TEST_F(LocalizationTest, TextsFollowTheDefaultLocaleWithEnglishAndTheKeyAsFallbacks) {
+    QLocale::setDefault(QLocale(QLocale::English));
+    const QString english = Localization::text("CANCEL");
+    QLocale::setDefault(QLocale(QLocale::Russian));
+    const QString russian = Localization::text("CANCEL");
+    EXPECT_EQ(english, table("en")["CANCEL"].toString());
+    EXPECT_EQ(russian, table("ru")["CANCEL"].toString());
+    EXPECT_NE(english, russian);
+
+    QLocale::setDefault(QLocale(QLocale::German));
+    EXPECT_EQ(Localization::text("CANCEL"), english);
+    EXPECT_EQ(Localization::text("NO_SUCH_KEY"), "NO_SUCH_KEY");
+}
+
+TEST_F(LocalizationTest, FormatsPrintfStylePlaceholdersInOrder) {
+    EXPECT_EQ(Localization::format("%@: %d files, %.02f %@ (100%%)", {"Audio", 3, 1.2666, "MB"}),
+              "Audio: 3 files, 1.27 MB (100%)");
+    EXPECT_EQ(Localization::format("Uninstall %@", {"ORVO - Call Recorder"}),
+              "Uninstall ORVO - Call Recorder");
+    EXPECT_EQ(Localization::format("%@ and %@", {"one"}), "one and ");
+    EXPECT_EQ(Localization::format("%@", {"%d stays text"}), "%d stays text");
+    EXPECT_EQ(Localization::format("50% off %s", {}), "50% off %s");
+    EXPECT_EQ(Localization::format("%.02f", {0.005}), "0.01");
+}
+
+} // namespace
+} // namespace orvo
