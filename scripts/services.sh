@@ -63,6 +63,7 @@ orvo_stop_services() {
     for pid in "${ORVO_SERVICE_PIDS[@]}"; do
         kill "$pid" 2>/dev/null || true
     done
+    wait 2>/dev/null || true
     if [[ -n "${ORVO_PULSE_PID:-}" ]]; then
         kill "$ORVO_PULSE_PID" 2>/dev/null || true
     fi

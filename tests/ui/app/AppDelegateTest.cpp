@@ -59,3 +59,16 @@ TEST(AppDelegate, StartWithoutTheDriverLogsAndStopsBeforeTheLaunchedState) {
 
 } // namespace
 } // namespace orvo
+
+namespace orvo {
+namespace {
+
+TEST(AppDelegateDeathTest, QuitEndsTheProcessAtOnceWithStatusZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    AppDelegate delegate;
+    EXPECT_EXIT(delegate.applicationMenu()->actions().last()->trigger(),
+                testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace orvo
