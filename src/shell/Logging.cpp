@@ -31,7 +31,8 @@ bool appendLine(QFile& file, const QByteArray& line) {
 }
 
 void removeEntry(const QString& path) {
-    if (QFileInfo(path).isDir() && !QFileInfo(path).isSymLink()) {
+    const QFileInfo entry(path);
+    if (entry.isDir() && !entry.isSymLink()) {
         QDir(path).removeRecursively();
     } else {
         QFile::remove(path);

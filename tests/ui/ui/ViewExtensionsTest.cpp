@@ -1,6 +1,5 @@
 #include "ui/ViewExtensions.h"
 
-#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include "ui/LoadingView.h"
@@ -40,14 +39,6 @@ TEST(TextHeight, GrowsAsTheFrameNarrowsAndTheTextLengthens) {
     EXPECT_GT(getHeight(spaced, QRectF(0, 0, 200, 10)), getHeight(spaced, QRectF(0, 0, 600, 10)));
     EXPECT_GT(getHeight("a\nb\nc", QRectF(0, 0, 500, 10)), 2 * oneLine);
     EXPECT_GT(getHeight(paragraph, QRectF(0, 0, 100, 10)), oneLine);
-}
-
-TEST(MenuButton, IsFlatWithItsTitle) {
-    QPushButton button;
-    setupForMenu(&button, "Rename");
-    EXPECT_EQ(button.text(), "Rename");
-    EXPECT_EQ(button.font().pointSize(), 12);
-    EXPECT_TRUE(button.styleSheet().contains("border: none"));
 }
 
 } // namespace
