@@ -66,8 +66,8 @@ namespace {
 TEST(AppDelegateDeathTest, QuitEndsTheProcessAtOnceWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     AppDelegate delegate;
-    EXPECT_EXIT(delegate.applicationMenu()->actions().last()->trigger(),
-                testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(delegate.applicationMenu()->actions().last()->trigger(), testing::ExitedWithCode(0),
+                "");
 }
 
 } // namespace
