@@ -4,9 +4,13 @@
 ORVO_SERVICE_PIDS=()
 
 # A folder of our own for sockets, logs and the daemon's state (mode 700, as PulseAudio wants).
+# Also arranges that every way out of the calling script stops the services again.
 orvo_make_runtime_dir() {
     ORVO_RUNTIME_DIR=$(mktemp -d "${TMPDIR:-/tmp}/orvo-runtime.XXXXXX")
     chmod 700 "$ORVO_RUNTIME_DIR"
+    trap orvo_stop_services EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
 }
 
 orvo_start_xvfb() {
@@ -67,7 +71,6 @@ orvo_stop_services() {
     if [[ -n "${ORVO_PULSE_PID:-}" ]]; then
         kill "$ORVO_PULSE_PID" 2>/dev/null || true
     fi
-    wait 2>/dev/null || true
     [[ -n "${ORVO_RUNTIME_DIR:-}" ]] && rm -rf "$ORVO_RUNTIME_DIR"
     return 0
 }

@@ -1,7 +1,9 @@
 #include "support/TestFiles.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include "shell/API.h"
@@ -25,6 +27,15 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 QStringList readLines(const QString& path) {
     return QString::fromUtf8(readFile(path)).split('\n', Qt::SkipEmptyParts);
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    for (QDeadlineTimer deadline(timeoutMs); !deadline.hasExpired(); QThread::msleep(20)) {
+        if (condition()) {
+            return true;
+        }
+    }
+    return condition();
 }
 
 QString capturedConsole(const std::function<void()>& fn) {

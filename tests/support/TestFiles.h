@@ -13,6 +13,8 @@ void removeStorageTree();
 QByteArray readFile(const QString& path);
 void writeFile(const QString& path, const QByteArray& bytes);
 QStringList readLines(const QString& path);
+// Polls condition until it holds or timeoutMs has passed; returns whether it held.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
 // What fn printed to standard output.
 QString capturedConsole(const std::function<void()>& fn);
 

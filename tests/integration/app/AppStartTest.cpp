@@ -1,11 +1,9 @@
 // Starts the real program with a private home on the test's X server.
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include "shell/API.h"
@@ -77,14 +75,16 @@ TEST(ProgramStart, WithoutTheDriverBuildsTheTreeAndLogsTheInstallBranch) {
     EXPECT_TRUE(QFileInfo(root + "/Settings.plist").isFile());
 
     // The console gets each line just before the day file does.
-    const QString logFolder = root + "/Temp/Techlog/";
-    QStringList lines;
-    for (QDeadlineTimer deadline(startTimeoutMs); lines.isEmpty() && !deadline.hasExpired();) {
-        QThread::msleep(20);
-        const QStringList logs = QDir(logFolder).entryList(QDir::Files);
-        ASSERT_LE(logs.size(), 1);
-        lines = logs.isEmpty() ? QStringList() : test::readLines(logFolder + logs[0]);
-    }
+    const QDir logFolder(root + "/Temp/Techlog");
+    const auto dayFiles = [&] { return logFolder.entryList(QDir::Files); };
+    test::waitUntil(
+        [&] {
+            return !dayFiles().isEmpty() &&
+                   !test::readFile(logFolder.filePath(dayFiles()[0])).isEmpty();
+        },
+        startTimeoutMs);
+    ASSERT_EQ(dayFiles().size(), 1);
+    const QStringList lines = test::readLines(logFolder.filePath(dayFiles()[0]));
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].endsWith("Value: Driver not found. install"));
 }

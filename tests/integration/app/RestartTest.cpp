@@ -1,7 +1,5 @@
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <gtest/gtest.h>
 
 #include "support/TestFiles.h"
@@ -23,10 +21,7 @@ TEST(Restart, StartsTheSameExecutableWithTheSameArgumentsAndEndsWithZero) {
     EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(probe.exitCode(), 0);
 
-    QDeadlineTimer deadline(10000);
-    while (test::readLines(journal).size() < 2 && !deadline.hasExpired()) {
-        QThread::msleep(20);
-    }
+    test::waitUntil([&] { return test::readLines(journal).size() >= 2; }, 10000);
     const QStringList starts = test::readLines(journal);
     ASSERT_EQ(starts.size(), 2);
     EXPECT_NE(starts[0].section(' ', 0, 0), starts[1].section(' ', 0, 0));
