@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxFileAttributes.h"
 #include "shell/API.h"
 
@@ -13,6 +14,7 @@ namespace {
 void installBackends() {
     auto& platform = orvo::Platform::shared();
     platform.install<orvo::FileAttributes>(std::make_unique<orvo::LinuxFileAttributes>());
+    platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>());
 }
 
 } // namespace

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <QString>
+#include <QVariantMap>
+
+#include "platform/Port.h"
+
+namespace orvo {
+
+// A device of the audio hardware. 0 names no device; identifiers stay valid for as long as
+// the sound server keeps running.
+using AudioDeviceID = std::uint32_t;
+constexpr AudioDeviceID noAudioDevice = 0;
+
+// The outcome of a change to the audio hardware: 0 is success, anything else a failure.
+using AudioStatus = std::int32_t;
+
+constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
+    return std::uint32_t(std::uint8_t(code[0])) << 24 | std::uint32_t(std::uint8_t(code[1])) << 16 |
+           std::uint32_t(std::uint8_t(code[2])) << 8 | std::uint32_t(std::uint8_t(code[3]));
+}
+
+constexpr AudioStatus noErr = 0;
+constexpr AudioStatus audioStatusUnspecified = AudioStatus(fourCharCode("what"));
+constexpr AudioStatus audioStatusBadDevice = AudioStatus(fourCharCode("!dev"));
+constexpr AudioStatus audioStatusIllegalOperation = AudioStatus(fourCharCode("nope"));
+constexpr AudioStatus audioStatusNotRunning = AudioStatus(fourCharCode("stop"));
+constexpr AudioStatus audioStatusTimeout = AudioStatus(fourCharCode("time"));
+
+// How a device is attached. Unknown is 0, as when the type cannot be read.
+namespace transport {
+constexpr std::uint32_t unknown = 0;
+constexpr std::uint32_t builtIn = fourCharCode("bltn");
+constexpr std::uint32_t usb = fourCharCode("usb ");
+constexpr std::uint32_t bluetooth = fourCharCode("blue");
+constexpr std::uint32_t virtualDevice = fourCharCode("virt");
+constexpr std::uint32_t aggregate = fourCharCode("grup");
+} // namespace transport
+
+// Keys of an aggregate device description: a multi-output device made of sub-devices.
+namespace aggregateKey {
+inline constexpr char name[] = "name";             // text shown as the device's name
+inline constexpr char uid[] = "uid";               // text, the new device's UID
+inline constexpr char subDevices[] = "subdevices"; // list of maps, each {"uid": text}
+inline constexpr char subDeviceUID[] = "uid";
+inline constexpr char master[] = "master";   // UID of the sub-device that gives the clock
+inline constexpr char stacked[] = "stacked"; // 1: every sub-device plays the same sound
+} // namespace aggregateKey
+
+// A device that sound can be recorded from, as the capture session names it.
+struct AudioCaptureDevice {
+    QString localizedName;
+    QString uniqueID; // what a capture session opens the device by
+};
+
+struct AggregateCreation {
+    AudioStatus status = audioStatusUnspecified;
+    AudioDeviceID device = noAudioDevice; // set when status is noErr
+};
+
+// The machine's audio devices, their default output and volumes, and the multi-output
+// devices that the program builds. Any thread may call; each call blocks until the sound
+// server answers or its timeout passes. Without a reachable server reads fail and lists are
+// empty, at once.
+class AudioHardware : public Port {
+public:
+    // Every device, outputs and inputs, in the server's order.
+    virtual std::vector<AudioDeviceID> devices() = 0;
+    virtual bool hasOutputStreams(AudioDeviceID device) = 0;
+    virtual std::optional<QString> name(AudioDeviceID device) = 0;
+    virtual std::optional<QString> uid(AudioDeviceID device) = 0;
+    virtual std::optional<std::uint32_t> transportType(AudioDeviceID device) = 0;
+
+    virtual std::optional<AudioDeviceID> defaultOutputDevice() = 0;
+    virtual AudioStatus setDefaultOutputDevice(AudioDeviceID device) = 0;
+
+    // The one volume of an output device, 0.0 to 1.0.
+    virtual bool hasVirtualMainVolume(AudioDeviceID device) = 0;
+    virtual std::optional<float> virtualMainVolume(AudioDeviceID device) = 0;
+    virtual AudioStatus setVirtualMainVolume(AudioDeviceID device, float volume) = 0;
+
+    // Channel numbers count from 1, left first.
+    virtual std::optional<std::array<std::uint32_t, 2>>
+    preferredStereoChannels(AudioDeviceID device) = 0;
+    virtual std::optional<float> channelVolume(AudioDeviceID device, std::uint32_t channel) = 0;
+    virtual AudioStatus setChannelVolume(AudioDeviceID device, std::uint32_t channel,
+                                         float volume) = 0;
+
+    // Whether some program plays to or records from the device now.
+    virtual std::optional<bool> isRunningSomewhere(AudioDeviceID device) = 0;
+
+    // description: see aggregateKey.
+    virtual AggregateCreation createAggregateDevice(const QVariantMap& description) = 0;
+    virtual AudioStatus destroyAggregateDevice(AudioDeviceID device) = 0;
+    virtual std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) = 0;
+
+    // The devices a capture session can record from, in the platform's order.
+    virtual std::vector<AudioCaptureDevice> captureDevices() = 0;
+
+    // Where the driver's install script puts the installed driver (a directory). A test's
+    // backend names a private folder instead.
+    virtual QString installedDriverPath() const { return standardInstalledDriverPath(); }
+    static QString standardInstalledDriverPath() {
+        return QStringLiteral("/var/lib/orvo-call-recorder/ORVO Record Device.driver");
+    }
+};
+
+} // namespace orvo

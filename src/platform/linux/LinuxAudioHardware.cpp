@@ -1,0 +1,649 @@
+#include "platform/linux/LinuxAudioHardware.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <utility>
+
+#include <QRegularExpression>
+#include <QStringList>
+#include <pulse/introspect.h>
+#include <pulse/volume.h>
+
+#include "platform/linux/PulseSession.h"
+
+namespace orvo {
+namespace {
+
+// Sinks and sources have index spaces of their own; a device identifier keeps them apart
+// with its top bit and keeps 0 free for "no device".
+constexpr AudioDeviceID sourceBit = 0x80000000u;
+
+AudioDeviceID sinkID(std::uint32_t index) {
+    return index + 1;
+}
+
+AudioDeviceID sourceID(std::uint32_t index) {
+    return sourceBit | (index + 1);
+}
+
+bool representable(std::uint32_t index) {
+    return index < sourceBit - 1;
+}
+
+struct DeviceRef {
+    bool isSource = false;
+    std::uint32_t index = PA_INVALID_INDEX;
+};
+
+std::optional<DeviceRef> decode(AudioDeviceID device) {
+    const std::uint32_t number = device & ~sourceBit;
+    if (number == 0) {
+        return std::nullopt;
+    }
+    return DeviceRef{(device & sourceBit) != 0, number - 1};
+}
+
+const char combineModule[] = "module-combine-sink";
+
+struct SinkRecord {
+    std::uint32_t index = PA_INVALID_INDEX;
+    QByteArray name;
+    QString description;
+    pa_cvolume volume{};
+    pa_channel_map channelMap{};
+    pa_sink_state_t state = PA_SINK_INVALID_STATE;
+    std::uint32_t ownerModule = PA_INVALID_INDEX;
+    std::uint32_t monitorSource = PA_INVALID_INDEX;
+    QByteArray driver;
+    QByteArray bus;
+    bool hardware = false;
+};
+
+struct SourceRecord {
+    std::uint32_t index = PA_INVALID_INDEX;
+    QByteArray name;
+    QString description;
+    pa_source_state_t state = PA_SOURCE_INVALID_STATE;
+    std::uint32_t monitorOfSink = PA_INVALID_INDEX;
+    QByteArray bus;
+    bool hardware = false;
+};
+
+struct ModuleRecord {
+    std::uint32_t index = PA_INVALID_INDEX;
+    QByteArray name;
+    QString argument;
+};
+
+QByteArray property(pa_proplist* list, const char* key) {
+    const char* value = list != nullptr ? pa_proplist_gets(list, key) : nullptr;
+    return value != nullptr ? QByteArray(value) : QByteArray();
+}
+
+QString descriptionOrName(const char* description, const char* name) {
+    const QString text = QString::fromUtf8(description != nullptr ? description : "");
+    return text.isEmpty() ? QString::fromUtf8(name != nullptr ? name : "") : text;
+}
+
+SinkRecord toRecord(const pa_sink_info& info) {
+    SinkRecord record;
+    record.index = info.index;
+    record.name = info.name;
+    record.description = descriptionOrName(info.description, info.name);
+    record.volume = info.volume;
+    record.channelMap = info.channel_map;
+    record.state = info.state;
+    record.ownerModule = info.owner_module;
+    record.monitorSource = info.monitor_source;
+    record.driver = info.driver != nullptr ? QByteArray(info.driver) : QByteArray();
+    record.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
+    record.hardware = (info.flags & PA_SINK_HARDWARE) != 0;
+    return record;
+}
+
+SourceRecord toRecord(const pa_source_info& info) {
+    SourceRecord record;
+    record.index = info.index;
+    record.name = info.name;
+    record.description = descriptionOrName(info.description, info.name);
+    record.state = info.state;
+    record.monitorOfSink = info.monitor_of_sink;
+    record.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
+    record.hardware = (info.flags & PA_SOURCE_HARDWARE) != 0;
+    return record;
+}
+
+ModuleRecord toRecord(const pa_module_info& info) {
+    return ModuleRecord{info.index, info.name,
+                        QString::fromUtf8(info.argument != nullptr ? info.argument : "")};
+}
+
+template <class Info, class Record>
+void collect(pa_context*, const Info* info, int eol, void* records) {
+    if (eol == 0 && info != nullptr) {
+        static_cast<std::vector<Record>*>(records)->push_back(toRecord(*info));
+    }
+}
+
+// The requests, each answered synchronously; absent when the server gave no answer.
+class Server {
+public:
+    explicit Server(PulseSession& session) : session_(session) {}
+
+    std::optional<std::vector<SinkRecord>> sinks() {
+        std::vector<SinkRecord> records;
+        if (!session_.request([&](pa_context* context) {
+                return pa_context_get_sink_info_list(context, collect<pa_sink_info, SinkRecord>,
+                                                     &records);
+            })) {
+            return std::nullopt;
+        }
+        return records;
+    }
+
+    std::optional<std::vector<SourceRecord>> sources() {
+        std::vector<SourceRecord> records;
+        if (!session_.request([&](pa_context* context) {
+                return pa_context_get_source_info_list(
+                    context, collect<pa_source_info, SourceRecord>, &records);
+            })) {
+            return std::nullopt;
+        }
+        return records;
+    }
+
+    std::optional<SinkRecord> sink(std::uint32_t index) {
+        std::vector<SinkRecord> records;
+        session_.request([&](pa_context* context) {
+            return pa_context_get_sink_info_by_index(context, index,
+                                                     collect<pa_sink_info, SinkRecord>, &records);
+        });
+        return first(records);
+    }
+
+    std::optional<SinkRecord> sink(const QByteArray& name) {
+        std::vector<SinkRecord> records;
+        session_.request([&](pa_context* context) {
+            return pa_context_get_sink_info_by_name(context, name.constData(),
+                                                    collect<pa_sink_info, SinkRecord>, &records);
+        });
+        return first(records);
+    }
+
+    std::optional<SourceRecord> source(std::uint32_t index) {
+        std::vector<SourceRecord> records;
+        session_.request([&](pa_context* context) {
+            return pa_context_get_source_info_by_index(
+                context, index, collect<pa_source_info, SourceRecord>, &records);
+        });
+        return first(records);
+    }
+
+    std::optional<ModuleRecord> module(std::uint32_t index) {
+        std::vector<ModuleRecord> records;
+        session_.request([&](pa_context* context) {
+            return pa_context_get_module_info(context, index, collect<pa_module_info, ModuleRecord>,
+                                              &records);
+        });
+        return first(records);
+    }
+
+    std::optional<QByteArray> defaultSinkName() {
+        std::optional<QByteArray> name;
+        const auto answer = [](pa_context*, const pa_server_info* info, void* result) {
+            if (info != nullptr && info->default_sink_name != nullptr) {
+                *static_cast<std::optional<QByteArray>*>(result) = info->default_sink_name;
+            }
+        };
+        session_.request([&](pa_context* context) {
+            return pa_context_get_server_info(context, answer, &name);
+        });
+        return name;
+    }
+
+    // start gets the callback and its data and sends a request answered by success or not.
+    AudioStatus succeed(
+        const std::function<pa_operation*(pa_context*, pa_context_success_cb_t, void*)>& start) {
+        int success = -1;
+        const auto answer = [](pa_context*, int ok, void* result) {
+            *static_cast<int*>(result) = ok;
+        };
+        if (!session_.request(
+                [&](pa_context* context) { return start(context, answer, &success); })) {
+            return audioStatusTimeout;
+        }
+        return success > 0 ? noErr : audioStatusUnspecified;
+    }
+
+    std::optional<std::uint32_t> loadModule(const char* name, const QByteArray& arguments) {
+        std::uint32_t index = PA_INVALID_INDEX;
+        const auto answer = [](pa_context*, std::uint32_t loaded, void* result) {
+            *static_cast<std::uint32_t*>(result) = loaded;
+        };
+        session_.request([&](pa_context* context) {
+            return pa_context_load_module(context, name, arguments.constData(), answer, &index);
+        });
+        return index == PA_INVALID_INDEX ? std::nullopt : std::optional(index);
+    }
+
+    AudioStatus unloadModule(std::uint32_t index) {
+        return succeed([index](pa_context* context, pa_context_success_cb_t answer, void* data) {
+            return pa_context_unload_module(context, index, answer, data);
+        });
+    }
+
+    AudioStatus setSinkVolume(std::uint32_t index, const pa_cvolume& volume) {
+        return succeed([&](pa_context* context, pa_context_success_cb_t answer, void* data) {
+            return pa_context_set_sink_volume_by_index(context, index, &volume, answer, data);
+        });
+    }
+
+    std::optional<ModuleRecord> combineModuleOf(const SinkRecord& sink) {
+        if (sink.ownerModule == PA_INVALID_INDEX) {
+            return std::nullopt;
+        }
+        auto owner = module(sink.ownerModule);
+        if (!owner || owner->name != combineModule) {
+            return std::nullopt;
+        }
+        return owner;
+    }
+
+    bool isCombineSink(const SinkRecord& sink) {
+        return combineModuleOf(sink).has_value() || sink.driver.contains("combine");
+    }
+
+private:
+    template <class Record> static std::optional<Record> first(std::vector<Record>& records) {
+        return records.empty() ? std::nullopt : std::optional(std::move(records.front()));
+    }
+
+    PulseSession& session_;
+};
+
+std::uint32_t busTransport(const QByteArray& bus, bool hardware) {
+    if (bus == "usb") {
+        return transport::usb;
+    }
+    if (bus == "bluetooth") {
+        return transport::bluetooth;
+    }
+    if (bus == "pci" || bus == "isa" || bus == "platform") {
+        return transport::builtIn;
+    }
+    return hardware ? transport::unknown : transport::virtualDevice;
+}
+
+float toScalar(pa_volume_t volume) {
+    return std::clamp(float(volume) / float(PA_VOLUME_NORM), 0.0f, 1.0f);
+}
+
+pa_volume_t toVolume(float scalar) {
+    return pa_volume_t(std::lround(double(std::clamp(scalar, 0.0f, 1.0f)) * PA_VOLUME_NORM));
+}
+
+// What the server accepts as a device name (the rule of pa_namereg_is_valid_name).
+bool validServerName(const QString& name) {
+    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,127}$"));
+    return pattern.match(name).hasMatch();
+}
+
+// A description travels inside quotes of a module argument: quotes and backslashes would end
+// or escape them.
+bool quotableText(const QString& text) {
+    return !text.isEmpty() && !text.contains('\'') && !text.contains('"') && !text.contains('\\') &&
+           std::none_of(text.begin(), text.end(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+QStringList slavesOf(const QString& moduleArgument) {
+    static const QRegularExpression pattern(QStringLiteral("(?:^|\\s)slaves=(\\S+)"));
+    const auto match = pattern.match(moduleArgument);
+    return match.hasMatch() ? match.captured(1).split(',', Qt::SkipEmptyParts) : QStringList();
+}
+
+} // namespace
+
+LinuxAudioHardware::LinuxAudioHardware() : LinuxAudioHardware(Options{}) {}
+
+LinuxAudioHardware::LinuxAudioHardware(Options options) : options_(std::move(options)) {}
+
+LinuxAudioHardware::~LinuxAudioHardware() = default;
+
+PulseSession* LinuxAudioHardware::sessionLocked() {
+    if (session_ && session_->usable()) {
+        return session_.get();
+    }
+    session_.reset();
+    session_ = PulseSession::connect(options_.server, options_.callTimeout);
+    return session_.get();
+}
+
+// Runs fn(Server&) with a connected session, or gives fallback at once.
+template <class Result, class Fn> Result LinuxAudioHardware::withServer(Result fallback, Fn&& fn) {
+    std::lock_guard lock(mutex_);
+    PulseSession* session = sessionLocked();
+    if (session == nullptr) {
+        return fallback;
+    }
+    Server server(*session);
+    return fn(server);
+}
+
+std::vector<AudioDeviceID> LinuxAudioHardware::devices() {
+    return withServer(std::vector<AudioDeviceID>(), [](Server& server) {
+        std::vector<AudioDeviceID> ids;
+        for (const auto& sink : server.sinks().value_or(std::vector<SinkRecord>())) {
+            if (representable(sink.index)) {
+                ids.push_back(sinkID(sink.index));
+            }
+        }
+        for (const auto& source : server.sources().value_or(std::vector<SourceRecord>())) {
+            if (source.monitorOfSink == PA_INVALID_INDEX && representable(source.index)) {
+                ids.push_back(sourceID(source.index));
+            }
+        }
+        return ids;
+    });
+}
+
+bool LinuxAudioHardware::hasOutputStreams(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return false;
+    }
+    return withServer(false, [&](Server& server) { return server.sink(ref->index).has_value(); });
+}
+
+std::optional<QString> LinuxAudioHardware::name(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref) {
+        return std::nullopt;
+    }
+    return withServer(std::optional<QString>(), [&](Server& server) -> std::optional<QString> {
+        if (ref->isSource) {
+            const auto source = server.source(ref->index);
+            return source ? std::optional(source->description) : std::nullopt;
+        }
+        const auto sink = server.sink(ref->index);
+        return sink ? std::optional(sink->description) : std::nullopt;
+    });
+}
+
+std::optional<QString> LinuxAudioHardware::uid(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref) {
+        return std::nullopt;
+    }
+    return withServer(std::optional<QString>(), [&](Server& server) -> std::optional<QString> {
+        if (ref->isSource) {
+            const auto source = server.source(ref->index);
+            return source ? std::optional(QString::fromUtf8(source->name)) : std::nullopt;
+        }
+        const auto sink = server.sink(ref->index);
+        return sink ? std::optional(QString::fromUtf8(sink->name)) : std::nullopt;
+    });
+}
+
+std::optional<std::uint32_t> LinuxAudioHardware::transportType(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref) {
+        return std::nullopt;
+    }
+    return withServer(
+        std::optional<std::uint32_t>(), [&](Server& server) -> std::optional<std::uint32_t> {
+            if (ref->isSource) {
+                const auto source = server.source(ref->index);
+                return source ? std::optional(busTransport(source->bus, source->hardware))
+                              : std::nullopt;
+            }
+            const auto sink = server.sink(ref->index);
+            if (!sink) {
+                return std::nullopt;
+            }
+            return server.isCombineSink(*sink) ? transport::aggregate
+                                               : busTransport(sink->bus, sink->hardware);
+        });
+}
+
+std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
+    return withServer(std::optional<AudioDeviceID>(),
+                      [](Server& server) -> std::optional<AudioDeviceID> {
+                          const auto name = server.defaultSinkName();
+                          const auto sink = name ? server.sink(*name) : std::nullopt;
+                          if (!sink || !representable(sink->index)) {
+                              return std::nullopt;
+                          }
+                          return sinkID(sink->index);
+                      });
+}
+
+AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return audioStatusBadDevice;
+    }
+    return withServer(audioStatusNotRunning, [&](Server& server) {
+        const auto sink = server.sink(ref->index);
+        if (!sink) {
+            return audioStatusBadDevice;
+        }
+        // Streams that follow the default move with it, so what plays keeps being heard.
+        return server.succeed([&](pa_context* context, pa_context_success_cb_t answer, void* data) {
+            return pa_context_set_default_sink(context, sink->name.constData(), answer, data);
+        });
+    });
+}
+
+bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {
+    return hasOutputStreams(device);
+}
+
+std::optional<float> LinuxAudioHardware::virtualMainVolume(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return std::nullopt;
+    }
+    return withServer(std::optional<float>(), [&](Server& server) -> std::optional<float> {
+        const auto sink = server.sink(ref->index);
+        if (!sink || !pa_cvolume_valid(&sink->volume)) {
+            return std::nullopt;
+        }
+        return toScalar(pa_cvolume_avg(&sink->volume));
+    });
+}
+
+AudioStatus LinuxAudioHardware::setVirtualMainVolume(AudioDeviceID device, float volume) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return audioStatusBadDevice;
+    }
+    return withServer(audioStatusNotRunning, [&](Server& server) {
+        auto sink = server.sink(ref->index);
+        if (!sink || !pa_cvolume_valid(&sink->volume)) {
+            return audioStatusBadDevice;
+        }
+        // Keeps the balance between the channels; their average becomes the new volume.
+        const pa_volume_t average = pa_cvolume_avg(&sink->volume);
+        const pa_volume_t target = toVolume(volume);
+        pa_cvolume next = sink->volume;
+        for (std::uint8_t c = 0; c < next.channels; ++c) {
+            const double scaled =
+                average == 0 ? double(target) : double(next.values[c]) * target / average;
+            next.values[c] = pa_volume_t(std::min<double>(std::lround(scaled), PA_VOLUME_MAX));
+        }
+        return server.setSinkVolume(sink->index, next);
+    });
+}
+
+std::optional<std::array<std::uint32_t, 2>>
+LinuxAudioHardware::preferredStereoChannels(AudioDeviceID device) {
+    using Channels = std::optional<std::array<std::uint32_t, 2>>;
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return std::nullopt;
+    }
+    return withServer(Channels(), [&](Server& server) -> Channels {
+        const auto sink = server.sink(ref->index);
+        if (!sink || sink->channelMap.channels == 0) {
+            return std::nullopt;
+        }
+        std::array<std::uint32_t, 2> channels{1, sink->channelMap.channels > 1 ? 2u : 1u};
+        for (std::uint32_t c = 0; c < sink->channelMap.channels; ++c) {
+            if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_LEFT) {
+                channels[0] = c + 1;
+            } else if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_RIGHT) {
+                channels[1] = c + 1;
+            }
+        }
+        return channels;
+    });
+}
+
+std::optional<float> LinuxAudioHardware::channelVolume(AudioDeviceID device,
+                                                       std::uint32_t channel) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource || channel == 0) {
+        return std::nullopt;
+    }
+    return withServer(std::optional<float>(), [&](Server& server) -> std::optional<float> {
+        const auto sink = server.sink(ref->index);
+        if (!sink || channel > sink->volume.channels) {
+            return std::nullopt;
+        }
+        return toScalar(sink->volume.values[channel - 1]);
+    });
+}
+
+AudioStatus LinuxAudioHardware::setChannelVolume(AudioDeviceID device, std::uint32_t channel,
+                                                 float volume) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource || channel == 0) {
+        return audioStatusBadDevice;
+    }
+    return withServer(audioStatusNotRunning, [&](Server& server) {
+        auto sink = server.sink(ref->index);
+        if (!sink || channel > sink->volume.channels) {
+            return audioStatusBadDevice;
+        }
+        sink->volume.values[channel - 1] = toVolume(volume);
+        return server.setSinkVolume(sink->index, sink->volume);
+    });
+}
+
+std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref) {
+        return std::nullopt;
+    }
+    return withServer(std::optional<bool>(), [&](Server& server) -> std::optional<bool> {
+        if (ref->isSource) {
+            const auto source = server.source(ref->index);
+            return source ? std::optional(source->state == PA_SOURCE_RUNNING) : std::nullopt;
+        }
+        const auto sink = server.sink(ref->index);
+        if (!sink) {
+            return std::nullopt;
+        }
+        if (sink->state == PA_SINK_RUNNING) {
+            return true;
+        }
+        // Someone recording what the device plays also keeps it running.
+        const auto monitor = server.source(sink->monitorSource);
+        return monitor && monitor->state == PA_SOURCE_RUNNING;
+    });
+}
+
+AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& description) {
+    const QString deviceName = description.value(aggregateKey::name).toString();
+    const QString deviceUID = description.value(aggregateKey::uid).toString();
+    QStringList subDevices;
+    for (const QVariant& entry : description.value(aggregateKey::subDevices).toList()) {
+        subDevices << entry.toMap().value(aggregateKey::subDeviceUID).toString();
+    }
+    // Only the multi-output kind exists here: every sub-device plays the same sound.
+    if (description.value(aggregateKey::stacked).toInt() != 1 || subDevices.isEmpty() ||
+        !quotableText(deviceName) || !validServerName(deviceUID) ||
+        !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
+        return {audioStatusIllegalOperation, noAudioDevice};
+    }
+    const QByteArray arguments = QStringLiteral("sink_name=%1 slaves=%2 "
+                                                "sink_properties=\"device.description='%3'\"")
+                                     .arg(deviceUID, subDevices.join(','), deviceName)
+                                     .toUtf8();
+    return withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
+                      [&](Server& server) -> AggregateCreation {
+                          for (const QString& sub : subDevices) {
+                              if (!server.sink(sub.toUtf8())) {
+                                  return {audioStatusBadDevice, noAudioDevice};
+                              }
+                          }
+                          const auto module = server.loadModule(combineModule, arguments);
+                          if (!module) {
+                              return {audioStatusUnspecified, noAudioDevice};
+                          }
+                          const auto sink = server.sink(deviceUID.toUtf8());
+                          if (!sink || sink->ownerModule != *module ||
+                              !representable(sink->index)) {
+                              server.unloadModule(*module);
+                              return {audioStatusUnspecified, noAudioDevice};
+                          }
+                          return {noErr, sinkID(sink->index)};
+                      });
+}
+
+AudioStatus LinuxAudioHardware::destroyAggregateDevice(AudioDeviceID device) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return audioStatusBadDevice;
+    }
+    return withServer(audioStatusNotRunning, [&](Server& server) {
+        const auto sink = server.sink(ref->index);
+        if (!sink) {
+            return audioStatusBadDevice;
+        }
+        const auto module = server.combineModuleOf(*sink);
+        return module ? server.unloadModule(module->index) : audioStatusIllegalOperation;
+    });
+}
+
+std::vector<AudioDeviceID> LinuxAudioHardware::activeSubDevices(AudioDeviceID aggregate) {
+    const auto ref = decode(aggregate);
+    if (!ref || ref->isSource) {
+        return {};
+    }
+    return withServer(std::vector<AudioDeviceID>(), [&](Server& server) {
+        std::vector<AudioDeviceID> ids;
+        const auto sink = server.sink(ref->index);
+        const auto module = sink ? server.combineModuleOf(*sink) : std::nullopt;
+        if (!module) {
+            return ids;
+        }
+        for (const QString& name : slavesOf(module->argument)) {
+            const auto sub = server.sink(name.toUtf8());
+            if (sub && representable(sub->index)) {
+                ids.push_back(sinkID(sub->index));
+            }
+        }
+        return ids;
+    });
+}
+
+std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
+    return withServer(std::vector<AudioCaptureDevice>(), [](Server& server) {
+        std::vector<AudioCaptureDevice> devices;
+        for (const auto& source : server.sources().value_or(std::vector<SourceRecord>())) {
+            if (source.monitorOfSink == PA_INVALID_INDEX) {
+                devices.push_back({source.description, QString::fromUtf8(source.name)});
+            }
+        }
+        return devices;
+    });
+}
+
+QString LinuxAudioHardware::installedDriverPath() const {
+    return options_.driverRoot + standardInstalledDriverPath();
+}
+
+} // namespace orvo

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <QByteArray>
+
+#include "platform/AudioHardware.h"
+
+namespace orvo {
+
+class PulseSession;
+
+// The audio hardware as a PulseAudio or PipeWire-pulse server shows it: sinks are the output
+// devices, sources other than monitors the input and capture devices; a device's name is its
+// description and its UID its server name. Aggregates are module-combine-sink instances.
+// Any thread; calls are serialised and each blocks at most about the call timeout (a
+// connection and one or a few requests).
+class LinuxAudioHardware final : public AudioHardware {
+public:
+    struct Options {
+        std::optional<QByteArray> server; // absent: the user's server; tests name a private one
+        QString driverRoot;               // tests: where the installed driver lives instead of /
+        std::chrono::milliseconds callTimeout{2000};
+    };
+
+    LinuxAudioHardware();
+    explicit LinuxAudioHardware(Options options);
+    ~LinuxAudioHardware() override;
+
+    std::vector<AudioDeviceID> devices() override;
+    bool hasOutputStreams(AudioDeviceID device) override;
+    std::optional<QString> name(AudioDeviceID device) override;
+    std::optional<QString> uid(AudioDeviceID device) override;
+    std::optional<std::uint32_t> transportType(AudioDeviceID device) override;
+    std::optional<AudioDeviceID> defaultOutputDevice() override;
+    AudioStatus setDefaultOutputDevice(AudioDeviceID device) override;
+    bool hasVirtualMainVolume(AudioDeviceID device) override;
+    std::optional<float> virtualMainVolume(AudioDeviceID device) override;
+    AudioStatus setVirtualMainVolume(AudioDeviceID device, float volume) override;
+    std::optional<std::array<std::uint32_t, 2>>
+    preferredStereoChannels(AudioDeviceID device) override;
+    std::optional<float> channelVolume(AudioDeviceID device, std::uint32_t channel) override;
+    AudioStatus setChannelVolume(AudioDeviceID device, std::uint32_t channel,
+                                 float volume) override;
+    std::optional<bool> isRunningSomewhere(AudioDeviceID device) override;
+    AggregateCreation createAggregateDevice(const QVariantMap& description) override;
+    AudioStatus destroyAggregateDevice(AudioDeviceID device) override;
+    std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) override;
+    std::vector<AudioCaptureDevice> captureDevices() override;
+    QString installedDriverPath() const override;
+
+private:
+    // With mutex_ held: the connected session, made anew when the last one broke.
+    PulseSession* sessionLocked();
+    template <class Result, class Fn> Result withServer(Result fallback, Fn&& fn);
+
+    const Options options_;
+    std::mutex mutex_; // guards session_ and serialises every request on it
+    std::unique_ptr<PulseSession> session_;
+};
+
+} // namespace orvo
