@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "platform/AudioHardware.h"
+#include "platform/Platform.h"
 #include "shell/Bundle.h"
 #include "shell/ProcessExit.h"
 
@@ -83,11 +85,12 @@ const QStringList& API::socialIM() {
     return value;
 }
 
-const QString& API::pathDriver() {
+QString API::pathDriver() {
     // A directory that the driver's install script creates and its uninstall script removes.
-    static const QString value =
-        QStringLiteral("/var/lib/orvo-call-recorder/ORVO Record Device.driver");
-    return value;
+    if (const auto* audio = Platform::shared().find<AudioHardware>()) {
+        return audio->installedDriverPath();
+    }
+    return AudioHardware::standardInstalledDriverPath();
 }
 
 const QString& API::budnleIDHelper() {

@@ -27,7 +27,9 @@ public:
     static const QString& audioExtension();
     static const QString& videoExtension();
     static const QStringList& socialIM();
-    static const QString& pathDriver();
+    // The installed driver's directory, as the audio hardware backend knows it (tests keep
+    // theirs in a private folder). Any thread.
+    static QString pathDriver();
     static const QString& budnleIDHelper();
 
     // Main thread. Starts the running executable again with the same arguments and ends this

@@ -1,0 +1,211 @@
+#pragma once
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include <QVariantList>
+
+#include "platform/AudioHardware.h"
+
+namespace orvo {
+
+// Devices set up by the test, in list order. Reads of a property the device lacks fail;
+// aggregates made through createAggregateDevice join the list and are recorded.
+class FakeAudioHardware final : public AudioHardware {
+public:
+    struct Device {
+        AudioDeviceID id = noAudioDevice;
+        std::optional<QString> name;
+        std::optional<QString> uid;
+        bool output = false;
+        std::optional<std::uint32_t> transport = transport::virtualDevice;
+        std::optional<float> mainVolume; // absent: the device has none
+        std::optional<std::array<std::uint32_t, 2>> stereoChannels;
+        std::map<std::uint32_t, float> channelVolumes;
+        bool running = false;
+        std::vector<AudioDeviceID> subDevices;
+    };
+
+    void add(Device device) {
+        std::lock_guard lock(mutex_);
+        devices_.push_back(std::move(device));
+    }
+    void setDefaultOutput(std::optional<AudioDeviceID> device) {
+        std::lock_guard lock(mutex_);
+        defaultOutput_ = device;
+    }
+    void setCreationStatus(AudioStatus status) {
+        std::lock_guard lock(mutex_);
+        creationStatus_ = status;
+    }
+    void setCaptureDevices(std::vector<AudioCaptureDevice> devices) {
+        std::lock_guard lock(mutex_);
+        captureDevices_ = std::move(devices);
+    }
+    void setInstalledDriverPath(const QString& path) {
+        std::lock_guard lock(mutex_);
+        driverPath_ = path;
+    }
+    std::vector<QVariantMap> descriptions() const {
+        std::lock_guard lock(mutex_);
+        return descriptions_;
+    }
+    std::vector<AudioDeviceID> destroyed() const {
+        std::lock_guard lock(mutex_);
+        return destroyed_;
+    }
+    std::optional<Device> device(AudioDeviceID id) const {
+        std::lock_guard lock(mutex_);
+        const Device* found = findLocked(id);
+        return found != nullptr ? std::optional(*found) : std::nullopt;
+    }
+
+    std::vector<AudioDeviceID> devices() override {
+        std::lock_guard lock(mutex_);
+        std::vector<AudioDeviceID> ids;
+        for (const Device& d : devices_) {
+            ids.push_back(d.id);
+        }
+        return ids;
+    }
+    bool hasOutputStreams(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.output); }).value_or(false);
+    }
+    std::optional<QString> name(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return d.name; });
+    }
+    std::optional<QString> uid(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return d.uid; });
+    }
+    std::optional<std::uint32_t> transportType(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return d.transport; });
+    }
+    std::optional<AudioDeviceID> defaultOutputDevice() override {
+        std::lock_guard lock(mutex_);
+        return defaultOutput_;
+    }
+    AudioStatus setDefaultOutputDevice(AudioDeviceID id) override {
+        std::lock_guard lock(mutex_);
+        if (findLocked(id) == nullptr) {
+            return audioStatusBadDevice;
+        }
+        defaultOutput_ = id;
+        return noErr;
+    }
+    bool hasVirtualMainVolume(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.mainVolume.has_value()); })
+            .value_or(false);
+    }
+    std::optional<float> virtualMainVolume(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return d.mainVolume; });
+    }
+    AudioStatus setVirtualMainVolume(AudioDeviceID id, float volume) override {
+        return write(id, [&](Device& d) {
+            if (!d.mainVolume) {
+                return audioStatusIllegalOperation;
+            }
+            d.mainVolume = volume;
+            return noErr;
+        });
+    }
+    std::optional<std::array<std::uint32_t, 2>> preferredStereoChannels(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return d.stereoChannels; });
+    }
+    std::optional<float> channelVolume(AudioDeviceID id, std::uint32_t channel) override {
+        return read(id, [&](const Device& d) -> std::optional<float> {
+            const auto it = d.channelVolumes.find(channel);
+            return it == d.channelVolumes.end() ? std::nullopt : std::optional(it->second);
+        });
+    }
+    AudioStatus setChannelVolume(AudioDeviceID id, std::uint32_t channel, float volume) override {
+        return write(id, [&](Device& d) {
+            d.channelVolumes[channel] = volume;
+            return noErr;
+        });
+    }
+    std::optional<bool> isRunningSomewhere(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.running); });
+    }
+    AggregateCreation createAggregateDevice(const QVariantMap& description) override {
+        std::lock_guard lock(mutex_);
+        descriptions_.push_back(description);
+        if (creationStatus_ != noErr) {
+            return {creationStatus_, noAudioDevice};
+        }
+        Device aggregate;
+        aggregate.id = nextID_++;
+        aggregate.name = description.value(aggregateKey::name).toString();
+        aggregate.uid = description.value(aggregateKey::uid).toString();
+        aggregate.output = true;
+        aggregate.transport = transport::aggregate;
+        for (const QVariant& sub : description.value(aggregateKey::subDevices).toList()) {
+            const QString subUID = sub.toMap().value(aggregateKey::subDeviceUID).toString();
+            for (const Device& d : devices_) {
+                if (d.uid == subUID) {
+                    aggregate.subDevices.push_back(d.id);
+                }
+            }
+        }
+        devices_.push_back(aggregate);
+        return {noErr, aggregate.id};
+    }
+    AudioStatus destroyAggregateDevice(AudioDeviceID id) override {
+        std::lock_guard lock(mutex_);
+        const auto it = std::find_if(devices_.begin(), devices_.end(),
+                                     [id](const Device& d) { return d.id == id; });
+        if (it == devices_.end() || it->transport != transport::aggregate) {
+            return audioStatusIllegalOperation;
+        }
+        destroyed_.push_back(id);
+        devices_.erase(it);
+        return noErr;
+    }
+    std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.subDevices); })
+            .value_or(std::vector<AudioDeviceID>());
+    }
+    std::vector<AudioCaptureDevice> captureDevices() override {
+        std::lock_guard lock(mutex_);
+        return captureDevices_;
+    }
+    QString installedDriverPath() const override {
+        std::lock_guard lock(mutex_);
+        return driverPath_;
+    }
+
+private:
+    const Device* findLocked(AudioDeviceID id) const {
+        const auto it = std::find_if(devices_.begin(), devices_.end(),
+                                     [id](const Device& d) { return d.id == id; });
+        return it == devices_.end() ? nullptr : &*it;
+    }
+    Device* findLocked(AudioDeviceID id) {
+        const auto it = std::find_if(devices_.begin(), devices_.end(),
+                                     [id](const Device& d) { return d.id == id; });
+        return it == devices_.end() ? nullptr : &*it;
+    }
+    template <class Fn> auto read(AudioDeviceID id, Fn fn) const -> decltype(fn(Device())) {
+        std::lock_guard lock(mutex_);
+        const Device* found = findLocked(id);
+        return found != nullptr ? fn(*found) : decltype(fn(Device()))();
+    }
+    template <class Fn> AudioStatus write(AudioDeviceID id, Fn fn) {
+        std::lock_guard lock(mutex_);
+        Device* found = findLocked(id);
+        return found != nullptr ? fn(*found) : audioStatusBadDevice;
+    }
+
+    mutable std::mutex mutex_; // guards every field below
+    std::vector<Device> devices_;
+    std::optional<AudioDeviceID> defaultOutput_;
+    AudioStatus creationStatus_ = noErr;
+    std::vector<AudioCaptureDevice> captureDevices_;
+    std::vector<QVariantMap> descriptions_;
+    std::vector<AudioDeviceID> destroyed_;
+    AudioDeviceID nextID_ = 1000;
+    QString driverPath_;
+};
+
+} // namespace orvo

@@ -1,0 +1,262 @@
+#include "audio/AudioManager.h"
+
+#include <memory>
+
+#include <QRegularExpression>
+#include <QVariantList>
+#include <gtest/gtest.h>
+
+#include "fakes/FakeAudioHardware.h"
+#include "platform/Platform.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+using Device = FakeAudioHardware::Device;
+
+constexpr AudioDeviceID speakers = 10;
+constexpr AudioDeviceID microphone = 11;
+constexpr AudioDeviceID driverOutput = 12;
+constexpr AudioDeviceID driverInput = 13;
+
+Device output(AudioDeviceID id, const QString& name, const QString& uid) {
+    Device device;
+    device.id = id;
+    device.name = name;
+    device.uid = uid;
+    device.output = true;
+    device.mainVolume = 0.5f;
+    return device;
+}
+
+Device input(AudioDeviceID id, const QString& name, const QString& uid) {
+    Device device;
+    device.id = id;
+    device.name = name;
+    device.uid = uid;
+    return device;
+}
+
+Device leftoverAggregate(AudioDeviceID id) {
+    Device device = output(id, "ORVO Multi Device", "0A1B-LEFTOVER");
+    device.transport = transport::aggregate;
+    return device;
+}
+
+class AudioManagerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        auto fake = std::make_unique<FakeAudioHardware>();
+        hardware = fake.get();
+        Platform::shared().install<AudioHardware>(std::move(fake));
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+    void TearDown() override { Platform::shared().clear(); }
+
+    void addUsualDevices() {
+        hardware->add(output(speakers, "Speakers", "speakers"));
+        hardware->add(input(microphone, "Microphone", "microphone"));
+        hardware->add(output(driverOutput, "ORVO Record Device", "orvo_record_device"));
+        hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
+        hardware->setDefaultOutput(speakers);
+    }
+
+    FakeAudioHardware* hardware = nullptr;
+};
+
+TEST_F(AudioManagerTest, CreationDescribesAStackedDeviceOfTheDriverThenTheDefaultOutput) {
+    addUsualDevices();
+
+    const auto status = AudioManager::createAggregateDeviceWithDefaultDevice();
+
+    ASSERT_EQ(status, std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(hardware->descriptions().size(), 1u);
+    const QVariantMap description = hardware->descriptions()[0];
+    EXPECT_EQ(description.keys(), (QStringList{"master", "name", "stacked", "subdevices", "uid"}));
+    EXPECT_EQ(description["name"].toString(), "ORVO Multi Device");
+    EXPECT_EQ(description["master"].toString(), "speakers");
+    EXPECT_EQ(description["stacked"].toInt(), 1);
+    const QVariantList subDevices = description["subdevices"].toList();
+    ASSERT_EQ(subDevices.size(), 2);
+    EXPECT_EQ(subDevices[0].toMap(), (QVariantMap{{"uid", "orvo_record_device"}}));
+    EXPECT_EQ(subDevices[1].toMap(), (QVariantMap{{"uid", "speakers"}}));
+    static const QRegularExpression upperUuid(
+        "^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$");
+    EXPECT_TRUE(upperUuid.match(description["uid"].toString()).hasMatch())
+        << description["uid"].toString().toStdString();
+
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    const auto aggregate = hardware->device(AudioManager::currentAggreagteDeviceID);
+    ASSERT_TRUE(aggregate.has_value());
+    EXPECT_TRUE(AudioManager::isAggregateDevice(aggregate->id));
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(aggregate->id),
+              (std::vector<AudioDeviceID>{driverOutput, speakers}));
+    // Making it the default output is the caller's step.
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
+}
+
+TEST_F(AudioManagerTest, EveryCreationDestroysTheFirstAggregateAndUsesAFreshUid) {
+    hardware->add(leftoverAggregate(5));
+    hardware->add(leftoverAggregate(6));
+    addUsualDevices();
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
+    EXPECT_TRUE(hardware->device(6).has_value()) << "only the first aggregate goes";
+
+    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID;
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, 6}));
+    EXPECT_NE(AudioManager::currentAggreagteDeviceID, first);
+    const auto descriptions = hardware->descriptions();
+    ASSERT_EQ(descriptions.size(), 2u);
+    EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
+}
+
+TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButTheLeftoverStillGoes) {
+    hardware->add(leftoverAggregate(5));
+    hardware->add(output(speakers, "Speakers", "speakers"));
+    hardware->add(output(driverOutput, "orvo record device", "lower_case"));
+    hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
+    hardware->setDefaultOutput(speakers);
+    AudioManager::currentAggreagteDeviceID = 77;
+
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    EXPECT_TRUE(hardware->descriptions().empty());
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+}
+
+TEST_F(AudioManagerTest, NoDevicesAtAllGiveAbsentResults) {
+    EXPECT_EQ(AudioManager::getOutputDevices(), std::nullopt);
+    EXPECT_EQ(AudioManager::inputAudioDevicesID(), std::nullopt);
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), 0u);
+}
+
+TEST_F(AudioManagerTest, AFailedCreationReturnsItsStatusAndKeepsTheFormerAggregate) {
+    addUsualDevices();
+    hardware->setCreationStatus(audioStatusUnspecified);
+    AudioManager::currentAggreagteDeviceID = 77;
+
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(audioStatusUnspecified));
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
+}
+
+TEST_F(AudioManagerTest, TheDriverAsDefaultOutputIsStillSentTwice) {
+    addUsualDevices();
+    hardware->setDefaultOutput(driverOutput);
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
+    EXPECT_EQ(subDevices[0], subDevices[1]);
+}
+
+TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
+    Device driver = output(driverOutput, "ORVO Record Device", QString());
+    driver.uid.reset();
+    hardware->add(driver);
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, 0u);
+    const QVariantMap description = hardware->descriptions().back();
+    const QVariantList subDevices = description["subdevices"].toList();
+    EXPECT_EQ(subDevices[0].toMap()["uid"], QString());
+    EXPECT_EQ(subDevices[1].toMap()["uid"], QString());
+    EXPECT_EQ(description["master"], QString());
+}
+
+TEST_F(AudioManagerTest, RemovalDestroysOnlyAnAggregateAndKeepsTheFields) {
+    addUsualDevices();
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::currentAggreagteDeviceID = speakers;
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    EXPECT_TRUE(hardware->destroyed().empty());
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{aggregate});
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, aggregate);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+}
+
+TEST_F(AudioManagerTest, DevicesSplitIntoOutputsAndInputsWithEmptyNamesWhenUnreadable) {
+    addUsualDevices();
+    Device nameless = input(40, QString(), "nameless");
+    nameless.name.reset();
+    hardware->add(nameless);
+
+    const auto outputs = AudioManager::getOutputDevices();
+    ASSERT_TRUE(outputs.has_value());
+    EXPECT_EQ(*outputs, (std::map<AudioDeviceID, QString>{{speakers, "Speakers"},
+                                                          {driverOutput, "ORVO Record Device"}}));
+    const auto inputs = AudioManager::inputAudioDevicesID();
+    ASSERT_TRUE(inputs.has_value());
+    EXPECT_EQ(*inputs, (std::map<AudioDeviceID, QString>{{microphone, "Microphone"},
+                                                         {driverInput, "ORVO Record Device"},
+                                                         {40, QString()}}));
+    EXPECT_EQ(AudioManager::getDeviceUUID(999), std::optional<QString>(QString()));
+    EXPECT_FALSE(AudioManager::isAggregateDevice(999));
+}
+
+TEST_F(AudioManagerTest, CaptureDevicesComeFromTheHardwareInItsOrder) {
+    hardware->setCaptureDevices(
+        {{"Microphone", "microphone"}, {"ORVO Record Device", "orvo_record_device_input"}});
+    const auto devices = AudioManager::inputAudioDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[1].localizedName, "ORVO Record Device");
+    EXPECT_EQ(devices[1].uniqueID, "orvo_record_device_input");
+}
+
+TEST_F(AudioManagerTest, VolumeIsZeroWithoutOneAndRoundTripsWithOne) {
+    addUsualDevices();
+    EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(speakers), 0.5f);
+    AudioManager::setVolumeDevice(0.25f, speakers);
+    EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(speakers), 0.25f);
+
+    EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(microphone), 0.0f);
+    EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(999), 0.0f);
+    AudioManager::setVolumeDevice(0.7f, microphone);
+    EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(microphone), 0.0f);
+}
+
+TEST_F(AudioManagerTest, ChannelVolumesGoToThePreferredStereoChannels) {
+    Device device = output(speakers, "Speakers", "speakers");
+    device.stereoChannels = std::array<std::uint32_t, 2>{3, 4};
+    hardware->add(device);
+    hardware->add(output(driverOutput, "No channels", "none"));
+
+    AudioManager::setDeviceVolume(speakers, 0.2f, 0.9f);
+    EXPECT_EQ(hardware->device(speakers)->channelVolumes,
+              (std::map<std::uint32_t, float>{{3, 0.2f}, {4, 0.9f}}));
+    EXPECT_EQ(AudioManager::getDeviceVolume(speakers), (std::array<float, 2>{0.2f, 0.9f}));
+
+    AudioManager::setDeviceVolume(driverOutput, 0.2f, 0.9f);
+    EXPECT_TRUE(hardware->device(driverOutput)->channelVolumes.empty());
+    EXPECT_EQ(AudioManager::getDeviceVolume(driverOutput), (std::array<float, 2>{0.0f, 0.0f}));
+}
+
+TEST_F(AudioManagerTest, UseAndInfoDescribeTheDevice) {
+    Device device = output(speakers, "Speakers", "speakers");
+    device.running = true;
+    hardware->add(device);
+    EXPECT_TRUE(AudioManager::isUseDevice(speakers));
+    EXPECT_FALSE(AudioManager::isUseDevice(999));
+
+    const QString printed = test::capturedConsole([] { AudioManager::info(speakers); });
+    EXPECT_TRUE(printed.contains("\"Speakers\"")) << printed.toStdString();
+    EXPECT_TRUE(printed.contains("'virt'")) << printed.toStdString();
+}
+
+} // namespace
+} // namespace orvo
