@@ -62,6 +62,16 @@ orvo_start_pulseaudio() {
     echo "services: PulseAudio in $XDG_RUNTIME_DIR"
 }
 
+# The virtual driver, installed with its real script into the private daemon. The script's
+# stand-in for / keeps the machine's /etc untouched; tests find it in ORVO_DRIVER_TEST_ROOT.
+orvo_install_driver() {
+    local data_dir="$1"
+    export ORVO_DRIVER_TEST_ROOT="$ORVO_RUNTIME_DIR/driver-root"
+    env -u SUDO_UID -u PKEXEC_UID /bin/sh "$data_dir/install_driver.sh" || {
+        echo "the driver could not be installed" >&2; return 1; }
+    echo "services: ORVO Record Device installed under $ORVO_DRIVER_TEST_ROOT"
+}
+
 orvo_stop_services() {
     local pid
     for pid in "${ORVO_SERVICE_PIDS[@]}"; do
