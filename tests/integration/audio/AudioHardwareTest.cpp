@@ -1,0 +1,358 @@
+// The audio device layer and the driver scripts on a PulseAudio daemon of each test's own.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "SoundProbe.h"
+#include "audio/AudioManager.h"
+#include "audio/DriverScriptRunner.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "shell/API.h"
+#include "support/PrivateSoundServer.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+// A level this high is the test tone (about 0.35 at full volume); silence stays near 0.
+constexpr double toneLevel = 0.1;
+constexpr double silenceLevel = 0.01;
+constexpr int measureMs = 1000;
+constexpr int settleMs = 400;
+
+// Sets environment variables of this process for the life of the object.
+class EnvironmentScope {
+public:
+    explicit EnvironmentScope(const QProcessEnvironment& environment) {
+        for (const char* name : {"PULSE_SERVER", "ORVO_DRIVER_TEST_ROOT"}) {
+            qputenv(name, environment.value(name).toUtf8());
+        }
+        for (const char* name : {"SUDO_UID", "PKEXEC_UID"}) {
+            if (qEnvironmentVariableIsSet(name)) {
+                saved_.emplace_back(name, qgetenv(name));
+                qunsetenv(name);
+            }
+        }
+    }
+    ~EnvironmentScope() {
+        qunsetenv("PULSE_SERVER");
+        qunsetenv("ORVO_DRIVER_TEST_ROOT");
+        for (const auto& [name, value] : saved_) {
+            qputenv(name, value);
+        }
+    }
+
+private:
+    std::vector<std::pair<const char*, QByteArray>> saved_;
+};
+
+// A Unix socket that takes connections and never answers: a hung sound server.
+class SilentSocket {
+public:
+    explicit SilentSocket(const QString& path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray native = path.toLocal8Bit();
+        if (fd_ < 0 || native.size() >= int(sizeof(address.sun_path))) {
+            return;
+        }
+        std::copy(native.begin(), native.end(), address.sun_path);
+        listening_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+                     listen(fd_, 8) == 0;
+    }
+    ~SilentSocket() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    SilentSocket(const SilentSocket&) = delete;
+    SilentSocket& operator=(const SilentSocket&) = delete;
+    bool listening() const { return listening_; }
+
+private:
+    int fd_;
+    bool listening_ = false;
+};
+
+class AudioHardwareTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
+        LinuxAudioHardware::Options options;
+        options.server = server.address();
+        options.driverRoot = server.driverRoot();
+        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+    void TearDown() override { Platform::shared().clear(); }
+
+    // The real script, run the way the program runs it when it can (as root), else with sh.
+    QString runScript(const QString& name) {
+        if (geteuid() != 0) {
+            return server.runDriverScript(name);
+        }
+        EnvironmentScope scope(server.environment());
+        return DriverScriptRunner::run(name).value_or(QString());
+    }
+
+    void installDriver() { ASSERT_EQ(server.runDriverScript("install_driver"), QString()); }
+
+    static std::optional<AudioDeviceID> deviceWithUID(const QString& uid) {
+        for (AudioDeviceID device : AudioManager::getAllDevices()) {
+            if (AudioManager::getDeviceUUID(device) == uid) {
+                return device;
+            }
+        }
+        return std::nullopt;
+    }
+
+    static int aggregateCount() {
+        int count = 0;
+        for (AudioDeviceID device : AudioManager::getAllDevices()) {
+            count += AudioManager::isAggregateDevice(device) ? 1 : 0;
+        }
+        return count;
+    }
+
+    static QStringList namesWithOrvo(bool outputs) {
+        QStringList names;
+        const auto devices =
+            outputs ? AudioManager::getOutputDevices() : AudioManager::inputAudioDevicesID();
+        for (const auto& [device, name] : devices.value_or(std::map<AudioDeviceID, QString>())) {
+            if (name.contains("ORVO")) {
+                names << name;
+            }
+        }
+        return names;
+    }
+
+    static QStringList captureNamesWithOrvo() {
+        QStringList names;
+        for (const auto& device : AudioManager::inputAudioDevices()) {
+            if (device.localizedName.contains("ORVO")) {
+                names << device.localizedName + "=" + device.uniqueID;
+            }
+        }
+        return names;
+    }
+
+    double level(const QString& source) {
+        return test::loudestLevel(server.address(), source, measureMs, settleMs);
+    }
+
+    test::PrivateSoundServer server;
+};
+
+TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDriver) {
+    const QString pulseDropIn =
+        server.driverRoot() + "/etc/pulse/default.pa.d/orvo-record-device.pa";
+    const QString pipewireDropIn =
+        server.driverRoot() + "/etc/pipewire/pipewire-pulse.conf.d/orvo-record-device.conf";
+    ASSERT_TRUE(API::pathDriver().startsWith(server.driverRoot() + "/"));
+    EXPECT_FALSE(QFileInfo::exists(API::pathDriver()));
+    EXPECT_TRUE(namesWithOrvo(true).isEmpty());
+
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(runScript("install_driver"), QString()) << "run " << run;
+        EXPECT_EQ(namesWithOrvo(true), QStringList{"ORVO Record Device"});
+        EXPECT_EQ(namesWithOrvo(false), QStringList{"ORVO Record Device"});
+        EXPECT_EQ(captureNamesWithOrvo(),
+                  QStringList{"ORVO Record Device=orvo_record_device_input"});
+        EXPECT_TRUE(QFileInfo(API::pathDriver()).isDir());
+        EXPECT_TRUE(QFileInfo(pulseDropIn).isFile());
+        EXPECT_TRUE(QFileInfo(pipewireDropIn).isFile());
+    }
+
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(runScript("uninstall_driver"), QString()) << "run " << run;
+        EXPECT_TRUE(namesWithOrvo(true).isEmpty());
+        EXPECT_TRUE(captureNamesWithOrvo().isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(API::pathDriver()));
+        EXPECT_FALSE(QFileInfo::exists(pulseDropIn));
+        EXPECT_FALSE(QFileInfo::exists(pipewireDropIn));
+    }
+    EXPECT_EQ(AudioManager::inputAudioDevices().size(), 1u) << "the microphone stays";
+}
+
+TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver) {
+    installDriver();
+    const auto speakers = deviceWithUID("speakers");
+    ASSERT_TRUE(speakers.has_value());
+    ASSERT_EQ(AudioManager::getDefaultOutputDevice(), *speakers);
+
+    // A call already playing before the recording starts.
+    test::TonePlayer call(server.address());
+    EXPECT_GT(level("speakers.monitor"), toneLevel);
+    EXPECT_LT(level("orvo_record_device_input"), silenceLevel);
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, *speakers);
+    EXPECT_TRUE(AudioManager::isAggregateDevice(aggregate));
+    EXPECT_TRUE(AudioManager::isOutputDevice(aggregate));
+    EXPECT_EQ(AudioManager::getOutputDevices()->at(aggregate), "ORVO Multi Device");
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(aggregate),
+              (std::vector<AudioDeviceID>{*deviceWithUID("orvo_record_device"), *speakers}));
+
+    AudioManager::setOutputDevice(aggregate);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), aggregate);
+    EXPECT_GT(level("orvo_record_device_input"), toneLevel);
+    EXPECT_GT(level("speakers.monitor"), toneLevel) << "the user still hears the call";
+    EXPECT_TRUE(AudioManager::isUseDevice(aggregate));
+
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    EXPECT_EQ(aggregateCount(), 0);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), *speakers);
+    EXPECT_GT(level("speakers.monitor"), toneLevel);
+    EXPECT_LT(level("orvo_record_device_input"), silenceLevel);
+}
+
+TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreation) {
+    installDriver();
+    ASSERT_FALSE(server
+                     .pactl({"load-module", "module-combine-sink",
+                             "sink_name=LEFTOVER slaves=orvo_record_device,speakers "
+                             "sink_properties=\"device.description='ORVO Multi Device'\""})
+                     .isEmpty());
+    const auto leftover = deviceWithUID("LEFTOVER");
+    ASSERT_TRUE(leftover.has_value());
+    ASSERT_TRUE(AudioManager::isAggregateDevice(*leftover));
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    EXPECT_FALSE(deviceWithUID("LEFTOVER").has_value());
+    EXPECT_EQ(aggregateCount(), 1);
+    const auto uid = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID);
+    EXPECT_EQ(uid->size(), 36);
+    EXPECT_EQ(*uid, uid->toUpper());
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    EXPECT_EQ(aggregateCount(), 0);
+}
+
+TEST_F(AudioHardwareTest, WithoutTheDriverNothingIsCreated) {
+    const auto before = AudioManager::getAllDevices();
+    AudioManager::currentAggreagteDeviceID = 77;
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    EXPECT_EQ(AudioManager::getAllDevices(), before);
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
+    EXPECT_EQ(aggregateCount(), 0);
+}
+
+TEST_F(AudioHardwareTest, VolumesRoundTripOnTheSpeakersAndADeviceWithoutOneReadsZero) {
+    const auto speakers = deviceWithUID("speakers");
+    ASSERT_TRUE(speakers.has_value());
+    EXPECT_NEAR(AudioManager::getVolumeDevice(*speakers), 1.0f, 0.001f);
+    AudioManager::setVolumeDevice(0.3f, *speakers);
+    EXPECT_NEAR(AudioManager::getVolumeDevice(*speakers), 0.3f, 0.001f);
+    EXPECT_TRUE(server.pactl({"get-sink-volume", "speakers"}).contains("30%"))
+        << server.pactl({"get-sink-volume", "speakers"}).toStdString();
+
+    AudioManager::setDeviceVolume(*speakers, 0.2f, 0.6f);
+    const auto channels = AudioManager::getDeviceVolume(*speakers);
+    EXPECT_NEAR(channels[0], 0.2f, 0.001f);
+    EXPECT_NEAR(channels[1], 0.6f, 0.001f);
+    // The balance stays when the one volume changes.
+    AudioManager::setVolumeDevice(0.6f, *speakers);
+    EXPECT_NEAR(AudioManager::getVolumeDevice(*speakers), 0.6f, 0.001f);
+    const auto scaled = AudioManager::getDeviceVolume(*speakers);
+    EXPECT_NEAR(scaled[1] / scaled[0], 3.0f, 0.01f);
+
+    const auto microphone = deviceWithUID("microphone");
+    ASSERT_TRUE(microphone.has_value());
+    EXPECT_FALSE(AudioManager::isOutputDevice(*microphone));
+    EXPECT_EQ(AudioManager::getVolumeDevice(*microphone), 0.0f);
+    EXPECT_EQ(AudioManager::getVolumeDevice(0), 0.0f);
+}
+
+TEST_F(AudioHardwareTest, AStoppedServerGivesEmptyResultsAndFailuresAtOnce) {
+    const auto speakers = deviceWithUID("speakers");
+    ASSERT_TRUE(speakers.has_value());
+    // Waiting for a call timeout this long would fail the test below.
+    const auto timeout = std::chrono::seconds(30);
+    LinuxAudioHardware::Options options;
+    options.server = server.address();
+    options.callTimeout = timeout;
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+    ASSERT_FALSE(AudioManager::getAllDevices().empty());
+
+    server.stop();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    EXPECT_TRUE(AudioManager::getAllDevices().empty());
+    EXPECT_TRUE(AudioManager::inputAudioDevices().empty());
+    EXPECT_EQ(AudioManager::getOutputDevices(), std::nullopt);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), 0u);
+    EXPECT_EQ(AudioManager::getVolumeDevice(*speakers), 0.0f);
+    EXPECT_EQ(AudioManager::getDeviceUUID(*speakers), std::optional<QString>(QString()));
+    EXPECT_FALSE(AudioManager::isUseDevice(*speakers));
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    AudioManager::setOutputDevice(*speakers);
+    AudioManager::setVolumeDevice(0.5f, *speakers);
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    auto& hardware = Platform::shared().get<AudioHardware>();
+    EXPECT_NE(hardware.setDefaultOutputDevice(*speakers), noErr);
+    EXPECT_NE(hardware.createAggregateDevice({}).status, noErr);
+    EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(timeout).count());
+}
+
+TEST_F(AudioHardwareTest, AServerThatNeverAnswersFailsAfterTheCallTimeout) {
+    QTemporaryDir folder;
+    const SilentSocket silent(folder.filePath("native"));
+    ASSERT_TRUE(silent.listening());
+    LinuxAudioHardware::Options options;
+    options.server = "unix:" + folder.filePath("native").toUtf8();
+    options.callTimeout = std::chrono::milliseconds(200);
+    LinuxAudioHardware hardware(options);
+
+    EXPECT_TRUE(hardware.devices().empty());
+    EXPECT_TRUE(hardware.captureDevices().empty());
+    EXPECT_EQ(hardware.defaultOutputDevice(), std::nullopt);
+    EXPECT_NE(hardware.setVirtualMainVolume(1, 0.5f), noErr);
+}
+
+TEST(DriverScriptRunner, RunsTheScriptPathAsOneArgumentAndReportsFailures) {
+    EXPECT_EQ(DriverScriptRunner::commandFor("/a b/it's.sh", false),
+              (QStringList{"pkexec", "/bin/sh", "/a b/it's.sh"}));
+    EXPECT_EQ(DriverScriptRunner::commandFor("/a b/it's.sh", true),
+              (QStringList{"/bin/sh", "/a b/it's.sh"}));
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "running a script needs an administrator prompt unless run as root";
+    }
+    QTemporaryDir base;
+    const QString folder = base.filePath("it's a \"dir\" $(touch x) ; with spaces");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString marker = base.filePath("marker");
+    const QString good = folder + "/good.sh";
+    test::writeFile(good, QStringLiteral("printf '%s' \"$0\" > '%1'\n").arg(marker).toUtf8());
+    EXPECT_EQ(DriverScriptRunner::runScriptAtPath(good), std::nullopt);
+    EXPECT_EQ(QString::fromUtf8(test::readFile(marker)), good);
+    EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath("x")));
+
+    const QString bad = folder + "/bad.sh";
+    test::writeFile(bad, "echo 'cannot place the drop-in' >&2\nexit 3\n");
+    const auto error = DriverScriptRunner::runScriptAtPath(bad);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->contains("cannot place the drop-in")) << error->toStdString();
+    EXPECT_TRUE(error->contains("exit status 3")) << error->toStdString();
+}
+
+TEST(DriverScriptRunnerDeathTest, AMissingScriptStopsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(DriverScriptRunner::run("no_such_script"), "no_such_script");
+}
+
+} // namespace
+} // namespace orvo

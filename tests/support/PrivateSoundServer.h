@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace orvo::test {
+
+// A PulseAudio daemon of the test's own, in a private folder, with a default sink
+// "speakers" ("Speakers") and a capture device "microphone" ("Microphone"). It ends with the
+// object. Tests that need a server of their own (to stop it, or to change its default
+// output without disturbing other tests) use it instead of the one of scripts/test.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer();
+    ~PrivateSoundServer();
+    PrivateSoundServer(const PrivateSoundServer&) = delete;
+    PrivateSoundServer& operator=(const PrivateSoundServer&) = delete;
+
+    // Empty when the daemon started; otherwise what went wrong.
+    const QString& startError() const { return startError_; }
+    // The address that libpulse and PULSE_SERVER understand.
+    QByteArray address() const;
+    // A folder that stands in for / when the driver scripts run.
+    QString driverRoot() const;
+    // The environment in which pactl and the driver scripts reach this daemon.
+    QProcessEnvironment environment() const;
+
+    // Runs pactl with arguments against the daemon; its standard output, empty on failure.
+    QString pactl(const QStringList& arguments) const;
+    // Runs one of the program's driver scripts ("install_driver", "uninstall_driver") with
+    // /bin/sh against the daemon and driverRoot(). Empty on success, else its output.
+    QString runDriverScript(const QString& name) const;
+
+    // Kills the daemon and waits until it has ended.
+    void stop();
+
+private:
+    QTemporaryDir folder_;
+    QProcess daemon_;
+    QString startError_;
+};
+
+} // namespace orvo::test
