@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QFileInfo>
+#include <QTimer>
 
+#include "audio/AudioManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
@@ -13,6 +15,7 @@ namespace orvo {
 namespace {
 // The item that stays disabled until start-up has completed: Preferences.
 constexpr int guardedItemIndex = 2;
+constexpr int inputWatchIntervalMs = 2000;
 } // namespace
 
 AppDelegate::AppDelegate(QObject* parent)
@@ -67,10 +70,22 @@ void AppDelegate::setupMenu() {
 }
 
 void AppDelegate::continueLaunchWithDriver() {
-    // Database, tray, records window, messenger watcher, reachability and the input-device
-    // watcher join here, in this order, as their subsystems arrive.
+    // Database, tray, records window, messenger watcher and reachability join here, in this
+    // order, as their subsystems arrive.
+    inputDeviceCount = int(AudioManager::inputAudioDevices().size());
+    detectInputAudio();
     setLaunchApplication(true);
     Logging::write("Launch applocation completed " + API::prgTitle(), EventLoging::info);
+}
+
+void AppDelegate::detectInputAudio() {
+    const int count = int(AudioManager::inputAudioDevices().size());
+    if (count != inputDeviceCount) {
+        Logging::write("Add/Remove new input device", EventLoging::info);
+        // Call site of the tray: orvoMenuTray->updateMenuItems() when a tray exists.
+        inputDeviceCount = count;
+    }
+    QTimer::singleShot(inputWatchIntervalMs, this, &AppDelegate::detectInputAudio);
 }
 
 void AppDelegate::actionMenuUninstall() {

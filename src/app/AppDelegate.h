@@ -25,6 +25,9 @@ public:
     bool launchApplication() const { return launchApplication_; }
     void setLaunchApplication(bool launched);
 
+    // Counts the audio input devices, logs a change and checks again 2 s later.
+    void detectInputAudio();
+
     void actionMenuUninstall();
     void actionAbout();
     void actionMenuPreferences();
@@ -44,6 +47,7 @@ private:
     QMenu applicationMenu_;
     QPointer<QAction> btnUninstallMenu;
     bool launchApplication_ = false;
+    int inputDeviceCount = 0;
 };
 
 } // namespace orvo

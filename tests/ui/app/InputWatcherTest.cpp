@@ -1,0 +1,59 @@
+#include <memory>
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/AppDelegate.h"
+#include "fakes/FakeAudioHardware.h"
+#include "platform/Platform.h"
+#include "shell/Logging.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+const QString changeLine = "Event: info Value: Add/Remove new input device";
+
+int changeLines() {
+    int count = 0;
+    for (const QString& line :
+         test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()))) {
+        count += line.endsWith(changeLine) ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(InputWatcher, LogsWhenTheNumberOfInputDevicesChangesAndKeepsWatching) {
+    test::removeStorageTree();
+    QTemporaryDir driver;
+    auto fake = std::make_unique<FakeAudioHardware>();
+    FakeAudioHardware* hardware = fake.get();
+    hardware->setInstalledDriverPath(driver.path());
+    hardware->setCaptureDevices({{"Microphone", "microphone"}});
+    Platform::shared().install<AudioHardware>(std::move(fake));
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.launchApplication());
+    EXPECT_EQ(changeLines(), 0) << "the count taken at start-up is no change";
+
+    // Replacing a device by another leaves the count, and so the log, alone.
+    hardware->setCaptureDevices({{"Headset", "headset"}});
+    delegate.detectInputAudio();
+    EXPECT_EQ(changeLines(), 0);
+
+    // The watcher runs again by itself.
+    hardware->setCaptureDevices({{"Headset", "headset"}, {"USB microphone", "usb"}});
+    EXPECT_TRUE(QTest::qWaitFor([] { return changeLines() == 1; }, 5000));
+    delegate.detectInputAudio();
+    EXPECT_EQ(changeLines(), 1) << "the new count was stored";
+
+    hardware->setCaptureDevices({});
+    delegate.detectInputAudio();
+    EXPECT_EQ(changeLines(), 2);
+    Platform::shared().clear();
+}
+
+} // namespace
+} // namespace orvo
