@@ -80,6 +80,11 @@ orvo_stop_services() {
     wait 2>/dev/null || true
     if [[ -n "${ORVO_PULSE_PID:-}" ]]; then
         kill "$ORVO_PULSE_PID" 2>/dev/null || true
+        # It removes its files while it ends; removing the folder meanwhile would fail.
+        local tries=0
+        while kill -0 "$ORVO_PULSE_PID" 2>/dev/null && ((tries++ < 50)); do
+            sleep 0.1
+        done
     fi
     [[ -n "${ORVO_RUNTIME_DIR:-}" ]] && rm -rf "$ORVO_RUNTIME_DIR"
     return 0

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxAudioHardware.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <utility>
@@ -45,6 +46,7 @@ std::optional<DeviceRef> decode(AudioDeviceID device) {
 }
 
 const char combineModule[] = "module-combine-sink";
+constexpr std::chrono::seconds hungServerPause{10};
 
 struct SinkRecord {
     std::uint32_t index = PA_INVALID_INDEX;
@@ -315,8 +317,20 @@ PulseSession* LinuxAudioHardware::sessionLocked() {
     if (session_ && session_->usable()) {
         return session_.get();
     }
+    // A hung server is not asked again at once: a caller that loops over devices, or the
+    // input watcher, would otherwise wait one timeout per call.
+    const auto now = std::chrono::steady_clock::now();
+    if (session_ && session_->timedOut()) {
+        quietUntil_ = now + hungServerPause;
+    }
     session_.reset();
+    if (now < quietUntil_) {
+        return nullptr;
+    }
     session_ = PulseSession::connect(options_.server, options_.callTimeout);
+    if (!session_ && std::chrono::steady_clock::now() - now >= options_.callTimeout) {
+        quietUntil_ = std::chrono::steady_clock::now() + hungServerPause;
+    }
     return session_.get();
 }
 

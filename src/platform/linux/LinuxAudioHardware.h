@@ -53,13 +53,15 @@ public:
     QString installedDriverPath() const override;
 
 private:
-    // With mutex_ held: the connected session, made anew when the last one broke.
+    // With mutex_ held: the connected session, made anew when the last one broke; nullptr
+    // without a server, and for a while after a server let a call wait for its timeout.
     PulseSession* sessionLocked();
     template <class Result, class Fn> Result withServer(Result fallback, Fn&& fn);
 
     const Options options_;
-    std::mutex mutex_; // guards session_ and serialises every request on it
+    std::mutex mutex_; // guards session_ and quietUntil_; serialises every request
     std::unique_ptr<PulseSession> session_;
+    std::chrono::steady_clock::time_point quietUntil_;
 };
 
 } // namespace orvo

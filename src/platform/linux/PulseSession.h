@@ -39,6 +39,8 @@ public:
 
     // False once the connection has broken or a request has timed out: make a new session.
     bool usable() const;
+    // True once a request has waited for its whole timeout.
+    bool timedOut() const { return timedOut_; }
 
 private:
     struct Key {

@@ -308,6 +308,40 @@ TEST_F(AudioHardwareTest, AStoppedServerGivesEmptyResultsAndFailuresAtOnce) {
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(timeout).count());
 }
 
+TEST_F(AudioHardwareTest, ADescriptionThatCouldLeaveItsQuotesIsRefused) {
+    installDriver();
+    const auto modulesBefore = server.pactl({"list", "short", "modules"});
+    auto& hardware = Platform::shared().get<AudioHardware>();
+    const QVariantList subDevices{QVariantMap{{"uid", "orvo_record_device"}},
+                                  QVariantMap{{"uid", "speakers"}}};
+    const QVariantMap good{{"name", "ORVO Multi Device"},
+                           {"uid", "4E9F0C0A-7D43-4C5E-9E1B-1F2A3B4C5D6E"},
+                           {"subdevices", subDevices},
+                           {"master", "speakers"},
+                           {"stacked", 1}};
+    for (const auto& [key, value] : std::vector<std::pair<QString, QVariant>>{
+             {"name", "ORVO' sink_name=evil"},
+             {"name", "ORVO\\"},
+             {"uid", "A B"},
+             {"subdevices", QVariantList{QVariantMap{{"uid", "speakers slaves=x"}}}},
+             {"subdevices", QVariantList{QVariantMap{{"uid", "no_such_sink"}}}},
+             {"stacked", 0}}) {
+        QVariantMap description = good;
+        description[key] = value;
+        EXPECT_NE(hardware.createAggregateDevice(description).status, noErr)
+            << key.toStdString() << " " << value.toString().toStdString();
+    }
+    EXPECT_EQ(server.pactl({"list", "short", "modules"}), modulesBefore);
+
+    const AggregateCreation created = hardware.createAggregateDevice(good);
+    ASSERT_EQ(created.status, noErr);
+    EXPECT_EQ(AudioManager::getDeviceUUID(created.device),
+              std::optional<QString>("4E9F0C0A-7D43-4C5E-9E1B-1F2A3B4C5D6E"));
+    EXPECT_NE(hardware.destroyAggregateDevice(*deviceWithUID("speakers")), noErr);
+    EXPECT_EQ(hardware.destroyAggregateDevice(created.device), noErr);
+    EXPECT_EQ(server.pactl({"list", "short", "modules"}), modulesBefore);
+}
+
 TEST_F(AudioHardwareTest, AServerThatNeverAnswersFailsAfterTheCallTimeout) {
     QTemporaryDir folder;
     const SilentSocket silent(folder.filePath("native"));

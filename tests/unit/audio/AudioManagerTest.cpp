@@ -209,15 +209,6 @@ TEST_F(AudioManagerTest, DevicesSplitIntoOutputsAndInputsWithEmptyNamesWhenUnrea
     EXPECT_FALSE(AudioManager::isAggregateDevice(999));
 }
 
-TEST_F(AudioManagerTest, CaptureDevicesComeFromTheHardwareInItsOrder) {
-    hardware->setCaptureDevices(
-        {{"Microphone", "microphone"}, {"ORVO Record Device", "orvo_record_device_input"}});
-    const auto devices = AudioManager::inputAudioDevices();
-    ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(devices[1].localizedName, "ORVO Record Device");
-    EXPECT_EQ(devices[1].uniqueID, "orvo_record_device_input");
-}
-
 TEST_F(AudioManagerTest, VolumeIsZeroWithoutOneAndRoundTripsWithOne) {
     addUsualDevices();
     EXPECT_FLOAT_EQ(AudioManager::getVolumeDevice(speakers), 0.5f);
