@@ -49,6 +49,18 @@ module_of() {
         awk -v want="$1_name=$2" '{ for (i = 3; i <= NF; i++) if ($i == want) { print $1; exit } }'
 }
 
+# combine_modules_using NAME: the combined outputs that play into the sink NAME (a
+# recording's "ORVO Multi Device" left behind by a program that was killed).
+combine_modules_using() {
+    listing=$(user_pactl list short modules) || fail "cannot list the modules of the sound server"
+    printf '%s\n' "$listing" | awk -v sink="$1" '$2 == "module-combine-sink" {
+        for (i = 3; i <= NF; i++) if ($i ~ /^slaves=/) {
+            n = split(substr($i, 8), slaves, ",")
+            for (j = 1; j <= n; j++) if (slaves[j] == sink) { print $1; next }
+        }
+    }'
+}
+
 # The devices of the PulseAudio drop-in, one "kind name module arguments" line each, in the
 # order the drop-in makes them.
 dropin_devices() {

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Removes what install_driver.sh installed: first the installed-driver directory, so that the
 # program never takes a half-removed driver for an installed one, then the devices from the
-# running sound server of the user who asked, then the drop-ins. Runs as root; running it
-# again changes nothing.
+# running sound server of the user who asked (and a recording's combined output that still
+# plays into them), then the drop-ins. Runs as root; running it again changes nothing.
 set -eu
 
 script_name=uninstall_driver.sh
@@ -17,8 +17,17 @@ if [ -d "$driver_parent" ]; then
 fi
 
 if server_running; then
-    # Unloaded in the reverse order of loading: a device goes before the one it builds on.
+    dropin_devices >/dev/null
+    # Unloaded in the reverse order of loading: a device goes before the one it builds on,
+    # and first of all a combined output left over from a recording.
     modules=''
+    for entry in $(dropin_devices | awk '$1 == "sink" { print $2 }'); do
+        combined=$(combine_modules_using "$entry")
+        for index in $combined; do
+            user_pactl unload-module "$index" ||
+                fail "the sound server did not unload module $index"
+        done
+    done
     for entry in $(dropin_devices | awk '{ print $1 ":" $2 }'); do
         index=$(module_of "${entry%%:*}" "${entry#*:}")
         [ -z "$index" ] || modules="$index $modules"

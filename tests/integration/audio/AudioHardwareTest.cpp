@@ -174,8 +174,14 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
         EXPECT_TRUE(QFileInfo(pipewireDropIn).isFile());
     }
 
+    // A recording's combined output left behind by a killed program goes with the driver.
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runScript("uninstall_driver"), QString()) << "run " << run;
+        EXPECT_EQ(aggregateCount(), 0);
         EXPECT_TRUE(namesWithOrvo(true).isEmpty());
         EXPECT_TRUE(captureNamesWithOrvo().isEmpty());
         EXPECT_FALSE(QFileInfo::exists(API::pathDriver()));
