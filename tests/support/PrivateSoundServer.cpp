@@ -1,5 +1,7 @@
 #include "support/PrivateSoundServer.h"
 
+#include <signal.h>
+
 #include <QDir>
 #include <QFile>
 
@@ -99,8 +101,21 @@ QString PrivateSoundServer::runDriverScript(const QString& name) const {
     return QString();
 }
 
+void PrivateSoundServer::freeze() {
+    if (daemon_.state() == QProcess::Running) {
+        ::kill(pid_t(daemon_.processId()), SIGSTOP);
+    }
+}
+
+void PrivateSoundServer::thaw() {
+    if (daemon_.state() == QProcess::Running) {
+        ::kill(pid_t(daemon_.processId()), SIGCONT);
+    }
+}
+
 void PrivateSoundServer::stop() {
     if (daemon_.state() != QProcess::NotRunning) {
+        thaw();
         daemon_.kill();
         daemon_.waitForFinished();
     }

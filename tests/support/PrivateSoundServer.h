@@ -36,6 +36,9 @@ public:
 
     // Kills the daemon and waits until it has ended.
     void stop();
+    // Freezes the daemon (it keeps its connections but answers nothing) or lets it go on.
+    void freeze();
+    void thaw();
 
 private:
     QTemporaryDir folder_;

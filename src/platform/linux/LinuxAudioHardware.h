@@ -16,8 +16,9 @@ class PulseSession;
 // The audio hardware as a PulseAudio or PipeWire-pulse server shows it: sinks are the output
 // devices, sources other than monitors the input and capture devices; a device's name is its
 // description and its UID its server name. Aggregates are module-combine-sink instances.
-// Any thread; calls are serialised and each blocks at most about the call timeout (a
-// connection and one or a few requests).
+// Any thread; calls are serialised. A call blocks at most about twice the call timeout
+// (connecting, then its requests); after a timeout the server gets a pause in which calls
+// fail at once.
 class LinuxAudioHardware final : public AudioHardware {
 public:
     struct Options {

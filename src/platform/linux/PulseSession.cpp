@@ -90,6 +90,10 @@ bool PulseSession::waitLocked(const std::function<bool()>& done) {
 }
 
 bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& start) {
+    // After one timeout the server is taken for hung: the caller's next requests fail at once.
+    if (timedOut_) {
+        return false;
+    }
     pa_threaded_mainloop_lock(loop_);
     bool answered = false;
     if (!contextBroken(context_)) {

@@ -34,7 +34,8 @@ public:
 
     // Calls start with the loop's lock held; start sends one request and returns its
     // operation (nullptr when it could not be sent). Waits until the request has been
-    // answered. False when it could not be sent, the connection broke or the timeout passed.
+    // answered. False when it could not be sent, the connection broke or the timeout passed
+    // (then also for every later request, at once).
     bool request(const std::function<pa_operation*(pa_context*)>& start);
 
     // False once the connection has broken or a request has timed out: make a new session.

@@ -348,6 +348,22 @@ TEST_F(AudioHardwareTest, ADescriptionThatCouldLeaveItsQuotesIsRefused) {
     EXPECT_EQ(server.pactl({"list", "short", "modules"}), modulesBefore);
 }
 
+TEST_F(AudioHardwareTest, AServerThatHangsWhileConnectedFailsAfterOneTimeout) {
+    LinuxAudioHardware::Options options;
+    options.server = server.address();
+    options.callTimeout = std::chrono::milliseconds(300);
+    LinuxAudioHardware hardware(options);
+    const auto devices = hardware.devices();
+    ASSERT_FALSE(devices.empty());
+
+    server.freeze();
+    EXPECT_TRUE(hardware.devices().empty());
+    EXPECT_EQ(hardware.name(devices.front()), std::nullopt);
+    EXPECT_NE(hardware.setDefaultOutputDevice(devices.front()), noErr);
+    EXPECT_TRUE(hardware.captureDevices().empty());
+    server.thaw();
+}
+
 TEST_F(AudioHardwareTest, AServerThatNeverAnswersFailsAfterTheCallTimeout) {
     QTemporaryDir folder;
     const SilentSocket silent(folder.filePath("native"));
