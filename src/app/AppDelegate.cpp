@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QFileInfo>
 
+#include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
@@ -22,6 +23,8 @@ AppDelegate::AppDelegate(QObject* parent)
       txtCloseAllSound(Localization::text("CLOSE_ALL_ACTIVE_SOUND")) {
     buildApplicationMenu();
 }
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::buildApplicationMenu() {
     applicationMenu_.setTitle(API::prgName());
@@ -67,8 +70,9 @@ void AppDelegate::setupMenu() {
 }
 
 void AppDelegate::continueLaunchWithDriver() {
-    // Database, tray, records window, messenger watcher, reachability and the input-device
-    // watcher join here, in this order, as their subsystems arrive.
+    // Database, tray and records window join here as their subsystems arrive.
+    applicationManager = std::make_unique<ApplicationsManager>();
+    // Reachability and the input-device watcher join here.
     setLaunchApplication(true);
     Logging::write("Launch applocation completed " + API::prgTitle(), EventLoging::info);
 }

@@ -5,7 +5,9 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Platform.h"
+#include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxFileAttributes.h"
+#include "platform/linux/LinuxWorkspace.h"
 #include "shell/API.h"
 
 namespace {
@@ -13,6 +15,8 @@ namespace {
 void installBackends() {
     auto& platform = orvo::Platform::shared();
     platform.install<orvo::FileAttributes>(std::make_unique<orvo::LinuxFileAttributes>());
+    platform.install<orvo::Displays>(std::make_unique<orvo::LinuxDisplays>());
+    platform.install<orvo::Workspace>(std::make_unique<orvo::LinuxWorkspace>());
 }
 
 } // namespace
