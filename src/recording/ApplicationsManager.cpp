@@ -1,5 +1,6 @@
 #include "recording/ApplicationsManager.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QFileInfo>

@@ -1,5 +1,7 @@
 #include "recording/PrivacyManager.h"
 
+#include <algorithm>
+
 #include <QRandomGenerator>
 
 #include "platform/Displays.h"

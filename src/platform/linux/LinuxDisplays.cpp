@@ -1,7 +1,5 @@
 #include "platform/linux/LinuxDisplays.h"
 
-#include <algorithm>
-
 #include <xcb/randr.h>
 
 #include "platform/linux/XcbSession.h"

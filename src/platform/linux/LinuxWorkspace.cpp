@@ -1,6 +1,5 @@
 #include "platform/linux/LinuxWorkspace.h"
 
-#include <algorithm>
 #include <set>
 
 #include <QDBusConnection>
@@ -241,7 +240,7 @@ void LinuxWorkspace::revealFile(const QString& path) {
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString()}
          << QString();
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), &callContext_);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
                      [openFolder](QDBusPendingCallWatcher* finished) {
                          if (finished->isError()) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include <QObject>
 #include <QSocketNotifier>
 
 #include "platform/Workspace.h"
@@ -34,6 +35,7 @@ private:
     void activeWindowChanged();
     RunningApplication applicationOfWindow(XcbSession& session, xcb_window_t window);
 
+    QObject callContext_; // parent of pending D-Bus calls
     NotificationCenter notificationCenter_;
     std::unique_ptr<XcbSession> watch_; // the connection that listens to the root window
     std::unique_ptr<QSocketNotifier> notifier_;

@@ -25,10 +25,10 @@ std::unique_ptr<XcbSession> XcbSession::open() {
         xcb_disconnect(connection);
         return nullptr;
     }
-    return std::unique_ptr<XcbSession>(new XcbSession(connection, screens.data->root));
+    return std::make_unique<XcbSession>(Key(), connection, screens.data->root);
 }
 
-XcbSession::XcbSession(xcb_connection_t* connection, xcb_window_t root)
+XcbSession::XcbSession(Key, xcb_connection_t* connection, xcb_window_t root)
     : connection_(connection), root_(root) {
     xcb_intern_atom_cookie_t* cookies = xcb_ewmh_init_atoms(connection_, &ewmh_);
     ewmhReady_ = cookies != nullptr && xcb_ewmh_init_atoms_replies(&ewmh_, cookies, nullptr) != 0;

@@ -32,6 +32,13 @@ class XcbSession {
 public:
     // Absent without a reachable X display; fails at once when there is none.
     static std::unique_ptr<XcbSession> open();
+
+    // Only open() can make the key: a session always starts from a working connection.
+    class Key {
+        friend class XcbSession;
+        Key() = default;
+    };
+    XcbSession(Key, xcb_connection_t* connection, xcb_window_t root);
     ~XcbSession();
     XcbSession(const XcbSession&) = delete;
     XcbSession& operator=(const XcbSession&) = delete;
@@ -62,8 +69,6 @@ public:
     bool isViewable(xcb_window_t window);
 
 private:
-    XcbSession(xcb_connection_t* connection, xcb_window_t root);
-
     xcb_connection_t* connection_;
     xcb_window_t root_;
     xcb_ewmh_connection_t ewmh_{};
