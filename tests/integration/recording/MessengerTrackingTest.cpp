@@ -6,7 +6,10 @@
 
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -111,6 +114,38 @@ TEST_F(MessengerTracking, FrontTelegramWindowSetsLastActiveIMAndItsIconIsCached)
     ASSERT_TRUE(other.has_value());
     EXPECT_EQ(other->bundlePath, std::nullopt);
     EXPECT_EQ(lastActiveIM(), "Telegram.app");
+}
+
+TEST_F(MessengerTracking, AWindowWithoutClassIsKnownByItsProcessExecutable) {
+    test::XTestClient x;
+    ASSERT_TRUE(x.connected()) << "needs the private X server";
+    QTemporaryDir dataDir;
+    QProcess viber; // stands in for the messenger's process
+    viber.start("sleep", {"60"});
+    ASSERT_TRUE(viber.waitForStarted());
+    const QString executable =
+        QFileInfo(QStandardPaths::findExecutable("sleep")).canonicalFilePath();
+    ASSERT_TRUE(QDir().mkpath(dataDir.path() + "/applications"));
+    test::writeFile(dataDir.path() + "/applications/viber.desktop",
+                    "[Desktop Entry]\nType=Application\nName=Viber\nExec=" + executable.toUtf8() +
+                        " %u\n");
+    qputenv("XDG_DATA_DIRS", dataDir.path().toUtf8());
+    setLastActiveIM(std::nullopt);
+    auto backend = std::make_unique<LinuxWorkspace>();
+    LinuxWorkspace& workspace = *backend;
+    Platform::shared().install<Workspace>(std::move(backend));
+    ApplicationsManager manager;
+
+    const xcb_window_t window =
+        x.createWindow("Viber", std::nullopt, static_cast<std::uint32_t>(viber.processId()));
+    x.activate(window);
+    const auto front = waitForActivation(workspace, [](const RunningApplication& application) {
+        return application.localizedName == "Viber";
+    });
+    ASSERT_TRUE(front.has_value());
+    EXPECT_EQ(lastActiveIM(), "Viber.app");
+    viber.kill();
+    viber.waitForFinished();
 }
 
 TEST_F(MessengerTracking, WithoutADisplayTheWorkspaceReportsNothing) {
