@@ -25,7 +25,7 @@ QString stringKey(GKeyFile* file, const char* key) {
     return value ? QString::fromUtf8(value.get()) : QString();
 }
 
-// The program of an Exec line: its first word, with the quoting of the specification removed
+// The program of an Exec line: its first word, unquoted as the desktop entry format quotes it,
 // and "env VAR=value" prefixes skipped.
 QString programOf(const QString& exec) {
     gint argc = 0;

@@ -9,7 +9,7 @@
 
 namespace orvo {
 
-// What a desktop entry (a .desktop file of the freedesktop.org specification) says about the
+// What a desktop entry (a freedesktop.org .desktop file) says about the
 // application it starts.
 struct DesktopEntry {
     QString path;

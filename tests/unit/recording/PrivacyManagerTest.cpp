@@ -23,17 +23,6 @@ protected:
     FakeDisplays* displays = nullptr;
 };
 
-TEST_F(PrivacyManagerTest, MicrophoneAndSpeechNeedNoPermission) {
-    auto& privacy = PrivacyManager::shared();
-    EXPECT_TRUE(privacy.checkMicrophonePrivacy());
-    std::optional<bool> microphone;
-    privacy.requestMicrophonePrivacy([&](bool granted) { microphone = granted; });
-    EXPECT_EQ(microphone, true);
-    std::optional<bool> speech;
-    privacy.requestRecognizer([&](bool granted) { speech = granted; });
-    EXPECT_EQ(speech, true);
-}
-
 TEST_F(PrivacyManagerTest, ScreenCaptureNeedsEveryWindowNamed) {
     auto& privacy = PrivacyManager::shared();
     displays->setWindows(std::vector<OnScreenWindow>{{1, QString("Terminal")}, {2, QString()}});
