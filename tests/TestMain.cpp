@@ -10,6 +10,8 @@
 
 #ifdef ORVO_TEST_WIDGETS
 #include <QApplication>
+#elif defined(ORVO_TEST_GUI)
+#include <QGuiApplication>
 #endif
 
 int main(int argc, char* argv[]) {
@@ -21,11 +23,15 @@ int main(int argc, char* argv[]) {
     qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
     QDir(home.path()).mkdir("Documents");
 
-#ifdef ORVO_TEST_WIDGETS
+#if defined(ORVO_TEST_WIDGETS) || defined(ORVO_TEST_GUI)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+#endif
+#ifdef ORVO_TEST_WIDGETS
     QApplication application(argc, argv);
+#elif defined(ORVO_TEST_GUI)
+    QGuiApplication application(argc, argv);
 #else
     QCoreApplication application(argc, argv);
 #endif

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "audio/AudioManager.h"
+#include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
@@ -25,6 +26,8 @@ AppDelegate::AppDelegate(QObject* parent)
       txtCloseAllSound(Localization::text("CLOSE_ALL_ACTIVE_SOUND")) {
     buildApplicationMenu();
 }
+
+AppDelegate::~AppDelegate() = default;
 
 void AppDelegate::buildApplicationMenu() {
     applicationMenu_.setTitle(API::prgName());
@@ -70,8 +73,9 @@ void AppDelegate::setupMenu() {
 }
 
 void AppDelegate::continueLaunchWithDriver() {
-    // Database, tray, records window, messenger watcher and reachability join here, in this
-    // order, as their subsystems arrive.
+    // Database, tray and records window join here as their subsystems arrive.
+    applicationManager = std::make_unique<ApplicationsManager>();
+    // Reachability joins here.
     inputDeviceCount = int(AudioManager::inputAudioDevices().size());
     detectInputAudio();
     setLaunchApplication(true);

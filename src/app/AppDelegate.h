@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
@@ -8,12 +10,15 @@ class QAction;
 
 namespace orvo {
 
+class ApplicationsManager;
+
 // Start-up, the application menu and the ways out of the program. Lives as long as the
 // process; main thread only.
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
     explicit AppDelegate(QObject* parent = nullptr);
+    ~AppDelegate() override;
 
     // Runs once, from the event loop, when the application has started.
     void applicationDidFinishLaunching();
@@ -46,6 +51,7 @@ private:
 
     QMenu applicationMenu_;
     QPointer<QAction> btnUninstallMenu;
+    std::unique_ptr<ApplicationsManager> applicationManager;
     bool launchApplication_ = false;
     int inputDeviceCount = 0;
 };

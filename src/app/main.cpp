@@ -6,7 +6,9 @@
 #include "app/AppDelegate.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxFileAttributes.h"
+#include "platform/linux/LinuxWorkspace.h"
 #include "shell/API.h"
 
 namespace {
@@ -15,6 +17,8 @@ void installBackends() {
     auto& platform = orvo::Platform::shared();
     platform.install<orvo::FileAttributes>(std::make_unique<orvo::LinuxFileAttributes>());
     platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>());
+    platform.install<orvo::Displays>(std::make_unique<orvo::LinuxDisplays>());
+    platform.install<orvo::Workspace>(std::make_unique<orvo::LinuxWorkspace>());
 }
 
 } // namespace

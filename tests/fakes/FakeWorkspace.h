@@ -1,0 +1,50 @@
+#pragma once
+
+#include <map>
+
+#include "platform/Workspace.h"
+
+namespace orvo {
+
+// A desktop set up by the test: application folders with their items and icons, and front
+// applications that the test brings up. Main thread.
+class FakeWorkspace final : public Workspace {
+public:
+    void activate(const RunningApplication& application) {
+        post({{applicationKey, QVariant::fromValue(application)}});
+    }
+    void post(const QVariantMap& userInfo) {
+        center_.post(didActivateApplicationNotification, this, userInfo);
+    }
+    // nullopt: the folder cannot be listed.
+    void setFolder(const QString& folder, std::optional<std::vector<ApplicationItem>> items) {
+        folders_ << folder;
+        items_[folder] = std::move(items);
+    }
+    void setIcon(const QString& path, const QImage& image) { icons_[path] = image; }
+    int iconRequests() const { return iconRequests_; }
+
+    NotificationCenter& notificationCenter() override { return center_; }
+    QStringList applicationFolders() override { return folders_; }
+    std::optional<std::vector<ApplicationItem>> applicationItems(const QString& folder) override {
+        auto it = items_.find(folder);
+        return it == items_.end() ? std::nullopt : it->second;
+    }
+    QImage iconForFile(const QString& path) override {
+        ++iconRequests_;
+        auto it = icons_.find(path);
+        return it == icons_.end() ? QImage() : it->second;
+    }
+    bool launchApplication(const QString&) override { return false; }
+    void revealFile(const QString&) override {}
+    std::vector<RunningApplication> runningApplications() override { return {}; }
+
+private:
+    NotificationCenter center_;
+    QStringList folders_;
+    std::map<QString, std::optional<std::vector<ApplicationItem>>> items_;
+    std::map<QString, QImage> icons_;
+    int iconRequests_ = 0;
+};
+
+} // namespace orvo
