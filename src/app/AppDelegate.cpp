@@ -8,6 +8,7 @@
 #include "shell/Localization.h"
 #include "shell/Logging.h"
 #include "shell/ProcessExit.h"
+#include "store/Realm.h"
 
 namespace orvo {
 namespace {
@@ -67,10 +68,15 @@ void AppDelegate::setupMenu() {
 }
 
 void AppDelegate::continueLaunchWithDriver() {
-    // Database, tray, records window, messenger watcher, reachability and the input-device
+    setRealmConfiguration();
+    // Tray, records window, messenger watcher, reachability and the input-device
     // watcher join here, in this order, as their subsystems arrive.
     setLaunchApplication(true);
     Logging::write("Launch applocation completed " + API::prgTitle(), EventLoging::info);
+}
+
+void AppDelegate::setRealmConfiguration() {
+    Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
 }
 
 void AppDelegate::actionMenuUninstall() {
