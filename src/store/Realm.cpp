@@ -281,13 +281,11 @@ bool Realm::write(const std::function<void()>& block) {
         block();
         db_.exec("COMMIT");
     } catch (const StoreError& error) {
-        rollback(*write_);
-        write_.reset();
+        rollback();
         Logging::write("Records database write failed: " + error.message(), EventLoging::error);
         return false;
     } catch (...) {
-        rollback(*write_);
-        write_.reset();
+        rollback();
         throw;
     }
     const std::vector<qint64> touched(write_->touchedRows.begin(), write_->touchedRows.end());
@@ -296,7 +294,9 @@ bool Realm::write(const std::function<void()>& block) {
     return true;
 }
 
-void Realm::rollback(WriteLog& log) {
+void Realm::rollback() {
+    WriteLog log = std::move(*write_);
+    write_.reset();
     if (!db_.isAutocommit()) {
         try {
             db_.exec("ROLLBACK");
@@ -318,6 +318,12 @@ void Realm::rollback(WriteLog& log) {
         record->realm_ = nullptr;
         record->rowId_ = 0;
         record->invalidated_ = false;
+    }
+    for (const auto& weak : log.resultsReadInside) {
+        if (const auto state = weak.lock()) {
+            state->evaluated = false;
+            startResults(state);
+        }
     }
 }
 
@@ -439,6 +445,9 @@ void Realm::track(const std::shared_ptr<ResultsState>& state) {
 }
 
 void Realm::startResults(const std::shared_ptr<ResultsState>& state) {
+    if (write_) {
+        write_->resultsReadInside.push_back(state);
+    }
     try {
         state->evaluate();
     } catch (const StoreError& error) {

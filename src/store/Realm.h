@@ -70,6 +70,8 @@ private:
         std::vector<std::shared_ptr<RealmRecordModel>> removed;
         std::set<qint64> addedRows;
         std::set<qint64> touchedRows;
+        // Results read inside the write have seen its rows; a rollback reads them again.
+        std::vector<std::weak_ptr<ResultsState>> resultsReadInside;
     };
     struct PendingNotification {
         std::shared_ptr<Observation> observation;
@@ -91,7 +93,8 @@ private:
     void track(const std::shared_ptr<ResultsState>& state);
     // Evaluates a result; from then on each write brings it up to date.
     void startResults(const std::shared_ptr<ResultsState>& state);
-    void rollback(WriteLog& log);
+    // Ends the open write: the file and every object return to their state before it.
+    void rollback();
     void notify(const std::vector<qint64>& touchedRows);
     void pruneObjects();
 

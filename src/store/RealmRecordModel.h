@@ -35,7 +35,8 @@ struct RecordValues {
 
 // The catalogue entry of one recording. Held through std::shared_ptr: once added to a Realm
 // there is one object per stored row, shared by every holder, and it changes only inside
-// that Realm's write transactions. Main thread only.
+// that Realm's write transactions, on the main thread. A new record may be built on any
+// thread and handed to the main thread to be saved.
 class RealmRecordModel {
 public:
     // All defaults; time is now.

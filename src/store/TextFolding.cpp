@@ -223,7 +223,7 @@ struct FoldedNeedle {
 };
 
 void deleteNeedle(void* needle) {
-    delete static_cast<FoldedNeedle*>(needle);
+    std::unique_ptr<FoldedNeedle> owned(static_cast<FoldedNeedle*>(needle));
 }
 
 std::string_view textArgument(sqlite3_value* value) {

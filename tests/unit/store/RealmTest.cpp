@@ -194,6 +194,20 @@ TEST_F(RealmTest, ExceptionInsideAWriteRollsBackFileAndObjects) {
     EXPECT_EQ(namesOf(results), (QStringList{"New", "D", "C", "B", "A"}));
 }
 
+TEST_F(RealmTest, ResultReadInsideARolledBackWriteForgetsItsRows) {
+    std::optional<Results> readInside;
+    EXPECT_THROW(store->write([&] {
+        store->add(makeRecord("Inside", 70));
+        readInside = newestFirst();
+        EXPECT_EQ(readInside->size(), 5);
+        throw std::runtime_error("stop");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(namesOf(*readInside), (QStringList{"D", "C", "B", "A"}));
+    // Unsorted results keep the order of insertion.
+    EXPECT_EQ(namesOf(store->objects()), (QStringList{"A", "B", "C", "D"}));
+}
+
 TEST_F(RealmTest, FailedCommitRollsBackAndIsLogged) {
     CopyFiles::checkFilesAndCopy();
     // Another connection reading the file keeps the commit from taking its exclusive lock.
