@@ -95,6 +95,18 @@ void BM_SearchQuery(benchmark::State& state) {
 }
 BENCHMARK(BM_SearchQuery)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
+// The same scan with plain equality instead of contains[cd], as the floor of the search.
+void BM_ScanWithoutSearch(benchmark::State& state) {
+    orvo::Realm store({storeFile(), 1});
+    for (auto _ : state) {
+        const orvo::Results results = store.objects()
+                                          .filter("name == %@ || recognizeText == %@", {"x", "x"})
+                                          .sorted("time", false);
+        benchmark::DoNotOptimize(results.size());
+    }
+}
+BENCHMARK(BM_ScanWithoutSearch)->Unit(benchmark::kMillisecond);
+
 // The whole write: insert, commit (with its sync to disk) and the change set delivered to
 // the observer of the sorted result. Without an observer for comparison.
 void BM_InsertIntoObservedSortedResult(benchmark::State& state) {
