@@ -5,6 +5,8 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxFileAttributes.h"
 #include "shell/API.h"
 
@@ -13,6 +15,8 @@ namespace {
 void installBackends() {
     auto& platform = orvo::Platform::shared();
     platform.install<orvo::FileAttributes>(std::make_unique<orvo::LinuxFileAttributes>());
+    platform.install<orvo::Capture>(std::make_unique<orvo::LinuxCapture>());
+    platform.install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
 }
 
 } // namespace
