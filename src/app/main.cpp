@@ -5,7 +5,9 @@
 
 #include "app/AppDelegate.h"
 #include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
 #include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxFileAttributes.h"
 #include "platform/linux/LinuxWorkspace.h"
@@ -19,6 +21,8 @@ void installBackends() {
     platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>());
     platform.install<orvo::Displays>(std::make_unique<orvo::LinuxDisplays>());
     platform.install<orvo::Workspace>(std::make_unique<orvo::LinuxWorkspace>());
+    platform.install<orvo::Capture>(std::make_unique<orvo::LinuxCapture>());
+    platform.install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
 }
 
 } // namespace

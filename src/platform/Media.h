@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "platform/MediaComposition.h"
+#include "platform/Port.h"
+
+namespace orvo {
+
+// Reading recorded files and exporting compositions of them.
+//
+// How the recording engine merges its segments (any thread):
+//   MediaComposition composition;
+//   per segment: asset = media.loadAsset(path);
+//                track = composition.addMutableTrack(MediaType::audio);  (video for ".mov")
+//                if (auto source = asset.firstTrack(MediaType::audio))
+//                    track->insertTimeRange(source->timeRange(), *source, 0.0);
+//   auto session = media.makeExportSession(composition, exportPresetAppleM4A);
+//   session->setOutputFileType(MediaFileType::appleM4A); session->setOutputPath(path);
+//   session->exportAsynchronously([&] { read session->status() and errorMessage() });
+// Segments of one recording carry their start on the recording's shared clock; an export
+// lays them out by those starts, so that sources recorded together stay together.
+
+enum class MediaFileType { unknown, appleM4A, mpeg4, quickTimeMovie };
+
+inline const QString exportPresetAppleM4A = QStringLiteral("AppleM4A");
+inline const QString exportPresetPassthrough = QStringLiteral("Passthrough");
+
+enum class ExportStatus { unknown, waiting, exporting, completed, failed, cancelled };
+
+// The status's name, as written in logs: "unknown", "waiting", ..., "cancelled".
+QString exportStatusName(ExportStatus status);
+
+// Writes one composition into one file, on a worker thread of its own.
+class ExportSession {
+public:
+    virtual ~ExportSession() = default;
+
+    // Before exporting; any thread.
+    virtual void setOutputFileType(MediaFileType fileType) = 0;
+    virtual void setOutputPath(const QString& path) = 0;
+
+    // Any thread; returns at once. completion runs once, on the export's worker thread, when
+    // the status is completed, failed or cancelled. A second call does nothing. Destroying
+    // the session cancels a running export.
+    virtual void exportAsynchronously(std::function<void()> completion) = 0;
+    // Any thread; returns at once. The completion still runs, with status cancelled.
+    virtual void cancelExport() = 0;
+
+    // Any thread.
+    virtual ExportStatus status() const = 0;
+    // Any thread. Why the export failed; absent unless the status is failed.
+    virtual std::optional<QString> errorMessage() const = 0;
+};
+
+// Factory of assets and export sessions.
+class Media : public Port {
+public:
+    // Any thread; blocks while the file is probed. An unreadable file gives an asset with
+    // duration 0 and no tracks.
+    virtual MediaAsset loadAsset(const QString& path) = 0;
+    // Any thread. nullptr for a preset this platform does not know.
+    virtual std::unique_ptr<ExportSession> makeExportSession(const MediaComposition& composition,
+                                                             const QString& presetName) = 0;
+};
+
+} // namespace orvo

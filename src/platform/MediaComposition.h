@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+namespace orvo {
+
+enum class MediaType { unknown, audio, video };
+
+// Seconds from start, for durationSeconds.
+struct MediaTimeRange {
+    double startSeconds = 0.0;
+    double durationSeconds = 0.0;
+    double endSeconds() const { return startSeconds + durationSeconds; }
+};
+
+// One stream of a media file.
+struct MediaAssetTrack {
+    MediaType mediaType = MediaType::unknown;
+    QString sourcePath;
+    int streamIndex = -1;
+    double durationSeconds = 0.0;
+    // Start of the recording on the recording's shared clock (microseconds since the Unix
+    // epoch); absent for files not made by our capture.
+    std::optional<std::int64_t> captureStartMicroseconds;
+
+    MediaTimeRange timeRange() const { return {0.0, durationSeconds}; }
+};
+
+// What a probe of a media file found.
+struct MediaAsset {
+    QString path;
+    double durationSeconds = 0.0; // 0 when unreadable
+    std::vector<MediaAssetTrack> tracks;
+
+    std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
+};
+
+// A piece of a source track placed on a composition track.
+struct MediaCompositionSegment {
+    MediaAssetTrack source;
+    MediaTimeRange sourceRange;
+    double targetStartSeconds = 0.0;
+};
+
+class MediaCompositionTrack {
+public:
+    MediaCompositionTrack(int trackID, MediaType mediaType)
+        : trackID_(trackID), mediaType_(mediaType) {}
+
+    int trackID() const { return trackID_; }
+    MediaType mediaType() const { return mediaType_; }
+    const std::vector<MediaCompositionSegment>& segments() const { return segments_; }
+
+    // Places range of source at atSeconds. False (and error set when given) when the source is
+    // of another media type or the range lies outside it; the track is then unchanged.
+    bool insertTimeRange(MediaTimeRange range, const MediaAssetTrack& source, double atSeconds,
+                         QString* error = nullptr);
+
+private:
+    int trackID_;
+    MediaType mediaType_;
+    std::vector<MediaCompositionSegment> segments_;
+};
+
+// Tracks of pieces of media files, laid over one another. Used by one thread at a time.
+class MediaComposition {
+public:
+    MediaComposition() = default;
+    // Copies hold tracks of their own.
+    MediaComposition(const MediaComposition& other);
+    MediaComposition& operator=(const MediaComposition& other);
+    MediaComposition(MediaComposition&&) noexcept = default;
+    MediaComposition& operator=(MediaComposition&&) noexcept = default;
+    ~MediaComposition() = default;
+
+    // nullptr for an unknown media type or a preferred ID already taken; 0 lets the
+    // composition choose. The track lives as long as the composition.
+    MediaCompositionTrack* addMutableTrack(MediaType mediaType, int preferredTrackID = 0);
+
+    std::vector<const MediaCompositionTrack*> tracks() const;
+    std::vector<const MediaCompositionTrack*> tracks(MediaType mediaType) const;
+
+    // Where each segment really starts: its target start, plus, for segments of captures,
+    // how much later than the earliest capture of the composition it began. Indexed like
+    // tracks() and their segments().
+    std::vector<std::vector<double>> alignedStartSeconds() const;
+
+private:
+    std::vector<std::unique_ptr<MediaCompositionTrack>> tracks_;
+};
+
+} // namespace orvo

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "platform/linux/FFmpegHandles.h"
+
+namespace orvo {
+
+// Encodes interleaved float stereo at 48 kHz into AAC, in a fragmented MPEG-4 audio file
+// that carries its start on the recording clock. Used by one thread.
+class AacSegmentWriter {
+public:
+    static constexpr int sampleRate = 48000;
+    static constexpr int channels = 2;
+
+    // formatName: "ipod" for .m4a. The error when the file cannot be started.
+    std::optional<QString> open(const QString& path, const char* formatName, int bitRate,
+                                std::int64_t startEpochMicroseconds);
+    std::optional<QString> write(const float* interleaved, std::int64_t frames);
+    std::optional<QString> writeSilence(std::int64_t frames);
+    // Encodes what is left and closes the file.
+    std::optional<QString> finish();
+
+private:
+    std::optional<QString> encodeFull(bool flush);
+
+    ffmpeg::FormatWriter writer_;
+    ffmpeg::CodecContext encoder_;
+    ffmpeg::Frame frame_;
+    std::vector<float> pending_[channels]; // planar samples not yet encoded
+    std::int64_t encodedFrames_ = 0;
+};
+
+} // namespace orvo

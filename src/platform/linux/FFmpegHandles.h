@@ -1,0 +1,102 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <QString>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+namespace orvo::ffmpeg {
+
+// Owners of FFmpeg objects. An output context closes its file after the caller wrote the
+// trailer (FormatWriter below does both, in that order).
+struct InputContextDeleter {
+    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct OutputContextDeleter {
+    void operator()(AVFormatContext* context) const {
+        if (context->pb != nullptr && (context->oformat->flags & AVFMT_NOFILE) == 0) {
+            avio_closep(&context->pb);
+        }
+        avformat_free_context(context);
+    }
+};
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct ScaleDeleter {
+    void operator()(SwsContext* context) const { sws_freeContext(context); }
+};
+struct FilterGraphDeleter {
+    void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
+};
+
+using InputContext = std::unique_ptr<AVFormatContext, InputContextDeleter>;
+using OutputContext = std::unique_ptr<AVFormatContext, OutputContextDeleter>;
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
+using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
+using ScaleContext = std::unique_ptr<SwsContext, ScaleDeleter>;
+using FilterGraph = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+
+inline Frame makeFrame() {
+    return Frame(av_frame_alloc());
+}
+inline Packet makePacket() {
+    return Packet(av_packet_alloc());
+}
+
+// Keeps FFmpeg's own chatter off the console: errors travel as our messages.
+void quietLogging();
+
+// The text of an FFmpeg error code.
+QString errorText(int code);
+
+// Metadata key of a segment's start on the recording's shared clock, in microseconds since
+// the Unix epoch, written by the capture and read by the export.
+inline constexpr const char* captureStartKey = "org.orvo.capture-start";
+
+// Opens a file for reading and probes its streams; nullptr and error set when it cannot.
+InputContext openInput(const QString& path, QString* error);
+
+// An opened decoder for one stream of an input.
+CodecContext openDecoder(const AVStream* stream, QString* error);
+
+// A muxer writing one file: open, add streams, begin (header), write packets, finish (trailer).
+class FormatWriter {
+public:
+    // formatName: the muxer ("ipod", "mov", "mp4"). nullopt on success, else the error.
+    std::optional<QString> open(const QString& path, const char* formatName);
+    AVFormatContext* context() const { return context_.get(); }
+    // Adds a stream carrying what encoder produces; nullptr on failure.
+    AVStream* addStream(const AVCodecContext* encoder);
+    // fragmented: one-second fragments flushed at once, so a killed process leaves a file
+    // that plays up to its last second.
+    std::optional<QString> begin(bool fragmented);
+    // packet in timeBase; the writer takes its contents.
+    std::optional<QString> write(AVPacket* packet, AVRational timeBase, int streamIndex);
+    std::optional<QString> finish();
+    bool begun() const { return begun_; }
+
+private:
+    OutputContext context_;
+    bool begun_ = false;
+};
+
+// Wants the encoder's packets and hands them to the writer. frame nullptr drains.
+std::optional<QString> encodeAndWrite(AVCodecContext* encoder, const AVFrame* frame,
+                                      FormatWriter& writer, int streamIndex);
+
+} // namespace orvo::ffmpeg

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/Capture.h"
+#include "platform/linux/LinuxCaptureOutput.h"
+
+namespace orvo {
+
+class AacSegmentWriter;
+class AudioTimeline;
+class PulseRecordStream;
+
+// The audio of one PulseAudio source into an AAC .m4a, on a worker thread of its own.
+class LinuxAudioFileOutput final : public CaptureAudioFileOutput,
+                                   public LinuxCaptureOutput,
+                                   public std::enable_shared_from_this<LinuxAudioFileOutput> {
+public:
+    LinuxAudioFileOutput();
+    ~LinuxAudioFileOutput() override;
+
+    void startRecording(const QString& path, CaptureFileType fileType,
+                        CaptureFileOutputRecordingDelegate& delegate) override;
+    void stopRecording() override;
+    bool isRecording() const override;
+
+private:
+    struct Chunk {
+        std::vector<float> samples;
+        TimePoint captured;
+        std::int64_t frames = 0;
+    };
+
+    void run() override;
+    void wake() override;
+    std::shared_ptr<LinuxCaptureOutput> self() override { return shared_from_this(); }
+
+    void keepForStart(const float* samples, std::int64_t frames, TimePoint captured);
+    void begin(const StartRequest& request);
+    void place(const float* samples, std::int64_t frames, TimePoint captured);
+    void end(std::optional<CaptureError> error);
+
+    std::mutex wakeMutex_; // guards stream_'s wakeup against its end
+    PulseRecordStream* liveStream_ = nullptr;
+
+    // Worker thread only.
+    std::deque<Chunk> preroll_; // the last moments before a start, so all sources start together
+    std::unique_ptr<AacSegmentWriter> writer_;
+    std::unique_ptr<AudioTimeline> timeline_;
+    std::optional<CaptureError> writeError_;
+};
+
+} // namespace orvo

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/Capture.h"
+
+namespace orvo {
+
+// Capture on Linux: PulseAudio sources (by name, the device's unique ID) and screens of the
+// X display named by DISPLAY, placed by the Displays port.
+class LinuxCapture final : public Capture {
+public:
+    LinuxCapture();
+    std::unique_ptr<CaptureSession> makeSession() override;
+    std::shared_ptr<CaptureInput> makeDeviceInput(const QString& deviceUniqueID) override;
+    std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID) override;
+    std::shared_ptr<CaptureAudioFileOutput> makeAudioFileOutput() override;
+    std::shared_ptr<CaptureMovieFileOutput> makeMovieFileOutput() override;
+};
+
+} // namespace orvo

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <atomic>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "platform/MediaComposition.h"
+
+namespace orvo {
+
+// Copies the packets of composition segments unchanged into one file: one output stream per
+// composition track, each segment shifted to its start.
+class PassthroughCopier {
+public:
+    struct Input {
+        MediaCompositionSegment segment;
+        double startSeconds = 0.0; // where the segment begins in the result
+        int track = 0;             // composition track index
+    };
+
+    // Blocks; the error when the copy could not be written. Stops early when cancelled.
+    static std::optional<QString> copy(const std::vector<Input>& inputs, int trackCount,
+                                       const QString& path, const char* muxer,
+                                       const std::atomic<bool>& cancelled);
+};
+
+} // namespace orvo

@@ -1,0 +1,172 @@
+#include "platform/linux/PulseRecordStream.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace orvo {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds fragment{20};
+
+QString contextError(pa_context* context) {
+    return QString::fromUtf8(pa_strerror(pa_context_errno(context)));
+}
+
+} // namespace
+
+std::optional<QString> PulseConnection::connect(const char* clientName,
+                                                std::chrono::milliseconds timeout) {
+    loop_.reset(pa_mainloop_new());
+    if (!loop_) {
+        return QStringLiteral("cannot create a sound server loop");
+    }
+    context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), clientName));
+    if (!context_ ||
+        pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return QStringLiteral("cannot reach the sound server");
+    }
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        const pa_context_state_t state = pa_context_get_state(context_.get());
+        if (state == PA_CONTEXT_READY) {
+            return std::nullopt;
+        }
+        if (!PA_CONTEXT_IS_GOOD(state)) {
+            return QStringLiteral("cannot reach the sound server: %1")
+                .arg(contextError(context_.get()));
+        }
+        iterate(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    }
+    return QStringLiteral("the sound server does not answer");
+}
+
+void PulseConnection::iterate(std::chrono::milliseconds timeout) {
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
+    if (pa_mainloop_prepare(loop_.get(), int(std::max<std::int64_t>(0, micros))) < 0) {
+        return;
+    }
+    if (pa_mainloop_poll(loop_.get()) < 0) {
+        return;
+    }
+    pa_mainloop_dispatch(loop_.get());
+}
+
+void PulseConnection::wakeup() {
+    if (loop_) {
+        pa_mainloop_wakeup(loop_.get());
+    }
+}
+
+bool pulseSourceExists(const QString& sourceName) {
+    PulseConnection connection;
+    if (connection.connect("ORVO device check", std::chrono::milliseconds(1000))) {
+        return false;
+    }
+    struct Answer {
+        bool done = false;
+        bool found = false;
+    } answer;
+    const QByteArray name = sourceName.toUtf8();
+    pa_operation* operation = pa_context_get_source_info_by_name(
+        connection.context(), name.constData(),
+        [](pa_context*, const pa_source_info* info, int eol, void* data) {
+            auto* answer = static_cast<Answer*>(data);
+            if (eol != 0) {
+                answer->done = true;
+            } else if (info != nullptr) {
+                answer->found = true;
+            }
+        },
+        &answer);
+    if (operation == nullptr) {
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
+    while (!answer.done && Clock::now() < deadline) {
+        connection.iterate(std::chrono::milliseconds(100));
+    }
+    pa_operation_cancel(operation);
+    pa_operation_unref(operation);
+    return answer.found;
+}
+
+std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
+    if (auto error = connection_.connect("ORVO capture", std::chrono::milliseconds(3000))) {
+        return error;
+    }
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, std::uint32_t(sampleRate),
+                              std::uint8_t(channels)};
+    stream_.reset(pa_stream_new(connection_.context(), "ORVO recording", &spec, nullptr));
+    if (!stream_) {
+        return contextError(connection_.context());
+    }
+    pa_buffer_attr attributes{};
+    attributes.maxlength = std::uint32_t(-1);
+    attributes.fragsize = std::uint32_t(pa_usec_to_bytes(
+        std::chrono::duration_cast<std::chrono::microseconds>(fragment).count(), &spec));
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                         PA_STREAM_AUTO_TIMING_UPDATE);
+    const QByteArray name = sourceName.toUtf8();
+    if (pa_stream_connect_record(stream_.get(), name.constData(), &attributes, flags) < 0) {
+        return QStringLiteral("cannot record from %1: %2")
+            .arg(sourceName, contextError(connection_.context()));
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(3000);
+    while (Clock::now() < deadline) {
+        const pa_stream_state_t state = pa_stream_get_state(stream_.get());
+        if (state == PA_STREAM_READY) {
+            return std::nullopt;
+        }
+        if (!PA_STREAM_IS_GOOD(state)) {
+            return QStringLiteral("cannot record from %1: %2")
+                .arg(sourceName, contextError(connection_.context()));
+        }
+        connection_.iterate(std::chrono::milliseconds(100));
+    }
+    return QStringLiteral("the sound server does not start recording from %1").arg(sourceName);
+}
+
+void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandler& handler) {
+    connection_.iterate(timeout);
+    while (!failure() && pa_stream_readable_size(stream_.get()) > 0) {
+        const void* data = nullptr;
+        size_t bytes = 0;
+        if (pa_stream_peek(stream_.get(), &data, &bytes) < 0 || bytes == 0) {
+            return;
+        }
+        const std::int64_t frames = std::int64_t(bytes / (sizeof(float) * channels));
+        // The oldest unread sample is as old as the stream's latency.
+        pa_usec_t latency = 0;
+        int negative = 0;
+        auto captured = Clock::now();
+        if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0 && negative == 0) {
+            captured -= std::chrono::microseconds(latency);
+        } else {
+            captured -= std::chrono::microseconds(frames * 1000000 / sampleRate);
+        }
+        if (data == nullptr) {
+            // A hole in the stream: silence of the same length keeps the count right.
+            std::vector<float> silence(std::size_t(frames) * channels, 0.0f);
+            handler(silence.data(), frames, captured);
+        } else {
+            handler(static_cast<const float*>(data), frames, captured);
+        }
+        pa_stream_drop(stream_.get());
+    }
+}
+
+std::optional<QString> PulseRecordStream::failure() const {
+    if (!stream_) {
+        return QStringLiteral("the stream is not open");
+    }
+    if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream_.get())) ||
+        !PA_CONTEXT_IS_GOOD(pa_context_get_state(connection_.context()))) {
+        return QStringLiteral("the sound server ended the recording: %1")
+            .arg(contextError(connection_.context()));
+    }
+    return std::nullopt;
+}
+
+} // namespace orvo

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <QFile>
+
+#include "platform/Media.h"
+
+namespace orvo {
+
+// Ends with the status the test chose, on a thread of its own; a completed export writes
+// the bytes the test chose to the output path.
+class FakeExportSession final : public ExportSession {
+public:
+    FakeExportSession(MediaComposition composition, QString preset, ExportStatus outcome,
+                      QByteArray output)
+        : composition(std::move(composition)), preset(std::move(preset)), outcome_(outcome),
+          output_(std::move(output)) {}
+    ~FakeExportSession() override {
+        if (thread_.joinable()) {
+            thread_.get_id() == std::this_thread::get_id() ? thread_.detach() : thread_.join();
+        }
+    }
+
+    void setOutputFileType(MediaFileType type) override {
+        std::lock_guard lock(mutex_);
+        fileType_ = type;
+    }
+    void setOutputPath(const QString& path) override {
+        std::lock_guard lock(mutex_);
+        path_ = path;
+    }
+    void exportAsynchronously(std::function<void()> completion) override {
+        thread_ = std::thread([this, completion = std::move(completion)] {
+            {
+                std::lock_guard lock(mutex_);
+                if (outcome_ == ExportStatus::completed) {
+                    QFile file(path_);
+                    if (file.open(QIODevice::WriteOnly)) {
+                        file.write(output_);
+                    }
+                }
+                status_ = outcome_;
+            }
+            completion();
+        });
+    }
+    void cancelExport() override {}
+    ExportStatus status() const override {
+        std::lock_guard lock(mutex_);
+        return status_;
+    }
+    std::optional<QString> errorMessage() const override {
+        std::lock_guard lock(mutex_);
+        return status_ == ExportStatus::failed ? std::optional(QStringLiteral("fake failure"))
+                                               : std::nullopt;
+    }
+    MediaFileType fileType() const {
+        std::lock_guard lock(mutex_);
+        return fileType_;
+    }
+    QString path() const {
+        std::lock_guard lock(mutex_);
+        return path_;
+    }
+
+    const MediaComposition composition;
+    const QString preset;
+
+private:
+    ExportStatus outcome_;
+    QByteArray output_;
+    mutable std::mutex mutex_; // guards fileType_, path_, status_
+    MediaFileType fileType_ = MediaFileType::unknown;
+    QString path_;
+    ExportStatus status_ = ExportStatus::waiting;
+    std::thread thread_;
+};
+
+// Assets by path as the test describes them; unknown paths are unreadable.
+class FakeMedia final : public Media {
+public:
+    MediaAsset loadAsset(const QString& path) override {
+        std::lock_guard lock(mutex);
+        auto found = assets.find(path);
+        if (found == assets.end()) {
+            MediaAsset unreadable;
+            unreadable.path = path;
+            return unreadable;
+        }
+        return found->second;
+    }
+    std::unique_ptr<ExportSession> makeExportSession(const MediaComposition& composition,
+                                                     const QString& presetName) override {
+        std::lock_guard lock(mutex);
+        if (refuseExport) {
+            return nullptr;
+        }
+        auto session =
+            std::make_unique<FakeExportSession>(composition, presetName, outcome, outputBytes);
+        exports.push_back(session.get());
+        return session;
+    }
+
+    std::mutex mutex; // guards everything below
+    std::map<QString, MediaAsset> assets;
+    bool refuseExport = false;
+    ExportStatus outcome = ExportStatus::completed;
+    QByteArray outputBytes = "merged";
+    std::vector<FakeExportSession*> exports; // alive while their owner keeps them
+};
+
+} // namespace orvo

@@ -1,0 +1,140 @@
+#include "integration/platform/MediaCheck.h"
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace orvo::test {
+
+namespace {
+constexpr int rate = 48000;
+
+QByteArray run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+} // namespace
+
+ProbedFile probe(const QString& path) {
+    const QByteArray json = run(
+        "ffprobe", {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", path});
+    const QJsonObject root = QJsonDocument::fromJson(json).object();
+    ProbedFile probed;
+    const QJsonObject format = root.value("format").toObject();
+    probed.readable = !format.isEmpty();
+    probed.formatName = format.value("format_name").toString();
+    probed.durationSeconds = format.value("duration").toString().toDouble();
+    const QJsonObject tags = format.value("tags").toObject();
+    if (tags.contains("org.orvo.capture-start")) {
+        probed.captureStart = tags.value("org.orvo.capture-start").toString().toLongLong();
+    }
+    for (const QJsonValue value : root.value("streams").toArray()) {
+        const QJsonObject stream = value.toObject();
+        probed.streamTypes << stream.value("codec_type").toString();
+        probed.streamCodecs << stream.value("codec_name").toString();
+        if (stream.value("codec_type").toString() == "video") {
+            probed.videoWidth = stream.value("width").toInt();
+        }
+    }
+    return probed;
+}
+
+std::vector<float> decodeAudio(const QString& path) {
+    const QByteArray raw =
+        run("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-af", "pan=mono|c0=c0", "-ar",
+                       QString::number(rate), "-f", "f32le", "-"});
+    std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+double toneAmplitude(const std::vector<float>& samples, double frequency, double fromSeconds,
+                     double toSeconds) {
+    const auto from = std::size_t(std::max(0.0, fromSeconds) * rate);
+    const auto to = std::min(samples.size(), std::size_t(toSeconds * rate));
+    if (to <= from) {
+        return 0.0;
+    }
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
+    double previous = 0.0;
+    double beforePrevious = 0.0;
+    for (std::size_t i = from; i < to; ++i) {
+        const double current = samples[i] + coefficient * previous - beforePrevious;
+        beforePrevious = previous;
+        previous = current;
+    }
+    const double power = previous * previous + beforePrevious * beforePrevious -
+                         coefficient * previous * beforePrevious;
+    return 2.0 * std::sqrt(std::max(0.0, power)) / double(to - from);
+}
+
+double peak(const std::vector<float>& samples) {
+    double highest = 0.0;
+    for (const float sample : samples) {
+        highest = std::max(highest, double(std::fabs(sample)));
+    }
+    return highest;
+}
+
+QString makeTone(const QString& folder, double frequency, double amplitude, double seconds) {
+    const QString path =
+        QStringLiteral("%1/tone-%2-%3.wav").arg(folder).arg(frequency).arg(amplitude);
+    run("sox", {"-n", "-r", QString::number(rate), "-c", "2", "-b", "16", path, "synth",
+                QString::number(seconds), "sine", QString::number(frequency), "vol",
+                QString::number(amplitude)});
+    return path;
+}
+
+QString makeAacTone(const QString& folder, double frequency, double amplitude, double seconds) {
+    const QString wav = makeTone(folder, frequency, amplitude, seconds);
+    const QString path = QString(wav).replace(".wav", ".m4a");
+    run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-c:a", "aac", "-b:a", "192k", path});
+    return path;
+}
+
+TonePlayer::TonePlayer(const QString& folder, const QString& sink, double frequency,
+                       double amplitude)
+    : player_(std::make_unique<QProcess>()) {
+    const QString wav = makeTone(folder, frequency, amplitude, 60);
+    name_ = "orvo-tone-" + QString::number(frequency);
+    player_->start("paplay",
+                   {"--device=" + sink, "--latency-msec=20", "--client-name=" + name_, wav});
+    player_->waitForStarted();
+}
+
+TonePlayer::~TonePlayer() {
+    player_->kill();
+    player_->waitForFinished();
+}
+
+bool TonePlayer::playing() const {
+    return player_->state() == QProcess::Running &&
+           QString::fromUtf8(run("pactl", {"list", "sink-inputs"})).contains(name_);
+}
+
+std::pair<int, int> displaySize() {
+    const QString text = QString::fromUtf8(run("xrandr", {"--current"}));
+    const QRegularExpression current(QStringLiteral("current (\\d+) x (\\d+)"));
+    const auto match = current.match(text);
+    if (!match.hasMatch()) {
+        return {0, 0};
+    }
+    return {match.captured(1).toInt(), match.captured(2).toInt()};
+}
+
+std::vector<Screen> RootScreenDisplays::screens() {
+    const auto [width, height] = displaySize();
+    if (width == 0) {
+        return {};
+    }
+    return {Screen{rootDisplayID, QRect(0, 0, width, height), std::nullopt}};
+}
+
+} // namespace orvo::test

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include "platform/Displays.h"
+
+namespace orvo::test {
+
+// What ffprobe says about a media file.
+struct ProbedFile {
+    bool readable = false;
+    QString formatName;
+    double durationSeconds = 0.0;
+    QStringList streamTypes;  // "audio", "video" in stream order
+    QStringList streamCodecs; // "aac", "h264", ...
+    int videoWidth = 0;
+    std::optional<qint64> captureStart; // our start tag, when present
+};
+ProbedFile probe(const QString& path);
+
+// The left channel of a file's audio at 48 kHz, decoded by the ffmpeg tool.
+std::vector<float> decodeAudio(const QString& path);
+
+// Amplitude of one frequency in samples[from, to) at 48 kHz (Goertzel).
+double toneAmplitude(const std::vector<float>& samples, double frequency, double fromSeconds,
+                     double toSeconds);
+double peak(const std::vector<float>& samples);
+
+// A stereo sine of the given amplitude written by sox.
+QString makeTone(const QString& folder, double frequency, double amplitude, double seconds);
+// Encodes a sox tone into AAC .m4a with the ffmpeg tool.
+QString makeAacTone(const QString& folder, double frequency, double amplitude, double seconds);
+
+// Plays a tone into a PulseAudio sink for as long as it lives.
+class TonePlayer {
+public:
+    TonePlayer(const QString& folder, const QString& sink, double frequency, double amplitude);
+    ~TonePlayer();
+    TonePlayer(const TonePlayer&) = delete;
+    TonePlayer& operator=(const TonePlayer&) = delete;
+    // Whether the sound server plays it (its stream exists).
+    bool playing() const;
+
+private:
+    std::unique_ptr<QProcess> player_;
+    QString name_;
+};
+
+// The root window's size of the X display (from xrandr); 0x0 when none.
+std::pair<int, int> displaySize();
+
+// One screen, display 1, covering the X display's root window.
+class RootScreenDisplays final : public Displays {
+public:
+    static constexpr DisplayID rootDisplayID = 1;
+    std::optional<std::vector<OnScreenWindow>> onScreenWindows() override { return std::nullopt; }
+    bool captureWindowImage(std::uint32_t) override { return false; }
+    std::vector<Screen> screens() override;
+    std::optional<DisplayID> mainDisplayID() override { return rootDisplayID; }
+};
+
+} // namespace orvo::test
