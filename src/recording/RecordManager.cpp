@@ -1,0 +1,304 @@
+#include "recording/RecordManager.h"
+
+#include <algorithm>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "platform/MainThread.h"
+#include "platform/Platform.h"
+#include "recording/ApplicationsManager.h"
+#include "shell/API.h"
+#include "shell/Console.h"
+#include "shell/CopyFiles.h"
+#include "shell/Formatting.h"
+#include "shell/Localization.h"
+#include "shell/Logging.h"
+#include "store/RealmManager.h"
+#include "store/RealmRecordModel.h"
+
+namespace orvo {
+
+namespace {
+
+QString extensionWithoutDot(const QString& extension) {
+    return extension.mid(1);
+}
+
+} // namespace
+
+RecordManager::RecordManager(Private, bool isVideo)
+    : defaultAudioName_(Localization::text(QStringLiteral("DEFAULT_NAME_AUDIO"))),
+      defaultVideoName_(Localization::text(QStringLiteral("DEFAULT_NAME_VIDEO"))),
+      isVideo_(isVideo) {
+    const QString stamp = convertToTimeStamp(timeName_);
+    recordName_ = Localization::format(isVideo_ ? defaultVideoName_ : defaultAudioName_, {stamp});
+    fileName_ = stamp + (isVideo_ ? API::videoExtension() : API::audioExtension());
+}
+
+RecordManager::~RecordManager() {
+    // Closing the session finishes any output still writing, so nothing is left half open.
+    if (session_)
+        session_->stopRunning();
+}
+
+std::shared_ptr<RecordManager>
+RecordManager::create(const std::vector<std::optional<AudioCaptureDevice>>& devices, bool isVideo,
+                      SessionPreset preset, std::optional<DisplayID> screenDeviceID) {
+    auto manager = std::make_shared<RecordManager>(Private{}, isVideo);
+    if (!manager->buildSession(devices, preset, screenDeviceID))
+        return nullptr;
+    return manager;
+}
+
+bool RecordManager::buildSession(const std::vector<std::optional<AudioCaptureDevice>>& devices,
+                                 SessionPreset preset, std::optional<DisplayID> screenDeviceID) {
+    auto* capture = Platform::shared().find<Capture>();
+    if (!capture)
+        return false;
+    // A recording without any source would never report an outcome.
+    if (devices.empty() && !isVideo_)
+        return false;
+    session_ = capture->makeSession();
+    if (!session_)
+        return false;
+    session_->setSessionPreset(preset);
+    for (const auto& device : devices) {
+        if (!device)
+            return false;
+        if (!addPair(capture->makeDeviceInput(device->uniqueID), capture->makeAudioFileOutput()))
+            return false;
+    }
+    if (isVideo_) {
+        if (!screenDeviceID) {
+            auto* displays = Platform::shared().find<Displays>();
+            screenDeviceID = displays ? displays->mainDisplayID() : std::nullopt;
+        }
+        if (!screenDeviceID)
+            return false;
+        if (!addPair(capture->makeScreenInput(*screenDeviceID), capture->makeMovieFileOutput()))
+            return false;
+    }
+    return connectPairs();
+}
+
+bool RecordManager::addPair(std::shared_ptr<CaptureInput> input,
+                            std::shared_ptr<CaptureFileOutput> output) {
+    if (!input || !session_->canAddInput(input) || !session_->addInputWithNoConnections(input))
+        return false;
+    inputDevices_.push_back(std::move(input));
+    if (!output || !session_->canAddOutput(output) || !session_->addOutputWithNoConnections(output))
+        return false;
+    outputFiles_.push_back(std::move(output));
+    return true;
+}
+
+bool RecordManager::connectPairs() {
+    for (std::size_t i = 0; i < inputDevices_.size(); ++i) {
+        auto connection = std::make_shared<CaptureConnection>(inputDevices_[i], outputFiles_[i]);
+        if (!session_->canAddConnection(connection) || !session_->addConnection(connection))
+            return false;
+        connections_.push_back(std::move(connection));
+    }
+    return true;
+}
+
+QString RecordManager::segmentPath(std::size_t index) const {
+    const bool movie = outputFiles_[index]->mediaType() == CaptureMediaType::video;
+    const QString stamp = convertToTimeStamp(timeName_);
+    const QString name = stamp + "_" + QString::number(index);
+    return movie ? API::videoRecordsPath() + name + API::videoExtension()
+                 : API::audioRecordsPath() + name + API::audioExtension();
+}
+
+void RecordManager::startRecord() {
+    session_->startRunning();
+    // Every path is noted before any output starts: an output that cannot start reports at
+    // once, and must not find the list shorter than the recording.
+    for (std::size_t i = 0; i < outputFiles_.size(); ++i)
+        urlRecordFiles_.push_back(segmentPath(i));
+    {
+        std::lock_guard lock(activeFilesLock_);
+        currentActiveRecordFile_ = urlRecordFiles_;
+    }
+    for (std::size_t i = 0; i < outputFiles_.size(); ++i) {
+        const auto fileType = outputFiles_[i]->mediaType() == CaptureMediaType::video
+                                  ? CaptureFileType::quickTimeMovie
+                                  : CaptureFileType::appleM4A;
+        outputFiles_[i]->startRecording(urlRecordFiles_[i], fileType, *this);
+    }
+    timerRecord_ = std::make_unique<QTimer>();
+    timerRecord_->setInterval(1000);
+    QObject::connect(timerRecord_.get(), &QTimer::timeout, [this] { timerRecordHeader(); });
+    timerRecord_->start();
+}
+
+void RecordManager::timerRecordHeader() {
+    countSeconds_ += 1.0;
+    std::vector<std::optional<QString>> urls(urlRecordFiles_.begin(), urlRecordFiles_.end());
+    const double megabytes = sizePerMB(urls);
+    if (changeSeconds)
+        changeSeconds(countSeconds_, megabytes);
+}
+
+void RecordManager::stopRecord(CompletedStop completedStop) {
+    keepAliveUntilReported_ = shared_from_this();
+    timerRecord_.reset();
+    bool everyOutputFinished = false;
+    {
+        std::lock_guard lock(activeFilesLock_);
+        completedStop_ = std::move(completedStop);
+        stopRequested_ = true;
+        everyOutputFinished = currentActiveRecordFile_.empty();
+    }
+    for (const auto& output : outputFiles_)
+        output->stopRecording();
+    // Outputs that failed while recording have reported already; the merge still has to run
+    // so that the caller hears the outcome.
+    if (everyOutputFinished)
+        mergeAfterLastOutput();
+}
+
+void RecordManager::fileOutputDidFinishRecording(CaptureFileOutput&, const QString& path,
+                                                 const std::optional<CaptureError>& error) {
+    consoleLine("didFinishRecordingTo " + QUrl::fromLocalFile(path).toString() + " wirh errr " +
+                (error ? error->localizedDescription : QString()));
+    bool lastOutput = false;
+    {
+        std::lock_guard lock(activeFilesLock_);
+        std::erase(currentActiveRecordFile_, path);
+        lastOutput = currentActiveRecordFile_.empty() && stopRequested_;
+    }
+    if (lastOutput)
+        mergeAfterLastOutput();
+}
+
+void RecordManager::mergeAfterLastOutput() {
+    session_->stopRunning();
+    margeRecordFilesAndCompleted();
+}
+
+void RecordManager::margeRecordFilesAndCompleted() {
+    auto& media = Platform::shared().get<Media>();
+    MediaComposition composition;
+    bool anyMedia = false;
+    for (const QString& url : urlRecordFiles_) {
+        const QString extension = QFileInfo(url).suffix();
+        const MediaType type = extension == extensionWithoutDot(API::videoExtension())
+                                   ? MediaType::video
+                                   : MediaType::audio;
+        if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
+            continue;
+        const MediaAsset asset = media.loadAsset(url);
+        MediaCompositionTrack* track = composition.addMutableTrack(type);
+        // A segment that cannot be placed is left out; the others still make the recording.
+        if (const auto source = asset.firstTrack(type))
+            anyMedia = track->insertTimeRange(source->timeRange(), *source, 0.0) || anyMedia;
+    }
+    const QString outputPath =
+        (isVideo_ ? API::videoRecordsPath() : API::audioRecordsPath()) + fileName_;
+    exportSession_ = anyMedia
+                         ? media.makeExportSession(composition, isVideo_ ? exportPresetPassthrough
+                                                                         : exportPresetAppleM4A)
+                         : nullptr;
+    if (!exportSession_) {
+        // Nothing to export, or no way to export it: the caller must still hear the outcome.
+        exportCompleted(ExportStatus::failed, outputPath);
+        return;
+    }
+    exportSession_->setOutputFileType(isVideo_ ? MediaFileType::mpeg4 : MediaFileType::appleM4A);
+    exportSession_->setOutputPath(outputPath);
+    CopyFiles::checkFilesAndCopy();
+    exportSession_->exportAsynchronously(
+        [this, outputPath] { exportCompleted(exportSession_->status(), outputPath); });
+}
+
+void RecordManager::exportCompleted(ExportStatus status, const QString& outputPath) {
+    Logging::write("marge completed with status" + exportStatusName(status), EventLoging::ok);
+    switch (status) {
+    case ExportStatus::unknown:
+        consoleLine(QStringLiteral("unknown"));
+        report(false, ErrorRecord::margeUnknow);
+        return;
+    case ExportStatus::waiting:
+        consoleLine(QStringLiteral("waiting"));
+        return;
+    case ExportStatus::exporting:
+        consoleLine(QStringLiteral("exporting"));
+        return;
+    case ExportStatus::completed:
+        consoleLine("completed " + QUrl::fromLocalFile(outputPath).toString());
+        finishCompletedExport(outputPath);
+        return;
+    case ExportStatus::failed:
+        consoleLine(QStringLiteral("failed"));
+        report(false, ErrorRecord::margeFail);
+        return;
+    case ExportStatus::cancelled:
+        consoleLine(QStringLiteral("cancelled"));
+        return;
+    }
+    consoleLine(QStringLiteral("default"));
+}
+
+void RecordManager::finishCompletedExport(const QString& outputPath) {
+    // The segments are the only copy of the call until the merged file can be read back.
+    if (Platform::shared().get<Media>().loadAsset(outputPath).tracks.empty()) {
+        report(false, ErrorRecord::margeFail);
+        return;
+    }
+    insertInRealm(outputPath);
+    for (const QString& url : urlRecordFiles_)
+        QFile::remove(url);
+    for (const auto& connection : connections_)
+        session_->removeConnection(connection);
+    urlRecordFiles_.clear();
+    inputDevices_.clear();
+    outputFiles_.clear();
+    report(true, std::nullopt);
+}
+
+void RecordManager::report(bool success, std::optional<ErrorRecord> error) {
+    CompletedStop completedStop;
+    {
+        std::lock_guard lock(activeFilesLock_);
+        completedStop = completedStop_;
+    }
+    if (completedStop)
+        completedStop(success, error);
+    // Released on the main thread: the export that calls this must not destroy itself.
+    dispatchToMain([self = std::move(keepAliveUntilReported_)] {});
+}
+
+void RecordManager::insertInRealm(const QString& url) {
+    const MediaAsset asset = Platform::shared().get<Media>().loadAsset(url);
+    const double size = sizePerMB({url});
+    const auto type = isVideo_ ? RecordType::video : RecordType::audio;
+    auto record =
+        std::make_shared<RealmRecordModel>(recordName_, QString(), fileName_, timeName_,
+                                           asset.durationSeconds, type, lastActiveIM(), size);
+    dispatchToMain([record] { RealmManager::saveObject(record); });
+}
+
+double RecordManager::sizePerMB(const std::vector<std::optional<QString>>& urls) {
+    double megabytes = 0.0;
+    for (const auto& url : urls) {
+        if (!url)
+            continue;
+        const QFileInfo info(*url);
+        if (info.exists())
+            megabytes += double(info.size()) / 1000000.0;
+    }
+    return megabytes;
+}
+
+double RecordManager::duration(const QString& recordName, RecordType recordType) {
+    const QString path =
+        (recordType == RecordType::audio ? API::audioRecordsPath() : API::videoRecordsPath()) +
+        recordName;
+    auto* media = Platform::shared().find<Media>();
+    return media ? media->loadAsset(path).durationSeconds : 0.0;
+}
+
+} // namespace orvo

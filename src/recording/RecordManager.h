@@ -1,0 +1,110 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <QDateTime>
+#include <QString>
+#include <QTimer>
+
+#include "platform/AudioHardware.h"
+#include "platform/Capture.h"
+#include "platform/Displays.h"
+#include "platform/Media.h"
+#include "platform/SessionPreset.h"
+#include "recording/ErrorRecord.h"
+#include "store/RecordType.h"
+
+namespace orvo {
+
+// Records one recording: one segment file per source while recording, then one merged file
+// and its catalogue entry. Made for one recording and never reused.
+//
+// create, startRecord, stopRecord and the progress run on the main thread. The outcome
+// (completedStop) arrives on the export's worker thread. The manager keeps itself alive from
+// stopRecord until the outcome has been reported, so a holder may drop it at any time.
+class RecordManager : public std::enable_shared_from_this<RecordManager>,
+                      private CaptureFileOutputRecordingDelegate {
+public:
+    using CompletedStop = std::function<void(bool, std::optional<ErrorRecord>)>;
+    using ChangeSeconds = std::function<void(double seconds, double megabytes)>;
+
+    // Absent when the capture session cannot be built as asked: an absent device, a source
+    // or screen that cannot be opened, or nothing to record. screenDeviceID defaults to the
+    // main display.
+    static std::shared_ptr<RecordManager>
+    create(const std::vector<std::optional<AudioCaptureDevice>>& devices, bool isVideo = false,
+           SessionPreset preset = SessionPreset::low,
+           std::optional<DisplayID> screenDeviceID = std::nullopt);
+
+    ~RecordManager();
+    RecordManager(const RecordManager&) = delete;
+    RecordManager& operator=(const RecordManager&) = delete;
+
+    void startRecord();
+    void stopRecord(CompletedStop completedStop = [](bool, std::optional<ErrorRecord>) {});
+
+    // Main thread, once a second while recording: (elapsed seconds, megabytes so far).
+    ChangeSeconds changeSeconds;
+
+    // Megabytes of 1,000,000 bytes; absent entries and unreadable files count 0.
+    static double sizePerMB(const std::vector<std::optional<QString>>& urls);
+    // Seconds of the recording file of that name; 0 when it cannot be read.
+    static double duration(const QString& recordName, RecordType recordType);
+
+    const QString& recordName() const { return recordName_; }
+    const QString& fileName() const { return fileName_; }
+
+private:
+    struct Private {};
+
+public:
+    RecordManager(Private, bool isVideo);
+
+private:
+    bool buildSession(const std::vector<std::optional<AudioCaptureDevice>>& devices,
+                      SessionPreset preset, std::optional<DisplayID> screenDeviceID);
+    bool addPair(std::shared_ptr<CaptureInput> input, std::shared_ptr<CaptureFileOutput> output);
+    bool connectPairs();
+    QString segmentPath(std::size_t index) const;
+    void timerRecordHeader();
+
+    void fileOutputDidFinishRecording(CaptureFileOutput& output, const QString& path,
+                                      const std::optional<CaptureError>& error) override;
+    void mergeAfterLastOutput();
+    void margeRecordFilesAndCompleted();
+    void exportCompleted(ExportStatus status, const QString& outputPath);
+    void finishCompletedExport(const QString& outputPath);
+    void report(bool success, std::optional<ErrorRecord> error);
+    void insertInRealm(const QString& url);
+
+    QString defaultAudioName_;
+    QString defaultVideoName_;
+    QString recordName_;
+    QString fileName_;
+    QDateTime timeName_ = QDateTime::currentDateTime();
+    std::unique_ptr<CaptureSession> session_;
+    std::vector<std::shared_ptr<CaptureInput>> inputDevices_;
+    std::vector<std::shared_ptr<CaptureFileOutput>> outputFiles_;
+    std::vector<std::shared_ptr<CaptureConnection>> connections_;
+    // Guards currentActiveRecordFile_: the finish callbacks of the outputs can race, and the
+    // last of them must start the merge exactly once.
+    std::mutex activeFilesLock_;
+    std::vector<QString> currentActiveRecordFile_;
+    std::vector<QString> urlRecordFiles_;
+    // Also guarded by activeFilesLock_: set by stopRecord on the main thread, read by the
+    // merge on a worker.
+    CompletedStop completedStop_;
+    bool stopRequested_ = false;
+    bool isVideo_ = false;
+    std::unique_ptr<QTimer> timerRecord_;
+    double countSeconds_ = 0;
+    std::unique_ptr<ExportSession> exportSession_;
+    // Set by stopRecord, released once the outcome is known.
+    std::shared_ptr<RecordManager> keepAliveUntilReported_;
+};
+
+} // namespace orvo

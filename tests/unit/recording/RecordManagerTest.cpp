@@ -1,0 +1,270 @@
+#include "recording/RecordManager.h"
+
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeMedia.h"
+#include "platform/Platform.h"
+#include "recording/ApplicationsManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "store/Results.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+const AudioCaptureDevice mic{"Microphone", "mic"};
+const AudioCaptureDevice driver{"ORVO Record Device", "driver"};
+constexpr DisplayID screen = 7;
+
+class RecordManagerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CopyFiles::checkFilesAndCopy();
+        clearRecordFolders();
+        auto capture = std::make_unique<FakeCapture>();
+        auto media = std::make_unique<FakeMedia>();
+        capture_ = capture.get();
+        media_ = media.get();
+        capture_->devices = {"mic", "driver"};
+        capture_->displays = {screen};
+        media_->outputBytes = QByteArray(1000000, 'm');
+        Platform::shared().install<Capture>(std::move(capture));
+        Platform::shared().install<Media>(std::move(media));
+        if (!Realm::defaultConfiguration())
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        clearCatalogue();
+    }
+    void TearDown() override { Platform::shared().clear(); }
+
+    // Starts the recording and lets every output write a segment that the media layer reads
+    // as one track of seconds.
+    void startWithSegments(RecordManager& manager, double seconds = 5.0) {
+        manager.startRecord();
+        for (const auto& output : capture_->audioOutputs)
+            describe(output->state.path, MediaType::audio, seconds);
+        for (const auto& output : capture_->movieOutputs)
+            describe(output->state.path, MediaType::video, seconds);
+    }
+
+    void describe(const QString& path, MediaType type, double seconds) {
+        test::writeFile(path, QByteArray(1000, 's'));
+        std::lock_guard lock(media_->mutex);
+        media_->assets[path] = MediaAsset{path, seconds, {{type, path, 0, seconds, {}}}};
+    }
+
+    // Stops the recording and waits for its outcome and for the queued save.
+    void stopAndWait(RecordManager& manager) {
+        manager.stopRecord([this](bool success, std::optional<ErrorRecord> error) {
+            std::lock_guard lock(outcomeLock_);
+            ++calls_;
+            success_ = success;
+            error_ = error;
+        });
+        ASSERT_TRUE(test::waitUntil(
+            [this] {
+                QCoreApplication::processEvents();
+                std::lock_guard lock(outcomeLock_);
+                return calls_ > 0;
+            },
+            5000));
+        QCoreApplication::processEvents();
+    }
+
+    static QStringList filesIn(const QString& folder) {
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
+    }
+    // Recordings of one second share their names, so every test starts with no records.
+    static void clearCatalogue() {
+        auto all = realm().objects();
+        std::vector<std::shared_ptr<RealmRecordModel>> records;
+        for (int i = 0; i < all.size(); ++i)
+            records.push_back(all.at(i));
+        realm().write([&] {
+            for (const auto& record : records)
+                realm().remove(record);
+        });
+    }
+    static void clearRecordFolders() {
+        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()})
+            for (const QString& name : filesIn(folder))
+                QFile::remove(folder + name);
+    }
+    static std::vector<std::shared_ptr<RealmRecordModel>> recordsOf(const QString& fileName) {
+        std::vector<std::shared_ptr<RealmRecordModel>> found;
+        auto all = realm().objects();
+        for (int i = 0; i < all.size(); ++i)
+            if (all.at(i)->fileName() == fileName)
+                found.push_back(all.at(i));
+        return found;
+    }
+
+    FakeCapture* capture_ = nullptr;
+    FakeMedia* media_ = nullptr;
+    std::mutex outcomeLock_;
+    int calls_ = 0;
+    bool success_ = false;
+    std::optional<ErrorRecord> error_;
+};
+
+TEST_F(RecordManagerTest, RefusesSessionsThatCannotRecordEverySource) {
+    EXPECT_EQ(RecordManager::create({mic, std::nullopt}), nullptr);
+    EXPECT_EQ(RecordManager::create({mic, AudioCaptureDevice{"Gone", "gone"}}), nullptr);
+    EXPECT_EQ(RecordManager::create({}), nullptr);
+    EXPECT_EQ(RecordManager::create({mic}, true, SessionPreset::low, DisplayID(99)), nullptr);
+    capture_->refusals.connections = true;
+    EXPECT_EQ(RecordManager::create({mic}), nullptr);
+}
+
+TEST_F(RecordManagerTest, ConnectsEachInputToItsOwnOutputAndNamesSegmentsByIndex) {
+    auto manager = RecordManager::create({mic, driver}, true, SessionPreset::high, screen);
+    ASSERT_NE(manager, nullptr);
+    auto* session = capture_->sessions.back();
+    ASSERT_EQ(session->connections.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(session->connections[i]->input(), session->inputs[i]);
+        EXPECT_EQ(session->connections[i]->output(), session->outputs[i]);
+    }
+    EXPECT_EQ(session->sessionPreset(), SessionPreset::high);
+
+    const QString stamp = manager->fileName().left(14);
+    EXPECT_EQ(manager->fileName(), stamp + ".mov");
+    EXPECT_EQ(manager->recordName(), "Screen recording " + stamp);
+    startWithSegments(*manager);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({stamp + "_0.m4a", stamp + "_1.m4a"}));
+    EXPECT_EQ(filesIn(API::videoRecordsPath()), QStringList({stamp + "_2.mov"}));
+    EXPECT_EQ(capture_->movieOutputs.front()->state.fileType, CaptureFileType::quickTimeMovie);
+    EXPECT_EQ(capture_->audioOutputs.front()->state.fileType, CaptureFileType::appleM4A);
+
+    describe(API::videoRecordsPath() + manager->fileName(), MediaType::video, 5.0);
+    stopAndWait(*manager);
+    EXPECT_TRUE(success_);
+    ASSERT_EQ(media_->exports.size(), 1u);
+    EXPECT_EQ(media_->exports.front()->preset, exportPresetPassthrough);
+    EXPECT_EQ(media_->exports.front()->fileType(), MediaFileType::mpeg4);
+    EXPECT_EQ(media_->exports.front()->composition.tracks(MediaType::audio).size(), 2u);
+    EXPECT_EQ(media_->exports.front()->composition.tracks(MediaType::video).size(), 1u);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList());
+    EXPECT_EQ(filesIn(API::videoRecordsPath()), QStringList({manager->fileName()}));
+    EXPECT_EQ(session->removedConnections, 3);
+}
+
+TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments) {
+    setLastActiveIM(QStringLiteral("Telegram.app"));
+    auto manager = RecordManager::create({mic, driver});
+    ASSERT_NE(manager, nullptr);
+    startWithSegments(*manager);
+    describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
+    const QString console = test::capturedConsole([&] { stopAndWait(*manager); });
+
+    EXPECT_TRUE(success_);
+    EXPECT_EQ(calls_, 1);
+    ASSERT_EQ(media_->exports.size(), 1u);
+    EXPECT_EQ(media_->exports.front()->preset, exportPresetAppleM4A);
+    EXPECT_EQ(media_->exports.front()->fileType(), MediaFileType::appleM4A);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({manager->fileName()}));
+    EXPECT_TRUE(console.contains("didFinishRecordingTo file://"));
+    EXPECT_TRUE(console.contains(" wirh errr \n"));
+    EXPECT_TRUE(console.contains("completed file://"));
+
+    const auto records = recordsOf(manager->fileName());
+    ASSERT_EQ(records.size(), 1u);
+    const auto& record = records.front();
+    EXPECT_EQ(record->name(), manager->recordName());
+    EXPECT_EQ(record->typeRecord(), "Audio");
+    EXPECT_EQ(record->socialIM(), QStringLiteral("Telegram.app"));
+    EXPECT_DOUBLE_EQ(record->duration(), 5.0);
+    EXPECT_DOUBLE_EQ(record->size(), 1.0);
+    EXPECT_EQ(record->fromPhone(), "");
+    setLastActiveIM(std::nullopt);
+}
+
+TEST_F(RecordManagerTest, FailedOrUnknownExportKeepsTheSegmentsAndSaysWhy) {
+    for (auto [status, expected] : {std::pair{ExportStatus::failed, ErrorRecord::margeFail},
+                                    std::pair{ExportStatus::unknown, ErrorRecord::margeUnknow}}) {
+        clearRecordFolders();
+        clearCatalogue();
+        calls_ = 0;
+        media_->outcome = status;
+        auto manager = RecordManager::create({mic, driver});
+        startWithSegments(*manager);
+        stopAndWait(*manager);
+        EXPECT_FALSE(success_);
+        EXPECT_EQ(error_, expected);
+        EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
+        EXPECT_TRUE(recordsOf(manager->fileName()).empty());
+    }
+    EXPECT_EQ(rawValue(ErrorRecord::margeFail), "Error #354");
+    EXPECT_EQ(rawValue(ErrorRecord::margeUnknow), "Error #355");
+}
+
+TEST_F(RecordManagerTest, AnUnreadableMergedFileKeepsTheSegments) {
+    auto manager = RecordManager::create({mic});
+    startWithSegments(*manager);
+    stopAndWait(*manager); // the export "completes", but its file reads as nothing
+    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
+    EXPECT_TRUE(recordsOf(manager->fileName()).empty());
+}
+
+TEST_F(RecordManagerTest, NothingToExportStillReportsAFailure) {
+    media_->refuseExport = true;
+    auto refused = RecordManager::create({mic});
+    startWithSegments(*refused);
+    stopAndWait(*refused);
+    EXPECT_EQ(error_, ErrorRecord::margeFail);
+
+    media_->refuseExport = false;
+    media_->assets.clear();
+    calls_ = 0;
+    auto empty = RecordManager::create({mic});
+    empty->startRecord(); // its segment never gets any media
+    stopAndWait(*empty);
+    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_TRUE(media_->exports.empty());
+}
+
+TEST_F(RecordManagerTest, OutputsThatEndBeforeTheStopStillLeadToOneOutcome) {
+    auto manager = RecordManager::create({mic, driver});
+    startWithSegments(*manager);
+    for (const auto& output : capture_->audioOutputs)
+        output->finish(); // the sources went away while the user still records
+    EXPECT_TRUE(media_->exports.empty());
+    stopAndWait(*manager);
+    EXPECT_EQ(calls_, 1);
+    EXPECT_EQ(media_->exports.size(), 1u);
+}
+
+TEST_F(RecordManagerTest, RacingFinishCallbacksMergeExactlyOnce) {
+    std::vector<std::optional<AudioCaptureDevice>> devices;
+    for (int i = 0; i < 8; ++i) {
+        capture_->devices.insert(QString::number(i));
+        devices.push_back(AudioCaptureDevice{"Device", QString::number(i)});
+    }
+    auto manager = RecordManager::create(devices);
+    startWithSegments(*manager);
+    auto* session = capture_->sessions.back();
+    stopAndWait(*manager);
+    EXPECT_EQ(media_->exports.size(), 1u);
+    EXPECT_EQ(session->stopRunningCalls, 1);
+    EXPECT_EQ(calls_, 1);
+}
+
+TEST_F(RecordManagerTest, SizeCountsMegabytesOfAMillionBytes) {
+    EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({}), 0.0);
+    EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({std::nullopt, std::nullopt}), 0.0);
+    const QString file = API::tempPath() + "size.bin";
+    test::writeFile(file, QByteArray(2500000, 'a'));
+    EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({file, std::nullopt, file + ".missing"}), 2.5);
+}
+
+} // namespace
+} // namespace orvo
