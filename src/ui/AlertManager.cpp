@@ -126,7 +126,6 @@ void AlertManager::showAlertForNote(QWidget* window, const QString& title, const
     alert->setCancelButton(alert->addButton(txtCancel));
     auto* editor = new QPlainTextEdit(note);
     editor->setFixedSize(noteViewSize);
-    editor->setTabChangesFocus(true);
     alert->setAccessoryView(editor);
     editor->setFocus();
     connect(alert, &QDialog::finished, alert,
