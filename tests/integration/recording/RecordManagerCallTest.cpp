@@ -1,0 +1,192 @@
+// Whole recordings on the private sound server and X display: capture, merge, catalogue.
+#include "recording/RecordManager.h"
+
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "audio/AudioManager.h"
+#include "integration/platform/MediaCheck.h"
+#include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/LinuxCapture.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "store/Results.h"
+#include "support/TestFiles.h"
+
+namespace orvo {
+namespace {
+
+void runEventLoopFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class RecordManagerCallTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT"))
+            << "run under scripts/test, which installs the driver";
+        CopyFiles::checkFilesAndCopy();
+        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()})
+            for (const QString& name : filesIn(folder))
+                QFile::remove(folder + name);
+        if (!Realm::defaultConfiguration())
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        auto& platform = Platform::shared();
+        LinuxAudioHardware::Options options;
+        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+        platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+        platform.install<Capture>(std::make_unique<LinuxCapture>());
+        platform.install<Media>(std::make_unique<FFmpegMedia>());
+        platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
+    }
+    void TearDown() override { Platform::shared().clear(); }
+
+    static QStringList filesIn(const QString& folder) {
+        return QDir(folder).entryList(QDir::Files, QDir::Name);
+    }
+
+    // The microphone and the driver's capture device, as the tray would hand them over.
+    static std::vector<std::optional<AudioCaptureDevice>> callDevices() {
+        std::optional<AudioCaptureDevice> microphone;
+        std::optional<AudioCaptureDevice> driver;
+        for (const auto& device : AudioManager::inputAudioDevices()) {
+            if (device.uniqueID == "microphone")
+                microphone = device;
+            if (device.localizedName.contains("ORVO"))
+                driver = device;
+        }
+        return {microphone, driver};
+    }
+
+    // Stops and waits, with the event loop running, for the outcome and the queued save.
+    void stopAndWait(RecordManager& manager) {
+        manager.stopRecord([this](bool success, std::optional<ErrorRecord> error) {
+            std::lock_guard lock(outcomeLock_);
+            ++calls_;
+            success_ = success;
+            error_ = error;
+        });
+        ASSERT_TRUE(test::waitUntil(
+            [this] {
+                QCoreApplication::processEvents();
+                std::lock_guard lock(outcomeLock_);
+                return calls_ > 0;
+            },
+            30000));
+        runEventLoopFor(50);
+    }
+
+    static std::shared_ptr<RealmRecordModel> recordOf(const QString& fileName) {
+        auto all = realm().objects();
+        for (int i = 0; i < all.size(); ++i)
+            if (all.at(i)->fileName() == fileName)
+                return all.at(i);
+        return nullptr;
+    }
+
+    QTemporaryDir folder_;
+    std::mutex outcomeLock_;
+    int calls_ = 0;
+    bool success_ = false;
+    std::optional<ErrorRecord> error_;
+};
+
+TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    const auto aggregate = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID);
+    ASSERT_TRUE(aggregate && !aggregate->isEmpty());
+    const auto devices = callDevices();
+    ASSERT_TRUE(devices[0] && devices[1]);
+
+    std::vector<double> ticks;
+    {
+        test::TonePlayer farSide(folder_.path(), *aggregate, 440, 0.3);
+        test::TonePlayer nearSide(folder_.path(), "microphone_feed", 1000, 0.3);
+        ASSERT_TRUE(test::waitUntil([&] { return farSide.playing() && nearSide.playing(); }, 5000));
+        auto manager = RecordManager::create(devices, false, SessionPreset::high);
+        ASSERT_NE(manager, nullptr);
+        manager->changeSeconds = [&](double seconds, double) { ticks.push_back(seconds); };
+        manager->startRecord();
+        runEventLoopFor(5200);
+        stopAndWait(*manager);
+        const QString fileName = manager->fileName();
+
+        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+        AudioManager::removeAggregateDeviceWithDefaultDevice();
+
+        EXPECT_TRUE(success_) << (error_ ? rawValue(*error_).toStdString() : "");
+        EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({fileName}));
+        const auto record = recordOf(fileName);
+        ASSERT_NE(record, nullptr);
+        EXPECT_NEAR(record->duration(), 5.0, 0.5);
+        EXPECT_EQ(record->typeRecord(), "Audio");
+        EXPECT_EQ(record->name(), manager->recordName());
+        EXPECT_NEAR(record->size(), RecordManager::sizePerMB({API::audioRecordsPath() + fileName}),
+                    1e-9);
+
+        const auto samples = test::decodeAudio(API::audioRecordsPath() + fileName);
+        EXPECT_GT(test::toneAmplitude(samples, 440, 1.0, 4.0), 0.1);
+        EXPECT_GT(test::toneAmplitude(samples, 1000, 1.0, 4.0), 0.1);
+        EXPECT_NEAR(RecordManager::duration(fileName, RecordType::audio), record->duration(), 0.01);
+    }
+    ASSERT_GE(ticks.size(), 4u);
+    for (std::size_t i = 0; i < ticks.size(); ++i)
+        EXPECT_EQ(ticks[i], double(i + 1));
+}
+
+TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
+    const auto devices = callDevices();
+    auto manager = RecordManager::create(devices, true, SessionPreset::low,
+                                         test::RootScreenDisplays::rootDisplayID);
+    ASSERT_NE(manager, nullptr);
+    manager->startRecord();
+    runEventLoopFor(2500);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
+    EXPECT_EQ(filesIn(API::videoRecordsPath()).size(), 1u);
+    stopAndWait(*manager);
+
+    EXPECT_TRUE(success_);
+    EXPECT_TRUE(filesIn(API::audioRecordsPath()).isEmpty());
+    EXPECT_EQ(filesIn(API::videoRecordsPath()), QStringList({manager->fileName()}));
+    const auto probed = test::probe(API::videoRecordsPath() + manager->fileName());
+    EXPECT_TRUE(probed.readable);
+    // Tracks follow the segments: the audio devices first, then the screen.
+    EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "video"}));
+    const auto record = recordOf(manager->fileName());
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->typeRecord(), "Video");
+}
+
+TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
+    auto manager = RecordManager::create({callDevices()[0]});
+    ASSERT_NE(manager, nullptr);
+    // The merged file's name is taken by a folder, so the export cannot write it.
+    ASSERT_TRUE(QDir().mkpath(API::audioRecordsPath() + manager->fileName()));
+    manager->startRecord();
+    runEventLoopFor(1500);
+    stopAndWait(*manager);
+    QDir(API::audioRecordsPath() + manager->fileName()).removeRecursively();
+
+    EXPECT_FALSE(success_);
+    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    const auto segments = filesIn(API::audioRecordsPath());
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_GT(test::probe(API::audioRecordsPath() + segments.front()).durationSeconds, 1.0);
+    EXPECT_EQ(recordOf(manager->fileName()), nullptr);
+}
+
+} // namespace
+} // namespace orvo
