@@ -1,11 +1,15 @@
 // Whole recordings on the private sound server and X display: capture, merge, catalogue.
 #include "recording/RecordManager.h"
 
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -186,6 +190,33 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_GT(test::probe(API::audioRecordsPath() + segments.front()).durationSeconds, 1.0);
     EXPECT_EQ(recordOf(manager->fileName()), nullptr);
+}
+
+TEST_F(RecordManagerCallTest, AKilledRecorderLeavesItsSegmentReadable) {
+    QProcess recorder;
+    recorder.start(ORVO_RECORD_PROBE, {});
+    QByteArray output;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            recorder.waitForReadyRead(100);
+            output += recorder.readAllStandardOutput();
+            return output.contains("recording") || recorder.state() == QProcess::NotRunning;
+        },
+        15000));
+    ASSERT_TRUE(output.contains("recording")) << recorder.readAllStandardError().toStdString();
+    QElapsedTimer recorded;
+    recorded.start();
+    // The length of the recording, not a wait for a condition.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+    recorder.kill();
+    ASSERT_TRUE(recorder.waitForFinished(5000));
+    const double seconds = double(recorded.elapsed()) / 1000.0;
+
+    const auto segments = filesIn(API::audioRecordsPath());
+    ASSERT_EQ(segments.size(), 1u);
+    const auto probed = test::probe(API::audioRecordsPath() + segments.front());
+    EXPECT_TRUE(probed.readable);
+    EXPECT_NEAR(probed.durationSeconds, seconds, 1.5);
 }
 
 } // namespace
