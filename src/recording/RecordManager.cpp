@@ -38,9 +38,9 @@ RecordManager::RecordManager(Private, bool isVideo)
 }
 
 RecordManager::~RecordManager() {
-    // Closing the session finishes any output still writing, so nothing is left half open.
-    if (session_)
-        session_->stopRunning();
+    // Closing the session finishes the outputs still writing, and they report to this
+    // manager: close it while every other field is still alive.
+    session_.reset();
 }
 
 std::shared_ptr<RecordManager>
