@@ -26,10 +26,13 @@ namespace orvo {
 //                output's worker thread; the last one calls stopRunning() and merges.
 // Nothing here throws: creation answers nullptr, adding answers false, recording failures
 // arrive as the finish callback's error.
+// Every output started within 20 ms of the first begins at the same instant of the session's
+// clock, and its file says when (Media's export lays segments out by it). Files are written
+// in fragments, so a killed process leaves them readable up to about its last second.
 
 enum class CaptureFileType { unknown, appleM4A, quickTimeMovie };
 
-enum class CaptureErrorCode { unknown, sessionNotRunning, notConnected, sourceFailed, fileFailed };
+enum class CaptureErrorCode { unknown, sessionNotRunning, sourceFailed, fileFailed };
 
 struct CaptureError {
     CaptureErrorCode code = CaptureErrorCode::unknown;

@@ -80,10 +80,12 @@ AVStream* FormatWriter::addStream(const AVCodecContext* encoder) {
 std::optional<QString> FormatWriter::begin(bool fragmented) {
     AVDictionary* options = nullptr;
     if (fragmented) {
-        // frag_keyframe alone writes no fragment for audio; the duration does.
+        // frag_keyframe alone writes no fragment for audio; the duration does. Half a second,
+        // not one: a source may deliver its audio half a second late, and a killed process
+        // should still leave all but about its last second.
         av_dict_set(&options, "movflags",
                     "+frag_keyframe+empty_moov+default_base_moof+use_metadata_tags", 0);
-        av_dict_set(&options, "frag_duration", "1000000", 0);
+        av_dict_set(&options, "frag_duration", "500000", 0);
         av_dict_set(&options, "flush_packets", "1", 0);
     } else {
         av_dict_set(&options, "movflags", "+use_metadata_tags", 0);

@@ -82,8 +82,8 @@ public:
     AVFormatContext* context() const { return context_.get(); }
     // Adds a stream carrying what encoder produces; nullptr on failure.
     AVStream* addStream(const AVCodecContext* encoder);
-    // fragmented: one-second fragments flushed at once, so a killed process leaves a file
-    // that plays up to its last second.
+    // fragmented: fragments of half a second flushed at once, so a killed process leaves a
+    // file that plays up to its last second.
     std::optional<QString> begin(bool fragmented);
     // packet in timeBase; the writer takes its contents.
     std::optional<QString> write(AVPacket* packet, AVRational timeBase, int streamIndex);

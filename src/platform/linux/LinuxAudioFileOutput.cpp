@@ -113,8 +113,15 @@ void LinuxAudioFileOutput::run() {
 
 void LinuxAudioFileOutput::keepForStart(const float* samples, std::int64_t frames,
                                         TimePoint captured) {
-    preroll_.push_back(
-        {std::vector<float>(samples, samples + frames * channels), captured, frames});
+    // Small chunks join the one before: the count, not each arrival, places them.
+    if (!preroll_.empty() && preroll_.back().frames < sampleRate / 50) {
+        Chunk& last = preroll_.back();
+        last.samples.insert(last.samples.end(), samples, samples + frames * channels);
+        last.frames += frames;
+    } else {
+        preroll_.push_back(
+            {std::vector<float>(samples, samples + frames * channels), captured, frames});
+    }
     while (!preroll_.empty() && preroll_.front().captured < captured - prerollLength) {
         preroll_.pop_front();
     }

@@ -130,30 +130,40 @@ std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
 
 void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandler& handler) {
     connection_.iterate(timeout);
+    // Everything that arrived goes out as one chunk: some sources deliver a few frames at a
+    // time, and the count, not each arrival, places them.
+    batch_.clear();
+    std::optional<Clock::time_point> captured;
     while (!failure() && pa_stream_readable_size(stream_.get()) > 0) {
         const void* data = nullptr;
         size_t bytes = 0;
         if (pa_stream_peek(stream_.get(), &data, &bytes) < 0 || bytes == 0) {
-            return;
+            break;
         }
-        const std::int64_t frames = std::int64_t(bytes / (sizeof(float) * channels));
-        // The oldest unread sample is as old as the stream's latency.
-        pa_usec_t latency = 0;
-        int negative = 0;
-        auto captured = Clock::now();
-        if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0 && negative == 0) {
-            captured -= std::chrono::microseconds(latency);
-        } else {
-            captured -= std::chrono::microseconds(frames * 1000000 / sampleRate);
+        const std::size_t samples = bytes / sizeof(float);
+        if (!captured) {
+            // The oldest unread sample is as old as the stream's latency.
+            pa_usec_t latency = 0;
+            int negative = 0;
+            captured = Clock::now();
+            if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0 && negative == 0) {
+                *captured -= std::chrono::microseconds(latency);
+            } else {
+                *captured -= std::chrono::microseconds(std::int64_t(samples / channels) * 1000000 /
+                                                       sampleRate);
+            }
         }
         if (data == nullptr) {
             // A hole in the stream: silence of the same length keeps the count right.
-            std::vector<float> silence(std::size_t(frames) * channels, 0.0f);
-            handler(silence.data(), frames, captured);
+            batch_.resize(batch_.size() + samples, 0.0f);
         } else {
-            handler(static_cast<const float*>(data), frames, captured);
+            const auto* first = static_cast<const float*>(data);
+            batch_.insert(batch_.end(), first, first + samples);
         }
         pa_stream_drop(stream_.get());
+    }
+    if (captured && !batch_.empty()) {
+        handler(batch_.data(), std::int64_t(batch_.size() / channels), *captured);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <QString>
 
@@ -74,6 +75,7 @@ public:
 private:
     PulseConnection connection_;
     PulseStream stream_;
+    std::vector<float> batch_; // what one read hands out
 };
 
 } // namespace orvo

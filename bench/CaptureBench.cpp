@@ -1,0 +1,139 @@
+// CPU spent recording two PulseAudio sources into AAC segments at the high preset, per
+// minute recorded: our capture beside the ffmpeg tool recording the same two sources.
+// Needs a sound server with the sources "microphone" and "speakers.monitor": run it through
+// bench/run-capture-bench, which starts the private one of the tests.
+// ORVO_BENCH_SECONDS sets the length of each recording (60 unless set).
+#include <sys/resource.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+#include "platform/linux/LinuxCapture.h"
+
+namespace {
+
+using namespace orvo;
+
+int seconds() {
+    const QByteArray value = qgetenv("ORVO_BENCH_SECONDS");
+    return value.isEmpty() ? 60 : value.toInt();
+}
+
+double cpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+class Finishes final : public CaptureFileOutputRecordingDelegate {
+public:
+    void fileOutputDidFinishRecording(CaptureFileOutput&, const QString&,
+                                      const std::optional<CaptureError>& error) override {
+        std::lock_guard lock(mutex);
+        ++count;
+        failed = failed || error.has_value();
+        changed.notify_all();
+    }
+    std::mutex mutex; // guards count, failed
+    std::condition_variable changed;
+    int count = 0;
+    bool failed = false;
+};
+
+void BM_OurTwoSourceCapture(benchmark::State& state) {
+    QTemporaryDir folder;
+    LinuxCapture capture;
+    double cpu = 0.0;
+    for (auto _ : state) {
+        auto session = capture.makeSession();
+        session->setSessionPreset(SessionPreset::high);
+        std::vector<std::shared_ptr<CaptureFileOutput>> outputs;
+        for (const char* source : {"microphone", "speakers.monitor"}) {
+            auto input = capture.makeDeviceInput(source);
+            auto output = capture.makeAudioFileOutput();
+            if (!input || !session->addInputWithNoConnections(input) ||
+                !session->addOutputWithNoConnections(output) ||
+                !session->addConnection(std::make_shared<CaptureConnection>(input, output))) {
+                state.SkipWithError("no sound server with the test sources");
+                return;
+            }
+            outputs.push_back(output);
+        }
+        Finishes finishes;
+        const double before = cpuSeconds(RUSAGE_SELF);
+        session->startRunning();
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            outputs[i]->startRecording(folder.filePath(QStringLiteral("ours_%1.m4a").arg(i)),
+                                       CaptureFileType::appleM4A, finishes);
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(seconds()));
+        for (const auto& output : outputs) {
+            output->stopRecording();
+        }
+        std::unique_lock lock(finishes.mutex);
+        finishes.changed.wait(lock, [&] { return finishes.count == 2; });
+        session.reset();
+        cpu += cpuSeconds(RUSAGE_SELF) - before;
+        if (finishes.failed) {
+            state.SkipWithError("a recording failed");
+        }
+    }
+    state.counters["cpu_s_per_recorded_min"] = cpu / state.iterations() * 60.0 / seconds();
+}
+BENCHMARK(BM_OurTwoSourceCapture)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_FfmpegTwoSourceCapture(benchmark::State& state) {
+    QTemporaryDir folder;
+    double cpu = 0.0;
+    for (auto _ : state) {
+        const double before = cpuSeconds(RUSAGE_CHILDREN);
+        QProcess ffmpeg;
+        const QString length = QString::number(seconds());
+        ffmpeg.start("ffmpeg", {"-v",
+                                "error",
+                                "-y",
+                                "-f",
+                                "pulse",
+                                "-i",
+                                "microphone",
+                                "-f",
+                                "pulse",
+                                "-i",
+                                "speakers.monitor",
+                                "-map",
+                                "0",
+                                "-t",
+                                length,
+                                "-c:a",
+                                "aac",
+                                "-b:a",
+                                "192k",
+                                folder.filePath("ffmpeg_0.m4a"),
+                                "-map",
+                                "1",
+                                "-t",
+                                length,
+                                "-c:a",
+                                "aac",
+                                "-b:a",
+                                "192k",
+                                folder.filePath("ffmpeg_1.m4a")});
+        if (!ffmpeg.waitForFinished(-1) || ffmpeg.exitCode() != 0) {
+            state.SkipWithError("ffmpeg could not record");
+        }
+        cpu += cpuSeconds(RUSAGE_CHILDREN) - before;
+    }
+    state.counters["cpu_s_per_recorded_min"] = cpu / state.iterations() * 60.0 / seconds();
+}
+BENCHMARK(BM_FfmpegTwoSourceCapture)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

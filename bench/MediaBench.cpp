@@ -1,0 +1,138 @@
+// Merge speed of a long recording: our audio mix beside `ffmpeg -filter_complex amix` on the
+// same two segments, and the passthrough of a screen recording (video and two audio tracks).
+// The recording lasts ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once
+// with the ffmpeg tool in $TMPDIR/orvo-media-bench and kept for later runs.
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <benchmark/benchmark.h>
+
+#include "platform/linux/FFmpegMedia.h"
+
+namespace {
+
+using namespace orvo;
+
+int minutes() {
+    const QByteArray value = qgetenv("ORVO_BENCH_MINUTES");
+    return value.isEmpty() ? 60 : value.toInt();
+}
+
+QString folder() {
+    const QString path = QDir::tempPath() + "/orvo-media-bench";
+    QDir().mkpath(path);
+    return path;
+}
+
+bool ffmpeg(const QStringList& arguments) {
+    QProcess process;
+    process.start("ffmpeg", QStringList{"-v", "error", "-y"} + arguments);
+    return process.waitForFinished(-1) && process.exitCode() == 0;
+}
+
+// A segment as our capture writes it: AAC at 192 kb/s, stereo 48 kHz, with its start.
+QString segment(const QString& name, const QString& source, qint64 start) {
+    const QString path = QStringLiteral("%1/%2-%3min.m4a").arg(folder(), name).arg(minutes());
+    if (!QFileInfo::exists(path)) {
+        const QString seconds = QString::number(minutes() * 60);
+        ffmpeg({"-f", "lavfi", "-i", source + ":d=" + seconds, "-ac", "2", "-ar", "48000", "-c:a",
+                "aac", "-b:a", "192k", "-movflags", "+use_metadata_tags", "-metadata",
+                QStringLiteral("org.orvo.capture-start=%1").arg(start), path});
+    }
+    return path;
+}
+
+QString screen() {
+    const QString path = QStringLiteral("%1/screen-%2min.mov").arg(folder()).arg(minutes());
+    if (!QFileInfo::exists(path)) {
+        ffmpeg({"-f", "lavfi", "-i",
+                QStringLiteral("testsrc=size=1280x720:rate=15:d=%1").arg(minutes() * 60), "-c:v",
+                "libx264", "-preset", "ultrafast", "-g", "15", "-pix_fmt", "yuv420p", "-movflags",
+                "+use_metadata_tags", "-metadata", "org.orvo.capture-start=1000000", path});
+    }
+    return path;
+}
+
+void exportAndWait(ExportSession& session, benchmark::State& state) {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    session.exportAsynchronously([&] {
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_all();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+    if (session.status() != ExportStatus::completed) {
+        state.SkipWithError(session.errorMessage().value_or("export failed").toUtf8().constData());
+    }
+}
+
+MediaComposition overlay(FFmpegMedia& media, const QStringList& paths) {
+    MediaComposition composition;
+    for (const QString& path : paths) {
+        const MediaType type = path.endsWith(".mov") ? MediaType::video : MediaType::audio;
+        const MediaAsset asset = media.loadAsset(path);
+        if (auto source = asset.firstTrack(type)) {
+            composition.addMutableTrack(type)->insertTimeRange(source->timeRange(), *source, 0.0);
+        }
+    }
+    return composition;
+}
+
+void BM_OurAudioMix(benchmark::State& state) {
+    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
+                               segment("driver", "sine=f=440", 1012000)};
+    const QString output = folder() + "/ours.m4a";
+    FFmpegMedia media;
+    for (auto _ : state) {
+        QFile::remove(output);
+        auto session = media.makeExportSession(overlay(media, paths), exportPresetAppleM4A);
+        session->setOutputFileType(MediaFileType::appleM4A);
+        session->setOutputPath(output);
+        exportAndWait(*session, state);
+    }
+    state.counters["recorded_minutes"] = minutes();
+}
+BENCHMARK(BM_OurAudioMix)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_FfmpegAmix(benchmark::State& state) {
+    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
+                               segment("driver", "sine=f=440", 1012000)};
+    const QString output = folder() + "/ffmpeg.m4a";
+    for (auto _ : state) {
+        if (!ffmpeg({"-i", paths[0], "-i", paths[1], "-filter_complex",
+                     "amix=inputs=2:normalize=0,alimiter=limit=0.9:level=0", "-c:a", "aac", "-b:a",
+                     "192k", output})) {
+            state.SkipWithError("ffmpeg failed");
+        }
+    }
+    state.counters["recorded_minutes"] = minutes();
+}
+BENCHMARK(BM_FfmpegAmix)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_OurPassthrough(benchmark::State& state) {
+    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
+                               segment("driver", "sine=f=440", 1012000), screen()};
+    const QString output = folder() + "/ours.mov";
+    FFmpegMedia media;
+    for (auto _ : state) {
+        QFile::remove(output);
+        auto session = media.makeExportSession(overlay(media, paths), exportPresetPassthrough);
+        session->setOutputFileType(MediaFileType::mpeg4);
+        session->setOutputPath(output);
+        exportAndWait(*session, state);
+    }
+    state.counters["recorded_minutes"] = minutes();
+}
+BENCHMARK(BM_OurPassthrough)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
