@@ -471,7 +471,11 @@ void Realm::notify(const std::vector<qint64>& touchedRows) {
             Logging::write("Records query failed: " + error.message(), EventLoging::error);
             change.kind = CollectionChange::Kind::error;
             change.error = error.message();
-            state->entries.clear();
+            try {
+                state->evaluate();
+            } catch (const StoreError&) {
+                state->entries.clear();
+            }
         }
         for (const auto& observation : state->observations) {
             if (observation->active && observation->initialDelivered) {

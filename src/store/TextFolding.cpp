@@ -154,13 +154,15 @@ std::size_t foldUtf8WithoutDiacritics(std::string_view text, bool ignoreCase,
     std::size_t i = 0;
     reserveRest(w, i);
     while (i < size) {
+        // Through a local pointer: the compiler cannot keep out's buffer in a register.
+        char16_t* const target = out.data();
         if (ignoreCase) {
             while (i < size && bytes[i] < 0x80) {
-                out[w++] = asciiLower(bytes[i++]);
+                target[w++] = asciiLower(bytes[i++]);
             }
         } else {
             while (i < size && bytes[i] < 0x80) {
-                out[w++] = char16_t(bytes[i++]);
+                target[w++] = char16_t(bytes[i++]);
             }
         }
         if (i >= size) {
