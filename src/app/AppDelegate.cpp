@@ -11,6 +11,7 @@
 #include "shell/Localization.h"
 #include "shell/Logging.h"
 #include "shell/ProcessExit.h"
+#include "store/Realm.h"
 
 namespace orvo {
 namespace {
@@ -73,7 +74,8 @@ void AppDelegate::setupMenu() {
 }
 
 void AppDelegate::continueLaunchWithDriver() {
-    // Database, tray and records window join here as their subsystems arrive.
+    setRealmConfiguration();
+    // Tray and records window join here as their subsystems arrive.
     applicationManager = std::make_unique<ApplicationsManager>();
     // Reachability joins here.
     inputDeviceCount = int(AudioManager::inputAudioDevices().size());
@@ -90,6 +92,10 @@ void AppDelegate::detectInputAudio() {
         inputDeviceCount = count;
     }
     QTimer::singleShot(inputWatchIntervalMs, this, &AppDelegate::detectInputAudio);
+}
+
+void AppDelegate::setRealmConfiguration() {
+    Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
 }
 
 void AppDelegate::actionMenuUninstall() {

@@ -42,6 +42,7 @@ private:
     void buildApplicationMenu();
     void setupMenu();
     void continueLaunchWithDriver();
+    void setRealmConfiguration();
 
     const QString txtUninstallTitle;
     const QString txtUninstallMsg;

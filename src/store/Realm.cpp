@@ -1,0 +1,515 @@
+#include "store/Realm.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStringList>
+#include <sqlite3.h>
+
+#include "platform/MainThread.h"
+#include "shell/Logging.h"
+#include "store/RecordFields.h"
+#include "store/ResultsState.h"
+#include "store/TextFolding.h"
+
+namespace orvo {
+namespace {
+
+// StoreError code of a database whose schema is not the configured one.
+constexpr int schemaMismatch = -1;
+// Long enough for a reader such as the sqlite3 tool to finish, short enough for the UI.
+constexpr int busyTimeoutMs = 250;
+constexpr char tableName[] = "RealmRecordModel";
+// Address space only; far beyond any catalogue.
+constexpr qint64 mmapBytes = 1024LL * 1024 * 1024;
+
+// The process-wide default configuration and shared handle; main thread only.
+std::optional<RealmConfiguration>& defaultConfigurationSlot() {
+    static std::optional<RealmConfiguration> configuration;
+    return configuration;
+}
+std::unique_ptr<Realm>& sharedRealmSlot() {
+    static std::unique_ptr<Realm> shared;
+    return shared;
+}
+
+QString sqlType(FieldKind kind) {
+    switch (kind) {
+    case FieldKind::text:
+        return "TEXT NOT NULL DEFAULT ''";
+    case FieldKind::optionalText:
+        return "TEXT";
+    case FieldKind::boolean:
+    case FieldKind::integer:
+        return "INTEGER NOT NULL DEFAULT 0";
+    case FieldKind::real:
+        return "REAL NOT NULL DEFAULT 0";
+    case FieldKind::date:
+        return "INTEGER NOT NULL";
+    }
+    return "TEXT";
+}
+
+QString createSchemaSql(quint32 version) {
+    QStringList columns{"id INTEGER PRIMARY KEY AUTOINCREMENT"};
+    for (const RecordField& field : recordFields) {
+        columns << QString("\"%1\" %2").arg(field.name, sqlType(field.kind));
+    }
+    // The records table is always read newest first.
+    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); "
+                   "PRAGMA user_version = %3; COMMIT;")
+        .arg(tableName, columns.join(", "))
+        .arg(version);
+}
+
+QString fieldList() {
+    QStringList names;
+    for (const RecordField& field : recordFields) {
+        names << QString("\"%1\"").arg(field.name);
+    }
+    return names.join(", ");
+}
+
+QVariant columnValue(const SqliteStatement& row, int column, FieldKind kind) {
+    switch (kind) {
+    case FieldKind::text:
+        return row.text(column);
+    case FieldKind::optionalText:
+        return row.isNull(column) ? QVariant() : QVariant(row.text(column));
+    case FieldKind::boolean:
+        return row.int64(column) != 0;
+    case FieldKind::integer:
+        return int(row.int64(column));
+    case FieldKind::real:
+        return row.real(column);
+    case FieldKind::date:
+        return QDateTime::fromMSecsSinceEpoch(row.int64(column));
+    }
+    return {};
+}
+
+bool isUnreadable(int code) {
+    const int primary = code & 0xff;
+    return code == schemaMismatch || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
+}
+
+void runOnce(SqliteStatement& statement) {
+    statement.step();
+    statement.reset();
+}
+
+void programmingError(const char* message) {
+    qWarning("Realm: %s", message);
+    Q_ASSERT_X(false, "Realm", message);
+}
+
+} // namespace
+
+Realm::Realm(const RealmConfiguration& configuration) : configuration_(configuration) {
+    Q_ASSERT(isMainThread());
+    openFile();
+}
+
+Realm::~Realm() {
+    for (auto& [rowId, weak] : objects_) {
+        if (const auto record = weak.lock()) {
+            record->realm_ = nullptr;
+            record->invalidated_ = true;
+        }
+    }
+    for (auto& weak : results_) {
+        if (const auto state = weak.lock()) {
+            state->realm = nullptr;
+            state->entries.clear();
+        }
+    }
+}
+
+bool Realm::setDefaultConfiguration(const RealmConfiguration& configuration) {
+    if (sharedRealmSlot() != nullptr) {
+        qWarning("Realm: the default configuration cannot change once the database is open");
+        return false;
+    }
+    defaultConfigurationSlot() = configuration;
+    return true;
+}
+
+std::optional<RealmConfiguration> Realm::defaultConfiguration() {
+    return defaultConfigurationSlot();
+}
+
+Realm& realm() {
+    Q_ASSERT(isMainThread());
+    auto& shared = sharedRealmSlot();
+    if (shared == nullptr) {
+        const auto configuration = defaultConfigurationSlot();
+        if (!configuration) {
+            qFatal("The records database is used before its configuration is installed");
+        }
+        shared = std::make_unique<Realm>(*configuration);
+    }
+    return *shared;
+}
+
+void Realm::openFile() {
+    const QString& path = configuration_.filePath;
+    QString problem;
+    bool unreadable = false;
+    try {
+        openDatabase(SqliteDatabase::open(path));
+        return;
+    } catch (const StoreError& error) {
+        problem = error.message();
+        unreadable = isUnreadable(error.code());
+    }
+    statements_.clear();
+    db_ = SqliteDatabase();
+    if (unreadable) {
+        // Nothing of the old file is ever overwritten or deleted: it keeps its bytes under
+        // a new name, with its journal beside it.
+        const QString base =
+            path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
+        QString aside = base;
+        for (int n = 2; QFile::exists(aside); ++n) {
+            aside = base + "-" + QString::number(n);
+        }
+        bool moved = QFile::rename(path, aside);
+        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+            if (moved && QFile::exists(path + suffix)) {
+                moved = QFile::rename(path + suffix, aside + suffix);
+            }
+        }
+        if (moved) {
+            try {
+                openDatabase(SqliteDatabase::open(path));
+                Logging::write("Records database unreadable (" + problem + "), moved to " + aside +
+                                   "; starting a fresh catalogue",
+                               EventLoging::error);
+                return;
+            } catch (const StoreError& error) {
+                problem += "; moved to " + aside + ", but a fresh file failed: " + error.message();
+            }
+            statements_.clear();
+            db_ = SqliteDatabase();
+        } else {
+            problem += "; it could not be moved aside and is left untouched";
+        }
+    }
+    Logging::write("Records database cannot be opened (" + problem +
+                       "); the catalogue is kept in memory only",
+                   EventLoging::error);
+    try {
+        openDatabase(SqliteDatabase::openInMemory());
+    } catch (const StoreError& error) {
+        qFatal("Records database: no memory database either: %s", error.what());
+    }
+    inMemory_ = true;
+}
+
+void Realm::openDatabase(SqliteDatabase database) {
+    db_ = std::move(database);
+    sqlite3_busy_timeout(db_.handle(), busyTimeoutMs);
+    // Reads through the page cache without copying: a search walks the whole file.
+    db_.exec(QString("PRAGMA mmap_size = %1").arg(mmapBytes));
+    if (const int rc = registerSearchFunctions(db_.handle()); rc != SQLITE_OK) {
+        throw StoreError("registering the search function failed", rc);
+    }
+    qint64 version = 0;
+    {
+        SqliteStatement pragma(db_.handle(), "PRAGMA user_version");
+        if (pragma.step()) {
+            version = pragma.int64(0);
+        }
+    }
+    QStringList tables;
+    {
+        SqliteStatement list(db_.handle(), "SELECT name FROM sqlite_schema WHERE type = 'table' "
+                                           "AND name NOT LIKE 'sqlite_%' ORDER BY name");
+        while (list.step()) {
+            tables << list.text(0);
+        }
+    }
+    if (version == 0 && tables.isEmpty()) {
+        db_.exec(createSchemaSql(configuration_.schemaVersion));
+        return;
+    }
+    if (version != configuration_.schemaVersion) {
+        throw StoreError(QString("schema version %1, expected %2")
+                             .arg(version)
+                             .arg(configuration_.schemaVersion),
+                         schemaMismatch);
+    }
+    QStringList columns;
+    {
+        SqliteStatement info(db_.handle(), QString("PRAGMA table_info(%1)").arg(tableName));
+        while (info.step()) {
+            columns << info.text(1);
+        }
+    }
+    QStringList expected{"id"};
+    for (const RecordField& field : recordFields) {
+        expected << field.name;
+    }
+    if (tables != QStringList{tableName} || columns != expected) {
+        throw StoreError("tables or columns of another schema", schemaMismatch);
+    }
+}
+
+SqliteStatement& Realm::statement(const QString& sql) {
+    auto& cached = statements_[sql];
+    if (cached == nullptr) {
+        cached = std::make_unique<SqliteStatement>(db_.handle(), sql);
+    } else {
+        cached->reset();
+    }
+    return *cached;
+}
+
+bool Realm::write(const std::function<void()>& block) {
+    Q_ASSERT(isMainThread());
+    if (write_) {
+        qWarning("Realm: a write inside a write is refused");
+        return false;
+    }
+    try {
+        db_.exec("BEGIN IMMEDIATE");
+    } catch (const StoreError& error) {
+        Logging::write("Records database write failed: " + error.message(), EventLoging::error);
+        return false;
+    }
+    write_.emplace();
+    try {
+        block();
+        db_.exec("COMMIT");
+    } catch (const StoreError& error) {
+        rollback();
+        Logging::write("Records database write failed: " + error.message(), EventLoging::error);
+        return false;
+    } catch (...) {
+        rollback();
+        throw;
+    }
+    const std::vector<qint64> touched(write_->touchedRows.begin(), write_->touchedRows.end());
+    write_.reset();
+    notify(touched);
+    return true;
+}
+
+void Realm::rollback() {
+    WriteLog log = std::move(*write_);
+    write_.reset();
+    if (!db_.isAutocommit()) {
+        try {
+            db_.exec("ROLLBACK");
+        } catch (const StoreError& error) {
+            // SQLite has already rolled the transaction back when this fails.
+            qWarning("Realm: %s", error.what());
+        }
+    }
+    for (auto& [rowId, saved] : log.before) {
+        saved.first->values_ = saved.second;
+    }
+    for (const auto& record : log.removed) {
+        record->invalidated_ = false;
+        record->realm_ = this;
+        objects_[record->rowId_] = record;
+    }
+    for (const auto& record : log.added) {
+        objects_.erase(record->rowId_);
+        record->realm_ = nullptr;
+        record->rowId_ = 0;
+        record->invalidated_ = false;
+    }
+    for (const auto& weak : log.resultsReadInside) {
+        if (const auto state = weak.lock()) {
+            state->evaluated = false;
+            startResults(state);
+        }
+    }
+}
+
+void Realm::add(const std::shared_ptr<RealmRecordModel>& record) {
+    if (record == nullptr || record->realm_ == this) {
+        return;
+    }
+    if (!write_) {
+        programmingError("add outside a write transaction");
+        return;
+    }
+    if (record->realm_ != nullptr || record->invalidated_) {
+        programmingError("add of a record of another database or a deleted one");
+        return;
+    }
+    auto& insert =
+        statement(QString("INSERT INTO %1 (%2) VALUES (?%3)")
+                      .arg(tableName, fieldList(), QString(",?").repeated(fieldCount - 1)));
+    for (int i = 0; i < fieldCount; ++i) {
+        insert.bind(i + 1, record->values_.value(i));
+    }
+    runOnce(insert);
+    const qint64 rowId = sqlite3_last_insert_rowid(db_.handle());
+    record->realm_ = this;
+    record->rowId_ = rowId;
+    objects_[rowId] = record;
+    write_->added.push_back(record);
+    write_->addedRows.insert(rowId);
+    write_->touchedRows.insert(rowId);
+}
+
+void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
+    if (record == nullptr) {
+        return;
+    }
+    if (!write_) {
+        programmingError("remove outside a write transaction");
+        return;
+    }
+    if (record->realm_ != this) {
+        programmingError("remove of a record that is not stored here");
+        return;
+    }
+    auto& erase = statement(QString("DELETE FROM %1 WHERE id = ?").arg(tableName));
+    erase.bind(1, record->rowId_);
+    runOnce(erase);
+    record->invalidated_ = true;
+    record->realm_ = nullptr;
+    objects_.erase(record->rowId_);
+    write_->removed.push_back(record);
+    write_->touchedRows.insert(record->rowId_);
+}
+
+bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& value) {
+    Q_ASSERT(isMainThread());
+    if (!write_) {
+        programmingError("a stored record changed outside a write transaction");
+        return false;
+    }
+    const qint64 rowId = record.rowId_;
+    if (write_->addedRows.count(rowId) == 0 && write_->before.count(rowId) == 0) {
+        // A stored record is always in the identity map while someone holds it.
+        if (auto held = objects_[rowId].lock()) {
+            write_->before.emplace(rowId, std::make_pair(std::move(held), record.values_));
+        }
+    }
+    auto& update = statement(
+        QString("UPDATE %1 SET \"%2\" = ? WHERE id = ?").arg(tableName, recordFields[field].name));
+    update.bind(1, value);
+    update.bind(2, rowId);
+    runOnce(update);
+    write_->touchedRows.insert(rowId);
+    return true;
+}
+
+std::shared_ptr<RealmRecordModel> Realm::object(qint64 rowId) {
+    if (const auto found = objects_.find(rowId); found != objects_.end()) {
+        if (auto alive = found->second.lock()) {
+            return alive;
+        }
+    }
+    try {
+        auto& select =
+            statement(QString("SELECT %1 FROM %2 WHERE id = ?").arg(fieldList(), tableName));
+        select.bind(1, rowId);
+        if (!select.step()) {
+            return nullptr;
+        }
+        auto record = std::make_shared<RealmRecordModel>();
+        for (int i = 0; i < fieldCount; ++i) {
+            record->values_.setValue(i, columnValue(select, i, recordFields[i].kind));
+        }
+        select.reset();
+        record->realm_ = this;
+        record->rowId_ = rowId;
+        objects_[rowId] = record;
+        if (objects_.size() > 2 * objectsAfterPrune_ + 1024) {
+            pruneObjects();
+        }
+        return record;
+    } catch (const StoreError& error) {
+        Logging::write("Records database read failed: " + error.message(), EventLoging::error);
+        return nullptr;
+    }
+}
+
+void Realm::pruneObjects() {
+    std::erase_if(objects_, [](const auto& entry) { return entry.second.expired(); });
+    objectsAfterPrune_ = objects_.size();
+}
+
+Results Realm::objects() {
+    return Results::make(std::make_shared<ResultsState>(this, SqlCondition{}, -1, true));
+}
+
+void Realm::checkCondition(const SqlCondition& condition, const QString& predicate) {
+    try {
+        SqliteStatement(
+            db_.handle(),
+            QString("SELECT id FROM %1 WHERE %2 LIMIT 0").arg(tableName, condition.sql));
+    } catch (const StoreError& error) {
+        throw QueryError("Invalid predicate \"" + predicate + "\": " + error.message());
+    }
+}
+
+void Realm::track(const std::shared_ptr<ResultsState>& state) {
+    std::erase_if(results_, [](const auto& weak) { return weak.expired(); });
+    results_.push_back(state);
+}
+
+void Realm::startResults(const std::shared_ptr<ResultsState>& state) {
+    if (write_) {
+        write_->resultsReadInside.push_back(state);
+    }
+    try {
+        state->evaluate();
+    } catch (const StoreError& error) {
+        Logging::write("Records query failed: " + error.message(), EventLoging::error);
+        state->entries.clear();
+        state->evaluated = true;
+    }
+}
+
+void Realm::notify(const std::vector<qint64>& touchedRows) {
+    std::erase_if(results_, [](const auto& weak) { return weak.expired(); });
+    for (const auto& weak : results_) {
+        const auto state = weak.lock();
+        if (state == nullptr || !state->evaluated) {
+            continue;
+        }
+        CollectionChange change;
+        try {
+            change = state->apply(touchedRows);
+        } catch (const StoreError& error) {
+            Logging::write("Records query failed: " + error.message(), EventLoging::error);
+            change.kind = CollectionChange::Kind::error;
+            change.error = error.message();
+            try {
+                state->evaluate();
+            } catch (const StoreError&) {
+                state->entries.clear();
+            }
+        }
+        for (const auto& observation : state->observations) {
+            if (observation->active && observation->initialDelivered) {
+                pending_.push_back({observation, change});
+            }
+        }
+    }
+    // A write made by an observer queues its notifications behind the ones being
+    // delivered, so every observer sees the writes in order.
+    if (delivering_) {
+        return;
+    }
+    delivering_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{delivering_};
+    while (!pending_.empty()) {
+        const PendingNotification next = std::move(pending_.front());
+        pending_.pop_front();
+        if (next.observation->active) {
+            next.observation->callback(next.change);
+        }
+    }
+}
+
+} // namespace orvo

@@ -1,0 +1,384 @@
+#include "store/Realm.h"
+
+#include <stdexcept>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "shell/Logging.h"
+#include "store/RecordFields.h"
+#include "store/SqliteDatabase.h"
+#include "support/TestFiles.h"
+#include "unit/store/StoreTestSupport.h"
+
+namespace orvo {
+namespace {
+
+using test::ChangeRecorder;
+using test::makeRecord;
+using test::namesOf;
+using Kind = CollectionChange::Kind;
+
+struct Expected {
+    std::vector<int> deletions;
+    std::vector<int> insertions;
+    std::vector<int> modifications;
+};
+
+void expectUpdate(const CollectionChange& change, const Expected& expected) {
+    EXPECT_EQ(change.kind, Kind::update);
+    EXPECT_EQ(change.deletions, expected.deletions);
+    EXPECT_EQ(change.insertions, expected.insertions);
+    EXPECT_EQ(change.modifications, expected.modifications);
+}
+
+class RealmTest : public test::RealmFileTest {
+protected:
+    // Four records, newest first: D(40) C(30) B(20) A(10).
+    void SetUp() override {
+        RealmFileTest::SetUp();
+        for (const auto& [name, minute] :
+             std::vector<std::pair<QString, int>>{{"A", 10}, {"B", 20}, {"C", 30}, {"D", 40}}) {
+            records[name] = save(name, minute);
+        }
+    }
+    Results newestFirst() { return store->objects().sorted("time", false); }
+
+    std::map<QString, std::shared_ptr<RealmRecordModel>> records;
+};
+
+TEST_F(RealmTest, InitialNotificationComesFirstFromTheEventLoop) {
+    const Results results = newestFirst();
+    std::vector<CollectionChange> seen;
+    auto token = results.observe([&](const CollectionChange& change) { seen.push_back(change); });
+    // A write before the initial notification is part of what the initial one shows.
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("E", 50)); }));
+    EXPECT_TRUE(seen.empty());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].kind, Kind::initial);
+    EXPECT_EQ(namesOf(results), (QStringList{"E", "D", "C", "B", "A"}));
+}
+
+TEST_F(RealmTest, InsertionsDeletionsAndModificationsUseOldAndNewIndexes) {
+    const Results results = newestFirst();
+    ChangeRecorder recorder(results);
+
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("BC", 25)); }));
+    EXPECT_EQ(namesOf(results), (QStringList{"D", "C", "BC", "B", "A"}));
+    ASSERT_TRUE(store->write([&] { store->remove(records["D"]); }));
+    ASSERT_TRUE(store->write([&] { records["B"]->setNote("call back"); }));
+    // Mixed: delete C (old 0), add a newest record, change A (new 3), add an oldest one.
+    ASSERT_TRUE(store->write([&] {
+        store->remove(records["C"]);
+        store->add(makeRecord("F", 60));
+        records["A"]->setFavorite(true);
+        store->add(makeRecord("Z", 1));
+    }));
+
+    ASSERT_EQ(recorder.changes.size(), 5u);
+    expectUpdate(recorder.changes[1], {{}, {2}, {}});
+    expectUpdate(recorder.changes[2], {{0}, {}, {}});
+    expectUpdate(recorder.changes[3], {{}, {}, {2}});
+    expectUpdate(recorder.changes[4], {{0}, {0, 4}, {3}});
+    EXPECT_EQ(namesOf(results), (QStringList{"F", "BC", "B", "A", "Z"}));
+    EXPECT_TRUE(records["D"]->isInvalidated());
+    EXPECT_FALSE(records["D"]->isManaged());
+}
+
+TEST_F(RealmTest, ModificationThatMovesARowIsADeletionAndAnInsertion) {
+    const Results results = newestFirst();
+    ChangeRecorder recorder(results);
+    ASSERT_TRUE(store->write([&] { records["A"]->setTime(records["D"]->time().addSecs(60)); }));
+    // Two rows trading places among themselves still show the right rows when reloaded.
+    ASSERT_TRUE(store->write([&] {
+        const QDateTime cTime = records["C"]->time();
+        records["C"]->setTime(records["B"]->time());
+        records["B"]->setTime(cTime);
+    }));
+    ASSERT_EQ(recorder.changes.size(), 3u);
+    expectUpdate(recorder.changes[1], {{3}, {0}, {}});
+    expectUpdate(recorder.changes[2], {{}, {}, {2, 3}});
+    EXPECT_EQ(namesOf(results), (QStringList{"A", "D", "B", "C"}));
+}
+
+TEST_F(RealmTest, FilteredResultSeesRecordsLeaveAndEnterAndNotifiesEveryWrite) {
+    const Results favorites = newestFirst().filter("favorite == true");
+    ChangeRecorder recorder(favorites);
+    EXPECT_EQ(favorites.size(), 0);
+
+    ASSERT_TRUE(store->write([&] { records["B"]->setFavorite(true); }));
+    ASSERT_TRUE(store->write([&] { records["C"]->setFavorite(true); }));
+    ASSERT_TRUE(store->write([&] { records["A"]->setNote("not a favourite"); }));
+    ASSERT_TRUE(store->write([&] { records["B"]->setFavorite(false); }));
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("E", 50)); }));
+
+    ASSERT_EQ(recorder.changes.size(), 6u);
+    expectUpdate(recorder.changes[1], {{}, {0}, {}});
+    expectUpdate(recorder.changes[2], {{}, {0}, {}});
+    expectUpdate(recorder.changes[3], {{}, {}, {}});
+    expectUpdate(recorder.changes[4], {{1}, {}, {}});
+    expectUpdate(recorder.changes[5], {{}, {}, {}});
+    EXPECT_EQ(namesOf(favorites), (QStringList{"C"}));
+}
+
+TEST_F(RealmTest, SearchResultListsOnlyMatchingNewRecordsAtTheirSortedPlace) {
+    const Results search = newestFirst().filter(
+        "name contains[cd] %@ || recognizeText contains[cd] %@", {"call", "call"});
+    ChangeRecorder recorder(search);
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("Call Anna", 35)); }));
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("Meeting", 45)); }));
+    ASSERT_TRUE(store->write([&] { records["B"]->setRecognizeText("the CÄLL was short"); }));
+    ASSERT_EQ(recorder.changes.size(), 4u);
+    expectUpdate(recorder.changes[1], {{}, {0}, {}});
+    expectUpdate(recorder.changes[2], {{}, {}, {}});
+    expectUpdate(recorder.changes[3], {{}, {1}, {}});
+    EXPECT_EQ(namesOf(search), (QStringList{"Call Anna", "B"}));
+}
+
+TEST_F(RealmTest, ObservationEndsWithItsTokenAndOtherObserversGoOn) {
+    const Results results = newestFirst();
+    ChangeRecorder first(results);
+    ChangeRecorder second(results);
+    first.stop();
+    ASSERT_TRUE(store->write([&] { records["A"]->setNote("x"); }));
+    EXPECT_EQ(first.changes.size(), 1u);
+    EXPECT_EQ(second.changes.size(), 2u);
+}
+
+TEST_F(RealmTest, EveryHolderSeesTheSameLiveObject) {
+    const Results byTime = newestFirst();
+    const Results byName = store->objects().sorted("name");
+    const auto fromTime = byTime.at(3);
+    const auto fromName = byName.at(0);
+    ASSERT_NE(fromTime, nullptr);
+    EXPECT_EQ(fromTime.get(), fromName.get());
+    EXPECT_EQ(fromTime.get(), records["A"].get());
+    ASSERT_TRUE(store->write([&] { fromTime->setName("Renamed"); }));
+    EXPECT_EQ(fromName->name(), "Renamed");
+    EXPECT_EQ(byTime.indexOf(*records["D"]), 0);
+    EXPECT_EQ(byTime.at(4), nullptr);
+    EXPECT_EQ(byTime.at(-1), nullptr);
+}
+
+TEST_F(RealmTest, ExceptionInsideAWriteRollsBackFileAndObjects) {
+    const Results results = newestFirst();
+    ChangeRecorder recorder(results);
+    const auto added = makeRecord("New", 70);
+    EXPECT_THROW(store->write([&] {
+        records["A"]->setName("Changed");
+        records["A"]->setSocialIM(QString("Skype"));
+        store->remove(records["B"]);
+        store->add(added);
+        throw std::runtime_error("stop");
+    }),
+                 std::runtime_error);
+
+    EXPECT_EQ(records["A"]->name(), "A");
+    EXPECT_FALSE(records["A"]->socialIM().has_value());
+    EXPECT_FALSE(records["B"]->isInvalidated());
+    EXPECT_TRUE(records["B"]->isManaged());
+    EXPECT_FALSE(added->isManaged());
+    EXPECT_EQ(recorder.changes.size(), 1u);
+    EXPECT_EQ(namesOf(results), (QStringList{"D", "C", "B", "A"}));
+    EXPECT_EQ(test::sqliteCli(path(), "SELECT group_concat(name) FROM RealmRecordModel"),
+              "A,B,C,D");
+    // The rolled-back objects are usable in the next write.
+    ASSERT_TRUE(store->write([&] {
+        records["B"]->setNote("kept");
+        store->add(added);
+    }));
+    EXPECT_EQ(namesOf(results), (QStringList{"New", "D", "C", "B", "A"}));
+}
+
+TEST_F(RealmTest, ResultReadInsideARolledBackWriteForgetsItsRows) {
+    std::optional<Results> readInside;
+    EXPECT_THROW(store->write([&] {
+        store->add(makeRecord("Inside", 70));
+        readInside = newestFirst();
+        EXPECT_EQ(readInside->size(), 5);
+        throw std::runtime_error("stop");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(namesOf(*readInside), (QStringList{"D", "C", "B", "A"}));
+    // Unsorted results keep the order of insertion.
+    EXPECT_EQ(namesOf(store->objects()), (QStringList{"A", "B", "C", "D"}));
+}
+
+TEST_F(RealmTest, FailedCommitRollsBackAndIsLogged) {
+    CopyFiles::checkFilesAndCopy();
+    // Another connection reading the file keeps the commit from taking its exclusive lock.
+    SqliteDatabase reader = SqliteDatabase::open(path());
+    reader.exec("BEGIN");
+    SqliteStatement count(reader.handle(), "SELECT count(*) FROM RealmRecordModel");
+    ASSERT_TRUE(count.step());
+    EXPECT_EQ(count.int64(0), 4);
+
+    const Results results = newestFirst();
+    ChangeRecorder recorder(results);
+    const bool committed = store->write([&] {
+        records["A"]->setNote("lost");
+        store->add(makeRecord("E", 50));
+    });
+    count.reset();
+    reader.exec("COMMIT");
+
+    EXPECT_FALSE(committed);
+    EXPECT_EQ(records["A"]->note(), "");
+    EXPECT_EQ(namesOf(results), (QStringList{"D", "C", "B", "A"}));
+    EXPECT_EQ(recorder.changes.size(), 1u);
+    const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_TRUE(log.last().contains("Event: error Value: Records database write failed"))
+        << log.last().toStdString();
+    // The file is unharmed and the next write goes through.
+    EXPECT_TRUE(store->write([&] { records["A"]->setNote("kept"); }));
+    EXPECT_EQ(test::sqliteCli(path(), "SELECT note FROM RealmRecordModel WHERE name = 'A'"),
+              "kept");
+}
+
+TEST_F(RealmTest, NestedWriteIsRefusedAndTheOuterOneCompletes) {
+    bool innerRan = false;
+    bool nested = true;
+    ASSERT_TRUE(store->write([&] {
+        nested = store->write([&] { innerRan = true; });
+        records["A"]->setNote("outer");
+    }));
+    EXPECT_FALSE(nested);
+    EXPECT_FALSE(innerRan);
+    EXPECT_EQ(records["A"]->note(), "outer");
+}
+
+TEST_F(RealmTest, StoredRecordCannotChangeOutsideAWrite) {
+#ifdef QT_NO_DEBUG
+    records["A"]->setName("sneaky");
+    EXPECT_EQ(records["A"]->name(), "A");
+    ASSERT_TRUE(store->write([&] { store->remove(records["B"]); }));
+    records["B"]->setName("ghost");
+    EXPECT_EQ(records["B"]->name(), "B");
+    EXPECT_EQ(test::sqliteCli(path(), "SELECT count(*) FROM RealmRecordModel "
+                                      "WHERE name IN ('sneaky', 'ghost')"),
+              "0");
+#else
+    EXPECT_DEATH(records["A"]->setName("sneaky"), "outside a write");
+#endif
+}
+
+TEST_F(RealmTest, ObserverWritingInsideANotificationKeepsTheOrderOfWrites) {
+    const Results results = newestFirst();
+    std::vector<std::vector<int>> firstSaw;
+    std::vector<std::vector<int>> secondSaw;
+    bool reacted = false;
+    auto first = results.observe([&](const CollectionChange& change) {
+        firstSaw.push_back(change.insertions);
+        if (change.kind == Kind::update && !reacted) {
+            reacted = true;
+            store->write([&] { store->add(makeRecord("Reaction", 5)); });
+        }
+    });
+    auto second = results.observe(
+        [&](const CollectionChange& change) { secondSaw.push_back(change.insertions); });
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(store->write([&] { store->add(makeRecord("E", 50)); }));
+    const std::vector<std::vector<int>> expected{{}, {0}, {5}};
+    EXPECT_EQ(firstSaw, expected);
+    EXPECT_EQ(secondSaw, expected);
+}
+
+TEST_F(RealmTest, ReopenedFileHasEveryFieldAsWritten) {
+    auto full =
+        std::make_shared<RealmRecordModel>("Ünïcode name", "79161234567", "20240501100000.mov",
+                                           QDateTime(QDate(2024, 5, 1), QTime(10, 0, 0, 123)), 12.5,
+                                           RecordType::video, QString("Telegram"), 3.25);
+    ASSERT_TRUE(store->write([&] {
+        store->add(full);
+        full->setFavorite(true);
+        full->setNote("note");
+        full->setRecognizeText("text");
+    }));
+    const RecordValues written = full->values();
+    close();
+    EXPECT_TRUE(full->isInvalidated());
+    open();
+    const Results results = store->objects().filter("fileName == %@", {written.fileName});
+    ASSERT_EQ(results.size(), 1);
+    const RecordValues read = results.at(0)->values();
+    for (int field = 0; field < fieldCount; ++field) {
+        EXPECT_EQ(read.value(field), written.value(field)) << recordFields[field].name;
+    }
+    EXPECT_EQ(read.time.toMSecsSinceEpoch(), written.time.toMSecsSinceEpoch());
+    EXPECT_FALSE(store->objects().filter("name == 'A'").at(0)->socialIM().has_value());
+    EXPECT_EQ(test::sqliteCli(path(), "PRAGMA user_version"), "1");
+    EXPECT_EQ(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
+}
+
+class UnreadableFileTest : public test::RealmFileTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        CopyFiles::checkFilesAndCopy();
+    }
+    QStringList asideFiles() const {
+        return QDir(folder.path()).entryList({"records.realm.unreadable-*"}, QDir::Files);
+    }
+    void expectMovedAsideAndFresh(const QByteArray& original) {
+        open();
+        const QStringList aside = asideFiles();
+        ASSERT_EQ(aside.size(), 1);
+        EXPECT_EQ(test::readFile(folder.filePath(aside[0])), original);
+        EXPECT_FALSE(store->isInMemory());
+        EXPECT_EQ(store->objects().size(), 0);
+        save("fresh", 1);
+        EXPECT_EQ(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
+        EXPECT_EQ(test::sqliteCli(path(), "SELECT name FROM RealmRecordModel"), "fresh");
+        const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
+        ASSERT_FALSE(log.isEmpty());
+        EXPECT_TRUE(log.last().contains("Event: error Value: Records database unreadable"));
+        EXPECT_TRUE(log.last().contains(aside[0])) << log.last().toStdString();
+    }
+};
+
+TEST_F(UnreadableFileTest, FileThatIsNoDatabaseIsMovedAsideWhole) {
+    QByteArray garbage(64 * 1024, '\0');
+    for (int i = 0; i < garbage.size(); ++i) {
+        garbage[i] = char((i * 7919) % 251);
+    }
+    test::writeFile(path(), garbage);
+    expectMovedAsideAndFresh(garbage);
+}
+
+TEST_F(UnreadableFileTest, DatabaseOfAnotherSchemaVersionIsMovedAside) {
+    test::sqliteCli(path(), "CREATE TABLE RealmRecordModel (id INTEGER); "
+                            "INSERT INTO RealmRecordModel VALUES (7); PRAGMA user_version = 2;");
+    const QByteArray original = test::readFile(path());
+    expectMovedAsideAndFresh(original);
+    EXPECT_EQ(test::sqliteCli(folder.filePath(asideFiles()[0]), "SELECT id FROM RealmRecordModel"),
+              "7");
+}
+
+TEST_F(UnreadableFileTest, ForeignTablesAtVersionZeroAreMovedAsideAndEmptyFileIsUsed) {
+    test::sqliteCli(path(), "CREATE TABLE other (x);");
+    expectMovedAsideAndFresh(test::readFile(path()));
+
+    close();
+    QFile::remove(path());
+    test::writeFile(path(), QByteArray());
+    open();
+    EXPECT_EQ(asideFiles().size(), 1);
+    EXPECT_EQ(test::sqliteCli(path(), "PRAGMA user_version"), "1");
+}
+
+TEST_F(UnreadableFileTest, UnreachableFolderKeepsTheCatalogueInMemory) {
+    store =
+        std::make_unique<Realm>(RealmConfiguration{folder.filePath("missing/records.realm"), 1});
+    EXPECT_TRUE(store->isInMemory());
+    save("memory only", 1);
+    EXPECT_EQ(namesOf(store->objects()), QStringList{"memory only"});
+    EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
+}
+
+} // namespace
+} // namespace orvo

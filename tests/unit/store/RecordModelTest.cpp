@@ -1,0 +1,210 @@
+#include "store/RealmRecordModel.h"
+
+#include <set>
+
+#include <QDir>
+#include <QFile>
+
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/DesigneManager.h"
+#include "store/RealmManager.h"
+#include "store/RecordType.h"
+#include "support/TestFiles.h"
+#include "unit/store/StoreTestSupport.h"
+
+namespace orvo {
+namespace {
+
+using test::ChangeRecorder;
+using test::makeRecord;
+using test::namesOf;
+
+TEST(RecordType, OnlyTheExactTextValuesConvert) {
+    EXPECT_EQ(recordTypeFromText("Audio"), RecordType::audio);
+    EXPECT_EQ(recordTypeFromText("Video"), RecordType::video);
+    EXPECT_EQ(recordTypeFromText("audio"), std::nullopt);
+    EXPECT_EQ(recordTypeFromText("Video "), std::nullopt);
+    EXPECT_EQ(recordTypeFromText(""), std::nullopt);
+    EXPECT_EQ(recordTypeText(RecordType::audio), "Audio");
+    EXPECT_EQ(recordTypeText(RecordType::video), "Video");
+}
+
+TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolTypeAndKeepsTheRest) {
+    const QDateTime time(QDate(2024, 5, 1), QTime(9, 30));
+    const RealmRecordModel record("john", "", "20240501093000.m4a", time, 61.5, RecordType::video,
+                                  QString("Telegram"), 2.75);
+    EXPECT_EQ(record.symbol(), "J");
+    EXPECT_EQ(record.name(), "john");
+    EXPECT_EQ(record.typeRecord(), "Video");
+    EXPECT_EQ(record.time(), time);
+    EXPECT_EQ(record.duration(), 61.5);
+    EXPECT_EQ(record.socialIM(), QString("Telegram"));
+    EXPECT_EQ(record.size(), 2.75);
+    EXPECT_FALSE(record.favorite());
+    EXPECT_TRUE(record.note().isEmpty());
+    EXPECT_TRUE(record.recognizeText().isEmpty());
+    EXPECT_FALSE(record.isManaged());
+
+    const RealmRecordModel unnamed("", "", "x.m4a", time, 0, RecordType::audio, std::nullopt, 0);
+    EXPECT_EQ(unnamed.symbol(), "");
+    // A letter with a combining mark is one character; a lower-case umlaut is upper-cased.
+    EXPECT_EQ(RealmRecordModel::symbolFor(QString::fromUtf8("e\xcc\x81tude")),
+              QString::fromUtf8("E\xcc\x81"));
+    EXPECT_EQ(RealmRecordModel::symbolFor("über"), "Ü");
+    EXPECT_EQ(RealmRecordModel::symbolFor("\xf0\x9f\x98\x80 smile"), "\xf0\x9f\x98\x80");
+}
+
+TEST(RealmRecordModel, DefaultRecordHasTheTableDefaults) {
+    const QDateTime before = QDateTime::currentDateTime();
+    const RealmRecordModel record;
+    EXPECT_GE(record.time(), before);
+    EXPECT_LE(record.time(), QDateTime::currentDateTime());
+    EXPECT_EQ(record.designeID(), 0);
+    EXPECT_EQ(record.duration(), 0);
+    EXPECT_FALSE(record.socialIM().has_value());
+    EXPECT_TRUE(record.name().isEmpty() && record.typeRecord().isEmpty());
+}
+
+TEST(RealmRecordModel, DesigneIDCoversZeroToSixOnly) {
+    std::set<int> seen;
+    for (int i = 0; i < 700; ++i) {
+        const int id = makeRecord("x", 0)->designeID();
+        ASSERT_GE(id, 0);
+        ASSERT_LE(id, 6);
+        seen.insert(id);
+    }
+    EXPECT_EQ(seen.size(), 7u);
+}
+
+TEST(RealmRecordModel, FilePathFollowsTheType) {
+    const auto video = makeRecord("v", 0, RecordType::video);
+    const auto audio = makeRecord("a", 0, RecordType::audio);
+    EXPECT_EQ(video->filePath(), API::videoRecordsPath() + "v.m4a");
+    EXPECT_EQ(audio->filePath(), API::audioRecordsPath() + "a.m4a");
+}
+
+TEST(DesigneManager, EntriesOfOneIndexBelongTogether) {
+    EXPECT_EQ(DesigneManager::arrayAvatarsCircle()[2], "ContactAvatar_3");
+    EXPECT_EQ(DesigneManager::arrayAvatarsSquare()[2], "MiniPlayerAvatar_3");
+    const SymbolColor color = DesigneManager::arraySymbolsColors()[2];
+    EXPECT_EQ(std::tie(color.red, color.green, color.blue), std::make_tuple(123, 157, 249));
+    EXPECT_EQ(DesigneManager::arrayAvatarsCircle()[0], "ContactAvatar_1");
+    EXPECT_EQ(DesigneManager::arrayAvatarsSquare()[6], "MiniPlayerAvatar_7");
+    const SymbolColor last = DesigneManager::arraySymbolsColors()[6];
+    EXPECT_EQ(std::tie(last.red, last.green, last.blue), std::make_tuple(107, 89, 204));
+}
+
+// The repository works on the shared handle, opened with the default configuration on the
+// records file of the test's storage tree.
+class RealmManagerTest : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        CopyFiles::checkFilesAndCopy();
+        Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+    }
+    void SetUp() override {
+        const Results all = realm().objects();
+        std::vector<std::shared_ptr<RealmRecordModel>> records;
+        for (int i = 0; i < all.size(); ++i) {
+            records.push_back(all.at(i));
+        }
+        ASSERT_TRUE(realm().write([&] {
+            for (const auto& record : records) {
+                realm().remove(record);
+            }
+        }));
+    }
+    std::shared_ptr<RealmRecordModel> saved(const QString& name, int minute) {
+        auto record = makeRecord(name, minute);
+        RealmManager::saveObject(record);
+        return record;
+    }
+};
+
+TEST_F(RealmManagerTest, SharedHandleIsOpenedOnceWithTheDefaultConfiguration) {
+    EXPECT_EQ(&realm(), &realm());
+    EXPECT_EQ(realm().configuration().filePath, API::recordsRealmPath());
+    EXPECT_FALSE(realm().isInMemory());
+    EXPECT_FALSE(Realm::setDefaultConfiguration({"/elsewhere.realm", 1}));
+    EXPECT_EQ(Realm::defaultConfiguration()->filePath, API::recordsRealmPath());
+}
+
+TEST_F(RealmManagerTest, SaveAddsEntriesWithoutMergingEqualOnes) {
+    const auto first = saved("same", 1);
+    const auto second = saved("same", 1);
+    EXPECT_TRUE(first->isManaged());
+    EXPECT_EQ(first->realm(), &realm());
+    EXPECT_EQ(realm().objects().filter("name == 'same'").size(), 2);
+    EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(), "SELECT count(*) FROM RealmRecordModel"),
+              "2");
+}
+
+TEST_F(RealmManagerTest, RenameStoresTheNameAndTheSymbolOfTheGivenName) {
+    const auto record = saved("Old", 1);
+    RealmManager::updateObjectName(record, "", "20240501.m4a");
+    EXPECT_EQ(record->name(), "Record_20240501.m4a");
+    EXPECT_EQ(record->symbol(), "");
+    RealmManager::updateObjectName(record, "anna", "20240501.m4a");
+    EXPECT_EQ(record->name(), "anna");
+    EXPECT_EQ(record->symbol(), "A");
+    EXPECT_EQ(record->fileName(), "Old.m4a");
+    EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(),
+                              "SELECT name || '|' || symbol FROM RealmRecordModel"),
+              "anna|A");
+}
+
+TEST_F(RealmManagerTest, UpdatesChangeOneFieldEachInItsOwnWrite) {
+    const auto record = saved("R", 1);
+    const Results results = realm().objects().sorted("time", false);
+    ChangeRecorder recorder(results);
+    RealmManager::updateObjectNote(record, "");
+    RealmManager::updateObjectNote(record, "a note");
+    RealmManager::updateObjectDuration(record, 42.5);
+    RealmManager::updateObjectRecognizerText(record, "hello");
+    EXPECT_EQ(record->note(), "a note");
+    EXPECT_EQ(record->duration(), 42.5);
+    EXPECT_EQ(record->recognizeText(), "hello");
+    EXPECT_EQ(recorder.changes.size(), 5u);
+    EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(),
+                              "SELECT note || '|' || duration || '|' || recognizeText "
+                              "FROM RealmRecordModel"),
+              "a note|42.5|hello");
+}
+
+TEST_F(RealmManagerTest, FavouriteTwiceRestoresItWithTwoNotifications) {
+    const auto record = saved("R", 1);
+    const Results results = realm().objects().sorted("time", false);
+    ChangeRecorder recorder(results);
+    RealmManager::updateObjectFavorite(record, !record->favorite());
+    RealmManager::updateObjectFavorite(record, !record->favorite());
+    EXPECT_FALSE(record->favorite());
+    ASSERT_EQ(recorder.changes.size(), 3u);
+    EXPECT_EQ(recorder.changes[1].modifications, std::vector<int>{0});
+    EXPECT_EQ(recorder.changes[2].modifications, std::vector<int>{0});
+}
+
+TEST_F(RealmManagerTest, DeleteRemovesTheEntryButNotTheRecordingFile) {
+    const auto audio = saved("kept", 1);
+    const auto video = makeRecord("screen", 2, RecordType::video);
+    RealmManager::saveObject(video);
+    test::writeFile(audio->filePath(), "sound");
+    test::writeFile(video->filePath(), "picture");
+    const Results results = realm().objects().sorted("time", false);
+    ChangeRecorder recorder(results);
+
+    RealmManager::deleteObject(audio);
+    RealmManager::deleteObject(video);
+
+    EXPECT_TRUE(audio->isInvalidated());
+    EXPECT_EQ(results.size(), 0);
+    ASSERT_EQ(recorder.changes.size(), 3u);
+    EXPECT_EQ(recorder.changes[1].deletions, std::vector<int>{1});
+    EXPECT_EQ(recorder.changes[2].deletions, std::vector<int>{0});
+    EXPECT_EQ(test::readFile(API::audioRecordsPath() + "kept.m4a"), "sound");
+    EXPECT_EQ(test::readFile(API::videoRecordsPath() + "screen.m4a"), "picture");
+    EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(), "PRAGMA integrity_check"), "ok");
+}
+
+} // namespace
+} // namespace orvo
