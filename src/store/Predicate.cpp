@@ -10,8 +10,10 @@
 namespace orvo {
 namespace {
 
-// Deeper nesting than any real predicate, well inside the stack and SQLite's own limits.
+// Deeper nesting and longer chains than any real predicate, well inside the stack and
+// SQLite's limit on the depth of an expression (a chain of n terms is n deep there).
 constexpr int maxDepth = 64;
+constexpr int maxTerms = 256;
 
 enum class Token {
     end,
@@ -66,9 +68,8 @@ public:
 
 private:
     [[noreturn]] void fail(const QString& message, qsizetype position) const {
-        throw QueryError(QString("Invalid predicate \"%1\": %2 at position %3")
-                             .arg(source_, message)
-                             .arg(position));
+        throw QueryError("Invalid predicate \"" + source_ + "\": " + message + " at position " +
+                         QString::number(position));
     }
 
     static bool isKeyword(const Lexeme& lexeme, const char* keyword) {
@@ -222,6 +223,9 @@ private:
             }
             advance();
             return inner;
+        }
+        if (++terms_ > maxTerms) {
+            fail(QString("more than %1 terms").arg(maxTerms), current_.position);
         }
         const Lexeme first = current_;
         const Operand left = parseOperand();
@@ -394,6 +398,7 @@ private:
     qsizetype pos_ = 0;
     Lexeme current_;
     qsizetype nextArgument_ = 0;
+    int terms_ = 0;
     QVariantList bindings_;
 };
 

@@ -439,6 +439,16 @@ Results Realm::objects() {
     return Results::make(std::make_shared<ResultsState>(this, SqlCondition{}, -1, true));
 }
 
+void Realm::checkCondition(const SqlCondition& condition, const QString& predicate) {
+    try {
+        SqliteStatement(
+            db_.handle(),
+            QString("SELECT id FROM %1 WHERE %2 LIMIT 0").arg(tableName, condition.sql));
+    } catch (const StoreError& error) {
+        throw QueryError("Invalid predicate \"" + predicate + "\": " + error.message());
+    }
+}
+
 void Realm::track(const std::shared_ptr<ResultsState>& state) {
     std::erase_if(results_, [](const auto& weak) { return weak.expired(); });
     results_.push_back(state);
@@ -471,7 +481,11 @@ void Realm::notify(const std::vector<qint64>& touchedRows) {
             Logging::write("Records query failed: " + error.message(), EventLoging::error);
             change.kind = CollectionChange::Kind::error;
             change.error = error.message();
-            state->entries.clear();
+            try {
+                state->evaluate();
+            } catch (const StoreError&) {
+                state->entries.clear();
+            }
         }
         for (const auto& observation : state->observations) {
             if (observation->active && observation->initialDelivered) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "store/CollectionChange.h"
+#include "store/Predicate.h"
 #include "store/RealmConfiguration.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
@@ -89,6 +90,9 @@ private:
     // The live object of a row, read from the file when nobody holds it; nullptr when the
     // row cannot be read.
     std::shared_ptr<RealmRecordModel> object(qint64 rowId);
+    // Prepares the condition once, so that whatever SQLite refuses is a QueryError when the
+    // query is made rather than an empty result later. Throws QueryError.
+    void checkCondition(const SqlCondition& condition, const QString& predicate);
     // Every result of this Realm is known to it, so that closing can detach them.
     void track(const std::shared_ptr<ResultsState>& state);
     // Evaluates a result; from then on each write brings it up to date.

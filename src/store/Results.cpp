@@ -17,6 +17,9 @@ Results Results::make(std::shared_ptr<ResultsState> state) {
 
 Results Results::filter(const QString& predicate, const QVariantList& arguments) const {
     const SqlCondition added = compilePredicate(predicate, arguments);
+    if (state_->realm != nullptr) {
+        state_->realm->checkCondition(added, predicate);
+    }
     SqlCondition combined = state_->condition;
     if (combined.sql.isEmpty()) {
         combined = added;

@@ -27,7 +27,7 @@ public:
 
     int size() const;
     bool isEmpty() const { return size() == 0; }
-    // The live record at index; nullptr outside the result.
+    // The live record at index; nullptr outside the result or when its row cannot be read.
     std::shared_ptr<RealmRecordModel> at(int index) const;
     // The index of this very record in the result.
     std::optional<int> indexOf(const RealmRecordModel& record) const;

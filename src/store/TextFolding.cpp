@@ -69,6 +69,17 @@ QString foldWithQt(const QString& text, int options) {
     return result;
 }
 
+// A folded UTF-16 unit as written out: itself, or as one byte for a search of an ASCII
+// needle, where every other unit becomes 0x80, a byte that no ASCII needle contains, so
+// that matches stay exactly the same.
+template <typename Unit> Unit toUnit(char16_t unit) {
+    if constexpr (sizeof(Unit) == 1) {
+        return Unit(unit < 0x80 ? unit : 0x80);
+    } else {
+        return unit;
+    }
+}
+
 // Without diacritics, a text folds character by character (dropping the marks makes the
 // reordering of decomposition irrelevant), so the fold of each character of the Basic
 // Multilingual Plane is computed once with Qt and remembered. The search runs on the main
@@ -79,7 +90,8 @@ public:
 
     // Writes the fold of code at out[at], growing out when a fold is longer than its
     // UTF-8 bytes; returns the position after it.
-    std::size_t write(char32_t code, std::vector<char16_t>& out, std::size_t at) {
+    template <typename Unit>
+    std::size_t write(char32_t code, std::vector<Unit>& out, std::size_t at) {
         if (code >= 0x10000) {
             return place(compute(code), out, at);
         }
@@ -97,7 +109,7 @@ public:
         }
         switch (entry & kindMask) {
         case singleFold:
-            out[at] = char16_t(entry & 0xffff);
+            out[at] = toUnit<Unit>(char16_t(entry & 0xffff));
             return at + 1;
         case longFold:
             return place(longFolds_[entry & 0xffff], out, at);
@@ -119,13 +131,15 @@ private:
         return fold.toStdU16String();
     }
 
-    static std::size_t place(const std::u16string& fold, std::vector<char16_t>& out,
-                             std::size_t at) {
+    template <typename Unit>
+    static std::size_t place(const std::u16string& fold, std::vector<Unit>& out, std::size_t at) {
         if (at + fold.size() > out.size()) {
             out.resize(out.size() + fold.size() + 16);
         }
-        std::copy(fold.begin(), fold.end(), out.begin() + std::ptrdiff_t(at));
-        return at + fold.size();
+        for (const char16_t unit : fold) {
+            out[at++] = toUnit<Unit>(unit);
+        }
+        return at;
     }
 
     bool ignoreCase_;
@@ -137,8 +151,9 @@ private:
 // malformed bytes become U+FFFD. A character takes no more UTF-16 units than UTF-8 bytes
 // unless its fold is long, so out is sized by the bytes and grows only then; it never
 // shrinks, so that a reused buffer costs nothing.
+template <typename Unit>
 std::size_t foldUtf8WithoutDiacritics(std::string_view text, bool ignoreCase,
-                                      std::vector<char16_t>& out) {
+                                      std::vector<Unit>& out) {
     thread_local CharacterFolds caseFolds(true);
     thread_local CharacterFolds exactFolds(false);
     CharacterFolds& folds = ignoreCase ? caseFolds : exactFolds;
@@ -154,13 +169,15 @@ std::size_t foldUtf8WithoutDiacritics(std::string_view text, bool ignoreCase,
     std::size_t i = 0;
     reserveRest(w, i);
     while (i < size) {
+        // Through a local pointer: the compiler cannot keep out's buffer in a register.
+        Unit* const target = out.data();
         if (ignoreCase) {
             while (i < size && bytes[i] < 0x80) {
-                out[w++] = asciiLower(bytes[i++]);
+                target[w++] = Unit(asciiLower(bytes[i++]));
             }
         } else {
             while (i < size && bytes[i] < 0x80) {
-                out[w++] = char16_t(bytes[i++]);
+                target[w++] = Unit(bytes[i++]);
             }
         }
         if (i >= size) {
@@ -252,19 +269,24 @@ void containsFunction(sqlite3_context* context, int, sqlite3_value** arguments) 
         sqlite3_set_auxdata(context, 1, made.release(), deleteNeedle);
     }
     const std::string_view text = textArgument(arguments[0]);
+    const bool ignoreCase = (options & searchCaseInsensitive) != 0;
     bool found = false;
-    if (needle->isAscii && isAscii(text)) {
-        found = asciiContains(text, needle->ascii, (options & searchCaseInsensitive) != 0);
-    } else {
-        if ((options & searchDiacriticInsensitive) != 0) {
-            thread_local std::vector<char16_t> buffer;
-            const std::size_t length =
-                foldUtf8WithoutDiacritics(text, (options & searchCaseInsensitive) != 0, buffer);
-            found = std::u16string_view(buffer.data(), length).find(needle->folded) !=
-                    std::u16string_view::npos;
+    if ((options & searchDiacriticInsensitive) != 0) {
+        if (needle->isAscii) {
+            thread_local std::vector<char> bytes;
+            const std::size_t length = foldUtf8WithoutDiacritics(text, ignoreCase, bytes);
+            found = std::string_view(bytes.data(), length).find(needle->ascii) !=
+                    std::string_view::npos;
         } else {
-            found = fold(text, options).find(needle->folded) != std::u16string::npos;
+            thread_local std::vector<char16_t> units;
+            const std::size_t length = foldUtf8WithoutDiacritics(text, ignoreCase, units);
+            found = std::u16string_view(units.data(), length).find(needle->folded) !=
+                    std::u16string_view::npos;
         }
+    } else if (needle->isAscii && isAscii(text)) {
+        found = asciiContains(text, needle->ascii, ignoreCase);
+    } else {
+        found = fold(text, options).find(needle->folded) != std::u16string::npos;
     }
     sqlite3_result_int(context, found ? 1 : 0);
 }

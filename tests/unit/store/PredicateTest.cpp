@@ -2,6 +2,8 @@
 
 #include <random>
 
+#include <QTemporaryDir>
+
 #include "store/TextFolding.h"
 #include "unit/store/StoreTestSupport.h"
 
@@ -27,6 +29,54 @@ TEST(TextFolding, CaseAndDiacriticsAreIgnoredOnlyAsAsked) {
     EXPECT_TRUE(searchContains("Crème Brûlée", "CREME BRULEE", cd));
     EXPECT_TRUE(searchContains("ΆΝΘΡΩΠΟΣ", "ανθρωπος", cd));
     EXPECT_TRUE(searchContains("anything", "", cd));
+}
+
+// Qt's folding of whole strings, as the reference for the search inside SQLite.
+QString referenceFold(const QString& text, bool ignoreCase, bool ignoreDiacritics) {
+    QString folded;
+    if (ignoreDiacritics) {
+        for (const QChar c : text.normalized(QString::NormalizationForm_D)) {
+            if (c.category() != QChar::Mark_NonSpacing) {
+                folded += c;
+            }
+        }
+    } else {
+        folded = text.normalized(QString::NormalizationForm_C);
+    }
+    return ignoreCase ? folded.toCaseFolded() : folded;
+}
+
+TEST(TextFolding, SearchInsideSqliteAgreesWithQtsFoldingOfWholeStrings) {
+    QTemporaryDir folder;
+    Realm store({folder.filePath("records.realm"), 1});
+    const QStringList texts{
+        "Привет, Jörg!", "JÖRG",        "jorg",     "Ångström 10 Å", "naïve café",
+        "NAIVE CAFE",    "x\u0301y",    "ß Straße", "ǅemal",         "한국어 통화",
+        "Ελληνικά",      "plain ascii", "",         "😀 smile"};
+    ASSERT_TRUE(store.write([&] {
+        for (const QString& text : texts) {
+            store.add(std::make_shared<RealmRecordModel>(text, "", "f", QDateTime(), 0,
+                                                         RecordType::audio, std::nullopt, 0));
+        }
+    }));
+    const QStringList needles{"jorg", "JÖRG", "т, j", "angstrom", "Å", "cafe", "É", "xy", "ss",
+                              "ß",    "dž",   "국어", "ελλ",      "",  "😀",    "!", "x"};
+    for (const char* modifier : {"", "[c]", "[d]", "[cd]"}) {
+        const bool c = QString(modifier).contains('c');
+        const bool d = QString(modifier).contains('d');
+        for (const QString& needle : needles) {
+            QStringList expected;
+            for (const QString& text : texts) {
+                if (referenceFold(text, c, d).contains(referenceFold(needle, c, d))) {
+                    expected << text;
+                }
+            }
+            const Results found =
+                store.objects().filter(QString("name contains%1 %@").arg(modifier), {needle});
+            EXPECT_EQ(namesOf(found), expected)
+                << "contains" << modifier << " " << needle.toStdString();
+        }
+    }
 }
 
 class PredicateTest : public test::RealmFileTest {
@@ -125,6 +175,7 @@ TEST_F(PredicateTest, MalformedPredicatesAreClearErrorsAtCreation) {
         {"AND name == 'a'", "expected a field or a value"},
         {QString(200, '(') + "true" + QString(200, ')'), "nested too deeply"},
         {QString("NOT ").repeated(100) + "true", "nested too deeply"},
+        {QString("name == '%1' OR ").repeated(300) + "true", "more than 256 terms"},
     };
     for (const auto& [predicate, message] : cases) {
         try {
