@@ -345,6 +345,21 @@ template <class Result, class Fn> Result LinuxAudioHardware::withServer(Result f
     return fn(server);
 }
 
+// Runs fn(Server&, SinkRecord&) for the sink behind an output device; missing when the device
+// is no sink the server has, notRunning without a server.
+template <class Result, class Fn>
+Result LinuxAudioHardware::withSink(AudioDeviceID device, Result missing, Result notRunning,
+                                    Fn&& fn) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return missing;
+    }
+    return withServer(notRunning, [&](Server& server) -> Result {
+        auto sink = server.sink(ref->index);
+        return sink ? fn(server, *sink) : missing;
+    });
+}
+
 std::vector<AudioDeviceID> LinuxAudioHardware::devices() {
     return withServer(std::vector<AudioDeviceID>(), [](Server& server) {
         std::vector<AudioDeviceID> ids;
@@ -363,11 +378,7 @@ std::vector<AudioDeviceID> LinuxAudioHardware::devices() {
 }
 
 bool LinuxAudioHardware::hasOutputStreams(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return false;
-    }
-    return withServer(false, [&](Server& server) { return server.sink(ref->index).has_value(); });
+    return withSink(device, false, false, [](Server&, SinkRecord&) { return true; });
 }
 
 std::optional<QString> LinuxAudioHardware::name(AudioDeviceID device) {
@@ -434,20 +445,15 @@ std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
 }
 
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return audioStatusBadDevice;
-    }
-    return withServer(audioStatusNotRunning, [&](Server& server) {
-        const auto sink = server.sink(ref->index);
-        if (!sink) {
-            return audioStatusBadDevice;
-        }
-        // Streams that follow the default move with it, so what plays keeps being heard.
-        return server.succeed([&](pa_context* context, pa_context_success_cb_t answer, void* data) {
-            return pa_context_set_default_sink(context, sink->name.constData(), answer, data);
+    return withSink(
+        device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
+            // Streams that follow the default move with it, so what plays keeps
+            // being heard.
+            return server.succeed([&](pa_context* context, pa_context_success_cb_t answer,
+                                      void* data) {
+                return pa_context_set_default_sink(context, sink.name.constData(), answer, data);
+            });
         });
-    });
 }
 
 bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {
@@ -455,59 +461,46 @@ bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {
 }
 
 std::optional<float> LinuxAudioHardware::virtualMainVolume(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return std::nullopt;
-    }
-    return withServer(std::optional<float>(), [&](Server& server) -> std::optional<float> {
-        const auto sink = server.sink(ref->index);
-        if (!sink || !pa_cvolume_valid(&sink->volume)) {
+    using Volume = std::optional<float>;
+    return withSink(device, Volume(), Volume(), [](Server&, SinkRecord& sink) -> Volume {
+        if (!pa_cvolume_valid(&sink.volume)) {
             return std::nullopt;
         }
-        return toScalar(pa_cvolume_avg(&sink->volume));
+        return toScalar(pa_cvolume_avg(&sink.volume));
     });
 }
 
 AudioStatus LinuxAudioHardware::setVirtualMainVolume(AudioDeviceID device, float volume) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return audioStatusBadDevice;
-    }
-    return withServer(audioStatusNotRunning, [&](Server& server) {
-        auto sink = server.sink(ref->index);
-        if (!sink || !pa_cvolume_valid(&sink->volume)) {
-            return audioStatusBadDevice;
-        }
-        // Keeps the balance between the channels; their average becomes the new volume.
-        const pa_volume_t average = pa_cvolume_avg(&sink->volume);
-        const pa_volume_t target = toVolume(volume);
-        pa_cvolume next = sink->volume;
-        for (std::uint8_t c = 0; c < next.channels; ++c) {
-            const double scaled =
-                average == 0 ? double(target) : double(next.values[c]) * target / average;
-            next.values[c] = pa_volume_t(std::min<double>(std::lround(scaled), PA_VOLUME_MAX));
-        }
-        return server.setSinkVolume(sink->index, next);
-    });
+    return withSink(
+        device, audioStatusBadDevice, audioStatusNotRunning, [&](Server& server, SinkRecord& sink) {
+            if (!pa_cvolume_valid(&sink.volume)) {
+                return audioStatusBadDevice;
+            }
+            // Keeps the balance between the channels; their average becomes the new volume.
+            const pa_volume_t average = pa_cvolume_avg(&sink.volume);
+            const pa_volume_t target = toVolume(volume);
+            pa_cvolume next = sink.volume;
+            for (std::uint8_t c = 0; c < next.channels; ++c) {
+                const double scaled =
+                    average == 0 ? double(target) : double(next.values[c]) * target / average;
+                next.values[c] = pa_volume_t(std::min<double>(std::lround(scaled), PA_VOLUME_MAX));
+            }
+            return server.setSinkVolume(sink.index, next);
+        });
 }
 
 std::optional<std::array<std::uint32_t, 2>>
 LinuxAudioHardware::preferredStereoChannels(AudioDeviceID device) {
     using Channels = std::optional<std::array<std::uint32_t, 2>>;
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return std::nullopt;
-    }
-    return withServer(Channels(), [&](Server& server) -> Channels {
-        const auto sink = server.sink(ref->index);
-        if (!sink || sink->channelMap.channels == 0) {
+    return withSink(device, Channels(), Channels(), [](Server&, SinkRecord& sink) -> Channels {
+        if (sink.channelMap.channels == 0) {
             return std::nullopt;
         }
-        std::array<std::uint32_t, 2> channels{1, sink->channelMap.channels > 1 ? 2u : 1u};
-        for (std::uint32_t c = 0; c < sink->channelMap.channels; ++c) {
-            if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_LEFT) {
+        std::array<std::uint32_t, 2> channels{1, sink.channelMap.channels > 1 ? 2u : 1u};
+        for (std::uint32_t c = 0; c < sink.channelMap.channels; ++c) {
+            if (sink.channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_LEFT) {
                 channels[0] = c + 1;
-            } else if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_RIGHT) {
+            } else if (sink.channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_RIGHT) {
                 channels[1] = c + 1;
             }
         }
@@ -517,33 +510,28 @@ LinuxAudioHardware::preferredStereoChannels(AudioDeviceID device) {
 
 std::optional<float> LinuxAudioHardware::channelVolume(AudioDeviceID device,
                                                        std::uint32_t channel) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource || channel == 0) {
-        return std::nullopt;
-    }
-    return withServer(std::optional<float>(), [&](Server& server) -> std::optional<float> {
-        const auto sink = server.sink(ref->index);
-        if (!sink || channel > sink->volume.channels) {
+    using Volume = std::optional<float>;
+    return withSink(device, Volume(), Volume(), [&](Server&, SinkRecord& sink) -> Volume {
+        if (channel == 0 || channel > sink.volume.channels) {
             return std::nullopt;
         }
-        return toScalar(sink->volume.values[channel - 1]);
+        return toScalar(sink.volume.values[channel - 1]);
     });
 }
 
 AudioStatus LinuxAudioHardware::setChannelVolume(AudioDeviceID device, std::uint32_t channel,
                                                  float volume) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource || channel == 0) {
+    if (channel == 0) {
         return audioStatusBadDevice;
     }
-    return withServer(audioStatusNotRunning, [&](Server& server) {
-        auto sink = server.sink(ref->index);
-        if (!sink || channel > sink->volume.channels) {
-            return audioStatusBadDevice;
-        }
-        sink->volume.values[channel - 1] = toVolume(volume);
-        return server.setSinkVolume(sink->index, sink->volume);
-    });
+    return withSink(device, audioStatusBadDevice, audioStatusNotRunning,
+                    [&](Server& server, SinkRecord& sink) {
+                        if (channel > sink.volume.channels) {
+                            return audioStatusBadDevice;
+                        }
+                        sink.volume.values[channel - 1] = toVolume(volume);
+                        return server.setSinkVolume(sink.index, sink.volume);
+                    });
 }
 
 std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device) {
@@ -608,18 +596,11 @@ AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& d
 }
 
 AudioStatus LinuxAudioHardware::destroyAggregateDevice(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref || ref->isSource) {
-        return audioStatusBadDevice;
-    }
-    return withServer(audioStatusNotRunning, [&](Server& server) {
-        const auto sink = server.sink(ref->index);
-        if (!sink) {
-            return audioStatusBadDevice;
-        }
-        const auto module = server.combineModuleOf(*sink);
-        return module ? server.unloadModule(module->index) : audioStatusIllegalOperation;
-    });
+    return withSink(
+        device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
+            const auto module = server.combineModuleOf(sink);
+            return module ? server.unloadModule(module->index) : audioStatusIllegalOperation;
+        });
 }
 
 std::vector<AudioDeviceID> LinuxAudioHardware::activeSubDevices(AudioDeviceID aggregate) {

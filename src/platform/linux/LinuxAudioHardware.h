@@ -58,6 +58,8 @@ private:
     // without a server, and for a while after a server let a call wait for its timeout.
     PulseSession* sessionLocked();
     template <class Result, class Fn> Result withServer(Result fallback, Fn&& fn);
+    template <class Result, class Fn>
+    Result withSink(AudioDeviceID device, Result missing, Result notRunning, Fn&& fn);
 
     const Options options_;
     std::mutex mutex_; // guards session_ and quietUntil_; serialises every request
