@@ -20,15 +20,8 @@ TEST(CaptureKill, AKilledRecordingLeavesSegmentsReadableToItsLastSecond) {
     ASSERT_TRUE(test::waitUntil([&] { return farSide.playing(); }, 5000));
     QProcess probe;
     probe.start(ORVO_CAPTURE_PROBE, {folder.path()});
-    QByteArray output;
-    ASSERT_TRUE(test::waitUntil(
-        [&] {
-            probe.waitForReadyRead(100);
-            output += probe.readAllStandardOutput();
-            return output.contains("recording") || probe.state() == QProcess::NotRunning;
-        },
-        15000));
-    ASSERT_TRUE(output.contains("recording")) << probe.readAllStandardError().toStdString();
+    ASSERT_TRUE(test::waitForOutput(probe, "recording", 15000))
+        << probe.readAllStandardError().toStdString();
     QElapsedTimer recorded;
     recorded.start();
     // The length of the recording, not a wait for a condition.

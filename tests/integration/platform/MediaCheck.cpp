@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include "support/TestFiles.h"
+
 namespace orvo::test {
 
 namespace {
@@ -117,6 +119,18 @@ TonePlayer::~TonePlayer() {
 bool TonePlayer::playing() const {
     return player_->state() == QProcess::Running &&
            QString::fromUtf8(run("pactl", {"list", "sink-inputs"})).contains(name_);
+}
+
+bool waitForOutput(QProcess& process, const QByteArray& marker, int timeoutMs) {
+    QByteArray output;
+    waitUntil(
+        [&] {
+            process.waitForReadyRead(100);
+            output += process.readAllStandardOutput();
+            return output.contains(marker) || process.state() == QProcess::NotRunning;
+        },
+        timeoutMs);
+    return output.contains(marker);
 }
 
 std::pair<int, int> displaySize() {

@@ -52,6 +52,9 @@ private:
     QString name_;
 };
 
+// Reads what process prints until it has said marker or has ended; whether it said it.
+bool waitForOutput(QProcess& process, const QByteArray& marker, int timeoutMs);
+
 // The root window's size of the X display (from xrandr); 0x0 when none.
 std::pair<int, int> displaySize();
 

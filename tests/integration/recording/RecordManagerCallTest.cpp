@@ -25,6 +25,7 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/StopOutcome.h"
 #include "support/TestFiles.h"
 
 namespace orvo {
@@ -74,23 +75,7 @@ protected:
         return {microphone, driver};
     }
 
-    // Stops and waits, with the event loop running, for the outcome and the queued save.
-    void stopAndWait(RecordManager& manager) {
-        manager.stopRecord([this](bool success, std::optional<ErrorRecord> error) {
-            std::lock_guard lock(outcomeLock_);
-            ++calls_;
-            success_ = success;
-            error_ = error;
-        });
-        ASSERT_TRUE(test::waitUntil(
-            [this] {
-                QCoreApplication::processEvents();
-                std::lock_guard lock(outcomeLock_);
-                return calls_ > 0;
-            },
-            30000));
-        runEventLoopFor(50);
-    }
+    void stopAndWait(RecordManager& manager) { ASSERT_TRUE(outcome_.stopAndWait(manager, 30000)); }
 
     static std::shared_ptr<RealmRecordModel> recordOf(const QString& fileName) {
         auto all = realm().objects();
@@ -101,10 +86,7 @@ protected:
     }
 
     QTemporaryDir folder_;
-    std::mutex outcomeLock_;
-    int calls_ = 0;
-    bool success_ = false;
-    std::optional<ErrorRecord> error_;
+    test::StopOutcome outcome_;
 };
 
 TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
@@ -131,7 +113,8 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
         AudioManager::removeAggregateDeviceWithDefaultDevice();
 
-        EXPECT_TRUE(success_) << (error_ ? rawValue(*error_).toStdString() : "");
+        EXPECT_TRUE(outcome_.success())
+            << (outcome_.error() ? rawValue(*outcome_.error()).toStdString() : "");
         EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({fileName}));
         const auto record = recordOf(fileName);
         ASSERT_NE(record, nullptr);
@@ -162,7 +145,7 @@ TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
     EXPECT_EQ(filesIn(API::videoRecordsPath()).size(), 1u);
     stopAndWait(*manager);
 
-    EXPECT_TRUE(success_);
+    EXPECT_TRUE(outcome_.success());
     EXPECT_TRUE(filesIn(API::audioRecordsPath()).isEmpty());
     EXPECT_EQ(filesIn(API::videoRecordsPath()), QStringList({manager->fileName()}));
     const auto probed = test::probe(API::videoRecordsPath() + manager->fileName());
@@ -184,8 +167,8 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
     stopAndWait(*manager);
     QDir(API::audioRecordsPath() + manager->fileName()).removeRecursively();
 
-    EXPECT_FALSE(success_);
-    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_FALSE(outcome_.success());
+    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
     const auto segments = filesIn(API::audioRecordsPath());
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_GT(test::probe(API::audioRecordsPath() + segments.front()).durationSeconds, 1.0);
@@ -195,15 +178,8 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
 TEST_F(RecordManagerCallTest, AKilledRecorderLeavesItsSegmentReadable) {
     QProcess recorder;
     recorder.start(ORVO_RECORD_PROBE, {});
-    QByteArray output;
-    ASSERT_TRUE(test::waitUntil(
-        [&] {
-            recorder.waitForReadyRead(100);
-            output += recorder.readAllStandardOutput();
-            return output.contains("recording") || recorder.state() == QProcess::NotRunning;
-        },
-        15000));
-    ASSERT_TRUE(output.contains("recording")) << recorder.readAllStandardError().toStdString();
+    ASSERT_TRUE(test::waitForOutput(recorder, "recording", 15000))
+        << recorder.readAllStandardError().toStdString();
     QElapsedTimer recorded;
     recorded.start();
     // The length of the recording, not a wait for a condition.

@@ -16,6 +16,7 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/StopOutcome.h"
 #include "support/TestFiles.h"
 
 namespace orvo {
@@ -61,23 +62,7 @@ protected:
         media_->assets[path] = MediaAsset{path, seconds, {{type, path, 0, seconds, {}}}};
     }
 
-    // Stops the recording and waits for its outcome and for the queued save.
-    void stopAndWait(RecordManager& manager) {
-        manager.stopRecord([this](bool success, std::optional<ErrorRecord> error) {
-            std::lock_guard lock(outcomeLock_);
-            ++calls_;
-            success_ = success;
-            error_ = error;
-        });
-        ASSERT_TRUE(test::waitUntil(
-            [this] {
-                QCoreApplication::processEvents();
-                std::lock_guard lock(outcomeLock_);
-                return calls_ > 0;
-            },
-            5000));
-        QCoreApplication::processEvents();
-    }
+    void stopAndWait(RecordManager& manager) { ASSERT_TRUE(outcome_.stopAndWait(manager, 5000)); }
 
     static QStringList filesIn(const QString& folder) {
         return QDir(folder).entryList(QDir::Files, QDir::Name);
@@ -109,10 +94,7 @@ protected:
 
     FakeCapture* capture_ = nullptr;
     FakeMedia* media_ = nullptr;
-    std::mutex outcomeLock_;
-    int calls_ = 0;
-    bool success_ = false;
-    std::optional<ErrorRecord> error_;
+    test::StopOutcome outcome_;
 };
 
 TEST_F(RecordManagerTest, RefusesSessionsThatCannotRecordEverySource) {
@@ -146,7 +128,7 @@ TEST_F(RecordManagerTest, ConnectsEachInputToItsOwnOutputAndNamesSegmentsByIndex
 
     describe(API::videoRecordsPath() + manager->fileName(), MediaType::video, 5.0);
     stopAndWait(*manager);
-    EXPECT_TRUE(success_);
+    EXPECT_TRUE(outcome_.success());
     ASSERT_EQ(media_->exports.size(), 1u);
     EXPECT_EQ(media_->exports.front()->preset, exportPresetPassthrough);
     EXPECT_EQ(media_->exports.front()->fileType(), MediaFileType::mpeg4);
@@ -165,8 +147,8 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
     const QString console = test::capturedConsole([&] { stopAndWait(*manager); });
 
-    EXPECT_TRUE(success_);
-    EXPECT_EQ(calls_, 1);
+    EXPECT_TRUE(outcome_.success());
+    EXPECT_EQ(outcome_.calls(), 1);
     ASSERT_EQ(media_->exports.size(), 1u);
     EXPECT_EQ(media_->exports.front()->preset, exportPresetAppleM4A);
     EXPECT_EQ(media_->exports.front()->fileType(), MediaFileType::appleM4A);
@@ -192,13 +174,13 @@ TEST_F(RecordManagerTest, FailedOrUnknownExportKeepsTheSegmentsAndSaysWhy) {
                                     std::pair{ExportStatus::unknown, ErrorRecord::margeUnknow}}) {
         clearRecordFolders();
         clearCatalogue();
-        calls_ = 0;
+        outcome_.reset();
         media_->outcome = status;
         auto manager = RecordManager::create({mic, driver});
         startWithSegments(*manager);
         stopAndWait(*manager);
-        EXPECT_FALSE(success_);
-        EXPECT_EQ(error_, expected);
+        EXPECT_FALSE(outcome_.success());
+        EXPECT_EQ(outcome_.error(), expected);
         EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
         EXPECT_TRUE(recordsOf(manager->fileName()).empty());
     }
@@ -210,7 +192,7 @@ TEST_F(RecordManagerTest, AnUnreadableMergedFileKeepsTheSegments) {
     auto manager = RecordManager::create({mic});
     startWithSegments(*manager);
     stopAndWait(*manager); // the export "completes", but its file reads as nothing
-    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
     EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
     EXPECT_TRUE(recordsOf(manager->fileName()).empty());
 }
@@ -220,15 +202,15 @@ TEST_F(RecordManagerTest, NothingToExportStillReportsAFailure) {
     auto refused = RecordManager::create({mic});
     startWithSegments(*refused);
     stopAndWait(*refused);
-    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
 
     media_->refuseExport = false;
     media_->assets.clear();
-    calls_ = 0;
+    outcome_.reset();
     auto empty = RecordManager::create({mic});
     empty->startRecord(); // its segment never gets any media
     stopAndWait(*empty);
-    EXPECT_EQ(error_, ErrorRecord::margeFail);
+    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
     EXPECT_TRUE(media_->exports.empty());
 }
 
@@ -239,7 +221,7 @@ TEST_F(RecordManagerTest, OutputsThatEndBeforeTheStopStillLeadToOneOutcome) {
         output->finish(); // the sources went away while the user still records
     EXPECT_TRUE(media_->exports.empty());
     stopAndWait(*manager);
-    EXPECT_EQ(calls_, 1);
+    EXPECT_EQ(outcome_.calls(), 1);
     EXPECT_EQ(media_->exports.size(), 1u);
 }
 
@@ -255,7 +237,7 @@ TEST_F(RecordManagerTest, RacingFinishCallbacksMergeExactlyOnce) {
     stopAndWait(*manager);
     EXPECT_EQ(media_->exports.size(), 1u);
     EXPECT_EQ(session->stopRunningCalls, 1);
-    EXPECT_EQ(calls_, 1);
+    EXPECT_EQ(outcome_.calls(), 1);
 }
 
 TEST_F(RecordManagerTest, SizeCountsMegabytesOfAMillionBytes) {
