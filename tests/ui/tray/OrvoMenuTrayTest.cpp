@@ -502,5 +502,20 @@ TEST_F(OrvoMenuTrayTest, ScreenRecordingTakesTheSetMicrophoneOrElseTheFirstAndIt
     EXPECT_EQ(inputsOf(1), QStringList({"usb", "driver", QString::number(leftScreen)}));
 }
 
+using OrvoMenuTrayDeathTest = OrvoMenuTrayTest;
+
+TEST_F(OrvoMenuTrayDeathTest, CommandsOpenTheRecordsAndQuitAtOnceEvenWhileRecording) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    OrvoMenuTray& menuTray = makeTray();
+    const QList<QAction*> actions = menuTray.menu()->actions();
+    const int opens = logCount("Event: info Value: Open application");
+    actions[actions.size() - 2]->trigger();
+    EXPECT_EQ(logCount("Event: info Value: Open application"), opens + 1);
+
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    EXPECT_EXIT(actions.last()->trigger(), testing::ExitedWithCode(0), "");
+}
+
 } // namespace
 } // namespace orvo
