@@ -265,10 +265,9 @@ void OrvoMenuTray::restoreOutput() {
 }
 
 void OrvoMenuTray::startRecord() {
-    // A1
     isVideo_ = selectedItemForRecord_ && selectedItemForRecord_->recordType == RecordType::video;
 
-    // A2: the answer may come on any thread.
+    // The answer may come on any thread; the user chooses the entry again once allowed.
     if (!privacy_.checkMicrophonePrivacy()) {
         QPointer<OrvoMenuTray> tray(this);
         privacy_.requestMicrophonePrivacy([tray](bool granted) {
@@ -283,7 +282,6 @@ void OrvoMenuTray::startRecord() {
         });
         return;
     }
-    // A3
     if (isVideo_ && !privacy_.checkScreenCapture()) {
         privacy_.requestScreenCapture();
         Logging::write("No privacy screencapture", EventLoging::ok);
@@ -292,7 +290,7 @@ void OrvoMenuTray::startRecord() {
         return;
     }
 
-    // A4
+    // A screen recording takes the microphone of the settings, else the first one listed.
     std::optional<AudioCaptureDevice> microphone;
     if (isVideo_) {
         const QString wanted = SettingsManager::shared().getValue("DefaultAudioDeviceForVideo");
@@ -310,7 +308,7 @@ void OrvoMenuTray::startRecord() {
         microphone = selectedItemForRecord_->device;
     }
 
-    // A5
+    // The driver's input brings back what the user hears.
     std::optional<AudioCaptureDevice> driverDevice;
     for (const AudioCaptureDevice& device : AudioManager::inputAudioDevices()) {
         if (device.localizedName.contains(driverNameMark, Qt::CaseSensitive)) {
@@ -319,13 +317,12 @@ void OrvoMenuTray::startRecord() {
         }
     }
 
-    // A6, A7
     const std::optional<AudioStatus> status =
         AudioManager::createAggregateDeviceWithDefaultDevice();
     const QString qualityVideo = SettingsManager::shared().getValue("QVideo");
     const QString qualityAudio = SettingsManager::shared().getValue("QAudio");
 
-    // A8
+    // The screen's position among the screen entries; 0 for audio recordings.
     int screenCount = 0;
     int position = 0;
     for (const auto& entry : menuTrayItems_) {
@@ -339,13 +336,12 @@ void OrvoMenuTray::startRecord() {
         ++position;
     }
 
-    // A9
     if (!status || *status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
         failStart(status);
         return;
     }
 
-    // A10: an absent screen falls back to the main display inside the engine.
+    // An absent screen falls back to the main display inside the engine.
     auto engine = RecordManager::create({microphone, driverDevice}, isVideo_,
                                         convertQuality(isVideo_ ? qualityVideo : qualityAudio),
                                         VideoManager::screenDeviceID(screenCount));
@@ -354,14 +350,13 @@ void OrvoMenuTray::startRecord() {
         return;
     }
 
-    // A11
+    // The output goes through the aggregate, so the driver hears what the user hears.
     AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
     const float volume = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
     if (viewVolume_ != nullptr) {
         viewVolume_->setVolume(volume);
     }
 
-    // A12
     setIsRecord(true);
     recordManager_ = engine;
     QPointer<OrvoMenuTray> tray(this);
