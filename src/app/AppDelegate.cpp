@@ -12,6 +12,7 @@
 #include "shell/Logging.h"
 #include "shell/ProcessExit.h"
 #include "store/Realm.h"
+#include "tray/OrvoMenuTray.h"
 
 namespace orvo {
 namespace {
@@ -75,7 +76,8 @@ void AppDelegate::setupMenu() {
 
 void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
-    // Tray and records window join here as their subsystems arrive.
+    orvoMenuTray_ = std::make_unique<OrvoMenuTray>();
+    orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     // Reachability joins here.
     inputDeviceCount = int(AudioManager::inputAudioDevices().size());
@@ -88,7 +90,9 @@ void AppDelegate::detectInputAudio() {
     const int count = int(AudioManager::inputAudioDevices().size());
     if (count != inputDeviceCount) {
         Logging::write("Add/Remove new input device", EventLoging::info);
-        // Call site of the tray: orvoMenuTray->updateMenuItems() when a tray exists.
+        if (orvoMenuTray_) {
+            orvoMenuTray_->updateMenuItems();
+        }
         inputDeviceCount = count;
     }
     QTimer::singleShot(inputWatchIntervalMs, this, &AppDelegate::detectInputAudio);

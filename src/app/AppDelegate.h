@@ -11,6 +11,7 @@ class QAction;
 namespace orvo {
 
 class ApplicationsManager;
+class OrvoMenuTray;
 
 // Start-up, the application menu and the ways out of the program. Lives as long as the
 // process; main thread only.
@@ -33,6 +34,8 @@ public:
     // Counts the audio input devices, logs a change and checks again 2 s later.
     void detectInputAudio();
 
+    OrvoMenuTray* orvoMenuTray() const { return orvoMenuTray_.get(); }
+
     void actionMenuUninstall();
     void actionAbout();
     void actionMenuPreferences();
@@ -53,6 +56,7 @@ private:
     QMenu applicationMenu_;
     QPointer<QAction> btnUninstallMenu;
     std::unique_ptr<ApplicationsManager> applicationManager;
+    std::unique_ptr<OrvoMenuTray> orvoMenuTray_;
     bool launchApplication_ = false;
     int inputDeviceCount = 0;
 };

@@ -1,0 +1,25 @@
+#include "app/Backends.h"
+
+#include <memory>
+
+#include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/LinuxDisplays.h"
+#include "platform/linux/LinuxFileAttributes.h"
+#include "platform/linux/LinuxWorkspace.h"
+
+namespace orvo {
+
+void installBackends() {
+    auto& platform = Platform::shared();
+    platform.install<FileAttributes>(std::make_unique<LinuxFileAttributes>());
+    platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
+    platform.install<Displays>(std::make_unique<LinuxDisplays>());
+    platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
+    platform.install<Capture>(std::make_unique<LinuxCapture>());
+    platform.install<Media>(std::make_unique<FFmpegMedia>());
+}
+
+} // namespace orvo

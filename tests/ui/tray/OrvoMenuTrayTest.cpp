@@ -1,0 +1,521 @@
+#include "tray/OrvoMenuTray.h"
+
+#include <memory>
+
+#include <QApplication>
+#include <QTest>
+#include <QWidgetAction>
+#include <gtest/gtest.h>
+
+#include "audio/AudioManager.h"
+#include "fakes/FakeAudioHardware.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeDisplays.h"
+#include "fakes/FakeMedia.h"
+#include "platform/Platform.h"
+#include "recording/PrivacyManager.h"
+#include "recording/RecordManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "shell/Logging.h"
+#include "shell/SettingsManager.h"
+#include "store/Realm.h"
+#include "support/TestFiles.h"
+#include "ui/AlertDialog.h"
+
+namespace orvo {
+namespace {
+
+constexpr AudioDeviceID speakers = 10;
+constexpr AudioDeviceID driverOutput = 20;
+const AudioCaptureDevice usbMic{"USB Mic", "usb"};
+const AudioCaptureDevice headset{"Headset", "headset"};
+const AudioCaptureDevice driverInput{"ORVO Record Device", "driver"};
+constexpr DisplayID leftScreen = 101;
+constexpr DisplayID rightScreen = 102;
+
+// Answers the permission questions as the test says; the refusal arrives like the system's,
+// from another thread.
+class FakePrivacy : public PrivacyManager {
+public:
+    bool microphone = true;
+    bool answer = false;
+    bool screen = true;
+    int screenRequests = 0;
+
+    bool checkMicrophonePrivacy() override { return microphone; }
+    void requestMicrophonePrivacy(std::function<void(bool)> completedRequest) override {
+        std::thread([completedRequest, granted = answer] { completedRequest(granted); }).join();
+    }
+    bool checkScreenCapture() override { return screen; }
+    void requestScreenCapture() override { ++screenRequests; }
+};
+
+AlertDialog* modalAlert() {
+    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+}
+
+int logCount(const QString& entry) {
+    int count = 0;
+    for (const QString& line :
+         test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()))) {
+        count += line.endsWith(entry) ? 1 : 0;
+    }
+    return count;
+}
+
+QStringList menuTitles(const QMenu& menu) {
+    QStringList titles;
+    for (const QAction* action : menu.actions()) {
+        if (action->isSeparator()) {
+            titles << "---";
+        } else if (qobject_cast<const QWidgetAction*>(action) != nullptr) {
+            titles << "[volume]";
+        } else {
+            titles << action->text();
+        }
+    }
+    return titles;
+}
+
+class OrvoMenuTrayTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CopyFiles::checkFilesAndCopy();
+        if (!Realm::defaultConfiguration()) {
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        }
+        SettingsManager::shared().writeValueSetting("", "DefaultAudioDeviceForVideo");
+
+        auto hardware = std::make_unique<FakeAudioHardware>();
+        hardware_ = hardware.get();
+        FakeAudioHardware::Device out;
+        out.id = speakers;
+        out.name = "Speakers";
+        out.uid = "speakers";
+        out.output = true;
+        out.mainVolume = 0.4f;
+        hardware_->add(out);
+        FakeAudioHardware::Device driver;
+        driver.id = driverOutput;
+        driver.name = "ORVO Record Device";
+        driver.uid = "orvo";
+        driver.output = true;
+        hardware_->add(driver);
+        hardware_->setDefaultOutput(speakers);
+        hardware_->setCaptureDevices({usbMic, driverInput});
+
+        auto capture = std::make_unique<FakeCapture>();
+        capture_ = capture.get();
+        capture_->devices = {"usb", "headset", "driver"};
+        capture_->displays = {leftScreen, rightScreen};
+        auto displays = std::make_unique<FakeDisplays>();
+        displays_ = displays.get();
+        displays_->setScreens({{leftScreen, QRect(0, 0, 1920, 1080), "Left Screen"},
+                               {rightScreen, QRect(1920, 0, 1920, 1080), "Right Screen"}});
+        displays_->setWindows(std::vector<OnScreenWindow>{{1, "Editor"}});
+        auto media = std::make_unique<FakeMedia>();
+        media_ = media.get();
+
+        Platform::shared().install<AudioHardware>(std::move(hardware));
+        Platform::shared().install<Capture>(std::move(capture));
+        Platform::shared().install<Displays>(std::move(displays));
+        Platform::shared().install<Media>(std::move(media));
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+    void TearDown() override {
+        tray.reset();
+        while (AlertDialog* open = modalAlert()) {
+            delete open;
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Platform::shared().clear();
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+
+    OrvoMenuTray& makeTray() {
+        tray = std::make_unique<OrvoMenuTray>(&privacy);
+        return *tray;
+    }
+    QAction* target(const QString& name) const {
+        for (const auto& entry : tray->menuTrayItems()) {
+            if (entry->recordType && entry->nameDevice == name) {
+                return entry->menuItem;
+            }
+        }
+        return nullptr;
+    }
+    // The segments and the merged file as the media layer reads them back, so that the
+    // stop of the running audio recording succeeds.
+    void describeSegments() {
+        std::vector<QString> paths{API::audioRecordsPath() + tray->recordManager()->fileName()};
+        for (const auto& output : capture_->audioOutputs) {
+            test::writeFile(output->state.path, QByteArray(1000, 's'));
+            paths.push_back(output->state.path);
+        }
+        std::lock_guard lock(media_->mutex);
+        for (const QString& path : paths) {
+            media_->assets[path] = MediaAsset{path, 5.0, {{MediaType::audio, path, 0, 5.0, {}}}};
+        }
+    }
+    bool waitForStopCompletion() {
+        return QTest::qWaitFor([this] { return !tray->isStopping(); }, 5000);
+    }
+    std::optional<AudioDeviceID> defaultOutput() { return hardware_->defaultOutputDevice(); }
+
+    FakePrivacy privacy;
+    FakeAudioHardware* hardware_ = nullptr;
+    FakeCapture* capture_ = nullptr;
+    FakeDisplays* displays_ = nullptr;
+    FakeMedia* media_ = nullptr;
+    std::unique_ptr<OrvoMenuTray> tray;
+};
+
+TEST_F(OrvoMenuTrayTest, MenuListsMicrophonesAndScreensInOrderWithTheVolumeRowSecond) {
+    const int updates = logCount("Event: info Value: Update menu completed");
+    hardware_->setCaptureDevices({});
+    OrvoMenuTray& menuTray = makeTray();
+    EXPECT_EQ(logCount("Event: info Value: Update menu completed"), updates + 1);
+    // Without any input there are no screens either: a screen recording records sound too.
+    EXPECT_EQ(menuTitles(*menuTray.menu()),
+              QStringList({"Volume", "[volume]", "Audio devices", "Screens", "---",
+                           "Open recordings", "Quit"}));
+    EXPECT_EQ(menuTray.menuTrayItems().size(), 7u);
+
+    // The driver's own input is never a target.
+    hardware_->setCaptureDevices({driverInput, usbMic});
+    menuTray.updateMenuItems();
+    EXPECT_EQ(menuTitles(*menuTray.menu()),
+              QStringList({"Volume", "[volume]", "Audio devices", "Start recording from USB Mic",
+                           "Screens", "Start recording Left Screen", "Start recording Right Screen",
+                           "---", "Open recordings", "Quit"}));
+
+    hardware_->setCaptureDevices({usbMic, driverInput, headset});
+    menuTray.updateMenuItems();
+    const QMenu& menu = *menuTray.menu();
+    EXPECT_EQ(menuTitles(menu),
+              QStringList({"Volume", "[volume]", "Audio devices", "Start recording from USB Mic",
+                           "Start recording from Headset", "Screens", "Start recording Left Screen",
+                           "Start recording Right Screen", "---", "Open recordings", "Quit"}));
+    EXPECT_EQ(logCount("Event: info Value: Update menu completed"), updates + 3);
+    EXPECT_EQ(menuTray.statusBarItem()->contextMenu(), &menu);
+
+    // The entries follow the menu one to one; only targets are enabled, the slider is not.
+    const auto& items = menuTray.menuTrayItems();
+    ASSERT_EQ(items.size(), std::size_t(menu.actions().size()));
+    QList<bool> enabled;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i]->menuItem, menu.actions()[int(i)]);
+        enabled << items[i]->menuItem->isEnabled();
+    }
+    EXPECT_FALSE(enabled[0] || enabled[2] || enabled[5]);
+    EXPECT_TRUE(enabled[3] && enabled[4] && enabled[6] && enabled[7] && enabled[9] && enabled[10]);
+    auto* row = qobject_cast<QWidgetAction*>(menu.actions()[1]);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->defaultWidget(), menuTray.viewVolume());
+    EXPECT_FALSE(menuTray.viewVolume()->slider->isEnabled());
+
+    EXPECT_EQ(items[3]->recordType, RecordType::audio);
+    EXPECT_EQ(items[3]->device->uniqueID, "usb");
+    EXPECT_EQ(items[4]->nameDevice, "Headset");
+    EXPECT_EQ(items[7]->recordType, RecordType::video);
+    EXPECT_EQ(items[7]->nameDevice, "Right Screen");
+    EXPECT_FALSE(items[7]->device.has_value());
+    EXPECT_FALSE(items[9]->recordType.has_value());
+}
+
+TEST_F(OrvoMenuTrayTest, RecordingTitleShowsDurationAndSizeAndClearsWithAMissingValue) {
+    OrvoMenuTray& menuTray = makeTray();
+    EXPECT_EQ(menuTray.title(), "");
+    EXPECT_EQ(menuTray.iconName(), "TrayIcon");
+    EXPECT_FALSE(menuTray.statusBarItem()->icon().isNull());
+
+    menuTray.updateTitleMenuItemBar(65, 1.2666);
+    EXPECT_EQ(menuTray.title(), "ORVO: Time 1:05 Size 1.27 MB");
+    EXPECT_EQ(menuTray.statusBarItem()->toolTip(), menuTray.title());
+    EXPECT_EQ(menuTray.iconName(), "TrayIconRecord");
+
+    menuTray.updateTitleMenuItemBar(std::nullopt, 3.0);
+    EXPECT_EQ(menuTray.title(), "");
+    EXPECT_EQ(menuTray.iconName(), "TrayIcon");
+    menuTray.updateTitleMenuItemBar(3725, 0.004);
+    EXPECT_EQ(menuTray.title(), "ORVO: Time 62:05 Size 0.00 MB");
+    menuTray.updateTitleMenuItemBar(12, std::nullopt);
+    EXPECT_EQ(menuTray.title(), "");
+}
+
+TEST_F(OrvoMenuTrayTest, WithoutATrayHostTheProgramSaysSoAndKeepsItsMenu) {
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "offscreen has no tray host";
+    const QString console = test::capturedConsole([this] { makeTray(); });
+    EXPECT_EQ(console.count("No system tray"), 1) << console.toStdString();
+    EXPECT_EQ(tray->menu()->actions().size(), 10);
+}
+
+TEST_F(OrvoMenuTrayTest, MicrophoneEntryStartsAndStopsARecordingAndRestoresTheOutput) {
+    hardware_->setCaptureDevices({usbMic, headset, driverInput});
+    OrvoMenuTray& menuTray = makeTray();
+    const int starts = logCount("Event: ok Value: Start record success");
+    const int stops = logCount("Event: ok Value: Stop record success");
+
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    EXPECT_FALSE(menuTray.isVideo());
+    EXPECT_EQ(logCount("Event: ok Value: Start record success"), starts + 1);
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    EXPECT_NE(aggregate, 0u);
+    EXPECT_EQ(defaultOutput(), aggregate);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    EXPECT_EQ(target("USB Mic")->text(), "Stop recording from USB Mic");
+    EXPECT_TRUE(target("USB Mic")->isEnabled());
+    EXPECT_FALSE(target("Headset")->isEnabled());
+    EXPECT_FALSE(target("Left Screen")->isEnabled());
+    EXPECT_FALSE(target("Right Screen")->isEnabled());
+    EXPECT_TRUE(menuTray.viewVolume()->slider->isEnabled());
+    EXPECT_FLOAT_EQ(menuTray.viewVolume()->volume(), 0.4f);
+    ASSERT_NE(menuTray.recordManager(), nullptr);
+    // Microphone first, then the driver's input that brings back what the user hears.
+    ASSERT_EQ(capture_->sessions.size(), 1u);
+    ASSERT_EQ(capture_->sessions[0]->inputs.size(), 2u);
+    EXPECT_EQ(static_cast<FakeCaptureInput&>(*capture_->sessions[0]->inputs[0]).uniqueID(), "usb");
+    EXPECT_EQ(static_cast<FakeCaptureInput&>(*capture_->sessions[0]->inputs[1]).uniqueID(),
+              "driver");
+
+    // The engine's progress reaches the status item.
+    menuTray.recordManager()->changeSeconds(65, 1.2666);
+    EXPECT_EQ(menuTray.title(), "ORVO: Time 1:05 Size 1.27 MB");
+
+    describeSegments();
+    target("USB Mic")->trigger();
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_EQ(menuTray.title(), "");
+    EXPECT_EQ(menuTray.iconName(), "TrayIcon");
+    EXPECT_EQ(target("USB Mic")->text(), "Start recording from USB Mic");
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(hardware_->destroyed(), std::vector<AudioDeviceID>{aggregate});
+    EXPECT_EQ(menuTray.recordManager(), nullptr);
+    EXPECT_EQ(logCount("Event: ok Value: Stop record success"), stops + 1);
+    for (const char* name : {"USB Mic", "Headset", "Left Screen", "Right Screen"}) {
+        EXPECT_TRUE(target(name)->isEnabled()) << name;
+    }
+    EXPECT_FALSE(menuTray.viewVolume()->slider->isEnabled());
+    EXPECT_EQ(modalAlert(), nullptr);
+}
+
+TEST_F(OrvoMenuTrayTest, TargetsStayDisabledUntilTheStopHasCompleted) {
+    OrvoMenuTray& menuTray = makeTray();
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    describeSegments();
+    for (const auto& output : capture_->audioOutputs) {
+        std::lock_guard lock(output->state.mutex);
+        output->state.finishOnStop = false;
+    }
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isStopping());
+    for (const char* name : {"USB Mic", "Left Screen", "Right Screen"}) {
+        EXPECT_FALSE(target(name)->isEnabled()) << name;
+    }
+    // Neither a click nor a rebuild may start another recording meanwhile.
+    menuTray.actionMenuStartRecord(target("Left Screen"));
+    menuTray.updateMenuItems();
+    EXPECT_FALSE(target("USB Mic")->isEnabled());
+    menuTray.actionMenuStartRecord(target("USB Mic"));
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_EQ(hardware_->descriptions().size(), 1u) << "no second aggregate was built";
+    EXPECT_EQ(defaultOutput(), AudioManager::currentAggreagteDeviceID);
+
+    for (const auto& output : capture_->audioOutputs) {
+        output->finish();
+    }
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_TRUE(target("USB Mic")->isEnabled());
+    EXPECT_TRUE(target("Right Screen")->isEnabled());
+}
+
+TEST_F(OrvoMenuTrayTest, ARebuildDuringARecordingShowsIdleTargetsAndAnyTargetThenStops) {
+    hardware_->setCaptureDevices({usbMic, headset, driverInput});
+    OrvoMenuTray& menuTray = makeTray();
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+
+    menuTray.updateMenuItems();
+    EXPECT_TRUE(menuTray.isRecord());
+    EXPECT_EQ(target("USB Mic")->text(), "Start recording from USB Mic");
+    for (const char* name : {"USB Mic", "Headset", "Left Screen", "Right Screen"}) {
+        EXPECT_TRUE(target(name)->isEnabled()) << name;
+    }
+    EXPECT_FALSE(menuTray.viewVolume()->slider->isEnabled());
+
+    // Any target is now the stop command; the chosen one keeps its start title.
+    describeSegments();
+    target("Headset")->trigger();
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_EQ(menuTray.selectedItemForRecord()->nameDevice, "Headset");
+    EXPECT_EQ(target("Headset")->text(), "Start recording from Headset");
+    EXPECT_FALSE(target("USB Mic")->isEnabled());
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(capture_->sessions.size(), 1u) << "the click stopped, it started nothing";
+    for (const char* name : {"USB Mic", "Headset", "Left Screen", "Right Screen"}) {
+        EXPECT_TRUE(target(name)->isEnabled()) << name;
+    }
+}
+
+TEST_F(OrvoMenuTrayTest, AFailedMergeRestoresTheOutputAndShowsTheStopError) {
+    OrvoMenuTray& menuTray = makeTray();
+    const int errors = logCount("Event: error Value: Stop record with error: margeFail");
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    target("USB Mic")->trigger(); // no readable segment: nothing to merge
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(hardware_->destroyed().size(), 1u);
+    EXPECT_EQ(logCount("Event: error Value: Stop record with error: margeFail"), errors + 1);
+    EXPECT_NE(menuTray.recordManager(), nullptr) << "kept until the next start replaces it";
+    AlertDialog* alert = modalAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Error");
+    EXPECT_EQ(alert->informativeText(), "The audio recording could not be saved (Error #354).");
+    EXPECT_EQ(alert->alertStyle(), AlertDialog::Style::critical);
+    QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
+    EXPECT_TRUE(target("USB Mic")->isEnabled());
+}
+
+TEST_F(OrvoMenuTrayTest, PermissionRefusalsShowTheirAlertsAndRecordNothing) {
+    OrvoMenuTray& menuTray = makeTray();
+    const int noMic = logCount("Event: ok Value: No privacy microphone");
+    privacy.microphone = false;
+    privacy.answer = true;
+    target("USB Mic")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(modalAlert(), nullptr) << "a granted request starts nothing and says nothing";
+    EXPECT_FALSE(menuTray.isRecord());
+
+    privacy.answer = false;
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 5000));
+    EXPECT_EQ(modalAlert()->messageText(), "No access to the microphone");
+    EXPECT_EQ(modalAlert()->informativeText(), menuTray.txtPrivacyMicMsg);
+    EXPECT_EQ(logCount("Event: ok Value: No privacy microphone"), noMic + 1);
+    QTest::mouseClick(modalAlert()->buttons().at(0), Qt::LeftButton);
+    EXPECT_EQ(modalAlert(), nullptr);
+
+    // The screen permission only matters to screens.
+    privacy.microphone = true;
+    privacy.screen = false;
+    const int noScreen = logCount("Event: ok Value: No privacy screencapture");
+    target("Right Screen")->trigger();
+    EXPECT_EQ(privacy.screenRequests, 1);
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_EQ(modalAlert()->messageText(), "No access to screen recording");
+    EXPECT_EQ(modalAlert()->alertStyle(), AlertDialog::Style::informational);
+    EXPECT_EQ(logCount("Event: ok Value: No privacy screencapture"), noScreen + 1);
+    QTest::mouseClick(modalAlert()->buttons().at(0), Qt::LeftButton);
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_TRUE(hardware_->descriptions().empty());
+    EXPECT_TRUE(capture_->sessions.empty());
+
+    target("USB Mic")->trigger();
+    EXPECT_TRUE(menuTray.isRecord());
+}
+
+TEST_F(OrvoMenuTrayTest, AMissingAggregateShowsTheStartErrorAndRestoresTheOutput) {
+    OrvoMenuTray& menuTray = makeTray();
+    const int failures = logCount("Event: error Value: No create aggregate");
+    // The system refuses the aggregate.
+    hardware_->setCreationStatus(-50);
+    target("USB Mic")->trigger();
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(logCount("Event: error Value: No create aggregate"), failures + 1);
+    AlertDialog* alert = modalAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Error");
+    EXPECT_EQ(alert->informativeText(),
+              "Could not start the audio recording.\nDevice: USB Mic\nError code: -50");
+    EXPECT_EQ(alert->alertStyle(), AlertDialog::Style::critical);
+    QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
+    EXPECT_TRUE(target("USB Mic")->isEnabled());
+    EXPECT_EQ(target("USB Mic")->text(), "Start recording from USB Mic");
+}
+
+TEST_F(OrvoMenuTrayTest, WithoutTheDriverOutputTheStartErrorHasAnEmptyStatus) {
+    auto hardware = std::make_unique<FakeAudioHardware>();
+    hardware_ = hardware.get();
+    FakeAudioHardware::Device out;
+    out.id = speakers;
+    out.name = "Speakers";
+    out.uid = "speakers";
+    out.output = true;
+    hardware_->add(out);
+    hardware_->setDefaultOutput(speakers);
+    hardware_->setCaptureDevices({usbMic});
+    Platform::shared().install<AudioHardware>(std::move(hardware));
+
+    OrvoMenuTray& menuTray = makeTray();
+    target("USB Mic")->trigger();
+    EXPECT_FALSE(menuTray.isRecord());
+    EXPECT_EQ(defaultOutput(), speakers);
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_EQ(modalAlert()->informativeText(),
+              "Could not start the audio recording.\nDevice: USB Mic\nError code: ");
+
+    // A screen entry names no device.
+    QTest::mouseClick(modalAlert()->buttons().at(0), Qt::LeftButton);
+    target("Left Screen")->trigger();
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_EQ(modalAlert()->informativeText(),
+              "Could not start the screen recording.\nDevice: \nError code: ");
+}
+
+TEST_F(OrvoMenuTrayTest, ScreenRecordingTakesTheSetMicrophoneOrElseTheFirstAndItsScreen) {
+    hardware_->setCaptureDevices({usbMic, headset, driverInput});
+    OrvoMenuTray& menuTray = makeTray();
+    const auto inputsOf = [this](std::size_t session) {
+        QStringList ids;
+        for (const auto& input : capture_->sessions.at(session)->inputs) {
+            ids << static_cast<FakeCaptureInput&>(*input).uniqueID();
+        }
+        return ids;
+    };
+
+    SettingsManager::shared().writeValueSetting("Headset", "DefaultAudioDeviceForVideo");
+    target("Right Screen")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    EXPECT_TRUE(menuTray.isVideo());
+    EXPECT_EQ(target("Right Screen")->text(), "Stop recording Right Screen");
+    EXPECT_FALSE(target("Left Screen")->isEnabled());
+    EXPECT_EQ(inputsOf(0), QStringList({"headset", "driver", QString::number(rightScreen)}));
+    target("Right Screen")->trigger();
+    ASSERT_TRUE(waitForStopCompletion());
+    if (AlertDialog* alert = modalAlert()) {
+        QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
+    }
+
+    SettingsManager::shared().writeValueSetting("Unplugged Mic", "DefaultAudioDeviceForVideo");
+    target("Left Screen")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    EXPECT_EQ(inputsOf(1), QStringList({"usb", "driver", QString::number(leftScreen)}));
+}
+
+using OrvoMenuTrayDeathTest = OrvoMenuTrayTest;
+
+TEST_F(OrvoMenuTrayDeathTest, CommandsOpenTheRecordsAndQuitAtOnceEvenWhileRecording) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    OrvoMenuTray& menuTray = makeTray();
+    const QList<QAction*> actions = menuTray.menu()->actions();
+    const int opens = logCount("Event: info Value: Open application");
+    actions[actions.size() - 2]->trigger();
+    EXPECT_EQ(logCount("Event: info Value: Open application"), opens + 1);
+
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(menuTray.isRecord());
+    EXPECT_EXIT(actions.last()->trigger(), testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace orvo
