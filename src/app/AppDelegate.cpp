@@ -1,10 +1,12 @@
 #include "app/AppDelegate.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
 #include "audio/AudioManager.h"
+#include "audio/DriverScriptRunner.h"
 #include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -13,6 +15,7 @@
 #include "shell/ProcessExit.h"
 #include "store/Realm.h"
 #include "tray/OrvoMenuTray.h"
+#include "ui/AlertManager.h"
 
 namespace orvo {
 namespace {
@@ -104,8 +107,22 @@ void AppDelegate::setRealmConfiguration() {
 
 void AppDelegate::actionMenuUninstall() {
     Logging::write("Uninstall application begin", EventLoging::info);
-    // The confirmation, the driver's removal and the deletion of the tree need the alert
-    // manager and the script runner.
+    const QString message = Localization::format(txtUninstallMsg, {API::prgName()}) + "\n" +
+                            txtWarning + "\n" + txtCloseAllSound;
+    // No records window exists yet to carry the sheet, so the alert is application-modal.
+    AlertManager::shared().showDefaultAlert(
+        nullptr, Localization::format(txtUninstallTitle, {API::prgName()}), message,
+        AlertManager::AlertStyle::warning, txtUninstall, true, QString(), [](bool confirmed) {
+            if (confirmed)
+                QTimer::singleShot(0, [] { uninstallApplication(); });
+        });
+}
+
+void AppDelegate::uninstallApplication() {
+    // The user may refuse the password: the data still goes, as confirmed.
+    DriverScriptRunner::run(QStringLiteral("uninstall_driver"));
+    QDir(API::homePath()).removeRecursively();
+    exitProcessNow(0);
 }
 
 void AppDelegate::actionAbout() {

@@ -46,6 +46,8 @@ private:
     void setupMenu();
     void continueLaunchWithDriver();
     void setRealmConfiguration();
+    // Removes the driver and the storage tree, then ends the process.
+    [[noreturn]] static void uninstallApplication();
 
     const QString txtUninstallTitle;
     const QString txtUninstallMsg;

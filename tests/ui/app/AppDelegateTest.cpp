@@ -1,13 +1,19 @@
 #include "app/AppDelegate.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QFileInfo>
 #include <QLocale>
+#include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "shell/Localization.h"
 #include "shell/Logging.h"
 #include "support/TestFiles.h"
+#include "ui/AlertDialog.h"
 
 namespace orvo {
 namespace {
@@ -62,6 +68,27 @@ TEST(AppDelegate, StartWithoutTheDriverLogsAndStopsBeforeTheLaunchedState) {
 
 namespace orvo {
 namespace {
+
+TEST(AppDelegate, DecliningTheUninstallKeepsEverything) {
+    test::removeStorageTree();
+    CopyFiles::checkFilesAndCopy();
+    AppDelegate delegate;
+    delegate.actionMenuUninstall();
+    auto* alert = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->messageText(), "Uninstall " + API::prgName());
+    EXPECT_EQ(alert->informativeText().split('\n').size(), 3);
+    EXPECT_TRUE(alert->informativeText().startsWith(
+        Localization::format(Localization::text("UNINSTALL_MSG"), {API::prgName()}) + "\n"));
+    ASSERT_EQ(alert->buttons().size(), 2);
+    EXPECT_EQ(alert->buttons().at(0)->text(), Localization::text("UNINSTALL"));
+
+    QTest::mouseClick(alert->buttons().at(1), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(QFileInfo::exists(API::settingsPath()));
+    EXPECT_TRUE(test::readFile(Logging::dayFilePath(QDateTime::currentDateTimeUtc()))
+                    .contains("Uninstall application begin"));
+}
 
 TEST(AppDelegateDeathTest, QuitEndsTheProcessAtOnceWithStatusZero) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
