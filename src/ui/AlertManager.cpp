@@ -1,5 +1,6 @@
 #include "ui/AlertManager.h"
 
+#include <memory>
 #include <utility>
 
 #include <QLineEdit>
@@ -91,47 +92,43 @@ void AlertManager::showAlerForDelete(QWidget* window, const QString& title, cons
 
 void AlertManager::showAlertForRename(QWidget* window, const QString& title, const QString& name,
                                       TextCompletion completedRename) {
-    if (window == nullptr) {
-        completedRename(false, std::nullopt);
-        return;
-    }
-    AlertDialog* alert = newAlert(window, title, AlertStyle::informational);
-    alert->addButton(QStringLiteral("OK"));
-    alert->setCancelButton(alert->addButton(txtCancel));
-    auto* field = new QLineEdit(name);
+    auto field = std::make_unique<QLineEdit>(name);
     field->setFixedWidth(renameFieldSize.width());
     field->setMinimumHeight(renameFieldSize.height());
-    alert->setAccessoryView(field);
-    field->setFocus();
-    connect(alert, &QDialog::finished, alert,
-            [field, completion = std::move(completedRename)](int result) {
-                if (confirmed(result)) {
-                    completion(true, field->text());
-                } else {
-                    completion(false, std::nullopt);
-                }
-            });
-    present(alert);
+    QLineEdit* text = field.get();
+    askForText(
+        window, title, std::move(field), [text] { return text->text(); },
+        std::move(completedRename));
 }
 
 void AlertManager::showAlertForNote(QWidget* window, const QString& title, const QString& note,
                                     TextCompletion completedNote) {
+    auto editor = std::make_unique<QPlainTextEdit>(note);
+    editor->setFixedSize(noteViewSize);
+    QPlainTextEdit* text = editor.get();
+    askForText(
+        window, title, std::move(editor), [text] { return text->toPlainText(); },
+        std::move(completedNote));
+}
+
+void AlertManager::askForText(QWidget* window, const QString& title,
+                              std::unique_ptr<QWidget> editor, std::function<QString()> editedText,
+                              TextCompletion completion) {
     // Answered like a cancel, so that a caller waiting for the answer is never left waiting.
     if (window == nullptr) {
-        completedNote(false, std::nullopt);
+        completion(false, std::nullopt);
         return;
     }
     AlertDialog* alert = newAlert(window, title, AlertStyle::informational);
     alert->addButton(QStringLiteral("OK"));
     alert->setCancelButton(alert->addButton(txtCancel));
-    auto* editor = new QPlainTextEdit(note);
-    editor->setFixedSize(noteViewSize);
-    alert->setAccessoryView(editor);
-    editor->setFocus();
+    QWidget* view = editor.release(); // the alert owns it from here
+    alert->setAccessoryView(view);
+    view->setFocus();
     connect(alert, &QDialog::finished, alert,
-            [editor, completion = std::move(completedNote)](int result) {
+            [editedText = std::move(editedText), completion = std::move(completion)](int result) {
                 if (confirmed(result)) {
-                    completion(true, editor->toPlainText());
+                    completion(true, editedText());
                 } else {
                     completion(false, std::nullopt);
                 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <QObject>
@@ -68,6 +69,9 @@ public:
 
 private:
     AlertManager();
+    // OK / txtCancel around editor; the edited text comes back only when confirmed.
+    void askForText(QWidget* window, const QString& title, std::unique_ptr<QWidget> editor,
+                    std::function<QString()> editedText, TextCompletion completion);
 };
 
 } // namespace orvo
