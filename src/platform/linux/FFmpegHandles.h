@@ -9,6 +9,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -39,6 +40,9 @@ struct PacketDeleter {
 struct ScaleDeleter {
     void operator()(SwsContext* context) const { sws_freeContext(context); }
 };
+struct ResamplerDeleter {
+    void operator()(SwrContext* context) const { swr_free(&context); }
+};
 struct FilterGraphDeleter {
     void operator()(AVFilterGraph* graph) const { avfilter_graph_free(&graph); }
 };
@@ -49,6 +53,7 @@ using CodecContext = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using Frame = std::unique_ptr<AVFrame, FrameDeleter>;
 using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using ScaleContext = std::unique_ptr<SwsContext, ScaleDeleter>;
+using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using FilterGraph = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 
 inline Frame makeFrame() {
