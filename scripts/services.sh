@@ -28,8 +28,9 @@ orvo_start_xvfb() {
 }
 
 # Speakers: the default sink. Microphone: a remap source of a feed sink; a test plays its
-# sound into the feed sink. A silent stream keeps the feed busy, because the monitor of an
-# idle null sink delivers audio in bursts.
+# sound into the feed sink. Silent streams keep both sinks busy, as a sound card is: the
+# monitor of an idle null sink delivers audio in bursts, and a sound that joins it reaches
+# the monitor only when the idle sink's long block runs out, up to two seconds later.
 orvo_write_default_pa() {
     cat >"$1" <<'PA'
 load-module module-native-protocol-unix auth-anonymous=1
@@ -57,8 +58,11 @@ orvo_start_pulseaudio() {
     if ! pactl list short sources | grep -q $'\tmicrophone\t'; then
         echo "PulseAudio lacks the test devices:" >&2; cat "$ORVO_RUNTIME_DIR/pulseaudio.log" >&2; return 1
     fi
-    pacat --playback --device=microphone_feed --latency-msec=20 --raw /dev/zero &
-    ORVO_SERVICE_PIDS+=($!)
+    local sink
+    for sink in microphone_feed speakers; do
+        pacat --playback --device="$sink" --latency-msec=20 --raw /dev/zero &
+        ORVO_SERVICE_PIDS+=($!)
+    done
     echo "services: PulseAudio in $XDG_RUNTIME_DIR"
 }
 
