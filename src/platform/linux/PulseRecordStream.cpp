@@ -1,6 +1,7 @@
 #include "platform/linux/PulseRecordStream.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace orvo {
@@ -9,6 +10,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds fragment{20};
+// How often a stream asks the server for a timing report: one older than timingRefresh is
+// renewed, and none is asked for within timingRequestInterval of the last request.
+constexpr std::chrono::milliseconds timingRefresh{100};
+constexpr std::chrono::milliseconds timingRequestInterval{50};
 
 QString contextError(pa_context* context) {
     return QString::fromUtf8(pa_strerror(pa_context_errno(context)));
@@ -106,8 +111,7 @@ std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
     attributes.maxlength = std::uint32_t(-1);
     attributes.fragsize = std::uint32_t(pa_usec_to_bytes(
         std::chrono::duration_cast<std::chrono::microseconds>(fragment).count(), &spec));
-    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                         PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
     const QByteArray name = sourceName.toUtf8();
     if (pa_stream_connect_record(stream_.get(), name.constData(), &attributes, flags) < 0) {
         return QStringLiteral("cannot record from %1: %2")
@@ -142,16 +146,7 @@ void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandl
         }
         const std::size_t samples = bytes / sizeof(float);
         if (!captured) {
-            // The oldest unread sample is as old as the stream's latency.
-            pa_usec_t latency = 0;
-            int negative = 0;
-            captured = Clock::now();
-            if (pa_stream_get_latency(stream_.get(), &latency, &negative) == 0 && negative == 0) {
-                *captured -= std::chrono::microseconds(latency);
-            } else {
-                *captured -= std::chrono::microseconds(std::int64_t(samples / channels) * 1000000 /
-                                                       sampleRate);
-            }
+            captured = Clock::now() - ageOfOldestFrame();
         }
         if (data == nullptr) {
             // A hole in the stream: silence of the same length keeps the count right.
@@ -164,6 +159,45 @@ void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandl
     }
     if (captured && !batch_.empty()) {
         handler(batch_.data(), std::int64_t(batch_.size() / channels), *captured);
+    }
+}
+
+std::chrono::microseconds PulseRecordStream::ageOfOldestFrame() {
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_.get());
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_.get());
+    // Only a report taken while the source delivered says when audio was captured: one
+    // taken before a slow source started would place its audio early by the wait.
+    const bool trusted = timing != nullptr && timing->playing != 0 && timing->write_index > 0 &&
+                         timing->read_index_corrupt == 0 && timing->write_index_corrupt == 0;
+    if (!trusted) {
+        askForTiming();
+        return std::chrono::microseconds(
+            pa_bytes_to_usec(pa_stream_readable_size(stream_.get()), spec));
+    }
+    // A monitor posts its sink's audio a block at a time, so one report can be off by up to a
+    // block; fresh reports spread that error for the timeline's median to remove.
+    const auto reportAge = std::int64_t(pa_timeval_age(&timing->timestamp));
+    if (reportAge > std::chrono::microseconds(timingRefresh).count()) {
+        askForTiming();
+    }
+    // When the report was made, the newest frame the server had was source_usec old (and a
+    // monitor's audio is heard sink_usec later); ours lies (write - read) bytes before it.
+    const std::int64_t behindNewest =
+        std::int64_t(pa_bytes_to_usec(
+            std::uint64_t(std::llabs(timing->write_index - timing->read_index)), spec)) *
+        (timing->write_index >= timing->read_index ? 1 : -1);
+    return std::chrono::microseconds(reportAge + std::int64_t(timing->source_usec) -
+                                     std::int64_t(timing->sink_usec) + behindNewest);
+}
+
+void PulseRecordStream::askForTiming() {
+    const auto now = Clock::now();
+    if (lastTimingRequest_ && now - *lastTimingRequest_ < timingRequestInterval) {
+        return;
+    }
+    lastTimingRequest_ = now;
+    if (pa_operation* operation = pa_stream_update_timing_info(stream_.get(), nullptr, nullptr)) {
+        pa_operation_unref(operation);
     }
 }
 

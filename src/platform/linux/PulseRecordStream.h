@@ -73,9 +73,14 @@ public:
     std::optional<QString> failure() const;
 
 private:
+    // How long ago the oldest frame now waiting to be read was captured.
+    std::chrono::microseconds ageOfOldestFrame();
+    void askForTiming();
+
     PulseConnection connection_;
     PulseStream stream_;
     std::vector<float> batch_; // what one read hands out
+    std::optional<std::chrono::steady_clock::time_point> lastTimingRequest_;
 };
 
 } // namespace orvo
