@@ -62,13 +62,6 @@ std::optional<QString> AacSegmentWriter::write(const float* interleaved, std::in
     return encodeFull(false);
 }
 
-std::optional<QString> AacSegmentWriter::writeSilence(std::int64_t frames) {
-    for (auto& plane : pending_) {
-        plane.resize(plane.size() + std::size_t(frames), 0.0f);
-    }
-    return encodeFull(false);
-}
-
 std::optional<QString> AacSegmentWriter::encodeFull(bool flush) {
     const std::size_t size = std::size_t(encoder_->frame_size);
     std::size_t used = 0;

@@ -21,7 +21,6 @@ public:
     std::optional<QString> open(const QString& path, const char* formatName, int bitRate,
                                 std::int64_t startEpochMicroseconds);
     std::optional<QString> write(const float* interleaved, std::int64_t frames);
-    std::optional<QString> writeSilence(std::int64_t frames);
     // Encodes what is left and closes the file.
     std::optional<QString> finish();
 

@@ -1,18 +1,24 @@
 #include "platform/linux/LinuxAudioFileOutput.h"
 
 #include "platform/linux/AacSegmentWriter.h"
+#include "platform/linux/AudioStretcher.h"
 #include "platform/linux/AudioTimeline.h"
 #include "platform/linux/CaptureQuality.h"
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/PulseRecordStream.h"
 
+#include <algorithm>
+
 namespace orvo {
 
 namespace {
 constexpr auto prerollLength = std::chrono::milliseconds(500);
+// How much of a segment's first audio is gathered before it is placed.
+constexpr auto gatherLength = std::chrono::milliseconds(500);
 // How long a stop waits for samples captured before it (the stream's latency).
 constexpr auto stopGrace = std::chrono::milliseconds(500);
 constexpr auto readSlice = std::chrono::milliseconds(50);
+constexpr std::int64_t silenceBlock = 4800;
 constexpr int channels = PulseRecordStream::channels;
 constexpr int sampleRate = PulseRecordStream::sampleRate;
 
@@ -59,10 +65,11 @@ void LinuxAudioFileOutput::run() {
     std::optional<TimePoint> stopAt;
     TimePoint stopDeadline{};
     auto onChunk = [this](const float* samples, std::int64_t frames, TimePoint captured) {
-        if (recording_) {
+        if (recording_ && !gathering_) {
             place(samples, frames, captured);
         } else {
             keepForStart(samples, frames, captured);
+            placeGathered(false);
         }
     };
     while (true) {
@@ -79,11 +86,13 @@ void LinuxAudioFileOutput::run() {
         if (auto stop = takeStop(); stop && recording_) {
             stopAt = *stop;
             timeline_->setEnd(*stop);
+            placeGathered(true);
             stopDeadline = clock_->now() + stopGrace;
         }
         if (quit && recording_ && !stopAt) {
             stopAt = clock_->now();
             timeline_->setEnd(*stopAt);
+            placeGathered(true);
             stopDeadline = *stopAt;
         }
         if (recording_ && (writeError_ || (stopAt && (timeline_->reachedEnd() ||
@@ -114,6 +123,7 @@ void LinuxAudioFileOutput::run() {
 void LinuxAudioFileOutput::keepForStart(const float* samples, std::int64_t frames,
                                         TimePoint captured) {
     // Small chunks join the one before: the count, not each arrival, places them.
+    // Nothing after the start may be dropped: only what came before it is kept short.
     if (!preroll_.empty() && preroll_.back().frames < sampleRate / 50) {
         Chunk& last = preroll_.back();
         last.samples.insert(last.samples.end(), samples, samples + frames * channels);
@@ -122,7 +132,8 @@ void LinuxAudioFileOutput::keepForStart(const float* samples, std::int64_t frame
         preroll_.push_back(
             {std::vector<float>(samples, samples + frames * channels), captured, frames});
     }
-    while (!preroll_.empty() && preroll_.front().captured < captured - prerollLength) {
+    while (!gathering_ && !preroll_.empty() &&
+           preroll_.front().captured < captured - prerollLength) {
         preroll_.pop_front();
     }
 }
@@ -132,6 +143,7 @@ void LinuxAudioFileOutput::begin(const StartRequest& request) {
     writeError_.reset();
     writer_ = std::make_unique<AacSegmentWriter>();
     timeline_ = std::make_unique<AudioTimeline>(sampleRate, request.start);
+    stretcher_ = std::make_unique<AudioStretcher>(sampleRate, channels);
     if (auto error = writer_->open(request.path, formatName(request.fileType),
                                    captureQuality(preset_).audioBitRate,
                                    clock_->epochMicroseconds(request.start))) {
@@ -139,10 +151,47 @@ void LinuxAudioFileOutput::begin(const StartRequest& request) {
         end(writeError_);
         return;
     }
+    recordingStart_ = request.start;
+    gathering_ = true;
+    placeGathered(false);
+}
+
+void LinuxAudioFileOutput::placeGathered(bool now) {
+    // The segment's start rests on the readings of its first moments, so they are gathered
+    // and read together before anything is written.
+    if (!gathering_ ||
+        (!now && (preroll_.empty() || preroll_.back().captured < recordingStart_ + gatherLength))) {
+        return;
+    }
+    gathering_ = false;
+    retimePreroll();
     for (const Chunk& chunk : preroll_) {
         place(chunk.samples.data(), chunk.frames, chunk.captured);
     }
     preroll_.clear();
+}
+
+void LinuxAudioFileOutput::retimePreroll() {
+    // The chunks before the start follow each other without a gap, so one time serves them
+    // all: the median of what each chunk's own latency reading says, so that one bad reading,
+    // as the first ones of a stream can be, does not move the whole segment.
+    if (preroll_.size() < 3) {
+        return;
+    }
+    std::vector<TimePoint> firstFrameTimes;
+    std::int64_t before = 0;
+    for (const Chunk& chunk : preroll_) {
+        firstFrameTimes.push_back(chunk.captured -
+                                  std::chrono::microseconds(before * 1000000 / sampleRate));
+        before += chunk.frames;
+    }
+    const auto middle = firstFrameTimes.begin() + std::ptrdiff_t(firstFrameTimes.size() / 2);
+    std::nth_element(firstFrameTimes.begin(), middle, firstFrameTimes.end());
+    before = 0;
+    for (Chunk& chunk : preroll_) {
+        chunk.captured = *middle + std::chrono::microseconds(before * 1000000 / sampleRate);
+        before += chunk.frames;
+    }
 }
 
 void LinuxAudioFileOutput::place(const float* samples, std::int64_t frames, TimePoint captured) {
@@ -150,27 +199,63 @@ void LinuxAudioFileOutput::place(const float* samples, std::int64_t frames, Time
         return;
     }
     const AudioTimeline::Placement placement = timeline_->place(frames, captured);
-    std::optional<QString> error;
-    if (placement.silenceFrames > 0) {
-        error = writer_->writeSilence(placement.silenceFrames);
-    }
+    std::optional<QString> error = writeSilence(placement.silenceFrames);
     if (!error && placement.keepFrames > 0) {
-        error = writer_->write(samples + placement.skipFrames * channels, placement.keepFrames);
+        error = write(samples + placement.skipFrames * channels, placement.keepFrames,
+                      placement.stretchFrames);
     }
+    timeline_->settle(stretcher_->frames());
     if (error) {
         writeError_ = CaptureError{CaptureErrorCode::fileFailed, *error};
     }
 }
 
+std::optional<QString> LinuxAudioFileOutput::write(const float* samples, std::int64_t frames,
+                                                   std::int64_t stretch) {
+    // Silence goes through the stretcher too: it holds a few frames back, and they must stay
+    // in order.
+    stretched_.clear();
+    if (auto error = stretcher_->process(samples, frames, stretch, stretched_)) {
+        return error;
+    }
+    return writer_->write(stretched_.data(), std::int64_t(stretched_.size() / channels));
+}
+
+std::optional<QString> LinuxAudioFileOutput::writeSilence(std::int64_t frames) {
+    const std::vector<float> zeros(std::size_t(std::min(frames, silenceBlock) * channels), 0.0f);
+    for (std::int64_t done = 0; done < frames;) {
+        const std::int64_t count = std::min(frames - done, silenceBlock);
+        if (auto error = write(zeros.data(), count, 0)) {
+            return error;
+        }
+        done += count;
+    }
+    return std::nullopt;
+}
+
 void LinuxAudioFileOutput::end(std::optional<CaptureError> error) {
+    if (writer_ && !writeError_) {
+        // What was gathered is kept, also when the source failed.
+        placeGathered(true);
+    }
     if (!error) {
         error = writeError_;
     }
+    gathering_ = false;
+    preroll_.clear();
     if (writer_) {
         std::optional<QString> closing;
-        if (!error && timeline_ && timeline_->silenceToEnd() > 0) {
+        if (!error && timeline_) {
             // The source delivered less than the time recorded: the rest was silence.
-            closing = writer_->writeSilence(timeline_->silenceToEnd());
+            closing = writeSilence(timeline_->silenceToEnd());
+        }
+        if (!error && !closing && stretcher_) {
+            stretched_.clear();
+            closing = stretcher_->flush(stretched_);
+            if (!closing) {
+                closing =
+                    writer_->write(stretched_.data(), std::int64_t(stretched_.size() / channels));
+            }
         }
         const auto finished = writer_->finish();
         closing = closing ? closing : finished;
@@ -180,6 +265,7 @@ void LinuxAudioFileOutput::end(std::optional<CaptureError> error) {
     }
     writer_.reset();
     timeline_.reset();
+    stretcher_.reset();
     finishRecording(*this, error);
 }
 

@@ -11,6 +11,7 @@
 namespace orvo {
 
 class AacSegmentWriter;
+class AudioStretcher;
 class AudioTimeline;
 class PulseRecordStream;
 
@@ -40,7 +41,11 @@ private:
 
     void keepForStart(const float* samples, std::int64_t frames, TimePoint captured);
     void begin(const StartRequest& request);
+    void placeGathered(bool now);
+    void retimePreroll();
     void place(const float* samples, std::int64_t frames, TimePoint captured);
+    std::optional<QString> write(const float* samples, std::int64_t frames, std::int64_t stretch);
+    std::optional<QString> writeSilence(std::int64_t frames);
     void end(std::optional<CaptureError> error);
 
     std::mutex wakeMutex_; // guards stream_'s wakeup against its end
@@ -48,8 +53,12 @@ private:
 
     // Worker thread only.
     std::deque<Chunk> preroll_; // the last moments before a start, so all sources start together
+    bool gathering_ = false;    // the first moments after a start are gathered, not yet placed
+    TimePoint recordingStart_{};
     std::unique_ptr<AacSegmentWriter> writer_;
     std::unique_ptr<AudioTimeline> timeline_;
+    std::unique_ptr<AudioStretcher> stretcher_;
+    std::vector<float> stretched_; // what the stretcher handed out for the writer
     std::optional<CaptureError> writeError_;
 };
 

@@ -161,6 +161,34 @@ TEST_F(LinuxCaptureTest, RecordsEachSourceIntoItsOwnSegmentOnOneClock) {
     EXPECT_NEAR(test::toneAmplitude(mixed, 440, 1.2, 2.8), 0.3, 0.05);
 }
 
+TEST_F(LinuxCaptureTest, KeepsARecordingStoppedWithinItsFirstMoments) {
+    // The first moments of a segment are gathered before they are written; a stop that comes
+    // first must still write them, up to the stop.
+    test::TonePlayer microphone(folder.path(), "microphone_feed", 1000, 0.3);
+    ASSERT_TRUE(test::waitUntil([&] { return microphone.playing(); }, 5000));
+    Recorder recorder;
+    ASSERT_TRUE(recorder.add(recorder.capture.makeDeviceInput("microphone"),
+                             recorder.capture.makeAudioFileOutput()));
+    const QString path = folder.filePath("20240131120000_0.m4a");
+    Finishes finishes;
+    recorder.session->startRunning();
+    // A monitor of a sink that ran with a long latency feeds late at first: let it settle.
+    std::this_thread::sleep_for(1500ms);
+    recorder.outputs[0]->startRecording(path, CaptureFileType::appleM4A, finishes);
+    // The length of the recording, not a wait for a condition.
+    std::this_thread::sleep_for(300ms);
+    recorder.outputs[0]->stopRecording();
+    const auto finished = finishes.waitFor(1);
+    recorder.session->stopRunning();
+
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_FALSE(finished[0].error.has_value());
+    const test::ProbedFile probed = test::probe(path);
+    ASSERT_TRUE(probed.readable);
+    EXPECT_NEAR(probed.durationSeconds, 0.3, 0.1);
+    EXPECT_NEAR(test::toneAmplitude(test::decodeAudio(path), 1000, 0.1, 0.25), 0.3, 0.05);
+}
+
 TEST_F(LinuxCaptureTest, AScreenRecordingPassesThroughWithEachAudioTrack) {
     ASSERT_GT(test::displaySize().first, 0) << "no X display";
     test::TonePlayer microphone(folder.path(), "microphone_feed", 700, 0.3);

@@ -61,20 +61,27 @@ double toneAmplitude(const std::vector<float>& samples, double frequency, double
                      double toSeconds) {
     const auto from = std::size_t(std::max(0.0, fromSeconds) * rate);
     const auto to = std::min(samples.size(), std::size_t(toSeconds * rate));
-    if (to <= from) {
-        return 0.0;
-    }
+    constexpr std::size_t window = rate / 50;
     const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
-    double previous = 0.0;
-    double beforePrevious = 0.0;
-    for (std::size_t i = from; i < to; ++i) {
-        const double current = samples[i] + coefficient * previous - beforePrevious;
-        beforePrevious = previous;
-        previous = current;
+    double sum = 0.0;
+    std::size_t windows = 0;
+    for (std::size_t begin = from; begin + window <= to; begin += window, ++windows) {
+        // Hann-weighted Goertzel: the other tones of a file leak nothing into it.
+        double previous = 0.0;
+        double beforePrevious = 0.0;
+        for (std::size_t i = 0; i < window; ++i) {
+            const double weight = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / window);
+            const double current =
+                weight * samples[begin + i] + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+        }
+        const double power = previous * previous + beforePrevious * beforePrevious -
+                             coefficient * previous * beforePrevious;
+        // The Hann window halves the sum of the weights.
+        sum += 4.0 * std::sqrt(std::max(0.0, power)) / double(window);
     }
-    const double power = previous * previous + beforePrevious * beforePrevious -
-                         coefficient * previous * beforePrevious;
-    return 2.0 * std::sqrt(std::max(0.0, power)) / double(to - from);
+    return windows == 0 ? 0.0 : sum / double(windows);
 }
 
 double peak(const std::vector<float>& samples) {

@@ -27,7 +27,8 @@ ProbedFile probe(const QString& path);
 // The left channel of a file's audio at 48 kHz, decoded by the ffmpeg tool.
 std::vector<float> decodeAudio(const QString& path);
 
-// Amplitude of one frequency in samples[from, to) at 48 kHz (Goertzel).
+// Amplitude of one frequency in samples[from, to) at 48 kHz: the mean over 20-ms windows, so
+// that a recording kept on time by a slight change of pace still counts at its level.
 double toneAmplitude(const std::vector<float>& samples, double frequency, double fromSeconds,
                      double toSeconds);
 double peak(const std::vector<float>& samples);
