@@ -275,6 +275,13 @@ int main(int argc, char** argv) {
                 "merged: |offset| and where its first arrival lies against the segments' tags\n",
                 qPrintable(b.source), qPrintable(a.source),
                 double(b.startMicroseconds - a.startMicroseconds) / 1000.0);
+    // Each side on its own: a side whose first samples were misplaced shows here, not only in
+    // the difference.
+    for (const Side& side : sides) {
+        std::printf("%-18s first click %.3f ms after its scheduled time\n", qPrintable(side.source),
+                    side.landing(0, anchor) -
+                        double(std::chrono::milliseconds(clickTimes[0]).count()));
+    }
     std::vector<double> offsets;
     double worst = 0.0;
     for (std::size_t i = 0; i < clickTimes.size(); ++i) {
