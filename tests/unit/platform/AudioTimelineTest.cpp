@@ -95,6 +95,21 @@ struct DriftOutcome {
     std::int64_t totalStretch = 0;
 };
 
+// What count 20-ms chunks of a source added up to on the timeline.
+AudioTimeline::Placement placeChunks(AudioTimeline& timeline, AudioTimeline::TimePoint start,
+                                     DriftingSource& source, int count) {
+    AudioTimeline::Placement total;
+    for (int chunk = 0; chunk < count; ++chunk) {
+        const auto placement = timeline.place(960, source.readCaptureTime(start));
+        source.deliveredFrames += 960;
+        total.silenceFrames += placement.silenceFrames;
+        total.skipFrames += placement.skipFrames;
+        total.keepFrames += placement.keepFrames;
+        total.stretchFrames += placement.stretchFrames;
+    }
+    return total;
+}
+
 DriftOutcome recordFor(AudioTimeline& timeline, AudioTimeline::TimePoint start,
                        DriftingSource& source, std::chrono::seconds length) {
     DriftOutcome outcome;
@@ -142,16 +157,9 @@ TEST_F(AudioTimelineTest, PutsASourceThatBeganWithABadReadingBackWithoutLosingAu
     source.deliveredFrames = rate;
     timeline.place(960, source.readCaptureTime(start) - 550ms);
     source.deliveredFrames += 960;
-    std::int64_t silence = 0;
-    std::int64_t kept = 960;
-    for (int chunk = 0; chunk < 150; ++chunk) {
-        const auto placement = timeline.place(960, source.readCaptureTime(start));
-        source.deliveredFrames += 960;
-        silence += placement.silenceFrames;
-        kept += placement.keepFrames;
-    }
-    EXPECT_NEAR(double(silence), 550 * rate / 1000, rate / 1000);
-    EXPECT_EQ(kept, source.deliveredFrames - rate);
+    const auto total = placeChunks(timeline, start, source, 150);
+    EXPECT_NEAR(double(total.silenceFrames), 550 * rate / 1000, rate / 1000);
+    EXPECT_EQ(960 + total.keepFrames, source.deliveredFrames - rate);
     EXPECT_LE(std::abs(recordFor(timeline, start, source, 8s).endLagFrames), 5 * rate / 1000);
 }
 
@@ -161,18 +169,11 @@ TEST_F(AudioTimelineTest, NeverDropsAudioOfASourceAhead) {
     DriftingSource source;
     timeline.place(960, source.readCaptureTime(start) + 550ms);
     source.deliveredFrames += 960;
-    std::int64_t kept = 960;
-    std::int64_t stretched = 0;
-    for (int chunk = 0; chunk < 3000; ++chunk) {
-        const auto placement = timeline.place(960, source.readCaptureTime(start));
-        source.deliveredFrames += 960;
-        EXPECT_EQ(placement.silenceFrames + placement.skipFrames, 0);
-        kept += placement.keepFrames;
-        stretched += placement.stretchFrames;
-    }
-    EXPECT_EQ(kept, source.deliveredFrames);
+    const auto total = placeChunks(timeline, start, source, 3000);
+    EXPECT_EQ(total.silenceFrames + total.skipFrames, 0);
+    EXPECT_EQ(960 + total.keepFrames, source.deliveredFrames);
     // A minute at half a percent faster: about 300 ms caught up.
-    EXPECT_NEAR(double(stretched), -0.005 * double(source.deliveredFrames), rate / 50);
+    EXPECT_NEAR(double(total.stretchFrames), -0.005 * double(source.deliveredFrames), rate / 50);
 }
 
 TEST_F(AudioTimelineTest, StretchesNothingOnceTheEndIsKnown) {
