@@ -218,6 +218,10 @@ std::optional<QString> LinuxAudioFileOutput::write(const float* samples, std::in
     if (auto error = stretcher_->process(samples, frames, stretch, stretched_)) {
         return error;
     }
+    return writeStretched();
+}
+
+std::optional<QString> LinuxAudioFileOutput::writeStretched() {
     return writer_->write(stretched_.data(), std::int64_t(stretched_.size() / channels));
 }
 
@@ -252,10 +256,7 @@ void LinuxAudioFileOutput::end(std::optional<CaptureError> error) {
         if (!error && !closing && stretcher_) {
             stretched_.clear();
             closing = stretcher_->flush(stretched_);
-            if (!closing) {
-                closing =
-                    writer_->write(stretched_.data(), std::int64_t(stretched_.size() / channels));
-            }
+            closing = closing ? closing : writeStretched();
         }
         const auto finished = writer_->finish();
         closing = closing ? closing : finished;

@@ -45,6 +45,7 @@ private:
     void retimePreroll();
     void place(const float* samples, std::int64_t frames, TimePoint captured);
     std::optional<QString> write(const float* samples, std::int64_t frames, std::int64_t stretch);
+    std::optional<QString> writeStretched(); // what the stretcher handed out, to the file
     std::optional<QString> writeSilence(std::int64_t frames);
     void end(std::optional<CaptureError> error);
 
