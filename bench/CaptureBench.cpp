@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +20,9 @@
 namespace {
 
 using namespace orvo;
+
+// The two sides of a call on the test sound server.
+constexpr const char* sources[] = {"microphone", "speakers.monitor"};
 
 int seconds() {
     const QByteArray value = qgetenv("ORVO_BENCH_SECONDS");
@@ -55,7 +59,7 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
         auto session = capture.makeSession();
         session->setSessionPreset(SessionPreset::high);
         std::vector<std::shared_ptr<CaptureFileOutput>> outputs;
-        for (const char* source : {"microphone", "speakers.monitor"}) {
+        for (const char* source : sources) {
             auto input = capture.makeDeviceInput(source);
             auto output = capture.makeAudioFileOutput();
             if (!input || !session->addInputWithNoConnections(input) ||
@@ -96,35 +100,16 @@ void BM_FfmpegTwoSourceCapture(benchmark::State& state) {
         const double before = cpuSeconds(RUSAGE_CHILDREN);
         QProcess ffmpeg;
         const QString length = QString::number(seconds());
-        ffmpeg.start("ffmpeg", {"-v",
-                                "error",
-                                "-y",
-                                "-f",
-                                "pulse",
-                                "-i",
-                                "microphone",
-                                "-f",
-                                "pulse",
-                                "-i",
-                                "speakers.monitor",
-                                "-map",
-                                "0",
-                                "-t",
-                                length,
-                                "-c:a",
-                                "aac",
-                                "-b:a",
-                                "192k",
-                                folder.filePath("ffmpeg_0.m4a"),
-                                "-map",
-                                "1",
-                                "-t",
-                                length,
-                                "-c:a",
-                                "aac",
-                                "-b:a",
-                                "192k",
-                                folder.filePath("ffmpeg_1.m4a")});
+        QStringList arguments{"-v", "error", "-y"};
+        for (const char* source : sources) {
+            arguments += QStringList{"-f", "pulse", "-i", source};
+        }
+        for (int i = 0; i < int(std::size(sources)); ++i) {
+            arguments += QStringList{"-map", QString::number(i), "-t", length};
+            arguments += QStringList{"-c:a", "aac", "-b:a", "192k",
+                                     folder.filePath(QStringLiteral("ffmpeg_%1.m4a").arg(i))};
+        }
+        ffmpeg.start("ffmpeg", arguments);
         if (!ffmpeg.waitForFinished(-1) || ffmpeg.exitCode() != 0) {
             state.SkipWithError("ffmpeg could not record");
         }

@@ -86,25 +86,33 @@ MediaComposition overlay(FFmpegMedia& media, const QStringList& paths) {
     return composition;
 }
 
-void BM_OurAudioMix(benchmark::State& state) {
-    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
-                               segment("driver", "sine=f=440", 1012000)};
-    const QString output = folder() + "/ours.m4a";
+// The two audio segments of a call: the microphone's and the driver's, 12 ms later.
+QStringList callSegments() {
+    return {segment("microphone", "sine=f=1000", 1000000),
+            segment("driver", "sine=f=440", 1012000)};
+}
+
+void exportWithOurs(const QStringList& paths, const QString& preset, MediaFileType type,
+                    const QString& output, benchmark::State& state) {
     FFmpegMedia media;
     for (auto _ : state) {
         QFile::remove(output);
-        auto session = media.makeExportSession(overlay(media, paths), exportPresetAppleM4A);
-        session->setOutputFileType(MediaFileType::appleM4A);
+        auto session = media.makeExportSession(overlay(media, paths), preset);
+        session->setOutputFileType(type);
         session->setOutputPath(output);
         exportAndWait(*session, state);
     }
     state.counters["recorded_minutes"] = minutes();
 }
+
+void BM_OurAudioMix(benchmark::State& state) {
+    exportWithOurs(callSegments(), exportPresetAppleM4A, MediaFileType::appleM4A,
+                   folder() + "/ours.m4a", state);
+}
 BENCHMARK(BM_OurAudioMix)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 void BM_FfmpegAmix(benchmark::State& state) {
-    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
-                               segment("driver", "sine=f=440", 1012000)};
+    const QStringList paths = callSegments();
     const QString output = folder() + "/ffmpeg.m4a";
     for (auto _ : state) {
         if (!ffmpeg({"-i", paths[0], "-i", paths[1], "-filter_complex",
@@ -118,18 +126,8 @@ void BM_FfmpegAmix(benchmark::State& state) {
 BENCHMARK(BM_FfmpegAmix)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 void BM_OurPassthrough(benchmark::State& state) {
-    const QStringList paths = {segment("microphone", "sine=f=1000", 1000000),
-                               segment("driver", "sine=f=440", 1012000), screen()};
-    const QString output = folder() + "/ours.mov";
-    FFmpegMedia media;
-    for (auto _ : state) {
-        QFile::remove(output);
-        auto session = media.makeExportSession(overlay(media, paths), exportPresetPassthrough);
-        session->setOutputFileType(MediaFileType::mpeg4);
-        session->setOutputPath(output);
-        exportAndWait(*session, state);
-    }
-    state.counters["recorded_minutes"] = minutes();
+    exportWithOurs(callSegments() << screen(), exportPresetPassthrough, MediaFileType::mpeg4,
+                   folder() + "/ours.mov", state);
 }
 BENCHMARK(BM_OurPassthrough)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 

@@ -51,6 +51,15 @@ public:
     void requestScreenCapture() override { ++screenRequests; }
 };
 
+FakeAudioHardware::Device outputDevice(AudioDeviceID id, const QString& name, const QString& uid) {
+    FakeAudioHardware::Device device;
+    device.id = id;
+    device.name = name;
+    device.uid = uid;
+    device.output = true;
+    return device;
+}
+
 AlertDialog* modalAlert() {
     return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
 }
@@ -89,19 +98,10 @@ protected:
 
         auto hardware = std::make_unique<FakeAudioHardware>();
         hardware_ = hardware.get();
-        FakeAudioHardware::Device out;
-        out.id = speakers;
-        out.name = "Speakers";
-        out.uid = "speakers";
-        out.output = true;
+        FakeAudioHardware::Device out = outputDevice(speakers, "Speakers", "speakers");
         out.mainVolume = 0.4f;
         hardware_->add(out);
-        FakeAudioHardware::Device driver;
-        driver.id = driverOutput;
-        driver.name = "ORVO Record Device";
-        driver.uid = "orvo";
-        driver.output = true;
-        hardware_->add(driver);
+        hardware_->add(outputDevice(driverOutput, "ORVO Record Device", "orvo"));
         hardware_->setDefaultOutput(speakers);
         hardware_->setCaptureDevices({usbMic, driverInput});
 
@@ -446,12 +446,7 @@ TEST_F(OrvoMenuTrayTest, AMissingAggregateShowsTheStartErrorAndRestoresTheOutput
 TEST_F(OrvoMenuTrayTest, WithoutTheDriverOutputTheStartErrorHasAnEmptyStatus) {
     auto hardware = std::make_unique<FakeAudioHardware>();
     hardware_ = hardware.get();
-    FakeAudioHardware::Device out;
-    out.id = speakers;
-    out.name = "Speakers";
-    out.uid = "speakers";
-    out.output = true;
-    hardware_->add(out);
+    hardware_->add(outputDevice(speakers, "Speakers", "speakers"));
     hardware_->setDefaultOutput(speakers);
     hardware_->setCaptureDevices({usbMic});
     Platform::shared().install<AudioHardware>(std::move(hardware));
