@@ -447,8 +447,7 @@ std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
     return withSink(
         device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
-            // Streams that follow the default move with it, so what plays keeps
-            // being heard.
+            // Streams that follow the default move with it, so what plays keeps being heard.
             return server.succeed([&](pa_context* context, pa_context_success_cb_t answer,
                                       void* data) {
                 return pa_context_set_default_sink(context, sink.name.constData(), answer, data);
