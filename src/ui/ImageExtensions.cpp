@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QPainter>
 
+#include "shell/Bundle.h"
+
 namespace orvo {
 
 QImage imageWithTintColor(const QImage& image, const QColor& color) {
@@ -18,6 +20,11 @@ void saveIamge(const QImage& image, const QString& path) {
         return;
     }
     image.save(path, "PNG");
+}
+
+QIcon imageNamed(const QString& name) {
+    const auto path = Bundle::pathForResource(name, QStringLiteral("svg"));
+    return path ? QIcon(*path) : QIcon();
 }
 
 } // namespace orvo
