@@ -113,6 +113,15 @@ void PlayerViewController::setupView() {
     setPlayImage("PlayMin");
 }
 
+// A card floating above the bottom of the records window.
+void PlayerViewController::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(0xDD, 0xDB, 0xE6), 1));
+    painter.setBrush(Qt::white);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 12, 12);
+}
+
 double PlayerViewController::sliderPosition() const {
     return double(sliderAudio->value()) / sliderScale;
 }

@@ -5,6 +5,7 @@
 #include <QAudioOutput>
 #include <QLabel>
 #include <QMediaPlayer>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -57,6 +58,9 @@ public:
 public slots:
     void actionPlay();
     void actionSlider();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 signals:
     // One tick of the periodic time observer, after the labels and the slider were updated.
