@@ -51,6 +51,9 @@ public:
     virtual bool launchApplication(const QString& path) = 0;
     // Main thread; returns at once. Shows the file selected in the file manager.
     virtual void revealFile(const QString& path) = 0;
+    // Main thread; returns at once. Opens the user's mail program on a new message with the
+    // subject and the file attached. False when there is no way to do that.
+    virtual bool composeMail(const QString& subject, const QString& attachmentPath) = 0;
     // Main thread. The applications that have windows on the desktop; empty without a display.
     virtual std::vector<RunningApplication> runningApplications() = 0;
 };

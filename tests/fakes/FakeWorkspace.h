@@ -1,6 +1,8 @@
 #pragma once
 
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "platform/Workspace.h"
 
@@ -36,8 +38,15 @@ public:
         return it == icons_.end() ? QImage() : it->second;
     }
     bool launchApplication(const QString&) override { return false; }
-    void revealFile(const QString&) override {}
+    void revealFile(const QString& path) override { revealed.push_back(path); }
+    bool composeMail(const QString& subject, const QString& attachmentPath) override {
+        mails.push_back({subject, attachmentPath});
+        return true;
+    }
     std::vector<RunningApplication> runningApplications() override { return {}; }
+
+    std::vector<QString> revealed;
+    std::vector<std::pair<QString, QString>> mails;
 
 private:
     NotificationCenter center_;

@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -12,6 +13,13 @@ namespace orvo::test {
 
 void removeStorageTree() {
     QDir(API::homePath()).removeRecursively();
+}
+
+QString sqliteField(const QString& file, const QString& sql) {
+    QProcess process;
+    process.start(QStringLiteral("sqlite3"), {file, sql});
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
 QByteArray readFile(const QString& path) {

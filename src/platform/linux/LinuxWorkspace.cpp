@@ -224,6 +224,13 @@ bool LinuxWorkspace::launchApplication(const QString& path) {
     return QFileInfo(path).isExecutable() && QProcess::startDetached(path, {});
 }
 
+bool LinuxWorkspace::composeMail(const QString& subject, const QString& attachmentPath) {
+    // An argument vector: neither text passes through a shell.
+    return QProcess::startDetached(QStringLiteral("xdg-email"),
+                                   {QStringLiteral("--subject"), subject,
+                                    QStringLiteral("--attach"), attachmentPath});
+}
+
 void LinuxWorkspace::revealFile(const QString& path) {
     const QString folder = QFileInfo(path).absolutePath();
     const auto openFolder = [folder] {

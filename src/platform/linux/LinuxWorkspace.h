@@ -28,6 +28,7 @@ public:
     QImage iconForFile(const QString& path) override;
     bool launchApplication(const QString& path) override;
     void revealFile(const QString& path) override;
+    bool composeMail(const QString& subject, const QString& attachmentPath) override;
     std::vector<RunningApplication> runningApplications() override;
 
 private:

@@ -1,0 +1,187 @@
+#include "browser/MainViewController.h"
+
+#include <QHBoxLayout>
+#include <QUrl>
+#include <QVariantAnimation>
+
+#include "browser/PlayerViewController.h"
+#include "browser/RecordTableViewController.h"
+#include "browser/VideoPlayerViewController.h"
+#include "browser/VideoPlayerWindowController.h"
+#include "shell/API.h"
+#include "shell/Localization.h"
+#include "store/RealmRecordModel.h"
+#include "store/RecordType.h"
+#include "ui/Fonts.h"
+#include "ui/ImageExtensions.h"
+
+namespace orvo {
+namespace {
+const QColor accentColor(107, 89, 204);
+constexpr int topBarHeight = 56;
+constexpr int sideMargin = 20;
+constexpr int playerSlideMs = 250;
+
+QIcon tinted(const QString& name) {
+    const QIcon icon = imageNamed(name);
+    const QImage image = icon.pixmap(QSize(22, 22), 2.0).toImage();
+    return QIcon(QPixmap::fromImage(imageWithTintColor(image, accentColor)));
+}
+} // namespace
+
+MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, Qt::white);
+    setPalette(colours);
+
+    topBar_ = new QWidget(this);
+    auto* bar = new QHBoxLayout(topBar_);
+    bar->setContentsMargins(sideMargin, 12, sideMargin, 12);
+    searchField = new QLineEdit(topBar_);
+    searchField->setObjectName(QStringLiteral("searchField"));
+    searchField->setPlaceholderText(Localization::text("SEARCH"));
+    searchField->setClearButtonEnabled(true);
+    searchField->setFont(robotoFont(QStringLiteral("Roboto-Light"), 14));
+    searchField->addAction(tinted(QStringLiteral("Search")), QLineEdit::LeadingPosition);
+    searchField->setStyleSheet(QStringLiteral(
+        "QLineEdit { border: 1px solid #d9d9e0; border-radius: 15px; padding: 4px 8px;"
+        " background: #f6f6f9; min-height: 20px; }"
+        "QLineEdit:focus { border-color: #6b59cc; background: white; }"));
+    btnFaforite = new QToolButton(topBar_);
+    btnFaforite->setObjectName(QStringLiteral("btnFaforite"));
+    btnFaforite->setAutoRaise(true);
+    btnFaforite->setIconSize(QSize(22, 22));
+    btnFaforite->setToolTip(Localization::text("FAVORITES"));
+    bar->addWidget(searchField, 1);
+    bar->addSpacing(8);
+    bar->addWidget(btnFaforite);
+    // Every keystroke narrows the list.
+    connect(searchField, &QLineEdit::textChanged, this, &MainViewController::actionSearchField);
+    connect(btnFaforite, &QToolButton::clicked, this, &MainViewController::actionFavorite);
+
+    recordsTableView = new RecordTableViewController(this);
+    recordsTableView->delegate = this;
+    playerViewController = new PlayerViewController(this);
+    setupView();
+}
+
+MainViewController::~MainViewController() {
+    if (recordsTableView != nullptr) {
+        recordsTableView->delegate = nullptr;
+    }
+    delete videoPlayerWindowController;
+}
+
+void MainViewController::setupView() {
+    setPlayerConstant(playerHiddenConstant, false);
+    showFavoriteImage();
+}
+
+void MainViewController::showFavoriteImage() {
+    btnFaforite->setIcon(
+        tinted(isFavoriteMode ? QStringLiteral("Favorite") : QStringLiteral("NoFavorite")));
+}
+
+void MainViewController::actionSearchField() {
+    searchText = searchField->text();
+    recordsTableView->setFilter(searchText, isFavoriteMode);
+}
+
+void MainViewController::actionFavorite() {
+    isFavoriteMode = !isFavoriteMode;
+    showFavoriteImage();
+    recordsTableView->setFilter(searchText, isFavoriteMode);
+}
+
+void MainViewController::recordTable(RecordTableViewController&,
+                                     const std::shared_ptr<RealmRecordModel>& record) {
+    const auto type = record ? recordTypeFromText(record->typeRecord()) : std::nullopt;
+    if (!type) {
+        return;
+    }
+    if (*type == RecordType::video) {
+        hiddenAudioPlayer();
+        if (videoPlayerWindowController == nullptr) {
+            videoPlayerWindowController = new VideoPlayerWindowController();
+        }
+        videoPlayerWindowController->show();
+        videoPlayerWindowController->raise();
+        if (auto* content = videoPlayerWindowController->contentViewController()) {
+            content->titleController = record->name();
+            content->url = QUrl::fromLocalFile(API::videoRecordsPath() + record->fileName());
+            content->preparePlayer();
+            content->play();
+        }
+        return;
+    }
+    hiddenVideoPlayer();
+    if (!isShowPlayer) {
+        setPlayerConstant(playerShownConstant, true);
+        isShowPlayer = true;
+    }
+    playerViewController->infoRecord = record;
+    playerViewController->playerPrepare();
+    playerViewController->play();
+}
+
+void MainViewController::hiddenAudioPlayer() {
+    if (!isShowPlayer) {
+        return;
+    }
+    isShowPlayer = false;
+    playerViewController->stop();
+    setPlayerConstant(playerHiddenConstant, true);
+}
+
+void MainViewController::hiddenVideoPlayer() {
+    if (videoPlayerWindowController != nullptr) {
+        videoPlayerWindowController->close();
+        videoPlayerWindowController->deleteLater();
+        videoPlayerWindowController = nullptr;
+    }
+}
+
+void MainViewController::setPlayerConstant(int constant, bool animated) {
+    playerTarget_ = constant;
+    if (playerAnimation_ != nullptr) {
+        playerAnimation_->stop();
+        playerAnimation_->deleteLater();
+    }
+    if (!animated || !isVisible()) {
+        layoutPlayerButtom_ = constant;
+        layoutViews();
+        return;
+    }
+    auto* animation = new QVariantAnimation(this);
+    playerAnimation_ = animation;
+    animation->setDuration(playerSlideMs);
+    animation->setEasingCurve(QEasingCurve::OutCubic);
+    animation->setStartValue(layoutPlayerButtom_);
+    animation->setEndValue(constant);
+    connect(animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        layoutPlayerButtom_ = value.toInt();
+        layoutViews();
+    });
+    animation->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void MainViewController::layoutViews() {
+    const int width = this->width();
+    const int height = this->height();
+    topBar_->setGeometry(0, 0, width, topBarHeight);
+    const int stripHeight = playerViewController->sizeHint().height();
+    const int stripTop = height - layoutPlayerButtom_ - stripHeight;
+    playerViewController->setGeometry(sideMargin, stripTop, width - 2 * sideMargin, stripHeight);
+    playerViewController->setVisible(stripTop < height);
+    const int tableBottom = qMin(height, stripTop - 8);
+    recordsTableView->setGeometry(0, topBarHeight, width, qMax(0, tableBottom - topBarHeight));
+    playerViewController->raise();
+}
+
+void MainViewController::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutViews();
+}
+
+} // namespace orvo

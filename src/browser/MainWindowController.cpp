@@ -1,0 +1,105 @@
+#include "browser/MainWindowController.h"
+
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+
+#include "browser/MainViewController.h"
+#include "control/RecordMenu.h"
+#include "control/RecordingController.h"
+#include "shell/API.h"
+#include "shell/Localization.h"
+#include "shell/ProcessExit.h"
+#include "ui/AlertManager.h"
+#include "ui/Fonts.h"
+
+namespace orvo {
+namespace {
+constexpr QSize defaultSize(820, 640);
+constexpr QSize minimumSize(600, 420);
+} // namespace
+
+MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingController* recording,
+                                           QWidget* parent)
+    : QMainWindow(parent), hasTrayHost([] { return QSystemTrayIcon::isSystemTrayAvailable(); }),
+      quitProgram([] { exitProcessNow(0); }), recording_(recording) {
+    content_ = new MainViewController(this);
+    setCentralWidget(content_);
+    if (applicationMenu != nullptr) {
+        menuBar()->addMenu(applicationMenu);
+    }
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("recordingStatus"));
+    statusLine_->setFont(robotoFont(QStringLiteral("Roboto-Regular"), 13));
+    statusLine_->setStyleSheet(QStringLiteral("color: #c0392b; padding: 2px 12px;"));
+    statusBar()->addWidget(statusLine_, 1);
+    statusBar()->setSizeGripEnabled(false);
+    if (recording_ != nullptr) {
+        menuBar()->addMenu(new RecordMenu(*recording_, this));
+        recording_->setAlertWindow(this);
+        connect(recording_, &RecordingController::progressChanged, this,
+                &MainWindowController::showRecordingStatus);
+        connect(recording_, &RecordingController::stateChanged, this,
+                &MainWindowController::showRecordingStatus);
+    }
+    showRecordingStatus();
+    resize(defaultSize);
+    setMinimumSize(minimumSize);
+    windowDidLoad();
+}
+
+MainWindowController::~MainWindowController() = default;
+
+void MainWindowController::windowDidLoad() {
+    setWindowTitle(API::prgName());
+}
+
+void MainWindowController::windowWillClose() {
+    // Without a Dock there is no activation policy to switch: the program stays in the tray.
+}
+
+void MainWindowController::showRecordingStatus() {
+    const QString text = recording_ != nullptr ? recording_->statusText() : QString();
+    statusLine_->setText(text.isEmpty() ? QString() : QStringLiteral("● ") + text);
+    statusBar()->setVisible(!text.isEmpty());
+}
+
+void MainWindowController::closeEvent(QCloseEvent* event) {
+    if (quitting_ || hasTrayHost()) {
+        windowWillClose();
+        event->accept();
+        return;
+    }
+    // Without a tray the window is the only way back to the program.
+    event->ignore();
+    askToQuit();
+}
+
+void MainWindowController::askToQuit() {
+    QPointer<MainWindowController> self(this);
+    AlertManager::shared().showDefaultAlert(
+        this, Localization::text("EXITE"),
+        Localization::format(Localization::text("QUEST_QUIT_NO_TRAY"), {API::prgName()}),
+        AlertManager::AlertStyle::warning, Localization::text("EXITE"), true, QString(),
+        [self](bool confirmed) {
+            if (!confirmed || self == nullptr) {
+                return;
+            }
+            self->quitting_ = true;
+            const auto quit = [self] {
+                if (self != nullptr && self->quitProgram) {
+                    self->quitProgram();
+                }
+            };
+            // A running recording is finished and kept before the program ends.
+            if (self->recording_ != nullptr) {
+                self->recording_->stopRecording(quit);
+            } else {
+                quit();
+            }
+        });
+}
+
+} // namespace orvo

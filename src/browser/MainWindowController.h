@@ -1,0 +1,54 @@
+#pragma once
+
+#include <functional>
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+
+class QMenu;
+
+namespace orvo {
+
+class MainViewController;
+class RecordingController;
+
+// The records window: the records table with its search and players, the application menu
+// and the Record menu in its menu bar, and a status line while a call is recorded. Closing
+// it hides it while the tray offers a way back; without a tray it asks whether to quit.
+// Main thread only.
+class MainWindowController : public QMainWindow {
+    Q_OBJECT
+public:
+    // applicationMenu: shown first in the menu bar, owned by the caller; recording: the
+    // control the Record menu and the status line present, or none.
+    MainWindowController(QMenu* applicationMenu, RecordingController* recording,
+                         QWidget* parent = nullptr);
+    ~MainWindowController() override;
+
+    MainViewController* contentViewController() const { return content_; }
+    QLabel* statusLine() const { return statusLine_; }
+
+    // Whether the desktop shows tray icons; replaceable for tests.
+    std::function<bool()> hasTrayHost;
+    // Ends the program once the user agreed and any recording is final; replaceable for
+    // tests.
+    std::function<void()> quitProgram;
+
+    void windowDidLoad();
+    void windowWillClose();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void showRecordingStatus();
+    void askToQuit();
+
+    QPointer<MainViewController> content_;
+    QPointer<RecordingController> recording_;
+    QPointer<QLabel> statusLine_;
+    bool quitting_ = false;
+};
+
+} // namespace orvo

@@ -1,0 +1,101 @@
+#include "browser/PopoverMenuViewController.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "shell/Console.h"
+#include "shell/Localization.h"
+#include "ui/ViewExtensions.h"
+
+namespace orvo {
+namespace {
+constexpr int radius = 8;
+constexpr int padding = 8;
+} // namespace
+
+PopoverMenuViewController::PopoverMenuViewController(QWidget* parent)
+    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
+      txtOpenFinder(Localization::text("SHOW_FINDER")), txtRename(Localization::text("RENAME")),
+      txtDelete(Localization::text("DELETE")), txtShared(Localization::text("SHARED")),
+      txtNote(Localization::text("NOTE")), txtRecognize(Localization::text("RECOGNIZER")) {
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The click that closes the menu is not passed on: on the menu button it must not open
+    // the menu again.
+    setAttribute(Qt::WA_NoMouseReplay);
+    setupView();
+}
+
+PopoverMenuViewController::~PopoverMenuViewController() {
+    consoleLine("Deinit popover menu");
+}
+
+void PopoverMenuViewController::setupView() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(0);
+    const auto entry = [this, layout](QPointer<QPushButton>& button,
+                                      void (PopoverMenuViewController::*action)()) {
+        button = new QPushButton(this);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setMinimumHeight(28);
+        connect(button, &QPushButton::clicked, this, action);
+        layout->addWidget(button);
+    };
+    entry(btnOpenFinder, &PopoverMenuViewController::actionOpenFinder);
+    entry(btnRename, &PopoverMenuViewController::actionRename);
+    entry(btnShared, &PopoverMenuViewController::actionShared);
+    entry(btnNote, &PopoverMenuViewController::actionNote);
+    entry(btnRecognize, &PopoverMenuViewController::actionRecognize);
+    entry(btnDelete, &PopoverMenuViewController::actionDelete);
+
+    setupForMenu(btnNote, txtNote);
+    setupForMenu(btnDelete, txtDelete);
+    setupForMenu(btnShared, txtShared);
+    setupForMenu(btnRename, txtRename);
+    setupForMenu(btnOpenFinder, txtOpenFinder);
+    setupForMenu(btnRecognize, txtRecognize);
+    for (QPushButton* button :
+         {btnOpenFinder, btnRename, btnShared, btnNote, btnRecognize, btnDelete}) {
+        button->setStyleSheet(QStringLiteral(
+            "QPushButton { background: transparent; border: none; border-radius: 4px;"
+            " text-align: left; padding: 4px 14px; color: #2a2a30; }"
+            "QPushButton:hover { background: #6b59cc; color: white; }"));
+    }
+    adjustSize();
+}
+
+void PopoverMenuViewController::select(PopoverMenu entry) {
+    if (completedSelectMenu) {
+        completedSelectMenu(entry);
+    }
+}
+
+void PopoverMenuViewController::showRelativeTo(const QRect& anchor) {
+    adjustSize();
+    QPoint place(anchor.left() - width() - 4, anchor.center().y() - height() / 2);
+    if (const QScreen* screen = QGuiApplication::screenAt(anchor.center())) {
+        const QRect room = screen->availableGeometry();
+        if (place.x() < room.left()) {
+            place.setX(anchor.right() + 4);
+        }
+        place.setY(qBound(room.top(), place.y(), room.bottom() - height()));
+    }
+    move(place);
+    show();
+}
+
+void PopoverMenuViewController::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+    painter.fillPath(shape, QColor(252, 252, 253));
+    painter.setPen(QColor(0, 0, 0, 40));
+    painter.drawPath(shape);
+}
+
+} // namespace orvo

@@ -1,0 +1,61 @@
+#include "browser/RecordTableModel.h"
+
+#include "store/RealmRecordModel.h"
+
+namespace orvo {
+
+RecordTableModel::RecordTableModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void RecordTableModel::setResults(std::optional<Results> results) {
+    beginResetModel();
+    results_ = std::move(results);
+    rowCount_ = results_ ? results_->size() : 0;
+    endResetModel();
+}
+
+void RecordTableModel::apply(const CollectionChange& change) {
+    if (change.kind != CollectionChange::Kind::update) {
+        setResults(results_);
+        return;
+    }
+    // Deletions count in the old rows, so the last goes first; insertions in the new rows,
+    // so the first goes first.
+    for (auto it = change.deletions.rbegin(); it != change.deletions.rend(); ++it) {
+        beginRemoveRows(QModelIndex(), *it, *it);
+        --rowCount_;
+        endRemoveRows();
+    }
+    for (const int row : change.insertions) {
+        beginInsertRows(QModelIndex(), row, row);
+        ++rowCount_;
+        endInsertRows();
+    }
+    for (const int row : change.modifications) {
+        emit dataChanged(index(row), index(row));
+    }
+    // A change set that does not add up would leave the view on rows that do not exist.
+    if (results_ && rowCount_ != results_->size()) {
+        setResults(results_);
+    }
+}
+
+std::shared_ptr<RealmRecordModel> RecordTableModel::record(int row) const {
+    if (!results_ || row < 0 || row >= rowCount_) {
+        return nullptr;
+    }
+    return results_->at(row);
+}
+
+int RecordTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rowCount_;
+}
+
+QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) {
+        return {};
+    }
+    const auto item = record(index.row());
+    return item ? QVariant(item->name()) : QVariant();
+}
+
+} // namespace orvo

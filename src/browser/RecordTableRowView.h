@@ -1,0 +1,84 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include <QColor>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+class QPainter;
+
+namespace orvo {
+
+class RealmRecordModel;
+class RecordTableViewController;
+class RowImages;
+
+// One record of the records table, made anew for every row the table paints or hands a
+// click to; it keeps nothing once that is done. Draws the avatar with its letter, name,
+// phone and date, messenger icon, duration, size, the star, the note and menu buttons and,
+// unfolded, the note and transcription below. Main thread only.
+class RecordTableRowView {
+public:
+    // The parts of a row that answer a click.
+    enum class Control { none, favorite, subInfo, menu };
+
+    RecordTableRowView(int row, const RowImages& images);
+
+    QPointer<RecordTableViewController> recordTableViewController;
+    const QString txtMb;
+    const QString txtNote;
+    const QString txtRecognizer;
+    const QString popoverMenuID = QStringLiteral("popoverMenuID");
+    bool isUncoverRow = false;
+    bool animationUncover = false;
+
+    int row() const { return row_; }
+
+    bool isActiveRecord() const { return isActiveRecord_; }
+    void setIsActiveRecord(bool active);
+    bool isSelectRecord() const { return isSelectRecord_; }
+    void setIsSelectRecord(bool selected);
+
+    const std::shared_ptr<RealmRecordModel>& infoRecord() const { return infoRecord_; }
+    // Refreshes every field of the row; none leaves it as it is.
+    void setInfoRecord(const std::shared_ptr<RealmRecordModel>& record);
+
+    // Lays the row out for its width, taking the unfolded text and its height from the table.
+    void setupView(const QRect& frame);
+    void draw(QPainter& painter) const;
+    Control controlAt(const QPoint& point) const;
+    QRect frameOf(Control control) const;
+
+    // The unfolded text of the record: its note and its transcription under their headings.
+    QString subInfoText() const;
+
+    // Unfolds the note and transcription, folds them when they show already.
+    void actionSubInfo();
+    void actionFavorite();
+    // Opens the actions of this record beside the menu button, or closes them when open.
+    void actionMenu();
+
+    // The height the unfolded area needs for text at the row's width.
+    int textHeight(const QString& text) const;
+    // The height of a folded row.
+    static int foldedHeight();
+
+private:
+    void addTextInTextView(const QString& text);
+    QString infoHtml() const;
+    QString durationText() const;
+
+    int row_;
+    const RowImages& images_;
+    bool isActiveRecord_ = false;
+    bool isSelectRecord_ = false;
+    std::shared_ptr<RealmRecordModel> infoRecord_;
+    QString textViewRecognize_;
+    int textViewHeight_ = 0;
+    QRect frame_;
+};
+
+} // namespace orvo

@@ -1,0 +1,612 @@
+#include "browser/RecordTableViewController.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include "browser/PopoverMenuViewController.h"
+#include "browser/RecordTableDelegate.h"
+#include "browser/RecordTableItemDelegate.h"
+#include "browser/RecordTableModel.h"
+#include "browser/RecordTableRowView.h"
+#include "platform/MainThread.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
+#include "recording/PrivacyManager.h"
+#include "shell/API.h"
+#include "shell/Console.h"
+#include "shell/Localization.h"
+#include "shell/Logging.h"
+#include "store/Realm.h"
+#include "store/RealmManager.h"
+#include "store/RealmRecordModel.h"
+#include "store/RecordType.h"
+#include "ui/AlertManager.h"
+
+namespace orvo {
+namespace {
+constexpr int uncoverDurationMs = 250;
+} // namespace
+
+RecordTableViewController::RecordTableViewController(QWidget* parent)
+    : QWidget(parent), txtRename(Localization::text("RENAME")),
+      txtDelete(Localization::text("DELETE")), txtNote(Localization::text("NOTE")),
+      txtEditNote(Localization::text("EDIT_NOTE")),
+      txtSharedTitle(Localization::text("SHRE_RECORD")),
+      txtDeleteInfo(Localization::text("DELETE_INFO")), txtError(Localization::text("ERROR")),
+      txtRecordNotFound(Localization::text("RECORD_NOT_FOUND")),
+      txtErrorRecognize(Localization::text("RECOGNIZER_ERROR")),
+      txtRecognize(Localization::text("RECOGNIZER_PROGRESS")),
+      txtErrorRecognizeAuth(Localization::text("RECOGNIZER_PRIVACY")) {
+    recordsTableView = new QTableView(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(recordsTableView);
+    model_ = new RecordTableModel(this);
+    itemDelegate_ = new RecordTableItemDelegate(*this);
+    recordsTableView->setModel(model_);
+    recordsTableView->setItemDelegate(itemDelegate_);
+    viewDidLoad();
+}
+
+RecordTableViewController::~RecordTableViewController() = default;
+
+const std::optional<Results>& RecordTableViewController::realmRecords() const {
+    return model_->results();
+}
+
+void RecordTableViewController::viewDidLoad() {
+    setupView();
+    setFilter(QString(), false);
+    addObserverRealm();
+}
+
+void RecordTableViewController::setupView() {
+    QTableView& table = *recordsTableView;
+    // The table never keeps a selection: the active record shows on its own row.
+    table.setSelectionMode(QAbstractItemView::NoSelection);
+    table.setFocusPolicy(Qt::NoFocus);
+    table.setShowGrid(false);
+    table.setFrameShape(QFrame::NoFrame);
+    table.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table.setDragEnabled(false);
+    table.setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    table.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    table.horizontalHeader()->hide();
+    table.horizontalHeader()->setStretchLastSection(true);
+    // One height for every folded row, so that no row is read to lay out the table; an
+    // unfolded row gets its own.
+    table.verticalHeader()->hide();
+    table.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table.verticalHeader()->setDefaultSectionSize(RecordTableRowView::foldedHeight());
+    table.viewport()->setAutoFillBackground(true);
+    QPalette palette = table.palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    table.setPalette(palette);
+    connect(table.verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &RecordTableViewController::forgetHiddenRows);
+}
+
+void RecordTableViewController::setFilter(const QString& searchText, bool isFavoriteMode) {
+    Results all = realm().objects();
+    Results filtered = all;
+    if (isFavoriteMode && searchText.isEmpty()) {
+        filtered = all.filter("favorite == true");
+    } else if (isFavoriteMode) {
+        filtered = all.filter(
+            "favorite == true AND (name contains[cd] %@ || recognizeText contains[cd] %@)",
+            {searchText, searchText});
+    } else if (!searchText.isEmpty()) {
+        filtered = all.filter("name contains[cd] %@ || recognizeText contains[cd] %@",
+                              {searchText, searchText});
+    }
+    observeRealm.reset();
+    for (auto& [key, state] : uncovered_) {
+        if (state.animation != nullptr) {
+            state.animation->stop();
+        }
+    }
+    uncovered_.clear();
+    // A reset gives every row the folded height again.
+    model_->setResults(filtered.sorted("time", false));
+    addObserverRealm();
+}
+
+void RecordTableViewController::addObserverRealm() {
+    if (!model_->results()) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    observeRealm = model_->results()->observe([self](const CollectionChange& change) {
+        if (self != nullptr) {
+            self->handleChange(change);
+        }
+    });
+}
+
+void RecordTableViewController::handleChange(const CollectionChange& change) {
+    switch (change.kind) {
+    case CollectionChange::Kind::initial:
+        model_->apply(change);
+        break;
+    case CollectionChange::Kind::update:
+        model_->apply(change);
+        consoleLine("Deletions: " + QString::number(change.deletions.size()) +
+                    " Insertions: " + QString::number(change.insertions.size()) +
+                    " Modifications: " + QString::number(change.modifications.size()));
+        break;
+    case CollectionChange::Kind::error:
+        consoleLine("Records could not be kept in step: " + change.error);
+        model_->apply(change);
+        break;
+    }
+    forgetHiddenRows();
+}
+
+int RecordTableViewController::numberOfRows() const {
+    return model_->rowCount();
+}
+
+std::unique_ptr<RecordTableRowView> RecordTableViewController::tableView(int row,
+                                                                         const QRect& frame) {
+    const auto record = model_->record(row);
+    if (!record) {
+        return nullptr;
+    }
+    auto rowView = std::make_unique<RecordTableRowView>(row, itemDelegate_->images());
+    rowView->setInfoRecord(record);
+    if (currentSelectRecord && record->fileName() == currentSelectRecord->fileName()) {
+        rowView->setIsSelectRecord(true);
+    }
+    rowView->recordTableViewController = this;
+    rowView->setupView(frame);
+    return rowView;
+}
+
+void RecordTableViewController::clickRow(int row, const QRect& frame, const QPoint& point) {
+    const auto rowView = tableView(row, frame);
+    if (!rowView) {
+        return;
+    }
+    switch (rowView->controlAt(point)) {
+    case RecordTableRowView::Control::favorite:
+        rowView->actionFavorite();
+        return;
+    case RecordTableRowView::Control::subInfo:
+        rowView->actionSubInfo();
+        return;
+    case RecordTableRowView::Control::menu:
+        rowView->actionMenu();
+        return;
+    case RecordTableRowView::Control::none:
+        break;
+    }
+    tableViewSelectionIsChanging(row);
+    tableViewSelectionDidChange();
+}
+
+std::optional<QString> RecordTableViewController::mediaPath(const RealmRecordModel& record) {
+    const QString folder = record.typeRecord() == recordTypeText(RecordType::audio)
+                               ? API::audioRecordsPath()
+                               : API::videoRecordsPath();
+    const QString path = QDir::cleanPath(folder + "/" + record.fileName());
+    // A stored name such as "../x" must not lead anywhere but into the records folder.
+    if (record.fileName().isEmpty() || record.fileName().contains('/') ||
+        QFileInfo(path).absolutePath() != QDir::cleanPath(folder)) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+void RecordTableViewController::alertRecordNotFound() {
+    AlertManager::shared().showDefaultAlert(window(), txtError, txtRecordNotFound,
+                                            AlertManager::AlertStyle::critical);
+}
+
+void RecordTableViewController::tableViewSelectionIsChanging(int row) {
+    if (row < 0) {
+        return;
+    }
+    const auto record = model_->record(row);
+    if (!record) {
+        return;
+    }
+    const auto path = mediaPath(*record);
+    if (!path || !QFileInfo(*path).isFile()) {
+        alertRecordNotFound();
+        return;
+    }
+    changeActiveRecord(record);
+    if (delegate != nullptr) {
+        delegate->recordTable(*this, record);
+    }
+}
+
+void RecordTableViewController::tableViewSelectionDidChange() {
+    recordsTableView->clearSelection();
+}
+
+std::optional<int> RecordTableViewController::rowOf(const RealmRecordModel& record) const {
+    if (!model_->results() || record.isInvalidated()) {
+        return std::nullopt;
+    }
+    return model_->results()->indexOf(record);
+}
+
+void RecordTableViewController::changeActiveRecord(
+    const std::shared_ptr<RealmRecordModel>& newRecord) {
+    const auto previous = currentSelectRecord;
+    currentSelectRecord = newRecord;
+    // Row views are drawn from the active record: repainting both rows moves the marker.
+    if (previous) {
+        if (const auto row = rowOf(*previous)) {
+            updateRow(*row);
+        }
+    }
+    if (newRecord) {
+        if (const auto row = rowOf(*newRecord)) {
+            updateRow(*row);
+        }
+    }
+}
+
+void RecordTableViewController::updateRow(int row) {
+    recordsTableView->viewport()->update(recordsTableView->visualRect(model_->index(row)));
+}
+
+void RecordTableViewController::renameRecord(const std::shared_ptr<RealmRecordModel>& record,
+                                             RecordTableRowView& forRow) {
+    if (!record) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    const int row = forRow.row();
+    AlertManager::shared().showAlertForRename(
+        window(), txtRename, record->name(),
+        [self, record, row](bool confirmed, std::optional<QString> newName) {
+            if (!confirmed || !newName || record->isInvalidated()) {
+                return;
+            }
+            RealmManager::updateObjectName(record, *newName, record->fileName());
+            if (self != nullptr) {
+                self->updateRow(row);
+            }
+        });
+}
+
+void RecordTableViewController::noteRecord(const std::shared_ptr<RealmRecordModel>& record,
+                                           RecordTableRowView& forRow,
+                                           Completion complitedEditNote) {
+    if (!record) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    const int row = forRow.row();
+    AlertManager::shared().showAlertForNote(
+        window(), record->note().isEmpty() ? txtNote : txtEditNote, record->note(),
+        [self, record, row, complitedEditNote](bool confirmed, std::optional<QString> note) {
+            if (!confirmed || !note || record->isInvalidated()) {
+                return;
+            }
+            RealmManager::updateObjectNote(record, *note);
+            if (self != nullptr) {
+                self->updateRow(row);
+            }
+            if (complitedEditNote) {
+                complitedEditNote();
+            }
+        });
+}
+
+void RecordTableViewController::deleteRecord(const std::shared_ptr<RealmRecordModel>& record,
+                                             RecordTableRowView&) {
+    if (!record) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    AlertManager::shared().showAlerForDelete(
+        window(), txtDelete, Localization::format(txtDeleteInfo, {record->name()}), record->name(),
+        [self, record](bool confirmed) {
+            if (!confirmed || self == nullptr || record->isInvalidated()) {
+                return;
+            }
+            if (self->currentSelectRecord &&
+                record->fileName() == self->currentSelectRecord->fileName()) {
+                self->currentSelectRecord.reset();
+                if (self->delegate != nullptr) {
+                    self->delegate->hiddenAudioPlayer();
+                }
+            }
+            RealmManager::deleteObject(record);
+        });
+}
+
+void RecordTableViewController::openFinder(const std::shared_ptr<RealmRecordModel>& record) {
+    if (!record) {
+        return;
+    }
+    const auto path = mediaPath(*record);
+    if (!path) {
+        alertRecordNotFound();
+        return;
+    }
+    if (auto* workspace = Platform::shared().find<Workspace>()) {
+        workspace->revealFile(*path);
+    }
+}
+
+void RecordTableViewController::sharedRecord(const std::shared_ptr<RealmRecordModel>& record,
+                                             RecordTableRowView& forRow) {
+    if (!record) {
+        return;
+    }
+    const auto path = mediaPath(*record);
+    if (!path || !QFileInfo(*path).isFile()) {
+        alertRecordNotFound();
+        return;
+    }
+    const QRect anchor = frameOfRow(forRow.row());
+    QPointer<RecordTableViewController> self(this);
+    // Shown in a later turn, once the actions menu has gone.
+    QTimer::singleShot(0, this, [self, path, anchor] {
+        if (self != nullptr) {
+            self->showShareMenu(*path, anchor);
+        }
+    });
+}
+
+QRect RecordTableViewController::frameOfRow(int row) const {
+    return recordsTableView->visualRect(model_->index(row));
+}
+
+void RecordTableViewController::showShareMenu(const QString& path, const QRect& anchor) {
+    const QString text = Localization::format(txtSharedTitle, {API::prgName()});
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setObjectName(QStringLiteral("shareMenu"));
+    const QUrl url = QUrl::fromLocalFile(path);
+    connect(menu->addAction(Localization::text("SHARE_COPY")), &QAction::triggered, this,
+            [url, text] {
+                // File managers and chats paste the file; text editors get the line.
+                auto* data = new QMimeData;
+                data->setUrls({url});
+                data->setText(text + "\n" + url.toString());
+                QApplication::clipboard()->setMimeData(data);
+            });
+    connect(menu->addAction(Localization::text("SHARE_OPEN")), &QAction::triggered, this,
+            [url] { QDesktopServices::openUrl(url); });
+    connect(menu->addAction(Localization::text("SHARE_EMAIL")), &QAction::triggered, this,
+            [path, text] {
+                if (auto* workspace = Platform::shared().find<Workspace>()) {
+                    workspace->composeMail(text, path);
+                }
+            });
+    menu->popup(recordsTableView->viewport()->mapToGlobal(anchor.topLeft()));
+}
+
+void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecordModel>& record,
+                                               RecordTableRowView&, Completion) {
+    if (!record) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    PrivacyManager::shared().requestRecognizer([self, record](bool granted) {
+        dispatchToMain([self, record, granted] {
+            if (self == nullptr) {
+                return;
+            }
+            if (!granted) {
+                AlertManager::shared().showDefaultAlert(self->window(), self->txtError,
+                                                        self->txtErrorRecognizeAuth,
+                                                        AlertManager::AlertStyle::critical);
+                return;
+            }
+            // No speech recogniser is built into this version: none can be made for the
+            // record, which is the error the user is shown when a locale has no recogniser.
+            if (!mediaPath(*record)) {
+                self->alertRecordNotFound();
+                return;
+            }
+            AlertManager::shared().showDefaultAlert(self->window(), self->txtError,
+                                                    self->txtErrorRecognize,
+                                                    AlertManager::AlertStyle::critical);
+        });
+    });
+}
+
+std::optional<RecordTableViewController::UncoverState>
+RecordTableViewController::uncoverState(const RealmRecordModel& record) const {
+    const auto found = uncovered_.find(&record);
+    if (found == uncovered_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void RecordTableViewController::setRowHeight(int row, int extraHeight) {
+    recordsTableView->verticalHeader()->resizeSection(row, RecordTableRowView::foldedHeight() +
+                                                               extraHeight);
+}
+
+void RecordTableViewController::animateUncover(const std::shared_ptr<RealmRecordModel>& record,
+                                               const QString& text, bool uncovered, int height) {
+    UncoverState& state = uncovered_[record.get()];
+    state.record = record;
+    state.text = text;
+    state.uncovered = uncovered;
+    state.animating = true;
+    if (state.animation != nullptr) {
+        state.animation->stop();
+        state.animation->deleteLater();
+    }
+    auto* animation = new QVariantAnimation(this);
+    state.animation = animation;
+    animation->setDuration(uncoverDurationMs);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(state.height);
+    animation->setEndValue(height);
+    const RealmRecordModel* key = record.get();
+    connect(animation, &QVariantAnimation::valueChanged, this, [this, key](const QVariant& value) {
+        const auto found = uncovered_.find(key);
+        if (found == uncovered_.end()) {
+            return;
+        }
+        found->second.height = value.toInt();
+        if (const auto row = rowOf(*found->second.record)) {
+            setRowHeight(*row, found->second.height);
+        }
+    });
+    connect(animation, &QVariantAnimation::finished, this, [this, key, animation] {
+        animation->deleteLater();
+        const auto found = uncovered_.find(key);
+        if (found == uncovered_.end()) {
+            return;
+        }
+        found->second.animating = false;
+        if (const auto row = rowOf(*found->second.record)) {
+            updateRow(*row);
+        }
+        if (!found->second.uncovered) {
+            uncovered_.erase(found);
+        }
+    });
+    animation->start();
+}
+
+void RecordTableViewController::forgetHiddenRows() {
+    const QRect visible = recordsTableView->viewport()->rect();
+    for (auto it = uncovered_.begin(); it != uncovered_.end();) {
+        const auto row = rowOf(*it->second.record);
+        const bool onScreen =
+            row && recordsTableView->visualRect(model_->index(*row)).intersects(visible);
+        if (onScreen) {
+            ++it;
+            continue;
+        }
+        if (it->second.animation != nullptr) {
+            it->second.animation->stop();
+            it->second.animation->deleteLater();
+        }
+        if (row) {
+            // A row above the screen that folds must not move what is on screen.
+            const bool above = recordsTableView->rowViewportPosition(*row) < 0;
+            const int shrink =
+                recordsTableView->rowHeight(*row) - RecordTableRowView::foldedHeight();
+            setRowHeight(*row, 0);
+            if (above) {
+                QScrollBar* bar = recordsTableView->verticalScrollBar();
+                const QSignalBlocker blocker(bar);
+                bar->setValue(bar->value() - shrink);
+            }
+        }
+        it = uncovered_.erase(it);
+    }
+}
+
+void RecordTableViewController::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // Unfolded text re-wraps at the new width; its row follows.
+    const QRect frame(0, 0, recordsTableView->viewport()->width(), 0);
+    for (auto& [key, state] : uncovered_) {
+        const auto row = rowOf(*state.record);
+        if (!state.uncovered || state.animating || !row || state.height == 0) {
+            continue;
+        }
+        const auto rowView = tableView(*row, frame);
+        if (rowView) {
+            state.height = rowView->textHeight(state.text);
+            setRowHeight(*row, state.height);
+        }
+    }
+}
+
+void RecordTableViewController::togglePopover(const std::shared_ptr<RealmRecordModel>& record,
+                                              const QRect& anchor) {
+    if (popover_ != nullptr && popover_->isVisible()) {
+        popover_->close();
+        return;
+    }
+    auto* popover = new PopoverMenuViewController(this);
+    popover_ = popover;
+    QPointer<RecordTableViewController> self(this);
+    popover->completedSelectMenu = [self, record](PopoverMenu entry) {
+        if (self != nullptr) {
+            self->choosePopoverEntry(record, int(entry));
+        }
+    };
+    const QRect global(recordsTableView->viewport()->mapToGlobal(anchor.topLeft()), anchor.size());
+    popover->showRelativeTo(global);
+}
+
+PopoverMenuViewController* RecordTableViewController::popover() const {
+    return popover_;
+}
+
+void RecordTableViewController::actionSubInfo(const std::shared_ptr<RealmRecordModel>& record) {
+    const auto row = rowOf(*record);
+    if (!row) {
+        return;
+    }
+    const auto rowView = tableView(*row, frameOfRow(*row));
+    if (rowView) {
+        rowView->actionSubInfo();
+    }
+}
+
+void RecordTableViewController::choosePopoverEntry(const std::shared_ptr<RealmRecordModel>& record,
+                                                   int entry) {
+    if (popover_ != nullptr) {
+        popover_->close();
+    }
+    const auto row = rowOf(*record);
+    if (!row) {
+        return;
+    }
+    auto rowView = tableView(*row, frameOfRow(*row));
+    if (!rowView) {
+        return;
+    }
+    QPointer<RecordTableViewController> self(this);
+    // After a note or a transcription the row unfolds with its new text, in a later turn.
+    const auto refreshRow = [self, record] {
+        QTimer::singleShot(0, [self, record] {
+            if (self != nullptr && !record->isInvalidated()) {
+                self->actionSubInfo(record);
+            }
+        });
+    };
+    switch (PopoverMenu(entry)) {
+    case PopoverMenu::rename:
+        renameRecord(record, *rowView);
+        break;
+    case PopoverMenu::shared:
+        sharedRecord(record, *rowView);
+        break;
+    case PopoverMenu::note:
+        noteRecord(record, *rowView, refreshRow);
+        break;
+    case PopoverMenu::deleteRecord:
+        deleteRecord(record, *rowView);
+        break;
+    case PopoverMenu::openFinder:
+        openFinder(record);
+        break;
+    case PopoverMenu::recognizer:
+        recognizerText(record, *rowView, refreshRow);
+        break;
+    case PopoverMenu::phoneNumber:
+        break;
+    }
+}
+
+} // namespace orvo

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include <QPointer>
+#include <QString>
+#include <QTableView>
+#include <QWidget>
+
+#include "store/NotificationToken.h"
+#include "store/Results.h"
+
+class QVariantAnimation;
+
+namespace orvo {
+
+class PopoverMenuViewController;
+class RealmRecordModel;
+class RecordTableDelegate;
+class RecordTableItemDelegate;
+class RecordTableModel;
+class RecordTableRowView;
+
+// The records table: a live, filtered and sorted query of the catalogue, kept in step with
+// every write, and every action on one record (play, rename, note, share, reveal,
+// transcribe, delete). Rows are drawn only while visible. Main thread only.
+class RecordTableViewController : public QWidget {
+    Q_OBJECT
+public:
+    // What an unfolded row shows; kept only while the row is on screen.
+    struct UncoverState {
+        std::shared_ptr<RealmRecordModel> record;
+        QString text;
+        bool uncovered = false;
+        int height = 0;
+        bool animating = false;
+        QPointer<QVariantAnimation> animation;
+    };
+
+    explicit RecordTableViewController(QWidget* parent = nullptr);
+    ~RecordTableViewController() override;
+
+    QPointer<QTableView> recordsTableView;
+    const QString txtRename;
+    const QString txtDelete;
+    const QString txtNote;
+    const QString txtEditNote;
+    const QString txtSharedTitle;
+    const QString txtDeleteInfo;
+    const QString txtError;
+    const QString txtRecordNotFound;
+    const QString txtErrorRecognize;
+    const QString txtRecognize;
+    const QString txtErrorRecognizeAuth;
+    std::shared_ptr<RealmRecordModel> currentSelectRecord;
+    RecordTableDelegate* delegate = nullptr;
+    std::optional<NotificationToken> observeRealm;
+
+    const std::optional<Results>& realmRecords() const;
+
+    void setupView();
+    void viewDidLoad();
+    void addObserverRealm();
+
+    using Completion = std::function<void()>;
+    void renameRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
+    void noteRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow,
+                    Completion complitedEditNote);
+    void openFinder(const std::shared_ptr<RealmRecordModel>& record);
+    void recognizerText(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow,
+                        Completion complitedEditRecognizer);
+    void sharedRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
+    void deleteRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
+
+    void setFilter(const QString& searchText = QString(), bool isFavoriteMode = false);
+    void changeActiveRecord(const std::shared_ptr<RealmRecordModel>& newRecord);
+
+    int numberOfRows() const;
+    // A new row view for a row of the table, laid out in frame (viewport coordinates).
+    std::unique_ptr<RecordTableRowView> tableView(int row, const QRect& frame);
+    // A click on a row: its button's action, or, elsewhere, the selection of its record.
+    void clickRow(int row, const QRect& frame, const QPoint& point);
+    void tableViewSelectionIsChanging(int row);
+    void tableViewSelectionDidChange();
+
+    // The media file of a record; none when its stored name would lead outside its folder.
+    static std::optional<QString> mediaPath(const RealmRecordModel& record);
+
+    // For the row views.
+    void updateRow(int row);
+    std::optional<UncoverState> uncoverState(const RealmRecordModel& record) const;
+    void animateUncover(const std::shared_ptr<RealmRecordModel>& record, const QString& text,
+                        bool uncovered, int height);
+    void togglePopover(const std::shared_ptr<RealmRecordModel>& record, const QRect& anchor);
+    PopoverMenuViewController* popover() const;
+    // Where a row lies in the table's viewport.
+    QRect frameOfRow(int row) const;
+    // Runs a row's unfold button for the record's current row.
+    void actionSubInfo(const std::shared_ptr<RealmRecordModel>& record);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void handleChange(const CollectionChange& change);
+    void setRowHeight(int row, int extraHeight);
+    // Drops the unfolded state of rows that left the screen or the result.
+    void forgetHiddenRows();
+    void choosePopoverEntry(const std::shared_ptr<RealmRecordModel>& record, int entry);
+    void showShareMenu(const QString& path, const QRect& anchor);
+    void alertRecordNotFound();
+    std::optional<int> rowOf(const RealmRecordModel& record) const;
+
+    QPointer<RecordTableModel> model_;
+    QPointer<RecordTableItemDelegate> itemDelegate_;
+    QPointer<PopoverMenuViewController> popover_;
+    std::map<const RealmRecordModel*, UncoverState> uncovered_;
+};
+
+} // namespace orvo

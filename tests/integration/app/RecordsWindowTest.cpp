@@ -1,0 +1,245 @@
+// The records window as a user meets it, on the sound server and X server of scripts/test
+// with the program's own backends: it opens at start-up, a call recorded from its Record
+// menu appears as a row, and the row is found, played, edited and deleted.
+#include <memory>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMediaPlayer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/AppDelegate.h"
+#include "app/Backends.h"
+#include "audio/AudioManager.h"
+#include "browser/MainViewController.h"
+#include "browser/MainWindowController.h"
+#include "browser/PlayerViewController.h"
+#include "browser/RecordTableRowView.h"
+#include "browser/RecordTableViewController.h"
+#include "integration/platform/MediaCheck.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "shell/API.h"
+#include "shell/Formatting.h"
+#include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "support/TestFiles.h"
+#include "tray/OrvoMenuTray.h"
+#include "ui/AlertDialog.h"
+
+namespace orvo {
+namespace {
+
+constexpr int recordingMs = 3000;
+
+QAction* actionTitled(const QMenu& menu, const QString& title) {
+    for (QAction* action : menu.actions()) {
+        if (action->text() == title) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+QMenu* menuTitled(const QMenuBar& bar, const QString& title) {
+    for (QAction* action : bar.actions()) {
+        if (action->text() == title && action->menu() != nullptr) {
+            return action->menu();
+        }
+    }
+    return nullptr;
+}
+
+AlertDialog* modalAlert() {
+    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+}
+
+// The catalogue as the sqlite3 tool reads the file: one line per record.
+QString catalogueRow(const QString& fileName) {
+    return test::sqliteField(
+        API::recordsRealmPath(),
+        "SELECT name, note, favorite FROM RealmRecordModel WHERE fileName = '" + fileName + "'");
+}
+
+class RecordsWindow : public testing::Test {
+protected:
+    void TearDown() override {
+        while (AlertDialog* open = modalAlert()) {
+            delete open;
+        }
+        delegate.reset();
+        if (userOutput != 0) {
+            AudioManager::setOutputDevice(userOutput);
+            AudioManager::removeAggregateDeviceWithDefaultDevice();
+        }
+        Platform::shared().clear();
+    }
+
+    void answerAlert(const QString& text) {
+        ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 5000));
+        if (auto* field = modalAlert()->findChild<QLineEdit*>()) {
+            field->setText(text);
+        } else if (auto* editor = modalAlert()->findChild<QPlainTextEdit*>()) {
+            editor->setPlainText(text);
+        }
+        modalAlert()->done(1000);
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<AppDelegate> delegate;
+    AudioDeviceID userOutput = 0;
+};
+
+TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
+    installBackends();
+    if (!qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT")) {
+        LinuxAudioHardware::Options options;
+        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+    }
+    if (!QFileInfo::exists(API::pathDriver())) {
+        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
+    }
+    userOutput = AudioManager::getDefaultOutputDevice();
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate->launchApplication());
+    MainWindowController* window = delegate->orvoMenuTray()->mainWC();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    MainViewController& content = *window->contentViewController();
+    RecordTableViewController& table = *content.recordsTableView;
+    const int rowsBefore = table.numberOfRows();
+
+    QMenu* recordMenu = menuTitled(*window->menuBar(), "Record");
+    ASSERT_NE(recordMenu, nullptr);
+    QAction* microphone = actionTitled(*recordMenu, "Start recording from Microphone");
+    ASSERT_NE(microphone, nullptr);
+    QTemporaryDir folder;
+    test::TonePlayer nearSide(folder.path(), "microphone_feed", 1000, 0.3);
+    microphone->trigger();
+    ASSERT_TRUE(delegate->orvoMenuTray()->isRecord());
+    QTest::qWait(recordingMs);
+    EXPECT_TRUE(window->statusLine()->text().contains("ORVO: "));
+    QAction* stop = actionTitled(*recordMenu, "Stop recording from Microphone");
+    ASSERT_NE(stop, nullptr);
+    stop->trigger();
+
+    // The new row comes without any refresh, on top.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table.numberOfRows() == rowsBefore + 1; }, 60000));
+    const auto record = table.realmRecords()->at(0);
+    ASSERT_NE(record, nullptr);
+    const QString path = API::audioRecordsPath() + record->fileName();
+    ASSERT_TRUE(QFileInfo(path).isFile());
+
+    // Part of its name finds it.
+    content.searchField->setFocus();
+    QTest::keyClicks(content.searchField, record->name().mid(2, 6).toLower());
+    ASSERT_GE(table.numberOfRows(), 1);
+    EXPECT_EQ(table.realmRecords()->at(0), record);
+
+    // A click on the row plays it in the strip.
+    QWidget* rows = table.recordsTableView->viewport();
+    QTest::mouseClick(rows, Qt::LeftButton, {}, table.frameOfRow(0).topLeft() + QPoint(300, 30));
+    EXPECT_TRUE(content.isShowPlayer);
+    QMediaPlayer& player = *content.playerViewController->player;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return player.position() > 500; }, 10000))
+        << "position " << player.position();
+
+    // Rename, note, star and delete reach the file; the media stays where it is.
+    auto rowView = table.tableView(0, table.frameOfRow(0));
+    table.renameRecord(record, *rowView);
+    answerAlert("Call with Anna");
+    table.noteRecord(record, *rowView, {});
+    answerAlert("Send the contract");
+    QTest::mouseClick(rows, Qt::LeftButton, {},
+                      rowView->frameOf(RecordTableRowView::Control::favorite).center());
+    EXPECT_EQ(catalogueRow(record->fileName()), "Call with Anna|Send the contract|1");
+
+    const QString fileName = record->fileName();
+    table.deleteRecord(record, *rowView);
+    answerAlert(QString());
+    EXPECT_EQ(catalogueRow(fileName), "");
+    EXPECT_FALSE(content.isShowPlayer);
+    EXPECT_TRUE(QFileInfo(path).isFile());
+}
+
+// A user's window with three records: one with its note unfolded, a screen recording and a
+// favourite, written to build/screenshots/records-window.png to be looked at.
+TEST_F(RecordsWindow, ThreeRecordsAsTheUserSeesThem) {
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
+    installBackends();
+    if (!qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT")) {
+        LinuxAudioHardware::Options options;
+        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+    }
+    if (!QFileInfo::exists(API::pathDriver())) {
+        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
+    }
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    MainWindowController* window = delegate->orvoMenuTray()->mainWC();
+    ASSERT_NE(window, nullptr);
+    RecordTableViewController& table = *window->contentViewController()->recordsTableView;
+
+    QImage icon(64, 64, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(42, 171, 238));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(2, 2, 60, 60);
+    painter.end();
+    icon.save(API::iconAppsPath() + "/" + MD5("Telegram.app") + ".png");
+
+    const QDateTime now = QDateTime::currentDateTime();
+    auto favourite = std::make_shared<RealmRecordModel>("Weekly planning", "", "screenshot-1.m4a",
+                                                        now.addDays(-2), 1834, RecordType::audio,
+                                                        std::nullopt, 3.52);
+    auto video = std::make_shared<RealmRecordModel>("Screen recording 20261205143012", "",
+                                                    "screenshot-2.mov", now.addDays(-1), 312,
+                                                    RecordType::video, std::nullopt, 48.7);
+    auto noted = std::make_shared<RealmRecordModel>("Call with Anna Petrova", "79161234567",
+                                                    "screenshot-3.m4a", now, 754, RecordType::audio,
+                                                    "Telegram.app", 1.21);
+    realm().write([&] {
+        Results all = realm().objects();
+        // The result moves on only after the write.
+        for (int i = all.size() - 1; i >= 0; --i) {
+            realm().remove(all.at(i));
+        }
+        favourite->setFavorite(true);
+        noted->setNote("Send the signed contract by Friday. Anna prefers e-mail.");
+        noted->setRecognizeText("hello anna it is about the contract we talked about yesterday "
+                                "can you send it by friday");
+        for (const auto& record : {favourite, video, noted}) {
+            realm().add(record);
+        }
+    });
+    ASSERT_EQ(table.numberOfRows(), 3);
+    window->resize(860, 560);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    table.actionSubInfo(noted);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !table.uncoverState(*noted)->animating; }, 3000));
+    QTest::qWait(200);
+
+    const QString folder = QStringLiteral(ORVO_SCREENSHOT_DIR);
+    QDir().mkpath(folder);
+    const QImage shot = window->grab().toImage();
+    ASSERT_TRUE(shot.save(folder + "/records-window.png"));
+}
+
+} // namespace
+} // namespace orvo

@@ -1,0 +1,309 @@
+#include "browser/RecordTableViewController.h"
+
+#include <memory>
+
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "browser/MainViewController.h"
+#include "browser/PopoverMenuViewController.h"
+#include "browser/RecordTableRowView.h"
+#include "fakes/FakeWorkspace.h"
+#include "platform/Platform.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/Realm.h"
+#include "store/RealmManager.h"
+#include "store/RealmRecordModel.h"
+#include "support/TestFiles.h"
+#include "ui/AlertDialog.h"
+
+namespace orvo {
+namespace {
+
+AlertDialog* modalAlert() {
+    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+}
+
+// Answers the open alert with its first button (true) or its cancel button.
+void answerAlert(bool confirm) {
+    ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 2000));
+    AlertDialog* alert = modalAlert();
+    confirm ? alert->done(1000) : alert->done(1001);
+    QCoreApplication::processEvents();
+}
+
+std::shared_ptr<RealmRecordModel> addRecord(const QString& name, int minute,
+                                            const QString& recognized = QString(),
+                                            bool favorite = false) {
+    const QDateTime time(QDate(2024, 5, 1), QTime(10, 0).addSecs(minute * 60));
+    auto record = std::make_shared<RealmRecordModel>(name, "", name + ".m4a", time, 75.0,
+                                                     RecordType::audio, std::nullopt, 1.5);
+    record->setRecognizeText(recognized);
+    record->setFavorite(favorite);
+    realm().write([&] { realm().add(record); });
+    return record;
+}
+
+class RecordsTableTest : public testing::Test {
+protected:
+    void SetUp() override {
+        CopyFiles::checkFilesAndCopy();
+        if (!Realm::defaultConfiguration()) {
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        }
+        Results all = realm().objects();
+        realm().write([&] {
+            // The result moves on only after the write.
+            for (int i = all.size() - 1; i >= 0; --i) {
+                realm().remove(all.at(i));
+            }
+        });
+        auto workspace = std::make_unique<FakeWorkspace>();
+        workspace_ = workspace.get();
+        Platform::shared().install<Workspace>(std::move(workspace));
+    }
+    void TearDown() override {
+        window.reset();
+        while (AlertDialog* open = modalAlert()) {
+            delete open;
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Platform::shared().clear();
+    }
+
+    RecordTableViewController& showTable() {
+        window = std::make_unique<MainViewController>();
+        window->resize(800, 600);
+        window->show();
+        QCoreApplication::processEvents();
+        return *window->recordsTableView;
+    }
+
+    QStringList rows() const {
+        QStringList names;
+        const QAbstractItemModel& model = *window->recordsTableView->recordsTableView->model();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            names << model.index(row, 0).data().toString();
+        }
+        return names;
+    }
+
+    // The middle of a row's button, in the table's viewport.
+    QPoint buttonOf(int row, RecordTableRowView::Control control) {
+        RecordTableViewController& table = *window->recordsTableView;
+        const QRect frame =
+            table.recordsTableView->visualRect(table.recordsTableView->model()->index(row, 0));
+        return table.tableView(row, frame)->frameOf(control).center();
+    }
+
+    void click(const QPoint& point) {
+        QTest::mouseClick(window->recordsTableView->recordsTableView->viewport(), Qt::LeftButton,
+                          {}, point);
+        QCoreApplication::processEvents();
+    }
+
+    FakeWorkspace* workspace_ = nullptr;
+    std::unique_ptr<MainViewController> window;
+};
+
+TEST_F(RecordsTableTest, SearchAndFavouritesNarrowTheListAndKeepEachOther) {
+    addRecord("Call with BERTA", 1);
+    addRecord("Meeting", 2, QString::fromUtf8("Über die Erde"), true);
+    addRecord("Standup", 3, QString(), true);
+    auto noted = addRecord("Dentist", 4);
+    realm().write([&] { noted->setNote("ber in the note only"); });
+    showTable();
+    EXPECT_EQ(rows(), QStringList({"Dentist", "Standup", "Meeting", "Call with BERTA"}));
+
+    // Case and marks are ignored; notes are not searched.
+    QTest::keyClicks(window->searchField, "ber");
+    EXPECT_EQ(rows(), QStringList({"Meeting", "Call with BERTA"}));
+    window->actionFavorite();
+    EXPECT_EQ(rows(), QStringList({"Meeting"}));
+    window->actionFavorite();
+    EXPECT_EQ(rows(), QStringList({"Meeting", "Call with BERTA"}));
+    // A search text is used as typed: a leading space is part of it.
+    window->searchField->clear();
+    QTest::keyClicks(window->searchField, " ber");
+    EXPECT_EQ(rows(), QStringList({"Call with BERTA"}));
+    window->searchField->clear();
+    window->actionFavorite();
+    EXPECT_EQ(rows(), QStringList({"Standup", "Meeting"}));
+}
+
+TEST_F(RecordsTableTest, WritesReachTheFilteredListRowByRowAtTheirSortedPlaces) {
+    addRecord("Alpha call", 10);
+    auto beta = addRecord("Beta call", 20);
+    addRecord("Gamma", 30);
+    showTable();
+    QTest::keyClicks(window->searchField, "call");
+    // The new result's first notification, which reloads it.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(rows(), QStringList({"Beta call", "Alpha call"}));
+
+    QAbstractItemModel& model = *window->recordsTableView->recordsTableView->model();
+    int resets = 0;
+    QObject::connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+
+    // A new match lands at its place by time; one that does not match stays out.
+    QString console = test::capturedConsole([] {
+        addRecord("Late call", 25);
+        QCoreApplication::processEvents();
+    });
+    EXPECT_TRUE(console.contains("Deletions: 0 Insertions: 1 Modifications: 0"))
+        << console.toStdString();
+    addRecord("Lunch", 40);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), QStringList({"Late call", "Beta call", "Alpha call"}));
+
+    // A rename out of the search leaves; a rename within it updates its row.
+    RealmManager::updateObjectName(beta, "Beta talk", beta->fileName());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), QStringList({"Late call", "Alpha call"}));
+    auto late = window->recordsTableView->realmRecords()->at(0);
+    RealmManager::updateObjectName(late, "Late call again", late->fileName());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), QStringList({"Late call again", "Alpha call"}));
+
+    RealmManager::deleteObject(late);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rows(), QStringList({"Alpha call"}));
+    EXPECT_EQ(resets, 0);
+}
+
+TEST_F(RecordsTableTest, AMissingOrEscapingFileIsNotPlayedAndTheActiveRecordStays) {
+    auto present = addRecord("Present", 1);
+    auto missing = addRecord("Missing", 2);
+    auto escaping = addRecord("Escaping", 3);
+    realm().write([&] { escaping->setFileName("../../records.realm"); });
+    test::writeFile(API::audioRecordsPath() + present->fileName(), "not really audio");
+    RecordTableViewController& table = showTable();
+
+    table.tableViewSelectionIsChanging(2);
+    EXPECT_EQ(table.currentSelectRecord, present);
+
+    for (int row : {1, 0}) {
+        table.tableViewSelectionIsChanging(row);
+        answerAlert(true);
+        EXPECT_EQ(table.currentSelectRecord, present);
+    }
+    // Nothing outside the records folders is revealed either.
+    table.openFinder(escaping);
+    answerAlert(true);
+    EXPECT_TRUE(workspace_->revealed.empty());
+    table.openFinder(present);
+    ASSERT_EQ(workspace_->revealed.size(), 1u);
+    EXPECT_EQ(workspace_->revealed[0],
+              QDir::cleanPath(API::audioRecordsPath() + present->fileName()));
+}
+
+TEST_F(RecordsTableTest, UnfoldingTwiceFoldsAndAnEditedNoteKeepsTheRowOpen) {
+    auto record = addRecord("Notes", 1, "the transcript");
+    RecordTableViewController& table = showTable();
+    QTableView& view = *table.recordsTableView;
+    const int folded = RecordTableRowView::foldedHeight();
+    ASSERT_EQ(view.rowHeight(0), folded);
+
+    click(buttonOf(0, RecordTableRowView::Control::subInfo));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto state = table.uncoverState(*record);
+            return state && !state->animating;
+        },
+        2000));
+    const int open = view.rowHeight(0);
+    EXPECT_GT(open, folded);
+
+    // New text while open: the row stays open and grows for it.
+    realm().write([&] { record->setNote("a note\nwith\nseveral\nlines"); });
+    table.actionSubInfo(record);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto state = table.uncoverState(*record);
+            return state && !state->animating;
+        },
+        2000));
+    EXPECT_TRUE(table.uncoverState(*record)->uncovered);
+    EXPECT_GT(view.rowHeight(0), open);
+
+    click(buttonOf(0, RecordTableRowView::Control::subInfo));
+    // Folded, the row keeps nothing of its text.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !table.uncoverState(*record); }, 2000));
+    EXPECT_EQ(view.rowHeight(0), folded);
+}
+
+TEST_F(RecordsTableTest, StarAndPopoverActOnTheirRow) {
+    auto record = addRecord("Starred", 1);
+    RecordTableViewController& table = showTable();
+    click(buttonOf(0, RecordTableRowView::Control::favorite));
+    EXPECT_TRUE(record->favorite());
+
+    // In favourites mode, taking the star away takes the row away.
+    window->actionFavorite();
+    ASSERT_EQ(rows(), QStringList({"Starred"}));
+    click(buttonOf(0, RecordTableRowView::Control::favorite));
+    EXPECT_TRUE(rows().isEmpty());
+    window->actionFavorite();
+
+    auto rowView = table.tableView(0, table.frameOfRow(0));
+    rowView->actionMenu();
+    ASSERT_NE(table.popover(), nullptr);
+    EXPECT_TRUE(table.popover()->isVisible());
+    rowView->actionMenu();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(table.popover(), nullptr);
+
+    // An entry closes the popover before its dialog, and rename changes only the name.
+    rowView->actionMenu();
+    QString console = test::capturedConsole([&] {
+        table.popover()->btnRename->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    });
+    EXPECT_TRUE(console.contains("Deinit popover menu"));
+    ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 2000));
+    auto* field = modalAlert()->findChild<QLineEdit*>();
+    ASSERT_NE(field, nullptr);
+    field->setText("Renamed");
+    answerAlert(true);
+    EXPECT_EQ(record->name(), "Renamed");
+    EXPECT_EQ(record->fileName(), "Starred.m4a");
+}
+
+TEST_F(RecordsTableTest, DeletingThePlayingRecordHidesTheStripAndKeepsTheFile) {
+    auto playing = addRecord("Playing", 1);
+    auto other = addRecord("Other", 2);
+    for (const auto& record : {playing, other}) {
+        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
+    }
+    RecordTableViewController& table = showTable();
+    table.tableViewSelectionIsChanging(1);
+    EXPECT_TRUE(window->isShowPlayer);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->layoutPlayerButtom() == MainViewController::playerShownConstant; },
+        2000));
+
+    auto rowView = table.tableView(0, table.frameOfRow(0));
+    table.deleteRecord(other, *rowView);
+    answerAlert(true);
+    EXPECT_TRUE(window->isShowPlayer);
+    EXPECT_EQ(rows(), QStringList({"Playing"}));
+
+    rowView = table.tableView(0, table.frameOfRow(0));
+    table.deleteRecord(playing, *rowView);
+    answerAlert(false);
+    EXPECT_EQ(rows(), QStringList({"Playing"}));
+    table.deleteRecord(playing, *rowView);
+    answerAlert(true);
+    EXPECT_FALSE(window->isShowPlayer);
+    EXPECT_EQ(table.currentSelectRecord, nullptr);
+    EXPECT_EQ(window->layoutPlayerButtomTarget(), MainViewController::playerHiddenConstant);
+    EXPECT_TRUE(rows().isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(API::audioRecordsPath() + "Playing.m4a"));
+}
+
+} // namespace
+} // namespace orvo
