@@ -22,6 +22,13 @@ const QString driverNameMark = QStringLiteral("ORVO");
 bool isDriverDevice(const AudioCaptureDevice& device) {
     return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
 }
+
+// The driver's input, which brings back what the user hears.
+std::optional<AudioCaptureDevice> driverDevice() {
+    const auto devices = AudioManager::inputAudioDevices();
+    const auto driver = std::find_if(devices.begin(), devices.end(), isDriverDevice);
+    return driver != devices.end() ? std::optional<AudioCaptureDevice>(*driver) : std::nullopt;
+}
 } // namespace
 
 RecordingController::RecordingController(PrivacyManager* privacy, QObject* parent)
@@ -247,14 +254,7 @@ void RecordingController::startRecord() {
         return;
     }
     const std::optional<AudioCaptureDevice> microphone = chooseMicrophone();
-    // The driver's input brings back what the user hears.
-    std::optional<AudioCaptureDevice> driverDevice;
-    const auto devices = AudioManager::inputAudioDevices();
-    const auto driver = std::find_if(devices.begin(), devices.end(), isDriverDevice);
-    if (driver != devices.end()) {
-        driverDevice = *driver;
-    }
-
+    const std::optional<AudioCaptureDevice> driver = driverDevice();
     const std::optional<AudioStatus> status =
         AudioManager::createAggregateDeviceWithDefaultDevice();
     const QString qualityVideo = SettingsManager::shared().getValue("QVideo");
@@ -265,21 +265,24 @@ void RecordingController::startRecord() {
         return;
     }
     // An absent screen falls back to the main display inside the engine.
-    auto engine = RecordManager::create({microphone, driverDevice}, isVideo_,
+    auto engine = RecordManager::create({microphone, driver}, isVideo_,
                                         convertQuality(isVideo_ ? qualityVideo : qualityAudio),
                                         VideoManager::screenDeviceID(screenCount));
     if (!engine) {
         failStart(status);
         return;
     }
+    beginRecording(std::move(engine));
+}
 
+void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) {
     // The output goes through the aggregate, so the driver hears what the user hears.
     AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
     volumeOfPreviousOutput_ = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
     emit volumeOfPreviousOutputChanged(volumeOfPreviousOutput_);
 
     setIsRecord(true);
-    recordManager_ = engine;
+    recordManager_ = std::move(engine);
     QPointer<RecordingController> controller(this);
     recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
         if (controller != nullptr) {

@@ -109,6 +109,7 @@ private:
     };
 
     void startRecord();
+    void beginRecording(std::shared_ptr<RecordManager> engine);
     void stopRecord();
     bool checkPermissions();
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
