@@ -7,6 +7,7 @@
 
 #include "audio/AudioManager.h"
 #include "audio/DriverScriptRunner.h"
+#include "control/RecordingController.h"
 #include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -79,7 +80,8 @@ void AppDelegate::setupMenu() {
 
 void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
-    orvoMenuTray_ = std::make_unique<OrvoMenuTray>();
+    recordingController_ = std::make_unique<RecordingController>();
+    orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_);
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     // Reachability joins here.
@@ -93,8 +95,9 @@ void AppDelegate::detectInputAudio() {
     const int count = int(AudioManager::inputAudioDevices().size());
     if (count != inputDeviceCount) {
         Logging::write("Add/Remove new input device", EventLoging::info);
-        if (orvoMenuTray_) {
-            orvoMenuTray_->updateMenuItems();
+        // The tray and the records window follow the new list.
+        if (recordingController_) {
+            recordingController_->updateTargets();
         }
         inputDeviceCount = count;
     }

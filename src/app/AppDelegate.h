@@ -12,6 +12,7 @@ namespace orvo {
 
 class ApplicationsManager;
 class OrvoMenuTray;
+class RecordingController;
 
 // Start-up, the application menu and the ways out of the program. Lives as long as the
 // process; main thread only.
@@ -35,6 +36,8 @@ public:
     void detectInputAudio();
 
     OrvoMenuTray* orvoMenuTray() const { return orvoMenuTray_.get(); }
+    // The one recording control that the tray and the records window present.
+    RecordingController* recordingController() const { return recordingController_.get(); }
 
     void actionMenuUninstall();
     void actionAbout();
@@ -58,6 +61,8 @@ private:
     QMenu applicationMenu_;
     QPointer<QAction> btnUninstallMenu;
     std::unique_ptr<ApplicationsManager> applicationManager;
+    // Before the tray, which presents it and so must go first.
+    std::unique_ptr<RecordingController> recordingController_;
     std::unique_ptr<OrvoMenuTray> orvoMenuTray_;
     bool launchApplication_ = false;
     int inputDeviceCount = 0;

@@ -7,71 +7,12 @@
 #include <QWidgetAction>
 #include <gtest/gtest.h>
 
-#include "audio/AudioManager.h"
-#include "fakes/FakeAudioHardware.h"
-#include "fakes/FakeCapture.h"
-#include "fakes/FakeDisplays.h"
-#include "fakes/FakeMedia.h"
-#include "platform/Platform.h"
-#include "recording/PrivacyManager.h"
-#include "recording/RecordManager.h"
-#include "shell/API.h"
-#include "shell/CopyFiles.h"
-#include "shell/Logging.h"
-#include "shell/SettingsManager.h"
-#include "store/Realm.h"
-#include "support/TestFiles.h"
-#include "ui/AlertDialog.h"
+#include "support/RecordingFixture.h"
 
 namespace orvo {
 namespace {
 
-constexpr AudioDeviceID speakers = 10;
-constexpr AudioDeviceID driverOutput = 20;
-const AudioCaptureDevice usbMic{"USB Mic", "usb"};
-const AudioCaptureDevice headset{"Headset", "headset"};
-const AudioCaptureDevice driverInput{"ORVO Record Device", "driver"};
-constexpr DisplayID leftScreen = 101;
-constexpr DisplayID rightScreen = 102;
-
-// Answers the permission questions as the test says; the refusal arrives like the system's,
-// from another thread.
-class FakePrivacy : public PrivacyManager {
-public:
-    bool microphone = true;
-    bool answer = false;
-    bool screen = true;
-    int screenRequests = 0;
-
-    bool checkMicrophonePrivacy() override { return microphone; }
-    void requestMicrophonePrivacy(std::function<void(bool)> completedRequest) override {
-        std::thread([completedRequest, granted = answer] { completedRequest(granted); }).join();
-    }
-    bool checkScreenCapture() override { return screen; }
-    void requestScreenCapture() override { ++screenRequests; }
-};
-
-FakeAudioHardware::Device outputDevice(AudioDeviceID id, const QString& name, const QString& uid) {
-    FakeAudioHardware::Device device;
-    device.id = id;
-    device.name = name;
-    device.uid = uid;
-    device.output = true;
-    return device;
-}
-
-AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-}
-
-int logCount(const QString& entry) {
-    int count = 0;
-    for (const QString& line :
-         test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()))) {
-        count += line.endsWith(entry) ? 1 : 0;
-    }
-    return count;
-}
+using namespace test;
 
 QStringList menuTitles(const QMenu& menu) {
     QStringList titles;
@@ -87,56 +28,12 @@ QStringList menuTitles(const QMenu& menu) {
     return titles;
 }
 
-class OrvoMenuTrayTest : public testing::Test {
+class OrvoMenuTrayTest : public RecordingFixture {
 protected:
-    void SetUp() override {
-        CopyFiles::checkFilesAndCopy();
-        if (!Realm::defaultConfiguration()) {
-            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
-        }
-        SettingsManager::shared().writeValueSetting("", "DefaultAudioDeviceForVideo");
-
-        auto hardware = std::make_unique<FakeAudioHardware>();
-        hardware_ = hardware.get();
-        FakeAudioHardware::Device out = outputDevice(speakers, "Speakers", "speakers");
-        out.mainVolume = 0.4f;
-        hardware_->add(out);
-        hardware_->add(outputDevice(driverOutput, "ORVO Record Device", "orvo"));
-        hardware_->setDefaultOutput(speakers);
-        hardware_->setCaptureDevices({usbMic, driverInput});
-
-        auto capture = std::make_unique<FakeCapture>();
-        capture_ = capture.get();
-        capture_->devices = {"usb", "headset", "driver"};
-        capture_->displays = {leftScreen, rightScreen};
-        auto displays = std::make_unique<FakeDisplays>();
-        displays_ = displays.get();
-        displays_->setScreens({{leftScreen, QRect(0, 0, 1920, 1080), "Left Screen"},
-                               {rightScreen, QRect(1920, 0, 1920, 1080), "Right Screen"}});
-        displays_->setWindows(std::vector<OnScreenWindow>{{1, "Editor"}});
-        auto media = std::make_unique<FakeMedia>();
-        media_ = media.get();
-
-        Platform::shared().install<AudioHardware>(std::move(hardware));
-        Platform::shared().install<Capture>(std::move(capture));
-        Platform::shared().install<Displays>(std::move(displays));
-        Platform::shared().install<Media>(std::move(media));
-        AudioManager::currentAggreagteDeviceID = 0;
-        AudioManager::currentDefaultDeviceID = 0;
-    }
-    void TearDown() override {
-        tray.reset();
-        while (AlertDialog* open = modalAlert()) {
-            delete open;
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        Platform::shared().clear();
-        AudioManager::currentAggreagteDeviceID = 0;
-        AudioManager::currentDefaultDeviceID = 0;
-    }
+    void dropFaces() override { tray.reset(); }
 
     OrvoMenuTray& makeTray() {
-        tray = std::make_unique<OrvoMenuTray>(&privacy);
+        tray = std::make_unique<OrvoMenuTray>(makeController());
         return *tray;
     }
     QAction* target(const QString& name) const {
@@ -147,29 +44,7 @@ protected:
         }
         return nullptr;
     }
-    // The segments and the merged file as the media layer reads them back, so that the
-    // stop of the running audio recording succeeds.
-    void describeSegments() {
-        std::vector<QString> paths{API::audioRecordsPath() + tray->recordManager()->fileName()};
-        for (const auto& output : capture_->audioOutputs) {
-            test::writeFile(output->state.path, QByteArray(1000, 's'));
-            paths.push_back(output->state.path);
-        }
-        std::lock_guard lock(media_->mutex);
-        for (const QString& path : paths) {
-            media_->assets[path] = MediaAsset{path, 5.0, {{MediaType::audio, path, 0, 5.0, {}}}};
-        }
-    }
-    bool waitForStopCompletion() {
-        return QTest::qWaitFor([this] { return !tray->isStopping(); }, 5000);
-    }
-    std::optional<AudioDeviceID> defaultOutput() { return hardware_->defaultOutputDevice(); }
 
-    FakePrivacy privacy;
-    FakeAudioHardware* hardware_ = nullptr;
-    FakeCapture* capture_ = nullptr;
-    FakeDisplays* displays_ = nullptr;
-    FakeMedia* media_ = nullptr;
     std::unique_ptr<OrvoMenuTray> tray;
 };
 
@@ -309,10 +184,7 @@ TEST_F(OrvoMenuTrayTest, TargetsStayDisabledUntilTheStopHasCompleted) {
     target("USB Mic")->trigger();
     ASSERT_TRUE(menuTray.isRecord());
     describeSegments();
-    for (const auto& output : capture_->audioOutputs) {
-        std::lock_guard lock(output->state.mutex);
-        output->state.finishOnStop = false;
-    }
+    holdOutputs();
     target("USB Mic")->trigger();
     ASSERT_TRUE(menuTray.isStopping());
     for (const char* name : {"USB Mic", "Left Screen", "Right Screen"}) {
@@ -399,7 +271,7 @@ TEST_F(OrvoMenuTrayTest, PermissionRefusalsShowTheirAlertsAndRecordNothing) {
     target("USB Mic")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 5000));
     EXPECT_EQ(modalAlert()->messageText(), "No access to the microphone");
-    EXPECT_EQ(modalAlert()->informativeText(), menuTray.txtPrivacyMicMsg);
+    EXPECT_EQ(modalAlert()->informativeText(), controller->txtPrivacyMicMsg);
     EXPECT_EQ(logCount("Event: ok Value: No privacy microphone"), noMic + 1);
     QTest::mouseClick(modalAlert()->buttons().at(0), Qt::LeftButton);
     EXPECT_EQ(modalAlert(), nullptr);

@@ -1,0 +1,330 @@
+#include "control/RecordingController.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "audio/AudioManager.h"
+#include "platform/MainThread.h"
+#include "recording/PrivacyManager.h"
+#include "recording/RecordManager.h"
+#include "recording/VideoManager.h"
+#include "shell/Formatting.h"
+#include "shell/Localization.h"
+#include "shell/Logging.h"
+#include "shell/SettingsManager.h"
+#include "ui/AlertManager.h"
+
+namespace orvo {
+namespace {
+// The virtual driver's own devices carry this in their names.
+const QString driverNameMark = QStringLiteral("ORVO");
+
+bool isDriverDevice(const AudioCaptureDevice& device) {
+    return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
+}
+
+// The driver's input, which brings back what the user hears.
+std::optional<AudioCaptureDevice> driverDevice() {
+    const auto devices = AudioManager::inputAudioDevices();
+    const auto driver = std::find_if(devices.begin(), devices.end(), isDriverDevice);
+    return driver != devices.end() ? std::optional<AudioCaptureDevice>(*driver) : std::nullopt;
+}
+} // namespace
+
+RecordingController::RecordingController(PrivacyManager* privacy, QObject* parent)
+    : QObject(parent), txtStartAudioRecord(Localization::text("START_AUDIO_RECORD")),
+      txtStopAudioRecord(Localization::text("STOP_AUDIO_RECORD")),
+      txtStartVideoRecord(Localization::text("START_VIDEO_RECORD")),
+      txtStopVideoRecord(Localization::text("STOP_VIDEO_RECORD")),
+      txtError(Localization::text("ERROR")),
+      txtErrorStartAudioRecordMsg(Localization::text("ERROR_START_AUDIO")),
+      txtErrorStartVideoRecordMsg(Localization::text("ERROR_START_VIDEO")),
+      txtPrivacyMicTitle(Localization::text("PRIVACY_MIC_TITLE")),
+      txtPrivacyMicMsg(Localization::text("PRIVACY_MIC_MSG")),
+      txtPrivacyVidTitle(Localization::text("PRIVACY_VID_TITLE")),
+      txtPrivacyVidMsg(Localization::text("PRIVACY_VID_MSG")),
+      txtErrorStopAudioRecordMsg(Localization::text("ERROR_STOP_AUDIO")),
+      txtErrorStopVideoRecordMsg(Localization::text("ERROR_STOP_VIDEO")),
+      txtTime(Localization::text("TIME")), txtSize(Localization::text("SIZE")),
+      txtMb(Localization::text("MEGABYTE")),
+      privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
+    updateTargets();
+}
+
+RecordingController::~RecordingController() = default;
+
+void RecordingController::updateTargets() {
+    targets_.clear();
+    const auto devices = AudioManager::inputAudioDevices();
+    for (const AudioCaptureDevice& device : devices) {
+        if (!isDriverDevice(device)) {
+            targets_.push_back({device, RecordType::audio, device.localizedName});
+        }
+    }
+    // A screen recording always records sound too: without any input there is nothing to do.
+    if (!AudioManager::inputAudioDevices().empty()) {
+        for (const QString& screen : VideoManager::screenNameDevices()) {
+            targets_.push_back({std::nullopt, RecordType::video, screen});
+        }
+    }
+    // The new list shows idle targets whatever runs; a stop that has not completed keeps them
+    // disabled, so that no new start can replace the device the output has to return to.
+    states_.clear();
+    for (const RecordingTarget& target : targets_) {
+        states_.push_back({targetTitle(target, false), !stopPending_});
+    }
+    selectedIndex_.reset();
+    volumeEnabled_ = false;
+    emit targetsChanged();
+}
+
+QString RecordingController::targetTitle(const RecordingTarget& target, bool recording) const {
+    const bool audio = target.recordType == RecordType::audio;
+    const QString& format = recording ? (audio ? txtStopAudioRecord : txtStopVideoRecord)
+                                      : (audio ? txtStartAudioRecord : txtStartVideoRecord);
+    return Localization::format(format, {target.nameDevice});
+}
+
+QString RecordingController::titleForTarget(int index) const {
+    return index >= 0 && index < int(states_.size()) ? states_[index].title : QString();
+}
+
+bool RecordingController::isTargetEnabled(int index) const {
+    return index >= 0 && index < int(states_.size()) && states_[index].enabled;
+}
+
+QString RecordingController::titleText(std::optional<double> seconds,
+                                       std::optional<double> megabytes) const {
+    if (!seconds || !megabytes) {
+        return QString();
+    }
+    // The labels are part of the pattern, as the translations expect.
+    const QString pattern =
+        "ORVO: " + txtTime + " " + convertSecondstToMin(*seconds) + " " + txtSize + " %.02f %@";
+    return Localization::format(pattern, {*megabytes, txtMb});
+}
+
+void RecordingController::setProgress(std::optional<double> seconds,
+                                      std::optional<double> megabytes) {
+    seconds_ = seconds;
+    megabytes_ = megabytes;
+    emit progressChanged(seconds, megabytes);
+}
+
+void RecordingController::toggleTarget(int index) {
+    if (stopPending_ && !isRecord_) {
+        // The previous recording is still being finished; its targets are disabled.
+        return;
+    }
+    const bool known = index >= 0 && index < int(targets_.size());
+    selectedIndex_ = known ? std::optional<int>(index) : std::nullopt;
+    selected_ = known ? std::optional<RecordingTarget>(targets_[index]) : std::nullopt;
+    if (isRecord_) {
+        stopRecord();
+    } else {
+        startRecord();
+    }
+}
+
+void RecordingController::stopRecording(std::function<void()> whenFinalised) {
+    if (isRecord_) {
+        whenFinalised_.push_back(std::move(whenFinalised));
+        stopRecord();
+    } else if (stopPending_) {
+        whenFinalised_.push_back(std::move(whenFinalised));
+    } else {
+        whenFinalised();
+    }
+}
+
+void RecordingController::stopRecord() {
+    // Until the engine has reported, every target stays disabled: a new start would replace
+    // the device that the output has to return to.
+    stopPending_ = recordManager_ != nullptr;
+    setIsRecord(false);
+    setProgress(std::nullopt, std::nullopt);
+    if (!recordManager_) {
+        restoreOutput();
+        runWhenFinalised();
+        return;
+    }
+    QPointer<RecordingController> controller(this);
+    recordManager_->stopRecord([controller](bool, std::optional<ErrorRecord> error) {
+        dispatchToMain([controller, error] {
+            if (controller != nullptr) {
+                controller->completedStop(error);
+            }
+        });
+    });
+}
+
+void RecordingController::completedStop(std::optional<ErrorRecord> error) {
+    restoreOutput();
+    stopPending_ = false;
+    setIsRecord(isRecord_);
+    if (!error) {
+        recordManager_.reset();
+        Logging::write("Stop record success", EventLoging::ok);
+    } else {
+        Logging::write("Stop record with error: " +
+                           QString(*error == ErrorRecord::margeFail ? "margeFail" : "margeUnknow"),
+                       EventLoging::error);
+        AlertManager::shared().showDefaultAlert(
+            alertWindow(), txtError,
+            Localization::format(isVideo_ ? txtErrorStopVideoRecordMsg : txtErrorStopAudioRecordMsg,
+                                 {rawValue(*error)}),
+            AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    }
+    runWhenFinalised();
+}
+
+void RecordingController::runWhenFinalised() {
+    // Last of all: a caller may end the program from here.
+    for (const auto& callback : std::exchange(whenFinalised_, {})) {
+        callback();
+    }
+}
+
+void RecordingController::restoreOutput() {
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+}
+
+bool RecordingController::checkPermissions() {
+    // The answer may come on any thread; the user chooses the target again once allowed.
+    if (!privacy_.checkMicrophonePrivacy()) {
+        QPointer<RecordingController> controller(this);
+        privacy_.requestMicrophonePrivacy([controller](bool granted) {
+            dispatchToMain([controller, granted] {
+                if (controller == nullptr || granted) {
+                    return;
+                }
+                Logging::write("No privacy microphone", EventLoging::ok);
+                AlertManager::shared().showDefaultAlert(controller->alertWindow(),
+                                                        controller->txtPrivacyMicTitle,
+                                                        controller->txtPrivacyMicMsg);
+            });
+        });
+        return false;
+    }
+    if (isVideo_ && !privacy_.checkScreenCapture()) {
+        privacy_.requestScreenCapture();
+        Logging::write("No privacy screencapture", EventLoging::ok);
+        AlertManager::shared().showDefaultAlert(alertWindow(), txtPrivacyVidTitle,
+                                                txtPrivacyVidMsg);
+        return false;
+    }
+    return true;
+}
+
+std::optional<AudioCaptureDevice> RecordingController::chooseMicrophone() const {
+    if (!isVideo_) {
+        return selected_ ? selected_->device : std::nullopt;
+    }
+    // A screen recording takes the microphone of the settings, else the first one listed.
+    const QString wanted = SettingsManager::shared().getValue("DefaultAudioDeviceForVideo");
+    auto found = std::find_if(targets_.begin(), targets_.end(), [&](const RecordingTarget& t) {
+        return t.device && t.device->localizedName == wanted;
+    });
+    if (found == targets_.end()) {
+        found = std::find_if(targets_.begin(), targets_.end(), [](const RecordingTarget& t) {
+            return t.recordType == RecordType::audio;
+        });
+    }
+    return found != targets_.end() ? found->device : std::nullopt;
+}
+
+int RecordingController::screenPosition() const {
+    int position = 0;
+    for (int index = 0; index < int(targets_.size()); ++index) {
+        if (targets_[index].recordType != RecordType::video) {
+            continue;
+        }
+        if (selectedIndex_ == index) {
+            return position;
+        }
+        ++position;
+    }
+    return 0;
+}
+
+void RecordingController::startRecord() {
+    isVideo_ = selected_ && selected_->recordType == RecordType::video;
+    if (!checkPermissions()) {
+        return;
+    }
+    const std::optional<AudioCaptureDevice> microphone = chooseMicrophone();
+    const std::optional<AudioCaptureDevice> driver = driverDevice();
+    const std::optional<AudioStatus> status =
+        AudioManager::createAggregateDeviceWithDefaultDevice();
+    const QString qualityVideo = SettingsManager::shared().getValue("QVideo");
+    const QString qualityAudio = SettingsManager::shared().getValue("QAudio");
+    const int screenCount = screenPosition();
+    if (!status || *status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
+        failStart(status);
+        return;
+    }
+    // An absent screen falls back to the main display inside the engine.
+    auto engine = RecordManager::create({microphone, driver}, isVideo_,
+                                        convertQuality(isVideo_ ? qualityVideo : qualityAudio),
+                                        VideoManager::screenDeviceID(screenCount));
+    if (!engine) {
+        failStart(status);
+        return;
+    }
+    beginRecording(std::move(engine));
+}
+
+void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) {
+    // The output goes through the aggregate, so the driver hears what the user hears.
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    volumeOfPreviousOutput_ = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
+    emit volumeOfPreviousOutputChanged(volumeOfPreviousOutput_);
+
+    setIsRecord(true);
+    recordManager_ = std::move(engine);
+    QPointer<RecordingController> controller(this);
+    recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
+        if (controller != nullptr) {
+            controller->setProgress(seconds, megabytes);
+        }
+    };
+    recordManager_->startRecord();
+    Logging::write("Start record success", EventLoging::ok);
+}
+
+void RecordingController::failStart(std::optional<AudioStatus> status) {
+    const QString deviceName =
+        selected_ && selected_->device ? selected_->device->localizedName : QString();
+    const QString statusText = status ? QString::number(*status) : QString();
+    AlertManager::shared().showDefaultAlert(
+        alertWindow(), txtError,
+        Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg : txtErrorStartAudioRecordMsg,
+                             {deviceName, statusText}),
+        AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    restoreOutput();
+    Logging::write("No create aggregate", EventLoging::error);
+}
+
+void RecordingController::setIsRecord(bool isRecord) {
+    isRecord_ = isRecord;
+    if (selected_ && selectedIndex_) {
+        states_[*selectedIndex_].title = targetTitle(*selected_, isRecord);
+    }
+    const std::optional<QString> selectedName =
+        selected_ ? std::optional<QString>(selected_->nameDevice) : std::nullopt;
+    for (std::size_t index = 0; index < targets_.size(); ++index) {
+        if (stopPending_) {
+            states_[index].enabled = false;
+        } else if (targets_[index].nameDevice != selectedName) {
+            states_[index].enabled = !isRecord;
+        } else {
+            // The chosen target is the stop command while recording.
+            states_[index].enabled = true;
+        }
+    }
+    volumeEnabled_ = isRecord;
+    emit stateChanged();
+}
+
+} // namespace orvo

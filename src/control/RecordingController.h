@@ -1,0 +1,143 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "platform/AudioHardware.h"
+#include "recording/ErrorRecord.h"
+#include "store/RecordType.h"
+
+namespace orvo {
+
+class PrivacyManager;
+class RecordManager;
+
+// A microphone or a screen that a recording can be made from.
+struct RecordingTarget {
+    std::optional<AudioCaptureDevice> device;
+    RecordType recordType;
+    QString nameDevice;
+};
+
+// The one recording control of the program: choosing a target starts a recording from it,
+// choosing it again stops it; the output goes through the combined device meanwhile and back
+// afterwards. The tray menu and the records window's Record menu both present it. Main thread
+// only.
+class RecordingController : public QObject {
+    Q_OBJECT
+public:
+    // privacy answers the permission questions; the shared instance unless a test asks others.
+    explicit RecordingController(PrivacyManager* privacy = nullptr, QObject* parent = nullptr);
+    ~RecordingController() override;
+    RecordingController(const RecordingController&) = delete;
+    RecordingController& operator=(const RecordingController&) = delete;
+
+    const QString txtStartAudioRecord;
+    const QString txtStopAudioRecord;
+    const QString txtStartVideoRecord;
+    const QString txtStopVideoRecord;
+    const QString txtError;
+    const QString txtErrorStartAudioRecordMsg;
+    const QString txtErrorStartVideoRecordMsg;
+    const QString txtPrivacyMicTitle;
+    const QString txtPrivacyMicMsg;
+    const QString txtPrivacyVidTitle;
+    const QString txtPrivacyVidMsg;
+    const QString txtErrorStopAudioRecordMsg;
+    const QString txtErrorStopVideoRecordMsg;
+    const QString txtTime;
+    const QString txtSize;
+    const QString txtMb;
+
+    // Lists the microphones and screens again; every target appears idle, also during a
+    // recording, which goes on. Emits targetsChanged.
+    void updateTargets();
+    const std::vector<RecordingTarget>& targets() const { return targets_; }
+    // The start or stop text of the target with its name; empty for an unknown index.
+    QString titleForTarget(int index) const;
+    bool isTargetEnabled(int index) const;
+
+    // What choosing a target does: starts a recording from it, or stops the running one.
+    // An index outside the targets chooses none.
+    void toggleTarget(int index);
+    // Stops a running recording; whenFinalised runs once the file is final and the output
+    // restored: at once when idle, after the pending completion when a stop is under way.
+    void stopRecording(std::function<void()> whenFinalised);
+
+    // The window that carries every alert as a sheet; nullptr makes them application-modal.
+    void setAlertWindow(QWidget* window) { alertWindow_ = window; }
+    QWidget* alertWindow() const { return alertWindow_; }
+
+    bool isRecord() const { return isRecord_; }
+    // Every assignment updates the targets and emits stateChanged, also without a change.
+    void setIsRecord(bool isRecord);
+    bool isVideo() const { return isVideo_; }
+    // True from a stop until the engine's outcome has been handled; targets stay disabled.
+    bool isStopping() const { return stopPending_; }
+    // Whether the volume of the previous output may be changed: while recording.
+    bool isVolumeEnabled() const { return volumeEnabled_; }
+    float volumeOfPreviousOutput() const { return volumeOfPreviousOutput_; }
+
+    // The target chosen last, by its index in targets(); none after a rebuild.
+    std::optional<int> selectedTarget() const { return selectedIndex_; }
+    const std::shared_ptr<RecordManager>& recordManager() const { return recordManager_; }
+
+    // The recording title for these values; empty unless both are present.
+    QString titleText(std::optional<double> seconds, std::optional<double> megabytes) const;
+    // The title of the running recording; empty when idle.
+    QString statusText() const { return titleText(seconds_, megabytes_); }
+
+signals:
+    void targetsChanged();
+    void stateChanged();
+    // Once a second while recording; both absent when a recording ends.
+    void progressChanged(std::optional<double> seconds, std::optional<double> megabytes);
+    // At each start: the volume of the output the recording will give the sound back to.
+    void volumeOfPreviousOutputChanged(float volume);
+
+private:
+    struct TargetState {
+        QString title;
+        bool enabled = true;
+    };
+
+    void startRecord();
+    void beginRecording(std::shared_ptr<RecordManager> engine);
+    void stopRecord();
+    bool checkPermissions();
+    std::optional<AudioCaptureDevice> chooseMicrophone() const;
+    int screenPosition() const;
+    void failStart(std::optional<AudioStatus> status);
+    void completedStop(std::optional<ErrorRecord> error);
+    void restoreOutput();
+    void runWhenFinalised();
+    void setProgress(std::optional<double> seconds, std::optional<double> megabytes);
+    QString targetTitle(const RecordingTarget& target, bool recording) const;
+
+    PrivacyManager& privacy_;
+    std::vector<RecordingTarget> targets_;
+    // One per target: what the last rebuild or observer run made of it.
+    std::vector<TargetState> states_;
+    // The target chosen last; it may belong to the list before the last rebuild.
+    std::optional<RecordingTarget> selected_;
+    std::optional<int> selectedIndex_;
+    std::shared_ptr<RecordManager> recordManager_;
+    QPointer<QWidget> alertWindow_;
+    std::vector<std::function<void()>> whenFinalised_;
+    bool isVideo_ = false;
+    bool isRecord_ = false;
+    bool stopPending_ = false;
+    bool volumeEnabled_ = false;
+    float volumeOfPreviousOutput_ = 0;
+    std::optional<double> seconds_;
+    std::optional<double> megabytes_;
+};
+
+} // namespace orvo

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <QApplication>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "audio/AudioManager.h"
+#include "control/RecordingController.h"
+#include "fakes/FakeAudioHardware.h"
+#include "fakes/FakeCapture.h"
+#include "fakes/FakeDisplays.h"
+#include "fakes/FakeMedia.h"
+#include "fakes/FakePrivacy.h"
+#include "platform/Platform.h"
+#include "recording/RecordManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "shell/Logging.h"
+#include "shell/SettingsManager.h"
+#include "store/Realm.h"
+#include "support/TestFiles.h"
+#include "ui/AlertDialog.h"
+
+namespace orvo::test {
+
+inline constexpr AudioDeviceID speakers = 10;
+inline constexpr AudioDeviceID driverOutput = 20;
+inline const AudioCaptureDevice usbMic{"USB Mic", "usb"};
+inline const AudioCaptureDevice headset{"Headset", "headset"};
+inline const AudioCaptureDevice driverInput{"ORVO Record Device", "driver"};
+inline constexpr DisplayID leftScreen = 101;
+inline constexpr DisplayID rightScreen = 102;
+
+inline FakeAudioHardware::Device outputDevice(AudioDeviceID id, const QString& name,
+                                              const QString& uid) {
+    FakeAudioHardware::Device device;
+    device.id = id;
+    device.name = name;
+    device.uid = uid;
+    device.output = true;
+    return device;
+}
+
+inline AlertDialog* modalAlert() {
+    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+}
+
+inline int logCount(const QString& entry) {
+    int count = 0;
+    for (const QString& line : readLines(Logging::dayFilePath(QDateTime::currentDateTime()))) {
+        count += line.endsWith(entry) ? 1 : 0;
+    }
+    return count;
+}
+
+// A recording set-up on fakes: speakers at volume 0.4 as the user's output, the driver's
+// output, a USB microphone and the driver's input, two screens; and a controller over them.
+class RecordingFixture : public testing::Test {
+protected:
+    void SetUp() override {
+        CopyFiles::checkFilesAndCopy();
+        if (!Realm::defaultConfiguration()) {
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        }
+        SettingsManager::shared().writeValueSetting("", "DefaultAudioDeviceForVideo");
+
+        auto hardware = std::make_unique<FakeAudioHardware>();
+        hardware_ = hardware.get();
+        FakeAudioHardware::Device out = outputDevice(speakers, "Speakers", "speakers");
+        out.mainVolume = 0.4f;
+        hardware_->add(out);
+        hardware_->add(outputDevice(driverOutput, "ORVO Record Device", "orvo"));
+        hardware_->setDefaultOutput(speakers);
+        hardware_->setCaptureDevices({usbMic, driverInput});
+
+        auto capture = std::make_unique<FakeCapture>();
+        capture_ = capture.get();
+        capture_->devices = {"usb", "headset", "driver"};
+        capture_->displays = {leftScreen, rightScreen};
+        auto displays = std::make_unique<FakeDisplays>();
+        displays_ = displays.get();
+        displays_->setScreens({{leftScreen, QRect(0, 0, 1920, 1080), "Left Screen"},
+                               {rightScreen, QRect(1920, 0, 1920, 1080), "Right Screen"}});
+        displays_->setWindows(std::vector<OnScreenWindow>{{1, "Editor"}});
+        auto media = std::make_unique<FakeMedia>();
+        media_ = media.get();
+
+        Platform::shared().install<AudioHardware>(std::move(hardware));
+        Platform::shared().install<Capture>(std::move(capture));
+        Platform::shared().install<Displays>(std::move(displays));
+        Platform::shared().install<Media>(std::move(media));
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+    void TearDown() override {
+        dropFaces();
+        controller.reset();
+        while (AlertDialog* open = modalAlert()) {
+            delete open;
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Platform::shared().clear();
+        AudioManager::currentAggreagteDeviceID = 0;
+        AudioManager::currentDefaultDeviceID = 0;
+    }
+    // The faces go before the controller they present.
+    virtual void dropFaces() {}
+
+    RecordingController& makeController() {
+        controller = std::make_unique<RecordingController>(&privacy);
+        return *controller;
+    }
+    // The segments and the merged file as the media layer reads them back, so that the
+    // stop of the running audio recording succeeds.
+    void describeSegments() {
+        std::vector<QString> paths{API::audioRecordsPath() +
+                                   controller->recordManager()->fileName()};
+        for (const auto& output : capture_->audioOutputs) {
+            writeFile(output->state.path, QByteArray(1000, 's'));
+            paths.push_back(output->state.path);
+        }
+        std::lock_guard lock(media_->mutex);
+        for (const QString& path : paths) {
+            media_->assets[path] = MediaAsset{path, 5.0, {{MediaType::audio, path, 0, 5.0, {}}}};
+        }
+    }
+    // The outputs report only when the test says so.
+    void holdOutputs() {
+        for (const auto& output : capture_->audioOutputs) {
+            std::lock_guard lock(output->state.mutex);
+            output->state.finishOnStop = false;
+        }
+    }
+    bool waitForStopCompletion() {
+        return QTest::qWaitFor([this] { return !controller->isStopping(); }, 5000);
+    }
+    std::optional<AudioDeviceID> defaultOutput() { return hardware_->defaultOutputDevice(); }
+
+    FakePrivacy privacy;
+    FakeAudioHardware* hardware_ = nullptr;
+    FakeCapture* capture_ = nullptr;
+    FakeDisplays* displays_ = nullptr;
+    FakeMedia* media_ = nullptr;
+    std::unique_ptr<RecordingController> controller;
+};
+
+} // namespace orvo::test

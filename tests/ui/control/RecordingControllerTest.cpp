@@ -1,0 +1,202 @@
+#include "control/RecordingController.h"
+
+#include <memory>
+
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include "control/RecordMenu.h"
+#include "support/RecordingFixture.h"
+#include "tray/OrvoMenuTray.h"
+
+namespace orvo {
+namespace {
+
+using namespace test;
+
+QAction* actionTitled(const QMenu& menu, const QString& title) {
+    for (QAction* action : menu.actions()) {
+        if (action->text() == title) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+// What a menu shows of one target: its title and whether it can be chosen.
+QStringList shown(const QMenu& menu, const QString& name) {
+    for (const QAction* action : menu.actions()) {
+        if (action->text().endsWith(name)) {
+            return {action->text(), action->isEnabled() ? "enabled" : "disabled"};
+        }
+    }
+    return {};
+}
+
+class RecordingControllerTest : public RecordingFixture {
+protected:
+    void dropFaces() override {
+        recordMenu.reset();
+        tray.reset();
+    }
+    void makeFaces() {
+        hardware_->setCaptureDevices({usbMic, headset, driverInput});
+        tray = std::make_unique<OrvoMenuTray>(makeController());
+        recordMenu = std::make_unique<RecordMenu>(*controller);
+    }
+    // Both faces show every target alike.
+    void expectInStep() {
+        for (const char* name : {"USB Mic", "Headset", "Left Screen", "Right Screen"}) {
+            EXPECT_EQ(shown(*recordMenu, name), shown(*tray->menu(), name)) << name;
+            EXPECT_EQ(shown(*recordMenu, name).size(), 2) << name;
+        }
+    }
+
+    std::unique_ptr<OrvoMenuTray> tray;
+    std::unique_ptr<RecordMenu> recordMenu;
+};
+
+TEST_F(RecordingControllerTest, RecordMenuAndTrayStayInStepWhicheverStartsOrStops) {
+    makeFaces();
+    EXPECT_EQ(recordMenu->title(), "Record");
+    EXPECT_EQ(recordMenu->actions().size(), 4);
+    expectInStep();
+
+    actionTitled(*recordMenu, "Start recording from Headset")->trigger();
+    ASSERT_TRUE(controller->isRecord());
+    EXPECT_EQ(shown(*tray->menu(), "Headset"),
+              QStringList({"Stop recording from Headset", "enabled"}));
+    EXPECT_EQ(shown(*tray->menu(), "USB Mic").at(1), "disabled");
+    EXPECT_TRUE(tray->viewVolume()->slider->isEnabled());
+    EXPECT_FLOAT_EQ(tray->viewVolume()->volume(), controller->volumeOfPreviousOutput());
+    expectInStep();
+
+    // One line of progress for both: the tray's title and the window's status.
+    QSignalSpy progress(controller.get(), &RecordingController::progressChanged);
+    controller->recordManager()->changeSeconds(65, 1.2666);
+    EXPECT_EQ(progress.size(), 1);
+    EXPECT_EQ(controller->statusText(), "ORVO: Time 1:05 Size 1.27 MB");
+    EXPECT_EQ(tray->title(), controller->statusText());
+
+    // The tray stops what the window started; both wait for the file alike.
+    describeSegments();
+    holdOutputs();
+    actionTitled(*tray->menu(), "Stop recording from Headset")->trigger();
+    EXPECT_FALSE(controller->isRecord());
+    EXPECT_EQ(controller->statusText(), "");
+    EXPECT_EQ(tray->title(), "");
+    EXPECT_EQ(shown(*recordMenu, "Headset"),
+              QStringList({"Start recording from Headset", "disabled"}));
+    expectInStep();
+    for (const auto& output : capture_->audioOutputs) {
+        output->finish();
+    }
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(shown(*recordMenu, "Right Screen").at(1), "enabled");
+    expectInStep();
+
+    // A new device reaches both menus.
+    hardware_->setCaptureDevices({usbMic, driverInput});
+    tray->updateMenuItems();
+    EXPECT_EQ(recordMenu->actions().size(), 3);
+    EXPECT_TRUE(shown(*recordMenu, "Headset").isEmpty());
+    EXPECT_EQ(shown(*recordMenu, "USB Mic"), shown(*tray->menu(), "USB Mic"));
+
+    // And the window can stop what the tray started.
+    actionTitled(*tray->menu(), "Start recording Left Screen")->trigger();
+    ASSERT_TRUE(controller->isRecord());
+    EXPECT_TRUE(controller->isVideo());
+    EXPECT_EQ(shown(*recordMenu, "Left Screen"),
+              QStringList({"Stop recording Left Screen", "enabled"}));
+    actionTitled(*recordMenu, "Stop recording Left Screen")->trigger();
+    EXPECT_FALSE(controller->isRecord());
+    EXPECT_EQ(shown(*tray->menu(), "Left Screen").at(0), "Start recording Left Screen");
+    // The screen's segment was never written, so the stop reports an error; the output
+    // comes back all the same.
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+}
+
+TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOutputRestored) {
+    RecordingController& control = makeController();
+    control.toggleTarget(0);
+    ASSERT_TRUE(control.isRecord());
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    ASSERT_EQ(defaultOutput(), aggregate);
+    const QString file = API::audioRecordsPath() + control.recordManager()->fileName();
+    describeSegments();
+    holdOutputs();
+    const int stops = logCount("Event: ok Value: Stop record success");
+
+    struct Seen {
+        std::optional<AudioDeviceID> output;
+        bool fileFinal = false;
+        int stopLines = 0;
+    };
+    std::vector<Seen> calls;
+    const auto whenFinalised = [&] {
+        calls.push_back({defaultOutput(), QFileInfo::exists(file),
+                         logCount("Event: ok Value: Stop record success")});
+    };
+    control.stopRecording(whenFinalised);
+    EXPECT_FALSE(control.isRecord());
+    // A second caller while the stop is under way waits for the same completion.
+    control.stopRecording(whenFinalised);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(calls.empty()) << "the engine has not reported yet";
+    EXPECT_EQ(defaultOutput(), aggregate);
+
+    for (const auto& output : capture_->audioOutputs) {
+        output->finish();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return calls.size() == 2; }, 5000));
+    for (const Seen& seen : calls) {
+        EXPECT_EQ(seen.output, speakers);
+        EXPECT_TRUE(seen.fileFinal);
+        EXPECT_EQ(seen.stopLines, stops + 1);
+    }
+    EXPECT_EQ(hardware_->destroyed(), std::vector<AudioDeviceID>{aggregate});
+    EXPECT_EQ(control.recordManager(), nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls.size(), 2u) << "each caller is called once";
+}
+
+TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNothing) {
+    RecordingController& control = makeController();
+    QSignalSpy state(&control, &RecordingController::stateChanged);
+    int calls = 0;
+    control.stopRecording([&] { ++calls; });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(state.size(), 0);
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_TRUE(hardware_->descriptions().empty());
+    EXPECT_TRUE(capture_->sessions.empty());
+}
+
+TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown) {
+    RecordingController& control = makeController();
+    hardware_->setCreationStatus(-50);
+    QWidget window;
+    window.show();
+    control.setAlertWindow(&window);
+    control.toggleTarget(0);
+    auto* sheet = window.findChild<AlertDialog*>();
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->informativeText(),
+              "Could not start the audio recording.\nDevice: USB Mic\nError code: -50");
+    delete sheet;
+
+    // Without the window the alert is the application's.
+    control.setAlertWindow(nullptr);
+    control.toggleTarget(0);
+    EXPECT_EQ(window.findChild<AlertDialog*>(), nullptr);
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_EQ(modalAlert()->windowModality(), Qt::ApplicationModal);
+}
+
+} // namespace
+} // namespace orvo
