@@ -7,6 +7,7 @@
 
 #include "audio/AudioManager.h"
 #include "audio/DriverScriptRunner.h"
+#include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
 #include "recording/ApplicationsManager.h"
 #include "shell/API.h"
@@ -81,7 +82,7 @@ void AppDelegate::setupMenu() {
 void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
     recordingController_ = std::make_unique<RecordingController>();
-    orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_);
+    orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_, &applicationMenu_);
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     // Reachability joins here.
@@ -112,9 +113,10 @@ void AppDelegate::actionMenuUninstall() {
     Logging::write("Uninstall application begin", EventLoging::info);
     const QString message = Localization::format(txtUninstallMsg, {API::prgName()}) + "\n" +
                             txtWarning + "\n" + txtCloseAllSound;
-    // No records window exists yet to carry the sheet, so the alert is application-modal.
+    // A sheet on the records window when it is open; application-modal otherwise.
+    QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
     AlertManager::shared().showDefaultAlert(
-        nullptr, Localization::format(txtUninstallTitle, {API::prgName()}), message,
+        window, Localization::format(txtUninstallTitle, {API::prgName()}), message,
         AlertManager::AlertStyle::warning, txtUninstall, true, QString(), [](bool confirmed) {
             if (confirmed)
                 QTimer::singleShot(0, [] { uninstallApplication(); });

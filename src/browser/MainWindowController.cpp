@@ -17,8 +17,8 @@
 
 namespace orvo {
 namespace {
-constexpr QSize defaultSize(820, 640);
-constexpr QSize minimumSize(600, 420);
+constexpr QSize defaultWindowSize(820, 640);
+constexpr QSize minimumWindowSize(600, 420);
 } // namespace
 
 MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingController* recording,
@@ -45,12 +45,16 @@ MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingCont
                 &MainWindowController::showRecordingStatus);
     }
     showRecordingStatus();
-    resize(defaultSize);
-    setMinimumSize(minimumSize);
+    resize(defaultWindowSize);
+    setMinimumSize(minimumWindowSize);
     windowDidLoad();
 }
 
 MainWindowController::~MainWindowController() = default;
+
+MainViewController* MainWindowController::contentViewController() const {
+    return content_;
+}
 
 void MainWindowController::windowDidLoad() {
     setWindowTitle(API::prgName());

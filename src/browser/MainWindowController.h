@@ -26,7 +26,7 @@ public:
                          QWidget* parent = nullptr);
     ~MainWindowController() override;
 
-    MainViewController* contentViewController() const { return content_; }
+    MainViewController* contentViewController() const;
     QLabel* statusLine() const { return statusLine_; }
 
     // Whether the desktop shows tray icons; replaceable for tests.

@@ -42,12 +42,13 @@ QIcon loadIcon(const QString& name) {
 
 } // namespace
 
-OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QObject* parent)
+OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QMenu* applicationMenu, QObject* parent)
     : QObject(parent), txtOpenApp(Localization::text("OPEN_APP")),
       txtCloseApp(Localization::text("CLOSE_APP")),
       txtAudioDevices(Localization::text("AUDIO_DEVICE")),
       txtVideoDevices(Localization::text("VIDEO_DEVICE")), txtVolume(Localization::text("VOLUME")),
-      controller_(controller), statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
+      controller_(controller), applicationMenu_(applicationMenu),
+      statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
     showIcon(idleIcon);
     statusBarItem_->setToolTip(API::prgName());
     // Desktops open a tray menu on the secondary button; the primary one opens it as well.
@@ -78,6 +79,7 @@ OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QObject* parent)
 
 OrvoMenuTray::~OrvoMenuTray() {
     delete menu_;
+    delete mainWC_;
 }
 
 void OrvoMenuTray::updateMenuItems() {
@@ -197,7 +199,15 @@ void OrvoMenuTray::actionMenuStartRecord(QAction* sender) {
 }
 
 void OrvoMenuTray::actionMenuOpenApp() {
-    // The records window joins here once it exists.
+    if (mainWC_ == nullptr) {
+        mainWC_ = new MainWindowController(applicationMenu_, &controller_);
+        mainWC_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    if (!mainWC_->isVisible()) {
+        mainWC_->show();
+    }
+    mainWC_->raise();
+    mainWC_->activateWindow();
     Logging::write("Open application", EventLoging::info);
 }
 

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
 #include "tray/ModelTrayMenu.h"
 #include "tray/VolumeView.h"
@@ -28,7 +29,10 @@ class OrvoMenuTray : public QObject {
     Q_OBJECT
 public:
     // controller must outlive the tray.
-    explicit OrvoMenuTray(RecordingController& controller, QObject* parent = nullptr);
+    // applicationMenu: shown first in the records window's menu bar; none in tests that
+    // need no window.
+    explicit OrvoMenuTray(RecordingController& controller, QMenu* applicationMenu = nullptr,
+                          QObject* parent = nullptr);
     ~OrvoMenuTray() override;
 
     const QString txtOpenApp;
@@ -51,6 +55,8 @@ public:
     [[noreturn]] void actionMenuCloseApp();
 
     RecordingController& controller() const { return controller_; }
+    // The records window, made on first opening and kept.
+    MainWindowController* mainWC() const { return mainWC_; }
     bool isRecord() const { return controller_.isRecord(); }
     bool isVideo() const { return controller_.isVideo(); }
     bool isStopping() const { return controller_.isStopping(); }
@@ -79,6 +85,8 @@ private:
     void showIcon(const QString& name);
 
     RecordingController& controller_;
+    QPointer<QMenu> applicationMenu_;
+    QPointer<MainWindowController> mainWC_;
     std::unique_ptr<QSystemTrayIcon> statusBarItem_;
     // Replaced as a whole by each rebuild; the old one is deleted with its actions and row.
     QPointer<QMenu> menu_;
