@@ -55,8 +55,10 @@ bool ResultsState::before(const ResultsEntry& a, const ResultsEntry& b) const {
         if (a.isNull != b.isNull) {
             order = a.isNull ? -1 : 1;
         } else if (!a.isNull) {
-            if (a.text != b.text) {
-                order = a.text < b.text ? -1 : 1;
+            // Only one of the two keys is filled; comparing the other would cost a search's
+            // sort as much again.
+            if (isTextField(sortField)) {
+                order = a.text.compare(b.text);
             } else if (a.number != b.number) {
                 order = a.number < b.number ? -1 : 1;
             }
