@@ -11,11 +11,6 @@ std::optional<int> recordFieldIndex(const QString& name) {
     return std::nullopt;
 }
 
-bool isTextField(int field) {
-    const FieldKind kind = recordFields[field].kind;
-    return kind == FieldKind::text || kind == FieldKind::optionalText;
-}
-
 QString foldedColumnName(int field) {
     return QString("folded_") + recordFields[field].name;
 }
