@@ -72,8 +72,9 @@ bool ResultsState::before(const ResultsEntry& a, const ResultsEntry& b) const {
 
 void ResultsState::evaluate() {
     // Unfiltered, the index on time gives the order for free. Filtered, a scan of the table
-    // beats walking the index with a row lookup each, and sorting the rows here beats
-    // SQLite's sorter; before() is the very order of the SQL.
+    // (or of the search index, which holds the time too) beats walking the time index with a
+    // row lookup each, and sorting the rows here beats SQLite's sorter; before() is the very
+    // order of the SQL.
     const bool sortHere = !condition.sql.isEmpty();
     QString sql = selectSql(QString());
     if (!sortHere) {
