@@ -1,7 +1,7 @@
 // The records store with 100,000 records: opening the file with the first sorted query, the
-// search of the records window, one insertion into an observed sorted result and the
-// memory of a live result. bench/store_cli_reference.sh times the same work with the plain
-// sqlite3 tool on the same file.
+// search of the records window (alone and within the favourites), one insertion into an
+// observed sorted result, plain or filtered by a search, and the memory of a live result.
+// bench/store_cli_reference.sh times the same work with the plain sqlite3 tool on the same file.
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -23,6 +23,7 @@ namespace {
 
 constexpr int recordCount = 100000;
 const QString searchPredicate = "name contains[cd] %@ || recognizeText contains[cd] %@";
+const QString favoriteSearchPredicate = "favorite == true AND (" + searchPredicate + ")";
 
 QString& storeFile() {
     static QString path;
@@ -37,7 +38,7 @@ double heapMegabytes() {
 }
 
 // Names as the program makes them (a localised word and a time stamp), some renamed by
-// the user, and a transcription for every third record.
+// the user, a transcription for every third record and a favourite in every fifth.
 void fillStore(const QString& path) {
     QFile::remove(path);
     orvo::Realm store({path, 1});
@@ -60,6 +61,7 @@ void fillStore(const QString& path) {
                 }
                 record->setRecognizeText(text.join(' '));
             }
+            record->setFavorite(i % 5 == 0);
             store.add(record);
         }
     });
@@ -83,17 +85,19 @@ BENCHMARK(BM_OpenAndFirstSortedQuery)->Unit(benchmark::kMillisecond);
 void BM_SearchQuery(benchmark::State& state) {
     const QStringList terms{"john", "uber", "привет", "nothing"};
     const QString term = terms[int(state.range(0))];
+    const bool favorites = state.range(1) != 0;
+    const QString& predicate = favorites ? favoriteSearchPredicate : searchPredicate;
     orvo::Realm store({storeFile(), 1});
     int found = 0;
     for (auto _ : state) {
         const orvo::Results results =
-            store.objects().filter(searchPredicate, {term, term}).sorted("time", false);
+            store.objects().filter(predicate, {term, term}).sorted("time", false);
         found = results.size();
     }
-    state.SetLabel(term.toStdString());
+    state.SetLabel(term.toStdString() + (favorites ? " among favourites" : ""));
     state.counters["found"] = found;
 }
-BENCHMARK(BM_SearchQuery)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SearchQuery)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 // The same scan with plain equality instead of contains[cd], as the floor of the search.
 void BM_ScanWithoutSearch(benchmark::State& state) {
@@ -108,11 +112,17 @@ void BM_ScanWithoutSearch(benchmark::State& state) {
 BENCHMARK(BM_ScanWithoutSearch)->Unit(benchmark::kMillisecond);
 
 // The whole write: insert, commit (with its sync to disk) and the change set delivered to
-// the observer of the sorted result. Without an observer for comparison.
+// the observer of the sorted result, all records or a search's. Without an observer for
+// comparison.
 void BM_InsertIntoObservedSortedResult(benchmark::State& state) {
-    const bool observed = state.range(0) != 0;
+    enum { unobserved, observedAll, observedSearch };
+    const auto mode = state.range(0);
+    const bool observed = mode != unobserved;
     orvo::Realm store({storeFile(), 1});
-    const orvo::Results results = store.objects().sorted("time", false);
+    orvo::Results all = store.objects();
+    const orvo::Results results =
+        (mode == observedSearch ? all.filter(searchPredicate, {"john", "john"}) : all)
+            .sorted("time", false);
     int delivered = 0;
     orvo::NotificationToken token;
     if (observed) {
@@ -127,7 +137,7 @@ void BM_InsertIntoObservedSortedResult(benchmark::State& state) {
     QDateTime time(QDate(2019, 6, 1), QTime(12, 0));
     for (auto _ : state) {
         auto record = std::make_shared<orvo::RealmRecordModel>(
-            "New record", "", "new.m4a", time = time.addSecs(1), 10, orvo::RecordType::audio,
+            "Call with John", "", "new.m4a", time = time.addSecs(1), 10, orvo::RecordType::audio,
             std::nullopt, 1);
         store.write([&] { store.add(record); });
         added.push_back(record);
@@ -137,10 +147,12 @@ void BM_InsertIntoObservedSortedResult(benchmark::State& state) {
             store.remove(record);
         }
     });
-    state.SetLabel(observed ? "observed sorted result" : "no live result");
+    const char* labels[] = {"no live result", "observed sorted result",
+                            "observed sorted search result"};
+    state.SetLabel(labels[mode]);
     state.counters["delivered"] = delivered;
 }
-BENCHMARK(BM_InsertIntoObservedSortedResult)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InsertIntoObservedSortedResult)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond);
 
 void BM_LiveResultMemory(benchmark::State& state) {
     orvo::Realm store({storeFile(), 1});

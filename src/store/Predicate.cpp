@@ -343,16 +343,32 @@ private:
         if (!left.field || right.field) {
             fail("contains needs a field on its left and a value on its right", position);
         }
-        const FieldKind kind = recordFields[*left.field].kind;
-        if (kind != FieldKind::text && kind != FieldKind::optionalText) {
+        if (!isTextField(*left.field)) {
             fail("contains needs a text field, '" + left.text + "' is not one", position);
         }
         if (right.value.typeId() != QMetaType::QString) {
             fail("contains needs a text value", position);
         }
+        if (options == (searchCaseInsensitive | searchDiacriticInsensitive)) {
+            return foldedContainsSql(*left.field, right.value.toString());
+        }
         return QString("orvo_contains(%1, %2, %3)")
             .arg(column(*left.field), bind(right.value))
             .arg(options);
+    }
+
+    // The search of the records window compares the stored folded copy with the needle
+    // folded here, once per query, so that no row is folded while searching. NULL on either
+    // side matches nothing, as with orvo_contains.
+    QString foldedContainsSql(int field, const QString& needle) {
+        QString folded;
+        if (!needle.isNull()) {
+            const QString fold =
+                foldForSearch(needle, searchCaseInsensitive | searchDiacriticInsensitive);
+            // An empty needle stays a text, which every text contains.
+            folded = fold.isNull() ? QString("") : fold;
+        }
+        return QString("orvo_find(\"%1\", %2)").arg(foldedColumnName(field), bind(folded));
     }
 
     QString equalitySql(const Operand& left, const Operand& right, bool equal, qsizetype position) {

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <QStringList>
+
 #include "store/CollectionChange.h"
 #include "store/Predicate.h"
 #include "store/RealmConfiguration.h"
@@ -27,6 +29,7 @@ struct Observation;
 class Realm {
 public:
     // Opens the file, creating it at the configured schema version when it has no tables.
+    // A file of the layout before the folded search copies gains them, once, at open.
     // A file that is not a database, or carries another schema, is moved aside to
     // "<file>.unreadable-<timestamp>" with one error line in the technical log, and a
     // fresh file takes its place; when even that fails the records live in memory only.
@@ -82,6 +85,9 @@ private:
     void openFile();
     void openDatabase(SqliteDatabase database);
     void moveAside(const QString& reason);
+    QStringList tableColumnsInFile();
+    // Brings a file of the layout before the folded copies up to date, in one transaction.
+    void addFoldedCopies();
     SqliteStatement& statement(const QString& sql);
 
     // The setter's half of a change: refuses it outside a write, else remembers the old

@@ -11,4 +11,8 @@ std::optional<int> recordFieldIndex(const QString& name) {
     return std::nullopt;
 }
 
+QString foldedColumnName(int field) {
+    return QString("folded_") + recordFields[field].name;
+}
+
 } // namespace orvo

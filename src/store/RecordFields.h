@@ -53,4 +53,15 @@ inline constexpr std::array<RecordField, fieldCount> recordFields{{
 // The index of the field with exactly this name.
 std::optional<int> recordFieldIndex(const QString& name);
 
+// Whether the field holds text, and so can be searched with contains. Inline: sorting a
+// result asks it at every comparison.
+inline bool isTextField(int field) {
+    const FieldKind kind = recordFields[field].kind;
+    return kind == FieldKind::text || kind == FieldKind::optionalText;
+}
+
+// The hidden column beside a text field that holds the field folded as contains[cd]
+// compares it, so that a search compares stored text instead of folding every row.
+QString foldedColumnName(int field);
+
 } // namespace orvo

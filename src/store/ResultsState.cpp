@@ -55,8 +55,10 @@ bool ResultsState::before(const ResultsEntry& a, const ResultsEntry& b) const {
         if (a.isNull != b.isNull) {
             order = a.isNull ? -1 : 1;
         } else if (!a.isNull) {
-            if (a.text != b.text) {
-                order = a.text < b.text ? -1 : 1;
+            // Only one of the two keys is filled; comparing the other would cost a search's
+            // sort as much again.
+            if (isTextField(sortField)) {
+                order = a.text.compare(b.text);
             } else if (a.number != b.number) {
                 order = a.number < b.number ? -1 : 1;
             }
@@ -70,8 +72,9 @@ bool ResultsState::before(const ResultsEntry& a, const ResultsEntry& b) const {
 
 void ResultsState::evaluate() {
     // Unfiltered, the index on time gives the order for free. Filtered, a scan of the table
-    // beats walking the index with a row lookup each, and sorting the rows here beats
-    // SQLite's sorter; before() is the very order of the SQL.
+    // (or of the search index, which holds the time too) beats walking the time index with a
+    // row lookup each, and sorting the rows here beats SQLite's sorter; before() is the very
+    // order of the SQL.
     const bool sortHere = !condition.sql.isEmpty();
     QString sql = selectSql(QString());
     if (!sortHere) {

@@ -18,9 +18,12 @@ QString foldForSearch(const QString& text, int options);
 // Any thread.
 bool searchContains(const QString& text, const QString& needle, int options);
 
-// Registers the SQL function orvo_contains(text, needle, options) on the connection: 1 when
-// needle occurs in text under the options, 0 otherwise or when either is NULL.
-// Returns the SQLite result code.
+// Registers the SQL functions of the search on the connection: orvo_contains(text, needle,
+// options), 1 when needle occurs in text under the options, 0 otherwise or when either is
+// NULL; orvo_fold(text), the text as contains[cd] compares it (NULL for NULL), which is what
+// the stored folded copies hold; orvo_find(folded, foldedNeedle), 1 when the bytes of
+// foldedNeedle occur in folded, 0 otherwise or when either is NULL. Returns the SQLite
+// result code.
 int registerSearchFunctions(sqlite3* db);
 
 } // namespace orvo

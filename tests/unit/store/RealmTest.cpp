@@ -194,6 +194,28 @@ TEST_F(RealmTest, ExceptionInsideAWriteRollsBackFileAndObjects) {
     EXPECT_EQ(namesOf(results), (QStringList{"New", "D", "C", "B", "A"}));
 }
 
+TEST_F(RealmTest, RolledBackWriteLeavesTheSearchAsItWas) {
+    const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
+    const Results found = newestFirst().filter(search, {"uber", "uber"});
+    ChangeRecorder recorder(found);
+    EXPECT_THROW(store->write([&] {
+        records["A"]->setName("Über");
+        records["B"]->setRecognizeText("ÜBER alles");
+        store->add(makeRecord("Über neu", 70));
+        throw std::runtime_error("stop");
+    }),
+                 std::runtime_error);
+    EXPECT_EQ(namesOf(found), QStringList{});
+    EXPECT_EQ(namesOf(newestFirst().filter(search, {"uber", "uber"})), QStringList{});
+    EXPECT_EQ(namesOf(newestFirst().filter(search, {"a", "a"})), QStringList{"A"});
+    EXPECT_EQ(recorder.changes.size(), 1u);
+
+    ASSERT_TRUE(store->write([&] { records["C"]->setName("Über"); }));
+    ASSERT_EQ(recorder.changes.size(), 2u);
+    expectUpdate(recorder.changes[1], {{}, {0}, {}});
+    EXPECT_EQ(namesOf(newestFirst().filter(search, {"uber", "uber"})), QStringList{"Über"});
+}
+
 TEST_F(RealmTest, ResultReadInsideARolledBackWriteForgetsItsRows) {
     std::optional<Results> readInside;
     EXPECT_THROW(store->write([&] {
@@ -378,6 +400,64 @@ TEST_F(UnreadableFileTest, UnreachableFolderKeepsTheCatalogueInMemory) {
     save("memory only", 1);
     EXPECT_EQ(namesOf(store->objects()), QStringList{"memory only"});
     EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
+}
+
+// A catalogue written before the search kept folded copies of the texts.
+class EarlierLayoutTest : public test::RealmFileTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        CopyFiles::checkFilesAndCopy();
+        // The very statements the earlier program ran on a new file, then three records.
+        test::sqliteCli(
+            path(),
+            "BEGIN; CREATE TABLE RealmRecordModel (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+            "\"name\" TEXT NOT NULL DEFAULT '', \"fromPhone\" TEXT NOT NULL DEFAULT '', "
+            "\"time\" INTEGER NOT NULL, \"symbol\" TEXT NOT NULL DEFAULT '', "
+            "\"fileName\" TEXT NOT NULL DEFAULT '', \"favorite\" INTEGER NOT NULL DEFAULT 0, "
+            "\"duration\" REAL NOT NULL DEFAULT 0, \"recognizeText\" TEXT NOT NULL DEFAULT '', "
+            "\"designeID\" INTEGER NOT NULL DEFAULT 0, \"typeRecord\" TEXT NOT NULL DEFAULT '', "
+            "\"note\" TEXT NOT NULL DEFAULT '', \"socialIM\" TEXT, "
+            "\"size\" REAL NOT NULL DEFAULT 0); "
+            "CREATE INDEX RealmRecordModel_time ON RealmRecordModel(\"time\"); "
+            "PRAGMA user_version = 1; COMMIT; "
+            "INSERT INTO RealmRecordModel (id, name, time, recognizeText, favorite, socialIM) "
+            "VALUES (7, 'Meeting über plans', 1000, '', 0, NULL), "
+            "(9, 'Call', 2000, 'Jörg said ÜBER twice', 1, 'Skype'), "
+            "(12, 'Plain', 3000, '', 1, NULL);");
+    }
+    QStringList query(const QString& predicate, const QVariantList& arguments = {}) {
+        return namesOf(store->objects().filter(predicate, arguments).sorted("time"));
+    }
+    int migrationLines() const {
+        const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
+        return int(log.filter("Records database: search data added to 3 records").size());
+    }
+};
+
+TEST_F(EarlierLayoutTest, OpensWithEveryRecordGainsTheSearchDataOnceAndIsSearchable) {
+    const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
+    for (int round = 0; round < 2; ++round) {
+        open();
+        EXPECT_FALSE(store->isInMemory());
+        EXPECT_EQ(QDir(folder.path()).entryList({"records.realm.unreadable-*"}).size(), 0);
+        EXPECT_EQ(query(search, {"UBER", "UBER"}), (QStringList{"Meeting über plans", "Call"}));
+        EXPECT_EQ(query("favorite == true AND (" + search + ")", {"jorg", "jorg"}),
+                  QStringList{"Call"});
+        // A record without a messenger never contains anything, so NOT keeps it.
+        EXPECT_EQ(query("NOT socialIM contains[cd] 'SKY'"),
+                  (QStringList{"Meeting über plans", "Plain"}));
+        EXPECT_EQ(migrationLines(), 1);
+        close();
+    }
+    EXPECT_EQ(test::sqliteCli(path(), "SELECT group_concat(id) FROM RealmRecordModel"), "7,9,12");
+    EXPECT_EQ(test::sqliteCli(path(), "PRAGMA user_version"), "1");
+    EXPECT_EQ(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
+
+    open();
+    save("Über uns", 1);
+    EXPECT_EQ(query(search, {"uber", "uber"}),
+              (QStringList{"Meeting über plans", "Call", "Über uns"}));
 }
 
 } // namespace

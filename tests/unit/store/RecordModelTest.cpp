@@ -172,6 +172,35 @@ TEST_F(RealmManagerTest, UpdatesChangeOneFieldEachInItsOwnWrite) {
               "a note|42.5|hello");
 }
 
+// The records window's search follows renames and new transcriptions, live.
+TEST_F(RealmManagerTest, RenameAndRecognitionMoveRecordsInAndOutOfTheSearch) {
+    const auto older = saved("Call with Jörg", 1);
+    const auto newer = saved("Budget", 2);
+    const Results search =
+        realm()
+            .objects()
+            .sorted("time", false)
+            .filter("name contains[cd] %@ || recognizeText contains[cd] %@", {"JORG", "JORG"});
+    ChangeRecorder recorder(search);
+    EXPECT_EQ(namesOf(search), QStringList{"Call with Jörg"});
+
+    RealmManager::updateObjectName(newer, "jörg's budget", "b.m4a");
+    RealmManager::updateObjectName(older, "Anna", "a.m4a");
+    RealmManager::updateObjectRecognizerText(older, "then JÖRG spoke");
+    RealmManager::updateObjectName(newer, "", "b.m4a");
+    RealmManager::updateObjectRecognizerText(older, "then Anna spoke");
+
+    ASSERT_EQ(recorder.changes.size(), 6u);
+    EXPECT_EQ(recorder.changes[1].insertions, std::vector<int>{0});
+    EXPECT_EQ(recorder.changes[2].deletions, std::vector<int>{1});
+    EXPECT_EQ(recorder.changes[3].insertions, std::vector<int>{1});
+    EXPECT_EQ(recorder.changes[4].deletions, std::vector<int>{0});
+    EXPECT_EQ(recorder.changes[5].deletions, std::vector<int>{0});
+    EXPECT_EQ(namesOf(search), QStringList{});
+    EXPECT_EQ(namesOf(realm().objects().filter("name contains[cd] 'RECORD_B'")),
+              QStringList{"Record_b.m4a"});
+}
+
 TEST_F(RealmManagerTest, FavouriteTwiceRestoresItWithTwoNotifications) {
     const auto record = saved("R", 1);
     const Results results = realm().objects().sorted("time", false);
