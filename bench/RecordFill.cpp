@@ -35,6 +35,7 @@ void fillStore(const QString& path, int count) {
                 }
                 record->setRecognizeText(text.join(' '));
             }
+            record->setFavorite(i % 5 == 0);
             store.add(record);
         }
     });

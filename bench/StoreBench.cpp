@@ -5,15 +5,14 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
-#include <random>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <malloc.h>
 
+#include "RecordFill.h"
 #include "shell/CopyFiles.h"
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
@@ -30,41 +29,10 @@ QString& storeFile() {
     return path;
 }
 
-// Bytes the allocator has handed out and not yet got back, in megabytes: unlike the
-// resident size, this does not hide memory reused from earlier benchmarks.
-double heapMegabytes() {
-    const struct mallinfo2 info = mallinfo2();
-    return double(info.uordblks + info.hblkhd) / 1e6;
-}
+using orvo::bench::heapMegabytes;
 
-// Names as the program makes them (a localised word and a time stamp), some renamed by
-// the user, a transcription for every third record and a favourite in every fifth.
 void fillStore(const QString& path) {
-    QFile::remove(path);
-    orvo::Realm store({path, 1});
-    const QStringList words{"hello",    "meeting",  "John", "über", "budget", "Привет", "call",
-                            "tomorrow", "contract", "café", "Anna", "report", "звонок"};
-    const QStringList prefixes{"Record ", "Запись ", "Call with Jörg ", "Interview "};
-    std::mt19937 random(7);
-    const QDateTime start(QDate(2020, 1, 1), QTime(0, 0));
-    store.write([&] {
-        for (int i = 0; i < recordCount; ++i) {
-            const QDateTime time = start.addSecs(qint64(i) * 600 + qint64(random() % 300));
-            auto record = std::make_shared<orvo::RealmRecordModel>(
-                prefixes[int(random() % prefixes.size())] + time.toString("yyyyMMddHHmmss"), "",
-                time.toString("yyyyMMddHHmmss") + ".m4a", time, double(random() % 3600),
-                orvo::RecordType::audio, std::nullopt, double(random() % 5000) / 100.0);
-            if (i % 3 == 0) {
-                QStringList text;
-                for (int w = 0; w < 30; ++w) {
-                    text << words[int(random() % words.size())];
-                }
-                record->setRecognizeText(text.join(' '));
-            }
-            record->setFavorite(i % 5 == 0);
-            store.add(record);
-        }
-    });
+    orvo::bench::fillStore(path, recordCount);
 }
 
 void BM_OpenAndFirstSortedQuery(benchmark::State& state) {
