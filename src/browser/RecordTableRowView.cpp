@@ -152,7 +152,7 @@ void RecordTableRowView::draw(QPainter& painter) const {
     } else {
         const SymbolColor color = DesigneManager::arraySymbolsColors()[look];
         painter.setPen(QColor(color.red, color.green, color.blue));
-        painter.setFont(nameFont());
+        painter.setFont(robotoFont(QStringLiteral("Roboto-Medium"), 17));
         painter.drawText(avatar, Qt::AlignCenter,
                          record.symbol().isEmpty() ? "~" : record.symbol());
     }
