@@ -1,0 +1,87 @@
+#include "browser/MainWindowController.h"
+
+#include <memory>
+
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "support/RecordingFixture.h"
+
+namespace orvo {
+namespace {
+
+class MainWindowTest : public test::RecordingFixture {
+protected:
+    void dropFaces() override { window.reset(); }
+
+    MainWindowController& makeWindow(bool trayHost) {
+        window = std::make_unique<MainWindowController>(nullptr, controller.get());
+        window->hasTrayHost = [trayHost] { return trayHost; };
+        window->quitProgram = [this] {
+            quitFileFinal = QFileInfo::exists(recordFile);
+            ++quits;
+        };
+        window->show();
+        return *window;
+    }
+    void answerAlert(bool confirm) {
+        ASSERT_TRUE(QTest::qWaitFor([] { return test::modalAlert() != nullptr; }, 2000));
+        test::modalAlert()->done(confirm ? 1000 : 1001);
+        QCoreApplication::processEvents();
+    }
+
+    std::unique_ptr<MainWindowController> window;
+    QString recordFile;
+    bool quitFileFinal = false;
+    int quits = 0;
+};
+
+TEST_F(MainWindowTest, WithATrayClosingOnlyHidesTheWindow) {
+    makeController();
+    MainWindowController& records = makeWindow(true);
+    records.close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(records.isVisible());
+    EXPECT_EQ(test::modalAlert(), nullptr);
+    EXPECT_EQ(quits, 0);
+}
+
+TEST_F(MainWindowTest, WithoutATrayClosingAsksAndQuitsOnlyOnceTheCallIsKept) {
+    RecordingController& control = makeController();
+    MainWindowController& records = makeWindow(false);
+    QMenu* recordMenu = nullptr;
+    for (QAction* action : records.menuBar()->actions()) {
+        if (action->text() == "Record") {
+            recordMenu = action->menu();
+        }
+    }
+    ASSERT_NE(recordMenu, nullptr);
+    recordMenu->actions().at(0)->trigger();
+    ASSERT_TRUE(control.isRecord());
+    recordFile = API::audioRecordsPath() + control.recordManager()->fileName();
+    describeSegments();
+    holdOutputs();
+
+    // Cancelled, nothing changes.
+    records.close();
+    answerAlert(false);
+    EXPECT_TRUE(records.isVisible());
+    EXPECT_TRUE(control.isRecord());
+
+    // Agreed, the recording is stopped and the program ends once its file is final.
+    records.close();
+    answerAlert(true);
+    EXPECT_FALSE(control.isRecord());
+    EXPECT_EQ(quits, 0) << "the engine has not finished the file yet";
+    for (const auto& output : capture_->audioOutputs) {
+        output->finish();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return quits == 1; }, 5000));
+    EXPECT_TRUE(quitFileFinal);
+    EXPECT_EQ(defaultOutput(), test::speakers);
+}
+
+} // namespace
+} // namespace orvo
