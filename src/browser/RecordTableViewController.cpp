@@ -208,6 +208,16 @@ std::optional<QString> RecordTableViewController::mediaPath(const RealmRecordMod
     return path;
 }
 
+std::optional<QString>
+RecordTableViewController::existingMediaPath(const RealmRecordModel& record) {
+    const auto path = mediaPath(record);
+    if (!path || !QFileInfo(*path).isFile()) {
+        alertRecordNotFound();
+        return std::nullopt;
+    }
+    return path;
+}
+
 void RecordTableViewController::alertRecordNotFound() {
     AlertManager::shared().showDefaultAlert(window(), txtError, txtRecordNotFound,
                                             AlertManager::AlertStyle::critical);
@@ -221,9 +231,8 @@ void RecordTableViewController::tableViewSelectionIsChanging(int row) {
     if (!record) {
         return;
     }
-    const auto path = mediaPath(*record);
-    if (!path || !QFileInfo(*path).isFile()) {
-        alertRecordNotFound();
+    const auto path = existingMediaPath(*record);
+    if (!path) {
         return;
     }
     changeActiveRecord(record);
@@ -350,9 +359,8 @@ void RecordTableViewController::sharedRecord(const std::shared_ptr<RealmRecordMo
     if (!record) {
         return;
     }
-    const auto path = mediaPath(*record);
-    if (!path || !QFileInfo(*path).isFile()) {
-        alertRecordNotFound();
+    const auto path = existingMediaPath(*record);
+    if (!path) {
         return;
     }
     const QRect anchor = frameOfRow(forRow.row());

@@ -112,6 +112,8 @@ private:
     void choosePopoverEntry(const std::shared_ptr<RealmRecordModel>& record, int entry);
     void showShareMenu(const QString& path, const QRect& anchor);
     void alertRecordNotFound();
+    // The record's media file when it is there; otherwise the user is told and none.
+    std::optional<QString> existingMediaPath(const RealmRecordModel& record);
     std::optional<int> rowOf(const RealmRecordModel& record) const;
 
     QPointer<RecordTableModel> model_;

@@ -10,11 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-#include "app/Backends.h"
 #include "audio/AudioManager.h"
+#include "integration/app/ProgramBackends.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "shell/Logging.h"
 #include "store/Realm.h"
@@ -74,14 +73,7 @@ protected:
 
 TEST_F(CallRecord, TheTrayRecordsBothSidesAndGivesTheOutputBack) {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    installBackends();
-    // The driver's install script ran against a stand-in for /; only where to find it differs.
-    if (!qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT")) {
-        LinuxAudioHardware::Options options;
-        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    }
-    if (!QFileInfo::exists(API::pathDriver())) {
+    if (!test::installProgramBackends()) {
         GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
     }
     userOutput = AudioManager::getDefaultOutputDevice();

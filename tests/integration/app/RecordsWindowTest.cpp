@@ -18,16 +18,15 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-#include "app/Backends.h"
 #include "audio/AudioManager.h"
 #include "browser/MainViewController.h"
 #include "browser/MainWindowController.h"
 #include "browser/PlayerViewController.h"
 #include "browser/RecordTableRowView.h"
 #include "browser/RecordTableViewController.h"
+#include "integration/app/ProgramBackends.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "shell/Formatting.h"
 #include "store/Realm.h"
@@ -101,13 +100,7 @@ protected:
 
 TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    installBackends();
-    if (!qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT")) {
-        LinuxAudioHardware::Options options;
-        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    }
-    if (!QFileInfo::exists(API::pathDriver())) {
+    if (!test::installProgramBackends()) {
         GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
     }
     userOutput = AudioManager::getDefaultOutputDevice();
@@ -183,13 +176,7 @@ TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
 // favourite, written to build/screenshots/records-window.png to be looked at.
 TEST_F(RecordsWindow, ThreeRecordsAsTheUserSeesThem) {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    installBackends();
-    if (!qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT")) {
-        LinuxAudioHardware::Options options;
-        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    }
-    if (!QFileInfo::exists(API::pathDriver())) {
+    if (!test::installProgramBackends()) {
         GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
     }
     delegate = std::make_unique<AppDelegate>();
