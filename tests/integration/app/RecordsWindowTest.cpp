@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -228,8 +229,21 @@ TEST_F(RecordsWindow, ThreeRecordsAsTheUserSeesThem) {
 
     const QString folder = QStringLiteral(ORVO_SCREENSHOT_DIR);
     QDir().mkpath(folder);
-    const QImage shot = window->grab().toImage();
-    ASSERT_TRUE(shot.save(folder + "/records-window.png"));
+    ASSERT_TRUE(window->grab().save(folder + "/records-window.png"));
+
+    // The same window playing the favourite in its strip.
+    QTemporaryDir sounds;
+    ASSERT_TRUE(QFile::copy(test::makeAacTone(sounds.path(), 440, 0.2, 30),
+                            API::audioRecordsPath() + favourite->fileName()));
+    table.tableViewSelectionIsChanging(2);
+    MainViewController& content = *window->contentViewController();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return content.layoutPlayerButtom() == MainViewController::playerShownConstant &&
+                   content.playerViewController->player->position() > 2000;
+        },
+        10000));
+    ASSERT_TRUE(window->grab().save(folder + "/records-window-playing.png"));
 }
 
 } // namespace
