@@ -53,7 +53,9 @@ public:
 
     SqlCondition run() {
         SqlCondition condition;
-        condition.sql = parseOr(0);
+        Part whole = parseOr(0);
+        condition.sql = std::move(whole.sql);
+        condition.search = std::move(whole.search);
         if (current_.token != Token::end) {
             fail("unexpected '" + current_.text + "'", current_.position);
         }
@@ -184,40 +186,73 @@ private:
         fail("unterminated string", lexeme.position);
     }
 
-    QString parseOr(int depth) {
-        QString sql = parseAnd(depth);
+    // The SQL of a part of the predicate, and the part as a search term when it is one.
+    struct Part {
+        QString sql;
+        std::optional<SearchTerm> search;
+    };
+
+    static std::optional<SearchTerm> combined(SearchTerm::Kind kind, const Part& left,
+                                              const Part& right) {
+        if (!left.search || !right.search) {
+            return std::nullopt;
+        }
+        SearchTerm term;
+        term.kind = kind;
+        for (const auto& side : {left.search, right.search}) {
+            // A chain stays one flat list, as deep as the SQL's nesting is not.
+            if (side->kind == kind) {
+                term.terms.insert(term.terms.end(), side->terms.begin(), side->terms.end());
+            } else {
+                term.terms.push_back(*side);
+            }
+        }
+        return term;
+    }
+
+    Part parseOr(int depth) {
+        Part part = parseAnd(depth);
         while (current_.token == Token::orOp || isKeyword(current_, "OR")) {
             advance();
-            sql = "(" + sql + " OR " + parseAnd(depth) + ")";
+            const Part right = parseAnd(depth);
+            part = {"(" + part.sql + " OR " + right.sql + ")",
+                    combined(SearchTerm::Kind::any, part, right)};
         }
-        return sql;
+        return part;
     }
 
-    QString parseAnd(int depth) {
-        QString sql = parseNot(depth);
+    Part parseAnd(int depth) {
+        Part part = parseNot(depth);
         while (current_.token == Token::andOp || isKeyword(current_, "AND")) {
             advance();
-            sql = "(" + sql + " AND " + parseNot(depth) + ")";
+            const Part right = parseNot(depth);
+            part = {"(" + part.sql + " AND " + right.sql + ")",
+                    combined(SearchTerm::Kind::all, part, right)};
         }
-        return sql;
+        return part;
     }
 
-    QString parseNot(int depth) {
+    Part parseNot(int depth) {
         if (depth > maxDepth) {
             fail("nested too deeply", current_.position);
         }
         if (current_.token == Token::notOp || isKeyword(current_, "NOT")) {
             advance();
-            return "(NOT " + parseNot(depth + 1) + ")";
+            Part inner = parseNot(depth + 1);
+            std::optional<SearchTerm> search;
+            if (inner.search) {
+                search = SearchTerm{SearchTerm::Kind::negation, false, {}, {*inner.search}};
+            }
+            return {"(NOT " + inner.sql + ")", std::move(search)};
         }
         return parsePrimary(depth);
     }
 
-    QString parsePrimary(int depth) {
+    Part parsePrimary(int depth) {
         if (current_.token == Token::lparen) {
             const qsizetype open = current_.position;
             advance();
-            const QString inner = parseOr(depth + 1);
+            Part inner = parseOr(depth + 1);
             if (current_.token != Token::rparen) {
                 fail("'(' is not closed", open);
             }
@@ -234,7 +269,8 @@ private:
         if (op.token != Token::equal && op.token != Token::notEqual && !contains) {
             if (!left.field && left.value.typeId() == QMetaType::Bool &&
                 first.token == Token::word) {
-                return left.value.toBool() ? "1" : "0";
+                const bool value = left.value.toBool();
+                return {value ? "1" : "0", SearchTerm{SearchTerm::Kind::constant, value, {}, {}}};
             }
             fail("expected a comparison after '" + left.text + "'", op.position);
         }
@@ -249,9 +285,9 @@ private:
         }
         const Operand right = parseOperand();
         if (contains) {
-            return containsSql(left, right, options, op.position);
+            return containsPart(left, right, options, op.position);
         }
-        return equalitySql(left, right, op.token == Token::equal, op.position);
+        return equalityPart(left, right, op.token == Token::equal, op.position);
     }
 
     int parseModifier(const Lexeme& lexeme) {
@@ -338,8 +374,7 @@ private:
         return "?";
     }
 
-    QString containsSql(const Operand& left, const Operand& right, int options,
-                        qsizetype position) {
+    Part containsPart(const Operand& left, const Operand& right, int options, qsizetype position) {
         if (!left.field || right.field) {
             fail("contains needs a field on its left and a value on its right", position);
         }
@@ -350,17 +385,18 @@ private:
             fail("contains needs a text value", position);
         }
         if (options == (searchCaseInsensitive | searchDiacriticInsensitive)) {
-            return foldedContainsSql(*left.field, right.value.toString());
+            return foldedContainsPart(*left.field, right.value.toString());
         }
-        return QString("orvo_contains(%1, %2, %3)")
-            .arg(column(*left.field), bind(right.value))
-            .arg(options);
+        return {QString("orvo_contains(%1, %2, %3)")
+                    .arg(column(*left.field), bind(right.value))
+                    .arg(options),
+                std::nullopt};
     }
 
     // The search of the records window compares the stored folded copy with the needle
     // folded here, once per query, so that no row is folded while searching. NULL on either
     // side matches nothing, as with orvo_contains.
-    QString foldedContainsSql(int field, const QString& needle) {
+    Part foldedContainsPart(int field, const QString& needle) {
         QString folded;
         if (!needle.isNull()) {
             const QString fold =
@@ -368,10 +404,20 @@ private:
             // An empty needle stays a text, which every text contains.
             folded = fold.isNull() ? QString("") : fold;
         }
-        return QString("orvo_find(\"%1\", %2)").arg(foldedColumnName(field), bind(folded));
+        std::optional<SearchTerm> search;
+        if (field == fieldName || field == fieldRecognizeText) {
+            // A null needle is bound as an empty text, as here.
+            search = SearchTerm{field == fieldName ? SearchTerm::Kind::nameContains
+                                                   : SearchTerm::Kind::recognizeTextContains,
+                                false,
+                                folded.toStdString(),
+                                {}};
+        }
+        return {QString("orvo_find(\"%1\", %2)").arg(foldedColumnName(field), bind(folded)),
+                std::move(search)};
     }
 
-    QString equalitySql(const Operand& left, const Operand& right, bool equal, qsizetype position) {
+    Part equalityPart(const Operand& left, const Operand& right, bool equal, qsizetype position) {
         if (left.field.has_value() == right.field.has_value()) {
             fail("a comparison needs one field and one value", position);
         }
@@ -405,8 +451,13 @@ private:
             fail(QString("'%1' cannot be compared with '%2'").arg(field.text, value.text),
                  position);
         }
-        return QString("(%1 %2 %3)")
-            .arg(column(*field.field), equal ? "IS" : "IS NOT", bind(value.value));
+        std::optional<SearchTerm> search;
+        if (*field.field == fieldFavorite) {
+            search = SearchTerm{SearchTerm::Kind::favorite, value.value.toBool() == equal, {}, {}};
+        }
+        return {QString("(%1 %2 %3)")
+                    .arg(column(*field.field), equal ? "IS" : "IS NOT", bind(value.value)),
+                std::move(search)};
     }
 
     const QString& source_;
@@ -419,6 +470,14 @@ private:
 };
 
 } // namespace
+
+std::optional<SearchTerm> bothTerms(const std::optional<SearchTerm>& first,
+                                    const std::optional<SearchTerm>& second) {
+    if (!first || !second) {
+        return std::nullopt;
+    }
+    return SearchTerm{SearchTerm::Kind::all, false, {}, {*first, *second}};
+}
 
 SqlCondition compilePredicate(const QString& predicate, const QVariantList& arguments) {
     return Parser(predicate, arguments).run();

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <QString>
 #include <QVariantList>
@@ -15,11 +18,31 @@ public:
     QString message() const { return QString::fromUtf8(what()); }
 };
 
-// A condition over the record table: SQL text with one ? per binding, in order.
+// A condition made only of contains[cd] on name or recognizeText, favorite compared with a
+// boolean, the constants, AND, OR and NOT: the searches of the records window, which the
+// store answers from memory instead of scanning the table.
+struct SearchTerm {
+    enum class Kind { constant, favorite, nameContains, recognizeTextContains, all, any, negation };
+    Kind kind = Kind::constant;
+    // constant: its value; favorite: the value it must have.
+    bool value = false;
+    // The contains kinds: the needle folded as the stored copies are, in UTF-8.
+    std::string needle;
+    // all, any: the operands; negation: the one it negates.
+    std::vector<SearchTerm> terms;
+};
+
+// A condition over the record table: SQL text with one ? per binding, in order, and the same
+// condition as a search term when it is one.
 struct SqlCondition {
     QString sql;
     QVariantList bindings;
+    std::optional<SearchTerm> search;
 };
+
+// Both terms, or none when either is none.
+std::optional<SearchTerm> bothTerms(const std::optional<SearchTerm>& first,
+                                    const std::optional<SearchTerm>& second);
 
 // Translates a predicate over the record's fields into an SQL condition. Grammar: comparisons
 // == (or =) and != (or <>) between a field and a value, `field contains[c|d|cd] value`,

@@ -391,6 +391,9 @@ void Realm::rollback() {
             qWarning("Realm: %s", error.what());
         }
     }
+    for (const qint64 rowId : log.touchedRows) {
+        searchTable_.invalidate(rowId);
+    }
     for (auto& [rowId, saved] : log.before) {
         saved.first->values_ = saved.second;
     }
@@ -437,6 +440,7 @@ void Realm::add(const std::shared_ptr<RealmRecordModel>& record) {
     write_->added.push_back(record);
     write_->addedRows.insert(rowId);
     write_->touchedRows.insert(rowId);
+    searchTable_.invalidate(rowId);
 }
 
 void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
@@ -459,6 +463,7 @@ void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
     objects_.erase(record->rowId_);
     write_->removed.push_back(record);
     write_->touchedRows.insert(record->rowId_);
+    searchTable_.invalidate(record->rowId_);
 }
 
 bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& value) {
@@ -479,6 +484,9 @@ bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& valu
     update.bind(2, rowId);
     runOnce(update);
     write_->touchedRows.insert(rowId);
+    if (SearchTable::holds(field)) {
+        searchTable_.invalidate(rowId);
+    }
     return true;
 }
 

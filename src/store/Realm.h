@@ -16,6 +16,7 @@
 #include "store/RealmConfiguration.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "store/SearchTable.h"
 #include "store/SqliteDatabase.h"
 
 namespace orvo {
@@ -115,6 +116,8 @@ private:
     std::unordered_map<qint64, std::weak_ptr<RealmRecordModel>> objects_;
     std::size_t objectsAfterPrune_ = 0;
     std::vector<std::weak_ptr<ResultsState>> results_;
+    // Told of every row a write touches, and of every row of a rolled-back write.
+    SearchTable searchTable_;
     std::optional<WriteLog> write_;
     std::deque<PendingNotification> pending_;
     bool delivering_ = false;

@@ -26,6 +26,7 @@ Results Results::filter(const QString& predicate, const QVariantList& arguments)
     } else {
         combined.sql = "(" + combined.sql + " AND " + added.sql + ")";
         combined.bindings += added.bindings;
+        combined.search = bothTerms(combined.search, added.search);
     }
     return make(std::make_shared<ResultsState>(state_->realm, std::move(combined),
                                                state_->sortField, state_->ascending));

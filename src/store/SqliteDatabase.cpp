@@ -109,6 +109,13 @@ QByteArray SqliteStatement::bytes(int column) const {
     return QByteArray(data, sqlite3_column_bytes(statement_.get(), column));
 }
 
+std::string_view SqliteStatement::textView(int column) const {
+    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(statement_.get(), column));
+    return data == nullptr ? std::string_view()
+                           : std::string_view(
+                                 data, std::size_t(sqlite3_column_bytes(statement_.get(), column)));
+}
+
 void SqliteDatabase::Close::operator()(sqlite3* db) const {
     sqlite3_close_v2(db);
 }

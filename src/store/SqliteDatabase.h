@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include <QByteArray>
 #include <QString>
@@ -42,6 +43,8 @@ public:
     double real(int column) const;
     QString text(int column) const;
     QByteArray bytes(int column) const;
+    // The UTF-8 bytes of a column without a copy, valid until the next step or reset.
+    std::string_view textView(int column) const;
 
 private:
     struct Finalize {

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <QtGlobal>
+
+#include "store/Predicate.h"
+#include "store/ResultsState.h"
+#include "store/SqliteDatabase.h"
+
+struct sqlite3;
+
+namespace orvo {
+
+// The fields that the records window searches, of every record, in memory and newest first:
+// a search reads some megabytes of folded text here instead of stepping through the table,
+// and needs no sort. A cache of the database, read on first use: a row that a write touches
+// is read again before the next search, so that a search sees the rows of an open write as
+// the database does, and those before it once the write is rolled back. Main thread only.
+class SearchTable {
+public:
+    // Whether a result with this condition and order is answered here: a search term newest
+    // first, and every record newest first once the table is read (as after a search, when
+    // the search field is cleared).
+    bool answers(const SqlCondition& condition, int sortField, bool ascending) const;
+    // Whether the field is one that the table holds.
+    static bool holds(int field);
+
+    // The row was added, changed, deleted or rolled back in the database.
+    void invalidate(qint64 rowId);
+    // The rows of a result that it answers, newest first, ties by row id, keyed as a result
+    // sorted by time keys them. Throws StoreError.
+    std::vector<ResultsEntry> matching(sqlite3* db, const SqlCondition& condition);
+
+private:
+    struct Row {
+        qint64 rowId = 0;
+        qint64 timeMs = 0;
+        qint64 favorite = 0;
+        // A NULL text matches nothing, as in SQL.
+        bool nameIsNull = false;
+        bool textIsNull = false;
+        std::string name;
+        std::string text;
+    };
+
+    static Row rowFrom(const SqliteStatement& statement);
+    static bool newerFirst(const Row& a, const Row& b);
+    static bool matches(const SearchTerm& term, const Row& row);
+    void load(sqlite3* db);
+    void refresh(sqlite3* db);
+
+    std::vector<Row> rows_;
+    // Sorted once a refresh starts.
+    std::vector<qint64> stale_;
+    bool loaded_ = false;
+};
+
+} // namespace orvo
