@@ -9,6 +9,7 @@
 #include "audio/DriverScriptRunner.h"
 #include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
+#include "firstrun/LaunchInstallWindowController.h"
 #include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -66,7 +67,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     setLaunchApplication(false);
     if (!QFileInfo::exists(API::pathDriver())) {
         Logging::write("Driver not found. install", EventLoging::info);
-        // The installation window joins here once the driver installer exists.
+        if (!launcherInstall_) {
+            launcherInstall_ = std::make_unique<LaunchInstallWindowController>();
+        }
+        launcherInstall_->show();
         return;
     }
     continueLaunchWithDriver();
@@ -117,17 +121,26 @@ void AppDelegate::actionMenuUninstall() {
     QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
     AlertManager::shared().showDefaultAlert(
         window, Localization::format(txtUninstallTitle, {API::prgName()}), message,
-        AlertManager::AlertStyle::warning, txtUninstall, true, QString(), [](bool confirmed) {
+        AlertManager::AlertStyle::warning, txtUninstall, true, QString(), [this](bool confirmed) {
             if (confirmed)
-                QTimer::singleShot(0, [] { uninstallApplication(); });
+                QTimer::singleShot(0, this, &AppDelegate::uninstallApplication);
         });
 }
 
 void AppDelegate::uninstallApplication() {
-    // The user may refuse the password: the data still goes, as confirmed.
-    DriverScriptRunner::run(QStringLiteral("uninstall_driver"));
+    const std::optional<QString> error = runDriverScript(QStringLiteral("uninstall_driver"));
+    // A refused password or a failed script leaves the driver: the recordings stay too, so
+    // that trying again loses nothing.
+    if (QFileInfo::exists(API::pathDriver())) {
+        const QString reason = error.value_or(
+            QStringLiteral("The driver is still installed at %1.").arg(API::pathDriver()));
+        QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
+        AlertManager::shared().showDefaultAlert(window, Localization::text("ERROR"), reason,
+                                                AlertManager::AlertStyle::critical);
+        return;
+    }
     QDir(API::homePath()).removeRecursively();
-    exitProcessNow(0);
+    exitAfterUninstall(0);
 }
 
 void AppDelegate::actionAbout() {

@@ -1,16 +1,22 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
+
+#include "audio/DriverScriptRunner.h"
+#include "shell/ProcessExit.h"
 
 class QAction;
 
 namespace orvo {
 
 class ApplicationsManager;
+class LaunchInstallWindowController;
 class OrvoMenuTray;
 class RecordingController;
 
@@ -39,6 +45,16 @@ public:
     // The one recording control that the tray and the records window present.
     RecordingController* recordingController() const { return recordingController_.get(); }
 
+    // The driver installation window, shown at start while the driver is missing.
+    LaunchInstallWindowController* launcherInstall() const { return launcherInstall_.get(); }
+
+    // Runs a driver script by name with administrator rights; absent on success, else the
+    // error text. Replaceable for tests; default DriverScriptRunner::run.
+    std::function<std::optional<QString>(const QString& name)> runDriverScript =
+        &DriverScriptRunner::run;
+    // Ends the process after an uninstall; replaceable for tests; default exitProcessNow.
+    std::function<void(int status)> exitAfterUninstall = [](int status) { exitProcessNow(status); };
+
     void actionMenuUninstall();
     void actionAbout();
     void actionMenuPreferences();
@@ -49,8 +65,9 @@ private:
     void setupMenu();
     void continueLaunchWithDriver();
     void setRealmConfiguration();
-    // Removes the driver and the storage tree, then ends the process.
-    [[noreturn]] static void uninstallApplication();
+    // Removes the driver, then the storage tree, and ends the process. While the driver is
+    // still there (password refused, script failed) it says why and keeps everything.
+    void uninstallApplication();
 
     const QString txtUninstallTitle;
     const QString txtUninstallMsg;
@@ -60,6 +77,7 @@ private:
 
     QMenu applicationMenu_;
     QPointer<QAction> btnUninstallMenu;
+    std::unique_ptr<LaunchInstallWindowController> launcherInstall_;
     std::unique_ptr<ApplicationsManager> applicationManager;
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QFileInfo>
 #include <QProcess>
 
 #include "shell/Bundle.h"
@@ -24,7 +25,33 @@ QStringList DriverScriptRunner::commandFor(const QString& path, bool asRoot) {
     return {QStringLiteral("pkexec"), QStringLiteral("/bin/sh"), path};
 }
 
+std::optional<QString> DriverScriptRunner::unsafeForRoot(const QString& path) {
+    const QFileInfo file(path);
+    if (!file.isFile()) {
+        return path + QStringLiteral(" is not a file");
+    }
+    if (file.ownerId() != 0) {
+        return path + QStringLiteral(" does not belong to root");
+    }
+    if (file.permissions() & (QFile::WriteGroup | QFile::WriteOther)) {
+        return path + QStringLiteral(" can be changed by other users");
+    }
+    return std::nullopt;
+}
+
+bool DriverScriptRunner::runsInstalled() {
+    return QFileInfo(Bundle::executablePath()).ownerId() == 0;
+}
+
 std::optional<QString> DriverScriptRunner::runScriptAtPath(const QString& path) {
+    // Root runs the script: a copy that others can edit would give them root.
+    if (const auto unsafe = unsafeForRoot(path)) {
+        if (runsInstalled()) {
+            return QStringLiteral("Refusing to run with administrator rights: ") + *unsafe;
+        }
+        qWarning("Running a script of the build tree with administrator rights: %s",
+                 qUtf8Printable(*unsafe));
+    }
     const QStringList command = commandFor(path, geteuid() == 0);
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);

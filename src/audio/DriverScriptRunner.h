@@ -26,6 +26,14 @@ public:
 
     // The program and its arguments that run the script.
     static QStringList commandFor(const QString& path, bool asRoot);
+
+    // Why the file at path must not run as root: it is missing, or someone other than root
+    // could have changed it. Absent when it is safe.
+    static std::optional<QString> unsafeForRoot(const QString& path);
+
+    // Whether the running program is an installation (its executable belongs to root) rather
+    // than a developer's build tree, whose scripts are the developer's own files.
+    static bool runsInstalled();
 };
 
 } // namespace orvo

@@ -5,9 +5,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "fakes/FakeAudioHardware.h"
+#include "firstrun/LaunchInstallWindowController.h"
+#include "platform/Platform.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
@@ -61,6 +65,12 @@ TEST(AppDelegate, StartWithoutTheDriverLogsAndStopsBeforeTheLaunchedState) {
     ASSERT_EQ(lines.size(), 1);
     EXPECT_TRUE(lines[0].endsWith("Event: info Value: Driver not found. install"));
     EXPECT_TRUE(QFileInfo(API::iconAppsPath()).isDir());
+
+    LaunchInstallWindowController* window = delegate.launcherInstall();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), Localization::text("INSTAL_COMPONENTS"));
+    EXPECT_EQ(delegate.orvoMenuTray(), nullptr);
 }
 
 } // namespace
@@ -88,6 +98,40 @@ TEST(AppDelegate, DecliningTheUninstallKeepsEverything) {
     EXPECT_TRUE(QFileInfo::exists(API::settingsPath()));
     EXPECT_TRUE(test::readFile(Logging::dayFilePath(QDateTime::currentDateTimeUtc()))
                     .contains("Uninstall application begin"));
+}
+
+TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
+    QTemporaryDir driver;
+    auto fake = std::make_unique<FakeAudioHardware>();
+    fake->setInstalledDriverPath(driver.path());
+    Platform::shared().install<AudioHardware>(std::move(fake));
+    test::removeStorageTree();
+    CopyFiles::checkFilesAndCopy();
+    AppDelegate delegate;
+    QStringList scripts;
+    delegate.runDriverScript = [&scripts](const QString& name) {
+        scripts << name;
+        return std::optional<QString>("Error executing command as another user: Not authorized");
+    };
+    std::optional<int> exitStatus;
+    delegate.exitAfterUninstall = [&exitStatus](int status) { exitStatus = status; };
+
+    delegate.actionMenuUninstall();
+    auto* confirmation = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(confirmation, nullptr);
+    QTest::mouseClick(confirmation->buttons().at(0), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(scripts, QStringList{"uninstall_driver"});
+
+    auto* error = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->alertStyle(), AlertDialog::Style::critical);
+    EXPECT_EQ(error->informativeText(), "Error executing command as another user: Not authorized");
+    EXPECT_TRUE(QFileInfo::exists(API::settingsPath()));
+    EXPECT_TRUE(QFileInfo(API::iconAppsPath()).isDir());
+    EXPECT_EQ(exitStatus, std::nullopt);
+    delete error;
+    Platform::shared().clear();
 }
 
 TEST(AppDelegateDeathTest, QuitEndsTheProcessAtOnceWithStatusZero) {
