@@ -23,6 +23,7 @@
 #include "shell/Logging.h"
 #include "shell/SettingsManager.h"
 #include "store/Realm.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
 
@@ -44,10 +45,6 @@ inline FakeAudioHardware::Device outputDevice(AudioDeviceID id, const QString& n
     device.uid = uid;
     device.output = true;
     return device;
-}
-
-inline AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
 }
 
 inline int logCount(const QString& entry) {

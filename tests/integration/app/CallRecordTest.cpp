@@ -19,22 +19,16 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "tray/OrvoMenuTray.h"
 
 namespace orvo {
 namespace {
 
-constexpr int recordingMs = 5000;
+using test::actionTitled;
 
-QAction* actionTitled(const QMenu& menu, const QString& title) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == title) {
-            return action;
-        }
-    }
-    return nullptr;
-}
+constexpr int recordingMs = 5000;
 
 bool logHas(const QString& text) {
     for (const QString& line :

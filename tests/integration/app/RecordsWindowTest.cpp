@@ -32,6 +32,7 @@
 #include "shell/Formatting.h"
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "tray/OrvoMenuTray.h"
 #include "ui/AlertDialog.h"
@@ -39,16 +40,10 @@
 namespace orvo {
 namespace {
 
-constexpr int recordingMs = 3000;
+using test::actionTitled;
+using test::modalAlert;
 
-QAction* actionTitled(const QMenu& menu, const QString& title) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == title) {
-            return action;
-        }
-    }
-    return nullptr;
-}
+constexpr int recordingMs = 3000;
 
 QMenu* menuTitled(const QMenuBar& bar, const QString& title) {
     for (QAction* action : bar.actions()) {
@@ -57,10 +52,6 @@ QMenu* menuTitled(const QMenuBar& bar, const QString& title) {
         }
     }
     return nullptr;
-}
-
-AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
 }
 
 // The catalogue as the sqlite3 tool reads the file: one line per record.

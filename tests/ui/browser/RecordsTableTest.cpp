@@ -18,15 +18,14 @@
 #include "store/Realm.h"
 #include "store/RealmManager.h"
 #include "store/RealmRecordModel.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
 
 namespace orvo {
 namespace {
 
-AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-}
+using test::modalAlert;
 
 // Answers the open alert with its first button (true) or its cancel button.
 void answerAlert(bool confirm) {

@@ -9,22 +9,16 @@
 #include <gtest/gtest.h>
 
 #include "control/RecordMenu.h"
+#include "support/Dialogs.h"
 #include "support/RecordingFixture.h"
 #include "tray/OrvoMenuTray.h"
 
 namespace orvo {
 namespace {
 
-using namespace test;
+using test::actionTitled;
 
-QAction* actionTitled(const QMenu& menu, const QString& title) {
-    for (QAction* action : menu.actions()) {
-        if (action->text() == title) {
-            return action;
-        }
-    }
-    return nullptr;
-}
+using namespace test;
 
 // What a menu shows of one target: its title and whether it can be chosen.
 QStringList shown(const QMenu& menu, const QString& name) {

@@ -15,6 +15,7 @@
 #include "platform/Platform.h"
 #include "shell/API.h"
 #include "shell/Localization.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
 #include "ui/AlertManager.h"
@@ -23,17 +24,8 @@
 namespace orvo {
 namespace {
 
-AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-}
-
-QStringList buttonTitles(const AlertDialog* alert) {
-    QStringList result;
-    for (const QPushButton* button : alert->buttons()) {
-        result << button->text();
-    }
-    return result;
-}
+using test::buttonTitles;
+using test::modalAlert;
 
 // Answers the open alert with its button at index and lets the queued work run.
 void answer(int index) {

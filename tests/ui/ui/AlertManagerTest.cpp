@@ -1,4 +1,5 @@
 #include "ui/AlertManager.h"
+#include "support/Dialogs.h"
 
 #include <optional>
 #include <vector>
@@ -12,6 +13,9 @@
 
 namespace orvo {
 namespace {
+
+using test::buttonTitles;
+using test::modalAlert;
 
 struct Answer {
     bool confirmed = false;
@@ -31,18 +35,6 @@ struct Answers {
         };
     }
 };
-
-AlertDialog* modalAlert() {
-    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-}
-
-QStringList titles(const AlertDialog* alert) {
-    QStringList result;
-    for (const QPushButton* button : alert->buttons()) {
-        result << button->text();
-    }
-    return result;
-}
 
 void click(AlertDialog* alert, int index) {
     QTest::mouseClick(alert->buttons().at(index), Qt::LeftButton);
@@ -85,7 +77,7 @@ TEST_F(AlertManagerTest, DefaultAlertOnAVisibleWindowIsASheetConfirmedOnlyByItsF
     EXPECT_EQ(alert->messageText(), "Quit?");
     EXPECT_EQ(alert->informativeText(), "Recording stops.");
     EXPECT_EQ(alert->alertStyle(), AlertManager::AlertStyle::warning);
-    EXPECT_EQ(titles(alert), (QStringList{"Quit", cancel})) << "empty name: the CANCEL text";
+    EXPECT_EQ(buttonTitles(alert), (QStringList{"Quit", cancel})) << "empty name: the CANCEL text";
     EXPECT_NE(cancel, "CANCEL") << "the key has a text in the string table";
     click(alert, 0);
     ASSERT_EQ(answers.list.size(), 1u);
@@ -120,7 +112,7 @@ TEST_F(AlertManagerTest, DefaultAlertWithoutAVisibleWindowIsApplicationModal) {
     EXPECT_EQ(alert->parentWidget(), nullptr);
     EXPECT_EQ(alert->windowModality(), Qt::ApplicationModal);
     EXPECT_TRUE(alert->isVisible());
-    EXPECT_EQ(titles(alert), (QStringList{"Retry", "Later"}));
+    EXPECT_EQ(buttonTitles(alert), (QStringList{"Retry", "Later"}));
     click(alert, 1);
     ASSERT_EQ(answers.list.size(), 1u);
     EXPECT_FALSE(answers.list[0].confirmed);
@@ -128,7 +120,7 @@ TEST_F(AlertManagerTest, DefaultAlertWithoutAVisibleWindowIsApplicationModal) {
     alert = alerts.showDefaultAlert(nullptr, "Saved", "Done.");
     EXPECT_EQ(alert->windowModality(), Qt::ApplicationModal);
     EXPECT_EQ(alert->alertStyle(), AlertManager::AlertStyle::informational);
-    EXPECT_EQ(titles(alert), QStringList{"OK"});
+    EXPECT_EQ(buttonTitles(alert), QStringList{"OK"});
     QTest::keyClick(alert, Qt::Key_Escape); // the only button answers; no completion to call
     EXPECT_FALSE(alert->isVisible());
 }
@@ -145,7 +137,7 @@ TEST_F(AlertManagerTest, DeleteAsksOnTheWindowEvenHiddenAndNeverWithoutOne) {
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->parentWidget(), &window);
     EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(titles(alert), (QStringList{"OK", cancel}));
+    EXPECT_EQ(buttonTitles(alert), (QStringList{"OK", cancel}));
     EXPECT_EQ(alert->messageText(), "Delete");
     EXPECT_EQ(alert->informativeText(), "Remove it?");
     click(alert, 0);
@@ -180,7 +172,7 @@ TEST_F(AlertManagerTest, RenameReturnsTheEditedTextOnlyWhenConfirmed) {
 
     alerts.showAlertForRename(&window, "Rename", "Call 1", answers.textCompletion());
     EXPECT_EQ(modalAlert()->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(titles(modalAlert()), (QStringList{"OK", cancel}));
+    EXPECT_EQ(buttonTitles(modalAlert()), (QStringList{"OK", cancel}));
     QTest::keyClick(edit("Interview"), Qt::Key_Return);
 
     alerts.showAlertForRename(&window, "Rename", "Call 1", answers.textCompletion());
@@ -260,7 +252,7 @@ TEST_F(LoadingAlertTest, CompletionFillsTheBarEndsTheSheetAndRunsTheHandlerOnce)
     EXPECT_EQ(sheet->parentWidget(), &window);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(sheet->messageText(), "Recognizing");
-    EXPECT_EQ(titles(sheet), QStringList{cancel});
+    EXPECT_EQ(buttonTitles(sheet), QStringList{cancel});
     QProgressBar* bar = alerts.progressIndicator;
     ASSERT_NE(bar, nullptr);
     EXPECT_TRUE(sheet->isAncestorOf(bar));

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
+#include <QStringList>
+
+#include "ui/AlertDialog.h"
+
+namespace orvo::test {
+
+// The alert the user has to answer now, if any.
+inline AlertDialog* modalAlert() {
+    return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+}
+
+inline QStringList buttonTitles(const AlertDialog* alert) {
+    QStringList result;
+    for (const QPushButton* button : alert->buttons()) {
+        result << button->text();
+    }
+    return result;
+}
+
+// The entry of a menu with exactly that text; nullptr when there is none.
+inline QAction* actionTitled(const QMenu& menu, const QString& title) {
+    for (QAction* action : menu.actions()) {
+        if (action->text() == title) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace orvo::test
