@@ -49,13 +49,6 @@ QString sqlType(FieldKind kind) {
     return "TEXT";
 }
 
-// The records window's search reads this narrow index instead of the whole table: half the
-// bytes of a scan, and only the favourites' part of it when those alone are searched.
-QString createSearchIndexSql() {
-    return QString("CREATE INDEX %1_search ON %1(\"favorite\", \"%2\", \"%3\", \"time\")")
-        .arg(tableName, foldedColumnName(fieldName), foldedColumnName(fieldRecognizeText));
-}
-
 QString createSchemaSql(quint32 version) {
     QStringList columns{"id INTEGER PRIMARY KEY AUTOINCREMENT"};
     for (const RecordField& field : recordFields) {
@@ -67,9 +60,9 @@ QString createSchemaSql(quint32 version) {
         }
     }
     // The records table is always read newest first.
-    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); %3; "
-                   "PRAGMA user_version = %4; COMMIT;")
-        .arg(tableName, columns.join(", "), createSearchIndexSql())
+    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); "
+                   "PRAGMA user_version = %3; COMMIT;")
+        .arg(tableName, columns.join(", "))
         .arg(version);
 }
 
@@ -326,7 +319,6 @@ void Realm::addFoldedCopies() {
             }
             db_.exec(QString("UPDATE %1 SET %2").arg(tableName, fills.join(", ")));
             const int filled = sqlite3_changes(db_.handle());
-            db_.exec(createSearchIndexSql());
             Logging::write(QString("Records database: search data added to %1 records").arg(filled),
                            EventLoging::info);
         }
