@@ -36,6 +36,7 @@
 namespace orvo {
 namespace {
 constexpr int uncoverDurationMs = 250;
+constexpr int searchPreparationDelayMs = 300;
 } // namespace
 
 RecordTableViewController::RecordTableViewController(QWidget* parent)
@@ -518,6 +519,15 @@ void RecordTableViewController::forgetHiddenRows() {
             }
         }
         it = uncovered_.erase(it);
+    }
+}
+
+void RecordTableViewController::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!searchPrepared_) {
+        searchPrepared_ = true;
+        // Once the rows are on screen, so that the user's first search does not wait for it.
+        QTimer::singleShot(searchPreparationDelayMs, this, [] { realm().prepareSearch(); });
     }
 }
 

@@ -103,6 +103,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void handleChange(const CollectionChange& change);
@@ -120,6 +121,7 @@ private:
     QPointer<RecordTableItemDelegate> itemDelegate_;
     QPointer<PopoverMenuViewController> popover_;
     std::map<const RealmRecordModel*, UncoverState> uncovered_;
+    bool searchPrepared_ = false;
 };
 
 } // namespace orvo

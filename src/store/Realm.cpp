@@ -332,6 +332,14 @@ void Realm::addFoldedCopies() {
     }
 }
 
+void Realm::prepareSearch() {
+    try {
+        searchTable_.prepare(db_.handle());
+    } catch (const StoreError&) {
+        // The first search reads it again and reports what fails.
+    }
+}
+
 SqliteStatement& Realm::statement(const QString& sql) {
     auto& cached = statements_[sql];
     if (cached == nullptr) {

@@ -63,6 +63,10 @@ public:
     // All records, in the order of insertion.
     Results objects();
 
+    // Reads into memory what searches of the records window need, so that the first search
+    // does not wait for it; for an idle moment. A failure is left to the first search.
+    void prepareSearch();
+
 private:
     friend class RealmRecordModel;
     friend class Results;

@@ -91,6 +91,12 @@ SearchTable::Row SearchTable::rowFrom(const SqliteStatement& statement) {
     return row;
 }
 
+void SearchTable::prepare(sqlite3* db) {
+    if (!loaded_) {
+        load(db);
+    }
+}
+
 void SearchTable::load(sqlite3* db) {
     loaded_ = false;
     stale_.clear();

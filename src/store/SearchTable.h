@@ -32,6 +32,8 @@ public:
     // The rows of a result that it answers, newest first, ties by row id, keyed as a result
     // sorted by time keys them. Throws StoreError.
     std::vector<ResultsEntry> matching(sqlite3* db, const SqlCondition& condition);
+    // Reads the table now unless it is read already. Throws StoreError.
+    void prepare(sqlite3* db);
 
 private:
     struct Row {
