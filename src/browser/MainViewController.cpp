@@ -17,15 +17,13 @@
 
 namespace orvo {
 namespace {
-const QColor accentColor(107, 89, 204);
 constexpr int topBarHeight = 56;
 constexpr int sideMargin = 20;
 constexpr int playerSlideMs = 250;
+constexpr int iconPixelSize = 22;
 
 QIcon tinted(const QString& name) {
-    const QIcon icon = imageNamed(name);
-    const QImage image = icon.pixmap(QSize(22, 22), 2.0).toImage();
-    return QIcon(QPixmap::fromImage(imageWithTintColor(image, accentColor)));
+    return tintedImageNamed(name, accentColor, iconPixelSize);
 }
 } // namespace
 

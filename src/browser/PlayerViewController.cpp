@@ -18,7 +18,6 @@
 namespace orvo {
 namespace {
 
-const QColor accentColor(107, 89, 204);
 constexpr int observerIntervalMs = 1000 / 3;
 constexpr int stripHeight = 64;
 constexpr int avatarSize = 40;
@@ -26,12 +25,6 @@ constexpr int playButtonSize = 32;
 
 MediaTime mediaTimeOfMs(qint64 ms) {
     return {ms, 1000, false};
-}
-
-QIcon tintedIcon(const QString& name, const QColor& color, int size) {
-    const QImage image = imageNamed(name).pixmap(size * 2).toImage();
-    QIcon icon(QPixmap::fromImage(imageWithTintColor(image, color)));
-    return icon;
 }
 
 QString sliderStyle() {
@@ -127,7 +120,7 @@ double PlayerViewController::sliderPosition() const {
 }
 
 void PlayerViewController::setPlayImage(const QString& name) {
-    btnPlay->setIcon(tintedIcon(name, accentColor, playButtonSize));
+    btnPlay->setIcon(tintedImageNamed(name, accentColor, playButtonSize));
     btnPlay->setProperty("imageName", name);
     btnPlay->setAccessibleName(name == "PlayMin" ? tr("Play") : tr("Pause"));
 }

@@ -18,11 +18,11 @@
 #include "store/RealmManager.h"
 #include "store/RealmRecordModel.h"
 #include "ui/Fonts.h"
+#include "ui/ImageExtensions.h"
 
 namespace orvo {
 namespace {
 
-const QColor accentColor(107, 89, 204);
 const QColor lightGrey(160, 160, 160);
 const QColor separatorColor(170, 170, 170, 128);
 constexpr int margin = 20;

@@ -28,8 +28,7 @@ QString controlsStyle() {
 }
 
 QIcon whiteIcon(const QString& name) {
-    const QImage image = imageNamed(name).pixmap(48).toImage();
-    return QIcon(QPixmap::fromImage(imageWithTintColor(image, Qt::white)));
+    return tintedImageNamed(name, Qt::white, 24);
 }
 
 } // namespace

@@ -201,7 +201,6 @@ void OrvoMenuTray::actionMenuStartRecord(QAction* sender) {
 void OrvoMenuTray::actionMenuOpenApp() {
     if (mainWC_ == nullptr) {
         mainWC_ = new MainWindowController(applicationMenu_, &controller_);
-        mainWC_->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     if (!mainWC_->isVisible()) {
         mainWC_->show();

@@ -27,4 +27,9 @@ QIcon imageNamed(const QString& name) {
     return path ? QIcon(*path) : QIcon();
 }
 
+QIcon tintedImageNamed(const QString& name, const QColor& color, int pixelSize) {
+    const QImage image = imageNamed(name).pixmap(pixelSize * 2).toImage();
+    return QIcon(QPixmap::fromImage(imageWithTintColor(image, color)));
+}
+
 } // namespace orvo
