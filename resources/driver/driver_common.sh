@@ -1,8 +1,14 @@
 # Shared by install_driver.sh and uninstall_driver.sh; sourced, never run.
 # ORVO_DRIVER_TEST_ROOT: for tests only, a folder that stands in for / so that a test never
-# writes into the machine's /etc and /var.
+# writes into the machine's /etc and /var. Only a script running with its caller's own
+# rights honours it: with rights raised by pkexec or sudo, the caller's environment must not
+# direct where root writes.
 
-test_root=${ORVO_DRIVER_TEST_ROOT:-}
+if [ -n "${PKEXEC_UID:-}${SUDO_UID:-}" ]; then
+    test_root=''
+else
+    test_root=${ORVO_DRIVER_TEST_ROOT:-}
+fi
 dropin=orvo-record-device
 pulse_dropin_dir="$test_root/etc/pulse/default.pa.d"
 pipewire_dropin_dir="$test_root/etc/pipewire/pipewire-pulse.conf.d"
