@@ -31,9 +31,9 @@ orvo_start_xvfb() {
 # sound into the feed sink. Silent streams keep both sinks busy, as a sound card is: the
 # monitor of an idle null sink delivers audio in bursts, and a sound that joins it reaches
 # the monitor only when the idle sink's long block runs out, up to two seconds later.
-orvo_write_default_pa() {
-    cat >"$1" <<'PA'
-load-module module-native-protocol-unix auth-anonymous=1
+# One command of the PulseAudio protocol per line, for a daemon's configuration or pactl.
+orvo_test_devices() {
+    cat <<'PA'
 load-module module-null-sink sink_name=speakers sink_properties="device.description='Speakers'"
 load-module module-null-sink sink_name=microphone_feed sink_properties="device.description='Microphone feed'"
 load-module module-remap-source source_name=microphone master=microphone_feed.monitor source_properties="device.description='Microphone'"
@@ -42,28 +42,67 @@ set-default-source microphone
 PA
 }
 
-orvo_start_pulseaudio() {
-    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
-    local config="$ORVO_RUNTIME_DIR/default.pa"
-    orvo_write_default_pa "$config"
-    pulseaudio -D --exit-idle-time=-1 --system=false -n -F "$config" --disallow-exit \
-        --log-target=file:"$ORVO_RUNTIME_DIR/pulseaudio.log" || {
-        echo "PulseAudio did not start:" >&2; cat "$ORVO_RUNTIME_DIR/pulseaudio.log" >&2; return 1; }
-    local tries=0
-    until pactl info >/dev/null 2>&1; do
-        ((tries++ < 100)) || { echo "PulseAudio does not answer" >&2; return 1; }
-        sleep 0.1
-    done
-    ORVO_PULSE_PID=$(cat "$ORVO_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)
+orvo_write_default_pa() {
+    {
+        echo "load-module module-native-protocol-unix auth-anonymous=1"
+        orvo_test_devices
+    } >"$1"
+}
+
+# The test devices answer, and silent streams keep the sinks busy.
+orvo_check_test_devices() {
     if ! pactl list short sources | grep -q $'\tmicrophone\t'; then
-        echo "PulseAudio lacks the test devices:" >&2; cat "$ORVO_RUNTIME_DIR/pulseaudio.log" >&2; return 1
+        echo "the sound server lacks the test devices:" >&2; cat "$1" >&2; return 1
     fi
     local sink
     for sink in microphone_feed speakers; do
-        pacat --playback --device="$sink" --latency-msec=20 --raw /dev/zero &
+        pacat --playback --device="$sink" --latency-msec=20 --raw /dev/zero 2>>"$1" &
         ORVO_SERVICE_PIDS+=($!)
     done
+}
+
+orvo_wait_for_sound_server() {
+    local tries=0
+    until pactl info >/dev/null 2>&1; do
+        ((tries++ < 100)) || { echo "the sound server does not answer:" >&2; cat "$1" >&2; return 1; }
+        sleep 0.1
+    done
+}
+
+orvo_start_pulseaudio() {
+    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
+    local config="$ORVO_RUNTIME_DIR/default.pa" log="$ORVO_RUNTIME_DIR/pulseaudio.log"
+    orvo_write_default_pa "$config"
+    pulseaudio -D --exit-idle-time=-1 --system=false -n -F "$config" --disallow-exit \
+        --log-target=file:"$log" || {
+        echo "PulseAudio did not start:" >&2; cat "$log" >&2; return 1; }
+    orvo_wait_for_sound_server "$log" || return 1
+    ORVO_PULSE_PID=$(cat "$ORVO_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)
+    orvo_check_test_devices "$log" || return 1
     echo "services: PulseAudio in $XDG_RUNTIME_DIR"
+}
+
+# PipeWire, WirePlumber and PipeWire's PulseAudio server, with a session bus of their own
+# (WirePlumber wants one), and the same test devices, made through pactl.
+orvo_start_pipewire() {
+    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
+    local log="$ORVO_RUNTIME_DIR/pipewire.log" line
+    dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+        3>"$ORVO_RUNTIME_DIR/bus" 4>"$ORVO_RUNTIME_DIR/bus.pid" || {
+        echo "the session bus did not start" >&2; return 1; }
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ORVO_RUNTIME_DIR/bus")
+    ORVO_SERVICE_PIDS+=($(head -n1 "$ORVO_RUNTIME_DIR/bus.pid"))
+    local program
+    for program in pipewire wireplumber pipewire-pulse; do
+        "$program" >>"$log" 2>&1 &
+        ORVO_SERVICE_PIDS+=($!)
+    done
+    orvo_wait_for_sound_server "$log" || return 1
+    while read -r line; do
+        eval "pactl $line" >/dev/null || { echo "pactl $line failed" >&2; return 1; }
+    done < <(orvo_test_devices)
+    orvo_check_test_devices "$log" || return 1
+    echo "services: PipeWire in $XDG_RUNTIME_DIR"
 }
 
 # The virtual driver, installed with its real script into the private daemon. The script's
