@@ -5,6 +5,7 @@
 
 #include "platform/Platform.h"
 #include "shell/Console.h"
+#include "shell/Logging.h"
 
 namespace orvo {
 namespace {
@@ -140,41 +141,96 @@ QVariantMap AudioManager::aggregateDescription(const QString& driverUID, const Q
         {aggregateKey::subDevices, subDevices},
         {aggregateKey::master, outputUID},
         {aggregateKey::stacked, 1},
+        {aggregateKey::properties,
+         QVariantMap{{roleProperty, roleAggregate}, {userDeviceProperty, outputUID}}},
     };
 }
 
-std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice() {
-    // A leftover of an earlier recording or of a killed process; only the first one found.
-    for (AudioDeviceID device : getAllDevices()) {
-        if (isAggregateDevice(device)) {
-            hardware().destroyAggregateDevice(device);
-            break;
-        }
-    }
+bool AudioManager::isOwnAggregateDevice(AudioDeviceID deviceID) {
+    return hardware().property(deviceID, roleProperty) == QString(roleAggregate);
+}
 
-    currentDefaultDeviceID = getDefaultOutputDevice();
-
-    const auto outputs = getOutputDevices();
-    if (!outputs) {
+std::optional<AudioDeviceID> AudioManager::userDeviceOfAggregate(AudioDeviceID deviceID) {
+    if (!isOwnAggregateDevice(deviceID)) {
         return std::nullopt;
     }
-    std::optional<AudioDeviceID> driver;
-    for (const auto& [device, name] : *outputs) {
-        if (name.contains(driverNameMark, Qt::CaseSensitive)) {
-            driver = device;
-            break;
+    return outputDeviceWithUID(hardware().property(deviceID, userDeviceProperty).value_or(""));
+}
+
+std::optional<AudioDeviceID> AudioManager::outputDeviceWithUID(const QString& uid) {
+    if (uid.isEmpty()) {
+        return std::nullopt;
+    }
+    for (AudioDeviceID device : getAllDevices()) {
+        if (isOutputDevice(device) && getDeviceUUID(device) == uid) {
+            return device;
         }
     }
+    return std::nullopt;
+}
+
+std::optional<AudioDeviceID> AudioManager::driverOutputDevice() {
+    // The combined output is named after the driver too: it must never stand in for it.
+    for (AudioDeviceID device : getAllDevices()) {
+        if (isOutputDevice(device) &&
+            getDeviceName(device).contains(driverNameMark, Qt::CaseSensitive) &&
+            !isAggregateDevice(device)) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+void AudioManager::removeOwnAggregateDevices() {
+    // Only ours: a combined output the user made is theirs to keep.
+    for (AudioDeviceID device : getAllDevices()) {
+        if (isOwnAggregateDevice(device)) {
+            hardware().destroyAggregateDevice(device);
+        }
+    }
+}
+
+int AudioManager::removeLeftoverAggregateDevices() {
+    int count = 0;
+    for (AudioDeviceID device : getAllDevices()) {
+        count += isOwnAggregateDevice(device) ? 1 : 0;
+    }
+    if (count == 0) {
+        return 0;
+    }
+    if (const auto user = userDeviceOfAggregate(getDefaultOutputDevice())) {
+        setOutputDevice(*user);
+    }
+    removeOwnAggregateDevices();
+    Logging::write(QStringLiteral("Removed %1 leftover aggregate device(s)").arg(count),
+                   EventLoging::info);
+    return count;
+}
+
+std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice() {
+    AudioDeviceID userOutput = getDefaultOutputDevice();
+    // A leftover of ours still in use stands for the user's device in it.
+    if (const auto user = userDeviceOfAggregate(userOutput)) {
+        userOutput = *user;
+    }
+    removeOwnAggregateDevices();
+    currentDefaultDeviceID = userOutput;
+    currentDefaultDeviceUID = getDeviceUUID(userOutput).value_or(QString());
+    return buildAggregateWith(userOutput);
+}
+
+std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOutput) {
+    const auto driver = driverOutputDevice();
     if (!driver) {
         return std::nullopt;
     }
-
     const QString driverUID = getDeviceUUID(*driver).value_or(QString());
-    const QString outputUID = getDeviceUUID(currentDefaultDeviceID).value_or(QString());
-    const AggregateCreation created =
-        hardware().createAggregateDevice(aggregateDescription(driverUID, outputUID));
+    const QString outputUID = getDeviceUUID(userOutput).value_or(QString());
+    const QVariantMap description = aggregateDescription(driverUID, outputUID);
+    const AggregateCreation created = hardware().createAggregateDevice(description);
     if (created.status == noErr) {
         currentAggreagteDeviceID = created.device;
+        currentAggregateDeviceUID = description.value(aggregateKey::uid).toString();
     }
     return created.status;
 }
@@ -183,6 +239,37 @@ void AudioManager::removeAggregateDeviceWithDefaultDevice() {
     if (isAggregateDevice(currentAggreagteDeviceID)) {
         hardware().destroyAggregateDevice(currentAggreagteDeviceID);
     }
+}
+
+bool AudioManager::followDefaultOutput() {
+    const AudioDeviceID current = getDefaultOutputDevice();
+    const auto aggregate = outputDeviceWithUID(currentAggregateDeviceUID);
+    if (current == noAudioDevice || (aggregate && current == *aggregate)) {
+        return false;
+    }
+    // The new default is the user's choice unless it is one of our own devices.
+    const bool ours = isOwnAggregateDevice(current) ||
+                      getDeviceName(current).contains(driverNameMark, Qt::CaseSensitive);
+    const auto user = ours ? outputDeviceWithUID(currentDefaultDeviceUID) : std::optional(current);
+    if (!user) {
+        return false;
+    }
+    const AudioDeviceID previous = aggregate.value_or(noAudioDevice);
+    if (buildAggregateWith(*user) != std::optional(noErr)) {
+        return false;
+    }
+    currentDefaultDeviceID = *user;
+    currentDefaultDeviceUID = getDeviceUUID(*user).value_or(QString());
+    setOutputDevice(currentAggreagteDeviceID);
+    if (previous != noAudioDevice) {
+        hardware().destroyAggregateDevice(previous);
+    }
+    Logging::write("Output followed to " + getDeviceName(*user), EventLoging::info);
+    return true;
+}
+
+std::shared_ptr<void> AudioManager::observeDeviceChanges(std::function<void()> handler) {
+    return hardware().observeChanges(std::move(handler));
 }
 
 } // namespace orvo

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -25,6 +27,14 @@ public:
     // Main thread only.
     static inline AudioDeviceID currentAggreagteDeviceID = 0;
     static inline AudioDeviceID currentDefaultDeviceID = 0;
+    // The same two devices by UID: identifiers do not outlive a restart of the sound server.
+    static inline QString currentAggregateDeviceUID;
+    static inline QString currentDefaultDeviceUID;
+
+    // The properties that mark a combined output as ours, and name the user's device in it.
+    static constexpr char roleProperty[] = "orvo.role";
+    static constexpr char roleAggregate[] = "aggregate";
+    static constexpr char userDeviceProperty[] = "orvo.user_sink";
 
     static std::vector<AudioDeviceID> getAllDevices();
     static bool isOutputDevice(AudioDeviceID deviceID);
@@ -60,11 +70,36 @@ public:
     // Destroys the aggregate of the running recording, when it still is one.
     static void removeAggregateDeviceWithDefaultDevice();
 
+    // Whether the device is a combined output this program made (of any run).
+    static bool isOwnAggregateDevice(AudioDeviceID deviceID);
+    // The user's output device that a combined output of ours plays to; absent for any
+    // other device, or when that device is gone.
+    static std::optional<AudioDeviceID> userDeviceOfAggregate(AudioDeviceID deviceID);
+    // Start-up: removes the combined outputs of ours that an earlier run left; when one of
+    // them was the default output, the user's device in it becomes the default again. How
+    // many were removed.
+    static int removeLeftoverAggregateDevices();
+    // While recording, after the devices changed: when the default output is no longer the
+    // running recording's aggregate (the user chose another output, or the sound server
+    // restarted without it), builds a new aggregate of the driver and the user's current
+    // output, makes it the default and removes the old one; the user's output is the one to
+    // restore from then on. True when it rebuilt.
+    static bool followDefaultOutput();
+    // handler runs on a thread of the audio hardware after the devices may have changed, for
+    // as long as the returned token lives. Any thread.
+    static std::shared_ptr<void> observeDeviceChanges(std::function<void()> handler);
+
 private:
     static QString getDeviceName(AudioDeviceID deviceID);
     static std::uint32_t getDeviceTransportType(AudioDeviceID deviceID);
     static std::optional<std::map<AudioDeviceID, QString>> devicesWhere(bool output);
     static QVariantMap aggregateDescription(const QString& driverUID, const QString& outputUID);
+    // The driver's output device: named "ORVO", and not a combined output.
+    static std::optional<AudioDeviceID> driverOutputDevice();
+    static std::optional<AudioDeviceID> outputDeviceWithUID(const QString& uid);
+    static void removeOwnAggregateDevices();
+    // Builds the aggregate of the driver and userOutput and remembers both.
+    static std::optional<AudioStatus> buildAggregateWith(AudioDeviceID userOutput);
 };
 
 } // namespace orvo

@@ -48,6 +48,8 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtTime(Localization::text("TIME")), txtSize(Localization::text("SIZE")),
       txtMb(Localization::text("MEGABYTE")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
+    // A combined output of ours left by a killed run would keep the user's sound from them.
+    AudioManager::removeLeftoverAggregateDevices();
     updateTargets();
 }
 
@@ -138,6 +140,7 @@ void RecordingController::stopRecording(std::function<void()> whenFinalised) {
 }
 
 void RecordingController::stopRecord() {
+    deviceChanges_.reset();
     // Until the engine has reported, every target stays disabled: a new start would replace
     // the device that the output has to return to.
     stopPending_ = recordManager_ != nullptr;
@@ -176,6 +179,32 @@ void RecordingController::completedStop(std::optional<ErrorRecord> error) {
             AlertManager::AlertStyle::critical, QStringLiteral("OK"));
     }
     runWhenFinalised();
+}
+
+void RecordingController::captureFailed(const QString& message) {
+    if (!isRecord_) {
+        return;
+    }
+    stopRecord();
+    AlertManager::shared().showDefaultAlert(
+        alertWindow(), txtError, message, AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+}
+
+void RecordingController::devicesChanged() {
+    // Events come in bursts; one look at the devices answers them all.
+    if (!isRecord_ || followPending_) {
+        return;
+    }
+    followPending_ = true;
+    QPointer<RecordingController> controller(this);
+    dispatchToMain([controller] {
+        if (controller != nullptr) {
+            controller->followPending_ = false;
+            if (controller->isRecord_) {
+                AudioManager::followDefaultOutput();
+            }
+        }
+    });
 }
 
 void RecordingController::runWhenFinalised() {
@@ -287,6 +316,18 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) 
     recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
         if (controller != nullptr) {
             controller->setProgress(seconds, megabytes);
+        }
+    };
+    deviceChanges_ = AudioManager::observeDeviceChanges([controller] {
+        dispatchToMain([controller] {
+            if (controller != nullptr) {
+                controller->devicesChanged();
+            }
+        });
+    });
+    recordManager_->captureFailed = [controller](const QString& message) {
+        if (controller != nullptr) {
+            controller->captureFailed(message);
         }
     };
     recordManager_->startRecord();

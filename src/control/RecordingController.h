@@ -116,6 +116,10 @@ private:
     int screenPosition() const;
     void failStart(std::optional<AudioStatus> status);
     void completedStop(std::optional<ErrorRecord> error);
+    // The engine lost a source for good: the recording is finalised with what came.
+    void captureFailed(const QString& message);
+    // While recording: the devices changed; the combined output follows the user's output.
+    void devicesChanged();
     void restoreOutput();
     void runWhenFinalised();
     void setProgress(std::optional<double> seconds, std::optional<double> megabytes);
@@ -131,6 +135,8 @@ private:
     std::shared_ptr<RecordManager> recordManager_;
     QPointer<QWidget> alertWindow_;
     std::vector<std::function<void()>> whenFinalised_;
+    std::shared_ptr<void> deviceChanges_; // while recording: the audio hardware's events
+    bool followPending_ = false;
     bool isVideo_ = false;
     bool isRecord_ = false;
     bool stopPending_ = false;

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -50,6 +52,9 @@ inline constexpr char subDevices[] = "subdevices"; // list of maps, each {"uid":
 inline constexpr char subDeviceUID[] = "uid";
 inline constexpr char master[] = "master";   // UID of the sub-device that gives the clock
 inline constexpr char stacked[] = "stacked"; // 1: every sub-device plays the same sound
+// A map of text properties the device carries, read back with AudioHardware::property; keys
+// begin with "orvo.".
+inline constexpr char properties[] = "properties";
 } // namespace aggregateKey
 
 // A device that sound can be recorded from, as the capture session names it.
@@ -64,9 +69,10 @@ struct AggregateCreation {
 };
 
 // The machine's audio devices, their default output and volumes, and the multi-output
-// devices that the program builds. Any thread may call; each call blocks until the sound
-// server answers or its timeout passes. Without a reachable server reads fail and lists are
-// empty, at once.
+// devices that the program builds. Any thread may call. Reads and volume changes never wait
+// on the sound server: they answer from what it reported last. Other changes block until
+// the server answers or its timeout passes; once they return, reads show their effect.
+// Without a reachable server reads fail and lists are empty, at once.
 class AudioHardware : public Port {
 public:
     // Every device, outputs and inputs, in the server's order.
@@ -98,6 +104,14 @@ public:
     virtual AggregateCreation createAggregateDevice(const QVariantMap& description) = 0;
     virtual AudioStatus destroyAggregateDevice(AudioDeviceID device) = 0;
     virtual std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) = 0;
+
+    // A text property the device was made with (aggregateKey::properties); absent when it
+    // has none of that key.
+    virtual std::optional<QString> property(AudioDeviceID device, const QString& key) = 0;
+
+    // handler runs, on a thread of the backend, after the devices, the default output or the
+    // server's reachability may have changed, for as long as the returned token lives.
+    virtual std::shared_ptr<void> observeChanges(std::function<void()> handler) = 0;
 
     // The devices a capture session can record from, in the platform's order.
     virtual std::vector<AudioCaptureDevice> captureDevices() = 0;

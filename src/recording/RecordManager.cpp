@@ -165,13 +165,27 @@ void RecordManager::fileOutputDidFinishRecording(CaptureFileOutput&, const QStri
     consoleLine("didFinishRecordingTo " + QUrl::fromLocalFile(path).toString() + " wirh errr " +
                 (error ? error->localizedDescription : QString()));
     bool lastOutput = false;
+    bool failedWhileRecording = false;
     {
         std::lock_guard lock(activeFilesLock_);
         std::erase(currentActiveRecordFile_, path);
         lastOutput = currentActiveRecordFile_.empty() && stopRequested_;
+        failedWhileRecording = error && !stopRequested_ && !captureFailureReported_;
+        captureFailureReported_ = captureFailureReported_ || failedWhileRecording;
     }
+    if (failedWhileRecording)
+        reportCaptureFailure(error->localizedDescription);
     if (lastOutput)
         mergeAfterLastOutput();
+}
+
+void RecordManager::reportCaptureFailure(const QString& message) {
+    dispatchToMain([weak = weak_from_this(), message] {
+        Logging::write("Capture failed: " + message, EventLoging::error);
+        const auto self = weak.lock();
+        if (self && self->captureFailed)
+            self->captureFailed(message);
+    });
 }
 
 void RecordManager::mergeAfterLastOutput() {

@@ -49,6 +49,10 @@ public:
 
     // Main thread, once a second while recording: (elapsed seconds, megabytes so far).
     ChangeSeconds changeSeconds;
+    // Main thread, at most once: a source was lost for good while recording (a sound server
+    // that did not come back, a device gone), with why. Its segment holds what came before;
+    // the recording still needs its stopRecord to be finalised.
+    std::function<void(const QString& message)> captureFailed;
 
     // Megabytes of 1,000,000 bytes; absent entries and unreadable files count 0.
     static double sizePerMB(const std::vector<std::optional<QString>>& urls);
@@ -74,6 +78,7 @@ private:
 
     void fileOutputDidFinishRecording(CaptureFileOutput& output, const QString& path,
                                       const std::optional<CaptureError>& error) override;
+    void reportCaptureFailure(const QString& message);
     void mergeAfterLastOutput();
     void margeRecordFilesAndCompleted();
     void exportCompleted(ExportStatus status, const QString& outputPath);
@@ -99,6 +104,7 @@ private:
     // merge on a worker.
     CompletedStop completedStop_;
     bool stopRequested_ = false;
+    bool captureFailureReported_ = false;
     bool isVideo_ = false;
     std::unique_ptr<QTimer> timerRecord_;
     double countSeconds_ = 0;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -26,6 +28,7 @@ public:
         std::map<std::uint32_t, float> channelVolumes;
         bool running = false;
         std::vector<AudioDeviceID> subDevices;
+        QVariantMap properties;
     };
 
     void add(Device device) {
@@ -140,6 +143,7 @@ public:
         aggregate.uid = description.value(aggregateKey::uid).toString();
         aggregate.output = true;
         aggregate.transport = transport::aggregate;
+        aggregate.properties = description.value(aggregateKey::properties).toMap();
         for (const QVariant& sub : description.value(aggregateKey::subDevices).toList()) {
             const QString subUID = sub.toMap().value(aggregateKey::subDeviceUID).toString();
             for (const Device& d : devices_) {
@@ -165,6 +169,33 @@ public:
     std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID id) override {
         return read(id, [](const Device& d) { return std::optional(d.subDevices); })
             .value_or(std::vector<AudioDeviceID>());
+    }
+    std::optional<QString> property(AudioDeviceID id, const QString& key) override {
+        return read(id, [&](const Device& d) {
+            return d.properties.contains(key) ? std::optional(d.properties.value(key).toString())
+                                              : std::nullopt;
+        });
+    }
+    // Observers hear of every change the test announces with announceChange.
+    std::shared_ptr<void> observeChanges(std::function<void()> handler) override {
+        auto shared = std::make_shared<std::function<void()>>(std::move(handler));
+        std::lock_guard lock(mutex_);
+        observers_.push_back(shared);
+        return shared;
+    }
+    void announceChange() {
+        std::vector<std::shared_ptr<std::function<void()>>> handlers;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& observer : observers_) {
+                if (auto handler = observer.lock()) {
+                    handlers.push_back(handler);
+                }
+            }
+        }
+        for (const auto& handler : handlers) {
+            (*handler)();
+        }
     }
     std::vector<AudioCaptureDevice> captureDevices() override {
         std::lock_guard lock(mutex_);
@@ -206,6 +237,7 @@ private:
     std::vector<AudioDeviceID> destroyed_;
     AudioDeviceID nextID_ = 1000;
     QString driverPath_;
+    std::vector<std::weak_ptr<std::function<void()>>> observers_;
 };
 
 } // namespace orvo

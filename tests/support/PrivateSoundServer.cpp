@@ -35,6 +35,12 @@ PrivateSoundServer::PrivateSoundServer() {
                              "set-default-source microphone\n")
                   .arg(folder_.filePath("native"))
                   .toUtf8());
+    start();
+}
+
+void PrivateSoundServer::start() {
+    startError_.clear();
+    const QString config = folder_.filePath("default.pa");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_RUNTIME_DIR", folder_.path());
     daemon_.setProcessEnvironment(environment);
@@ -53,6 +59,15 @@ PrivateSoundServer::PrivateSoundServer() {
         startError_ = "pulseaudio does not answer: " +
                       QString::fromUtf8(readFile(folder_.filePath("pulseaudio.log")));
     }
+}
+
+void PrivateSoundServer::keepBusy(const QString& sink) {
+    auto player = std::make_unique<QProcess>();
+    player->setProcessEnvironment(environment());
+    player->start("pacat",
+                  {"--playback", "--device=" + sink, "--latency-msec=20", "--raw", "/dev/zero"});
+    player->waitForStarted();
+    busy_.push_back(std::move(player));
 }
 
 PrivateSoundServer::~PrivateSoundServer() {
@@ -114,6 +129,11 @@ void PrivateSoundServer::thaw() {
 }
 
 void PrivateSoundServer::stop() {
+    for (const auto& player : busy_) {
+        player->kill();
+        player->waitForFinished();
+    }
+    busy_.clear();
     if (daemon_.state() != QProcess::NotRunning) {
         thaw();
         daemon_.kill();

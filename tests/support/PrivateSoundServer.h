@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -36,6 +39,12 @@ public:
 
     // Kills the daemon and waits until it has ended.
     void stop();
+    // Starts the daemon again after stop(), afresh from its configuration, at the same
+    // address. startError() tells how it went.
+    void start();
+    // Plays silence into a sink until the daemon stops, as a sound card keeps playing: the
+    // monitor of an idle null sink delivers in bursts, seconds late.
+    void keepBusy(const QString& sink);
     // Freezes the daemon (it keeps its connections but answers nothing) or lets it go on.
     void freeze();
     void thaw();
@@ -44,6 +53,7 @@ private:
     QTemporaryDir folder_;
     QProcess daemon_;
     QString startError_;
+    std::vector<std::unique_ptr<QProcess>> busy_;
 };
 
 } // namespace orvo::test

@@ -18,6 +18,9 @@ constexpr auto gatherLength = std::chrono::milliseconds(500);
 // How long a stop waits for samples captured before it (the stream's latency).
 constexpr auto stopGrace = std::chrono::milliseconds(500);
 constexpr auto readSlice = std::chrono::milliseconds(50);
+// A source lost while recording is looked for again this often, for this long.
+constexpr auto reconnectInterval = std::chrono::milliseconds(500);
+constexpr auto reconnectWindow = std::chrono::seconds(15);
 constexpr std::int64_t silenceBlock = 4800;
 constexpr int channels = PulseRecordStream::channels;
 constexpr int sampleRate = PulseRecordStream::sampleRate;
@@ -53,13 +56,13 @@ void LinuxAudioFileOutput::wake() {
 void LinuxAudioFileOutput::run() {
     PulseRecordStream stream;
     const auto* device = dynamic_cast<const LinuxDeviceInput*>(input_.get());
-    std::optional<QString> sourceError =
-        device != nullptr ? stream.open(device->sourceName())
-                          : std::optional<QString>(QStringLiteral("not an audio device"));
-    {
-        std::lock_guard lock(wakeMutex_);
-        liveStream_ = &stream;
+    if (device != nullptr) {
+        sourceName_ = device->sourceName();
     }
+    std::optional<QString> sourceError =
+        device != nullptr ? stream.open(sourceName_)
+                          : std::optional<QString>(QStringLiteral("not an audio device"));
+    setLiveStream(&stream);
     reportOpened();
 
     std::optional<TimePoint> stopAt;
@@ -76,6 +79,7 @@ void LinuxAudioFileOutput::run() {
         const bool quit = quitRequested();
         if (auto start = takeStart()) {
             stopAt.reset();
+            lostAt_.reset();
             if (sourceError) {
                 recording_ = Recording{start->path, start->delegate};
                 end(CaptureError{CaptureErrorCode::sourceFailed, *sourceError});
@@ -85,7 +89,8 @@ void LinuxAudioFileOutput::run() {
         }
         if (auto stop = takeStop(); stop && recording_) {
             stopAt = *stop;
-            timeline_->setEnd(*stop);
+            // A source still lost ends where it was lost: no silence stands in for the rest.
+            timeline_->setEnd(lostAt_ ? std::min(*stop, *lostAt_) : *stop);
             placeGathered(true);
             stopDeadline = clock_->now() + stopGrace;
         }
@@ -99,25 +104,68 @@ void LinuxAudioFileOutput::run() {
                                                       clock_->now() >= stopDeadline)))) {
             end(std::nullopt);
             stopAt.reset();
+            lostAt_.reset();
         }
         if (quit && !recording_) {
             break;
         }
         if (sourceError) {
-            // Nothing to read: wait for the next request.
-            waitForRequest(readSlice);
+            if (recording_ && lostAt_ && !stopAt && reconnect(stream)) {
+                sourceError.reset();
+            } else {
+                // Nothing to read: wait for the next request or the next attempt.
+                waitForRequest(readSlice);
+            }
             continue;
         }
         stream.read(readSlice, onChunk);
         if (auto failure = stream.failure()) {
             sourceError = failure;
-            if (recording_) {
-                end(CaptureError{CaptureErrorCode::sourceFailed, *failure});
+            if (recording_ && !stopAt) {
+                // The server restarted or the source went away: the recording waits for it.
+                lostAt_ = clock_->now();
+                lastAttempt_ = *lostAt_;
+                lostReason_ = *failure;
             }
         }
     }
+    setLiveStream(nullptr);
+}
+
+void LinuxAudioFileOutput::setLiveStream(PulseRecordStream* stream) {
     std::lock_guard lock(wakeMutex_);
-    liveStream_ = nullptr;
+    liveStream_ = stream;
+}
+
+bool LinuxAudioFileOutput::reconnect(PulseRecordStream& stream) {
+    const TimePoint now = clock_->now();
+    if (now - *lostAt_ >= reconnectWindow) {
+        lostAt_.reset();
+        end(CaptureError{
+            CaptureErrorCode::sourceFailed,
+            QStringLiteral("%1 (no sound for %2 s)")
+                .arg(lostReason_)
+                .arg(std::chrono::duration_cast<std::chrono::seconds>(reconnectWindow).count())});
+        return false;
+    }
+    if (now - lastAttempt_ < reconnectInterval) {
+        return false;
+    }
+    lastAttempt_ = now;
+    // The stream's connection is replaced: no wakeup may reach it meanwhile.
+    setLiveStream(nullptr);
+    const std::optional<QString> error = stream.open(sourceName_);
+    setLiveStream(&stream);
+    if (error) {
+        return false;
+    }
+    // What comes now is placed after the gap as a start is: its first moments gathered and
+    // timed together, the gap in between filled with silence by the timeline.
+    lostAt_.reset();
+    preroll_.clear();
+    gathering_ = true;
+    recordingStart_ = clock_->now();
+    return true;
 }
 
 void LinuxAudioFileOutput::keepForStart(const float* samples, std::int64_t frames,

@@ -39,6 +39,10 @@ private:
     void wake() override;
     std::shared_ptr<LinuxCaptureOutput> self() override { return shared_from_this(); }
 
+    void setLiveStream(PulseRecordStream* stream);
+    // While the source is lost: opens it again when due. True once it records again; after
+    // the reconnect window, ends the recording with the error instead.
+    bool reconnect(PulseRecordStream& stream);
     void keepForStart(const float* samples, std::int64_t frames, TimePoint captured);
     void begin(const StartRequest& request);
     void placeGathered(bool now);
@@ -61,6 +65,10 @@ private:
     std::unique_ptr<AudioStretcher> stretcher_;
     std::vector<float> stretched_; // what the stretcher handed out for the writer
     std::optional<CaptureError> writeError_;
+    QString sourceName_;
+    std::optional<TimePoint> lostAt_; // when the source of the running recording was lost
+    TimePoint lastAttempt_{};
+    QString lostReason_;
 };
 
 } // namespace orvo

@@ -11,6 +11,7 @@
 #include <pulse/introspect.h>
 #include <pulse/volume.h>
 
+#include "platform/linux/PulseDeviceCache.h"
 #include "platform/linux/PulseSession.h"
 
 namespace orvo {
@@ -48,78 +49,9 @@ std::optional<DeviceRef> decode(AudioDeviceID device) {
 const char combineModule[] = "module-combine-sink";
 constexpr std::chrono::seconds hungServerPause{10};
 
-struct SinkRecord {
-    std::uint32_t index = PA_INVALID_INDEX;
-    QByteArray name;
-    QString description;
-    pa_cvolume volume{};
-    pa_channel_map channelMap{};
-    pa_sink_state_t state = PA_SINK_INVALID_STATE;
-    std::uint32_t ownerModule = PA_INVALID_INDEX;
-    std::uint32_t monitorSource = PA_INVALID_INDEX;
-    QByteArray driver;
-    QByteArray bus;
-    bool hardware = false;
-};
-
-struct SourceRecord {
-    std::uint32_t index = PA_INVALID_INDEX;
-    QByteArray name;
-    QString description;
-    pa_source_state_t state = PA_SOURCE_INVALID_STATE;
-    std::uint32_t monitorOfSink = PA_INVALID_INDEX;
-    QByteArray bus;
-    bool hardware = false;
-};
-
-struct ModuleRecord {
-    std::uint32_t index = PA_INVALID_INDEX;
-    QByteArray name;
-    QString argument;
-};
-
-QByteArray property(pa_proplist* list, const char* key) {
-    const char* value = list != nullptr ? pa_proplist_gets(list, key) : nullptr;
-    return value != nullptr ? QByteArray(value) : QByteArray();
-}
-
-QString descriptionOrName(const char* description, const char* name) {
-    const QString text = QString::fromUtf8(description != nullptr ? description : "");
-    return text.isEmpty() ? QString::fromUtf8(name != nullptr ? name : "") : text;
-}
-
-SinkRecord toRecord(const pa_sink_info& info) {
-    SinkRecord record;
-    record.index = info.index;
-    record.name = info.name;
-    record.description = descriptionOrName(info.description, info.name);
-    record.volume = info.volume;
-    record.channelMap = info.channel_map;
-    record.state = info.state;
-    record.ownerModule = info.owner_module;
-    record.monitorSource = info.monitor_source;
-    record.driver = info.driver != nullptr ? QByteArray(info.driver) : QByteArray();
-    record.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
-    record.hardware = (info.flags & PA_SINK_HARDWARE) != 0;
-    return record;
-}
-
-SourceRecord toRecord(const pa_source_info& info) {
-    SourceRecord record;
-    record.index = info.index;
-    record.name = info.name;
-    record.description = descriptionOrName(info.description, info.name);
-    record.state = info.state;
-    record.monitorOfSink = info.monitor_of_sink;
-    record.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
-    record.hardware = (info.flags & PA_SOURCE_HARDWARE) != 0;
-    return record;
-}
-
-ModuleRecord toRecord(const pa_module_info& info) {
-    return ModuleRecord{info.index, info.name,
-                        QString::fromUtf8(info.argument != nullptr ? info.argument : "")};
-}
+using SinkRecord = PulseSinkRecord;
+using SourceRecord = PulseSourceRecord;
+using ModuleRecord = PulseModuleRecord;
 
 template <class Info, class Record>
 void collect(pa_context*, const Info* info, int eol, void* records) {
@@ -132,28 +64,6 @@ void collect(pa_context*, const Info* info, int eol, void* records) {
 class Server {
 public:
     explicit Server(PulseSession& session) : session_(session) {}
-
-    std::optional<std::vector<SinkRecord>> sinks() {
-        std::vector<SinkRecord> records;
-        if (!session_.request([&](pa_context* context) {
-                return pa_context_get_sink_info_list(context, collect<pa_sink_info, SinkRecord>,
-                                                     &records);
-            })) {
-            return std::nullopt;
-        }
-        return records;
-    }
-
-    std::optional<std::vector<SourceRecord>> sources() {
-        std::vector<SourceRecord> records;
-        if (!session_.request([&](pa_context* context) {
-                return pa_context_get_source_info_list(
-                    context, collect<pa_source_info, SourceRecord>, &records);
-            })) {
-            return std::nullopt;
-        }
-        return records;
-    }
 
     std::optional<SinkRecord> sink(std::uint32_t index) {
         std::vector<SinkRecord> records;
@@ -173,15 +83,6 @@ public:
         return first(records);
     }
 
-    std::optional<SourceRecord> source(std::uint32_t index) {
-        std::vector<SourceRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_source_info_by_index(
-                context, index, collect<pa_source_info, SourceRecord>, &records);
-        });
-        return first(records);
-    }
-
     std::optional<ModuleRecord> module(std::uint32_t index) {
         std::vector<ModuleRecord> records;
         session_.request([&](pa_context* context) {
@@ -189,19 +90,6 @@ public:
                                               &records);
         });
         return first(records);
-    }
-
-    std::optional<QByteArray> defaultSinkName() {
-        std::optional<QByteArray> name;
-        const auto answer = [](pa_context*, const pa_server_info* info, void* result) {
-            if (info != nullptr && info->default_sink_name != nullptr) {
-                *static_cast<std::optional<QByteArray>*>(result) = info->default_sink_name;
-            }
-        };
-        session_.request([&](pa_context* context) {
-            return pa_context_get_server_info(context, answer, &name);
-        });
-        return name;
     }
 
     // start gets the callback and its data and sends a request answered by success or not.
@@ -250,10 +138,6 @@ public:
             return std::nullopt;
         }
         return owner;
-    }
-
-    bool isCombineSink(const SinkRecord& sink) {
-        return combineModuleOf(sink).has_value() || sink.driver.contains("combine");
     }
 
 private:
@@ -309,7 +193,9 @@ QStringList slavesOf(const QString& moduleArgument) {
 
 LinuxAudioHardware::LinuxAudioHardware() : LinuxAudioHardware(Options{}) {}
 
-LinuxAudioHardware::LinuxAudioHardware(Options options) : options_(std::move(options)) {}
+LinuxAudioHardware::LinuxAudioHardware(Options options)
+    : options_(std::move(options)),
+      cache_(std::make_unique<PulseDeviceCache>(options_.server, options_.callTimeout)) {}
 
 LinuxAudioHardware::~LinuxAudioHardware() = default;
 
@@ -360,92 +246,104 @@ Result LinuxAudioHardware::withSink(AudioDeviceID device, Result missing, Result
     });
 }
 
+std::shared_ptr<const PulseDeviceSnapshot> LinuxAudioHardware::known() const {
+    return cache_->snapshot();
+}
+
+bool LinuxAudioHardware::catchUp() {
+    return cache_->refresh(options_.callTimeout);
+}
+
+namespace {
+
+const PulseSinkRecord* sinkOf(const PulseDeviceSnapshot& known, AudioDeviceID device) {
+    const auto ref = decode(device);
+    return ref && !ref->isSource ? known.sink(ref->index) : nullptr;
+}
+
+const PulseSourceRecord* sourceOf(const PulseDeviceSnapshot& known, AudioDeviceID device) {
+    const auto ref = decode(device);
+    return ref && ref->isSource ? known.source(ref->index) : nullptr;
+}
+
+const PulseModuleRecord* combineModuleOf(const PulseDeviceSnapshot& known,
+                                         const PulseSinkRecord& sink) {
+    const PulseModuleRecord* owner =
+        sink.ownerModule != PA_INVALID_INDEX ? known.module(sink.ownerModule) : nullptr;
+    return owner != nullptr && owner->name == combineModule ? owner : nullptr;
+}
+
+bool isCombineSink(const PulseDeviceSnapshot& known, const PulseSinkRecord& sink) {
+    return combineModuleOf(known, sink) != nullptr || sink.driver.contains("combine");
+}
+
+} // namespace
+
 std::vector<AudioDeviceID> LinuxAudioHardware::devices() {
-    return withServer(std::vector<AudioDeviceID>(), [](Server& server) {
-        std::vector<AudioDeviceID> ids;
-        for (const auto& sink : server.sinks().value_or(std::vector<SinkRecord>())) {
-            if (representable(sink.index)) {
-                ids.push_back(sinkID(sink.index));
-            }
+    const auto snapshot = known();
+    std::vector<AudioDeviceID> ids;
+    for (const auto& sink : snapshot->sinks) {
+        if (representable(sink.index)) {
+            ids.push_back(sinkID(sink.index));
         }
-        for (const auto& source : server.sources().value_or(std::vector<SourceRecord>())) {
-            if (source.monitorOfSink == PA_INVALID_INDEX && representable(source.index)) {
-                ids.push_back(sourceID(source.index));
-            }
+    }
+    for (const auto& source : snapshot->sources) {
+        if (source.monitorOfSink == PA_INVALID_INDEX && representable(source.index)) {
+            ids.push_back(sourceID(source.index));
         }
-        return ids;
-    });
+    }
+    return ids;
 }
 
 bool LinuxAudioHardware::hasOutputStreams(AudioDeviceID device) {
-    return withSink(device, false, false, [](Server&, SinkRecord&) { return true; });
+    return sinkOf(*known(), device) != nullptr;
 }
 
 std::optional<QString> LinuxAudioHardware::name(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref) {
-        return std::nullopt;
+    const auto snapshot = known();
+    if (const auto* source = sourceOf(*snapshot, device)) {
+        return source->description;
     }
-    return withServer(std::optional<QString>(), [&](Server& server) -> std::optional<QString> {
-        if (ref->isSource) {
-            const auto source = server.source(ref->index);
-            return source ? std::optional(source->description) : std::nullopt;
-        }
-        const auto sink = server.sink(ref->index);
-        return sink ? std::optional(sink->description) : std::nullopt;
-    });
+    if (const auto* sink = sinkOf(*snapshot, device)) {
+        return sink->description;
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> LinuxAudioHardware::uid(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref) {
-        return std::nullopt;
+    const auto snapshot = known();
+    if (const auto* source = sourceOf(*snapshot, device)) {
+        return QString::fromUtf8(source->name);
     }
-    return withServer(std::optional<QString>(), [&](Server& server) -> std::optional<QString> {
-        if (ref->isSource) {
-            const auto source = server.source(ref->index);
-            return source ? std::optional(QString::fromUtf8(source->name)) : std::nullopt;
-        }
-        const auto sink = server.sink(ref->index);
-        return sink ? std::optional(QString::fromUtf8(sink->name)) : std::nullopt;
-    });
+    if (const auto* sink = sinkOf(*snapshot, device)) {
+        return QString::fromUtf8(sink->name);
+    }
+    return std::nullopt;
 }
 
 std::optional<std::uint32_t> LinuxAudioHardware::transportType(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref) {
-        return std::nullopt;
+    const auto snapshot = known();
+    if (const auto* source = sourceOf(*snapshot, device)) {
+        return busTransport(source->bus, source->hardware);
     }
-    return withServer(
-        std::optional<std::uint32_t>(), [&](Server& server) -> std::optional<std::uint32_t> {
-            if (ref->isSource) {
-                const auto source = server.source(ref->index);
-                return source ? std::optional(busTransport(source->bus, source->hardware))
-                              : std::nullopt;
-            }
-            const auto sink = server.sink(ref->index);
-            if (!sink) {
-                return std::nullopt;
-            }
-            return server.isCombineSink(*sink) ? transport::aggregate
+    if (const auto* sink = sinkOf(*snapshot, device)) {
+        return isCombineSink(*snapshot, *sink) ? transport::aggregate
                                                : busTransport(sink->bus, sink->hardware);
-        });
+    }
+    return std::nullopt;
 }
 
 std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
-    return withServer(std::optional<AudioDeviceID>(),
-                      [](Server& server) -> std::optional<AudioDeviceID> {
-                          const auto name = server.defaultSinkName();
-                          const auto sink = name ? server.sink(*name) : std::nullopt;
-                          if (!sink || !representable(sink->index)) {
-                              return std::nullopt;
-                          }
-                          return sinkID(sink->index);
-                      });
+    const auto snapshot = known();
+    const auto* sink = snapshot->sink(snapshot->defaultSink);
+    if (sink == nullptr || !representable(sink->index)) {
+        return std::nullopt;
+    }
+    return sinkID(sink->index);
 }
 
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
-    return withSink(
+    const AudioStatus status = withSink(
         device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
             // Streams that follow the default move with it, so what plays keeps being heard.
             return server.succeed([&](pa_context* context, pa_context_success_cb_t answer,
@@ -453,6 +351,10 @@ AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
                 return pa_context_set_default_sink(context, sink.name.constData(), answer, data);
             });
         });
+    if (status == noErr) {
+        catchUp();
+    }
+    return status;
 }
 
 bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {
@@ -460,100 +362,107 @@ bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {
 }
 
 std::optional<float> LinuxAudioHardware::virtualMainVolume(AudioDeviceID device) {
-    using Volume = std::optional<float>;
-    return withSink(device, Volume(), Volume(), [](Server&, SinkRecord& sink) -> Volume {
-        if (!pa_cvolume_valid(&sink.volume)) {
-            return std::nullopt;
-        }
-        return toScalar(pa_cvolume_avg(&sink.volume));
-    });
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr || !pa_cvolume_valid(&sink->volume)) {
+        return std::nullopt;
+    }
+    return toScalar(pa_cvolume_avg(&sink->volume));
 }
 
 AudioStatus LinuxAudioHardware::setVirtualMainVolume(AudioDeviceID device, float volume) {
-    return withSink(
-        device, audioStatusBadDevice, audioStatusNotRunning, [&](Server& server, SinkRecord& sink) {
-            if (!pa_cvolume_valid(&sink.volume)) {
-                return audioStatusBadDevice;
-            }
-            // Keeps the balance between the channels; their average becomes the new volume.
-            const pa_volume_t average = pa_cvolume_avg(&sink.volume);
-            const pa_volume_t target = toVolume(volume);
-            pa_cvolume next = sink.volume;
-            for (std::uint8_t c = 0; c < next.channels; ++c) {
-                const double scaled =
-                    average == 0 ? double(target) : double(next.values[c]) * target / average;
-                next.values[c] = pa_volume_t(std::min<double>(std::lround(scaled), PA_VOLUME_MAX));
-            }
-            return server.setSinkVolume(sink.index, next);
-        });
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr || !pa_cvolume_valid(&sink->volume)) {
+        return snapshot->connected ? audioStatusBadDevice : audioStatusNotRunning;
+    }
+    // Keeps the balance between the channels; their average becomes the new volume.
+    const pa_volume_t average = pa_cvolume_avg(&sink->volume);
+    const pa_volume_t target = toVolume(volume);
+    pa_cvolume next = sink->volume;
+    for (std::uint8_t c = 0; c < next.channels; ++c) {
+        const double scaled =
+            average == 0 ? double(target) : double(next.values[c]) * target / average;
+        next.values[c] = pa_volume_t(std::min<double>(std::lround(scaled), PA_VOLUME_MAX));
+    }
+    cache_->setSinkVolume(sink->index, next);
+    return noErr;
 }
 
 std::optional<std::array<std::uint32_t, 2>>
 LinuxAudioHardware::preferredStereoChannels(AudioDeviceID device) {
-    using Channels = std::optional<std::array<std::uint32_t, 2>>;
-    return withSink(device, Channels(), Channels(), [](Server&, SinkRecord& sink) -> Channels {
-        if (sink.channelMap.channels == 0) {
-            return std::nullopt;
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr || sink->channelMap.channels == 0) {
+        return std::nullopt;
+    }
+    std::array<std::uint32_t, 2> channels{1, sink->channelMap.channels > 1 ? 2u : 1u};
+    for (std::uint32_t c = 0; c < sink->channelMap.channels; ++c) {
+        if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_LEFT) {
+            channels[0] = c + 1;
+        } else if (sink->channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_RIGHT) {
+            channels[1] = c + 1;
         }
-        std::array<std::uint32_t, 2> channels{1, sink.channelMap.channels > 1 ? 2u : 1u};
-        for (std::uint32_t c = 0; c < sink.channelMap.channels; ++c) {
-            if (sink.channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_LEFT) {
-                channels[0] = c + 1;
-            } else if (sink.channelMap.map[c] == PA_CHANNEL_POSITION_FRONT_RIGHT) {
-                channels[1] = c + 1;
-            }
-        }
-        return channels;
-    });
+    }
+    return channels;
 }
 
 std::optional<float> LinuxAudioHardware::channelVolume(AudioDeviceID device,
                                                        std::uint32_t channel) {
-    using Volume = std::optional<float>;
-    return withSink(device, Volume(), Volume(), [&](Server&, SinkRecord& sink) -> Volume {
-        if (channel == 0 || channel > sink.volume.channels) {
-            return std::nullopt;
-        }
-        return toScalar(sink.volume.values[channel - 1]);
-    });
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr || channel == 0 || channel > sink->volume.channels) {
+        return std::nullopt;
+    }
+    return toScalar(sink->volume.values[channel - 1]);
 }
 
 AudioStatus LinuxAudioHardware::setChannelVolume(AudioDeviceID device, std::uint32_t channel,
                                                  float volume) {
-    if (channel == 0) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr) {
+        return snapshot->connected ? audioStatusBadDevice : audioStatusNotRunning;
+    }
+    if (channel == 0 || channel > sink->volume.channels) {
         return audioStatusBadDevice;
     }
-    return withSink(device, audioStatusBadDevice, audioStatusNotRunning,
-                    [&](Server& server, SinkRecord& sink) {
-                        if (channel > sink.volume.channels) {
-                            return audioStatusBadDevice;
-                        }
-                        sink.volume.values[channel - 1] = toVolume(volume);
-                        return server.setSinkVolume(sink.index, sink.volume);
-                    });
+    pa_cvolume next = sink->volume;
+    next.values[channel - 1] = toVolume(volume);
+    cache_->setSinkVolume(sink->index, next);
+    return noErr;
 }
 
 std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device) {
-    const auto ref = decode(device);
-    if (!ref) {
+    const auto snapshot = known();
+    if (const auto* source = sourceOf(*snapshot, device)) {
+        return source->state == PA_SOURCE_RUNNING;
+    }
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr) {
         return std::nullopt;
     }
-    return withServer(std::optional<bool>(), [&](Server& server) -> std::optional<bool> {
-        if (ref->isSource) {
-            const auto source = server.source(ref->index);
-            return source ? std::optional(source->state == PA_SOURCE_RUNNING) : std::nullopt;
-        }
-        const auto sink = server.sink(ref->index);
-        if (!sink) {
-            return std::nullopt;
-        }
-        if (sink->state == PA_SINK_RUNNING) {
-            return true;
-        }
-        // Someone recording what the device plays also keeps it running.
-        const auto monitor = server.source(sink->monitorSource);
-        return monitor && monitor->state == PA_SOURCE_RUNNING;
-    });
+    if (sink->state == PA_SINK_RUNNING) {
+        return true;
+    }
+    // Someone recording what the device plays also keeps it running.
+    const auto* monitor = snapshot->source(sink->monitorSource);
+    return monitor != nullptr && monitor->state == PA_SOURCE_RUNNING;
+}
+
+std::optional<QString> LinuxAudioHardware::property(AudioDeviceID device, const QString& key) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr) {
+        return std::nullopt;
+    }
+    const auto found = sink->ownProperties.find(key.toUtf8());
+    return found != sink->ownProperties.end() ? std::optional(QString::fromUtf8(found->second))
+                                              : std::nullopt;
+}
+
+std::shared_ptr<void> LinuxAudioHardware::observeChanges(std::function<void()> handler) {
+    return cache_->observe(std::move(handler));
 }
 
 AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& description) {
@@ -563,77 +472,85 @@ AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& d
     for (const QVariant& entry : description.value(aggregateKey::subDevices).toList()) {
         subDevices << entry.toMap().value(aggregateKey::subDeviceUID).toString();
     }
+    QStringList sinkProperties{QStringLiteral("device.description='%1'").arg(deviceName)};
+    const QVariantMap properties = description.value(aggregateKey::properties).toMap();
+    bool propertiesValid = true;
+    for (auto it = properties.begin(); it != properties.end(); ++it) {
+        propertiesValid = propertiesValid && it.key().startsWith("orvo.") &&
+                          validServerName(it.key()) && validServerName(it.value().toString());
+        sinkProperties << it.key() + "=" + it.value().toString();
+    }
     // Only the multi-output kind exists here: every sub-device plays the same sound.
     if (description.value(aggregateKey::stacked).toInt() != 1 || subDevices.isEmpty() ||
-        !quotableText(deviceName) || !validServerName(deviceUID) ||
+        !quotableText(deviceName) || !validServerName(deviceUID) || !propertiesValid ||
         !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
         return {audioStatusIllegalOperation, noAudioDevice};
     }
-    const QByteArray arguments = QStringLiteral("sink_name=%1 slaves=%2 "
-                                                "sink_properties=\"device.description='%3'\"")
-                                     .arg(deviceUID, subDevices.join(','), deviceName)
+    const QByteArray arguments = QStringLiteral("sink_name=%1 slaves=%2 sink_properties=\"%3\"")
+                                     .arg(deviceUID, subDevices.join(','), sinkProperties.join(' '))
                                      .toUtf8();
-    return withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
-                      [&](Server& server) -> AggregateCreation {
-                          for (const QString& sub : subDevices) {
-                              if (!server.sink(sub.toUtf8())) {
-                                  return {audioStatusBadDevice, noAudioDevice};
-                              }
-                          }
-                          const auto module = server.loadModule(combineModule, arguments);
-                          if (!module) {
-                              return {audioStatusUnspecified, noAudioDevice};
-                          }
-                          const auto sink = server.sink(deviceUID.toUtf8());
-                          if (!sink || sink->ownerModule != *module ||
-                              !representable(sink->index)) {
-                              server.unloadModule(*module);
-                              return {audioStatusUnspecified, noAudioDevice};
-                          }
-                          return {noErr, sinkID(sink->index)};
-                      });
+    const AggregateCreation created =
+        withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
+                   [&](Server& server) -> AggregateCreation {
+                       for (const QString& sub : subDevices) {
+                           if (!server.sink(sub.toUtf8())) {
+                               return {audioStatusBadDevice, noAudioDevice};
+                           }
+                       }
+                       const auto module = server.loadModule(combineModule, arguments);
+                       if (!module) {
+                           return {audioStatusUnspecified, noAudioDevice};
+                       }
+                       const auto sink = server.sink(deviceUID.toUtf8());
+                       if (!sink || sink->ownerModule != *module || !representable(sink->index)) {
+                           server.unloadModule(*module);
+                           return {audioStatusUnspecified, noAudioDevice};
+                       }
+                       return {noErr, sinkID(sink->index)};
+                   });
+    if (created.status == noErr) {
+        catchUp();
+    }
+    return created;
 }
 
 AudioStatus LinuxAudioHardware::destroyAggregateDevice(AudioDeviceID device) {
-    return withSink(
+    const AudioStatus status = withSink(
         device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
             const auto module = server.combineModuleOf(sink);
             return module ? server.unloadModule(module->index) : audioStatusIllegalOperation;
         });
+    if (status == noErr) {
+        catchUp();
+    }
+    return status;
 }
 
 std::vector<AudioDeviceID> LinuxAudioHardware::activeSubDevices(AudioDeviceID aggregate) {
-    const auto ref = decode(aggregate);
-    if (!ref || ref->isSource) {
-        return {};
-    }
-    return withServer(std::vector<AudioDeviceID>(), [&](Server& server) {
-        std::vector<AudioDeviceID> ids;
-        const auto sink = server.sink(ref->index);
-        const auto module = sink ? server.combineModuleOf(*sink) : std::nullopt;
-        if (!module) {
-            return ids;
-        }
-        for (const QString& name : slavesOf(module->argument)) {
-            const auto sub = server.sink(name.toUtf8());
-            if (sub && representable(sub->index)) {
-                ids.push_back(sinkID(sub->index));
-            }
-        }
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, aggregate);
+    const auto* module = sink != nullptr ? combineModuleOf(*snapshot, *sink) : nullptr;
+    std::vector<AudioDeviceID> ids;
+    if (module == nullptr) {
         return ids;
-    });
+    }
+    for (const QString& name : slavesOf(module->argument)) {
+        const auto* sub = snapshot->sink(name.toUtf8());
+        if (sub != nullptr && representable(sub->index)) {
+            ids.push_back(sinkID(sub->index));
+        }
+    }
+    return ids;
 }
 
 std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
-    return withServer(std::vector<AudioCaptureDevice>(), [](Server& server) {
-        std::vector<AudioCaptureDevice> devices;
-        for (const auto& source : server.sources().value_or(std::vector<SourceRecord>())) {
-            if (source.monitorOfSink == PA_INVALID_INDEX) {
-                devices.push_back({source.description, QString::fromUtf8(source.name)});
-            }
+    std::vector<AudioCaptureDevice> devices;
+    for (const auto& source : known()->sources) {
+        if (source.monitorOfSink == PA_INVALID_INDEX) {
+            devices.push_back({source.description, QString::fromUtf8(source.name)});
         }
-        return devices;
-    });
+    }
+    return devices;
 }
 
 QString LinuxAudioHardware::installedDriverPath() const {

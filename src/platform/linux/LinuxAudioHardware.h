@@ -11,14 +11,18 @@
 
 namespace orvo {
 
+class PulseDeviceCache;
+struct PulseDeviceSnapshot;
 class PulseSession;
 
 // The audio hardware as a PulseAudio or PipeWire-pulse server shows it: sinks are the output
 // devices, sources other than monitors the input and capture devices; a device's name is its
 // description and its UID its server name. Aggregates are module-combine-sink instances.
-// Any thread; calls are serialised. A call blocks at most about twice the call timeout
-// (connecting, then its requests); after a timeout the server gets a pause in which calls
-// fail at once.
+// Any thread. Reads and volume changes answer from a cache that the server's events keep
+// up to date, and never wait on it. Other changes are serialised and block at most about
+// three times the call timeout (connecting, their requests, the cache catching up); after a
+// timeout the server gets a pause in which changes fail at once. The combined outputs that
+// createAggregateDevice makes carry their description's properties as sink properties.
 class LinuxAudioHardware final : public AudioHardware {
 public:
     struct Options {
@@ -50,6 +54,8 @@ public:
     AggregateCreation createAggregateDevice(const QVariantMap& description) override;
     AudioStatus destroyAggregateDevice(AudioDeviceID device) override;
     std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) override;
+    std::optional<QString> property(AudioDeviceID device, const QString& key) override;
+    std::shared_ptr<void> observeChanges(std::function<void()> handler) override;
     std::vector<AudioCaptureDevice> captureDevices() override;
     QString installedDriverPath() const override;
 
@@ -61,7 +67,12 @@ private:
     template <class Result, class Fn>
     Result withSink(AudioDeviceID device, Result missing, Result notRunning, Fn&& fn);
 
+    std::shared_ptr<const PulseDeviceSnapshot> known() const;
+    // After a change: waits (bounded by the call timeout) until the cache shows it.
+    bool catchUp();
+
     const Options options_;
+    std::unique_ptr<PulseDeviceCache> cache_;
     std::mutex mutex_; // guards session_ and quietUntil_; serialises every request
     std::unique_ptr<PulseSession> session_;
     std::chrono::steady_clock::time_point quietUntil_;

@@ -23,6 +23,8 @@ QString contextError(pa_context* context) {
 
 std::optional<QString> PulseConnection::connect(const char* clientName,
                                                 std::chrono::milliseconds timeout) {
+    // A connection made again drops the old one first: its context needs the old loop.
+    context_.reset();
     loop_.reset(pa_mainloop_new());
     if (!loop_) {
         return QStringLiteral("cannot create a sound server loop");
@@ -98,6 +100,9 @@ bool pulseSourceExists(const QString& sourceName) {
 }
 
 std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
+    // Opened again after a failure: the old stream goes before its connection.
+    stream_.reset();
+    lastTimingRequest_.reset();
     if (auto error = connection_.connect("ORVO capture", std::chrono::milliseconds(3000))) {
         return error;
     }

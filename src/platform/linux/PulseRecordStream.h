@@ -63,7 +63,8 @@ public:
     using ChunkHandler = std::function<void(const float* samples, std::int64_t frames,
                                             std::chrono::steady_clock::time_point captured)>;
 
-    // Blocks until the stream records or fails; the error when it fails.
+    // Blocks until the stream records or fails; the error when it fails. May be called again
+    // after a failure: the stream then records anew, on a new connection.
     std::optional<QString> open(const QString& sourceName);
     // Waits at most timeout for audio and hands every chunk that arrived to handler.
     void read(std::chrono::milliseconds timeout, const ChunkHandler& handler);

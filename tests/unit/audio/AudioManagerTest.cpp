@@ -19,6 +19,7 @@ constexpr AudioDeviceID speakers = 10;
 constexpr AudioDeviceID microphone = 11;
 constexpr AudioDeviceID driverOutput = 12;
 constexpr AudioDeviceID driverInput = 13;
+constexpr AudioDeviceID headset = 14;
 
 Device output(AudioDeviceID id, const QString& name, const QString& uid) {
     Device device;
@@ -38,9 +39,13 @@ Device input(AudioDeviceID id, const QString& name, const QString& uid) {
     return device;
 }
 
-Device leftoverAggregate(AudioDeviceID id) {
+// A combined output of an earlier run, marked as ours; unmarked, a user's own.
+Device leftoverAggregate(AudioDeviceID id, bool ours = true) {
     Device device = output(id, "ORVO Multi Device", "0A1B-LEFTOVER");
     device.transport = transport::aggregate;
+    if (ours) {
+        device.properties = {{"orvo.role", "aggregate"}, {"orvo.user_sink", "speakers"}};
+    }
     return device;
 }
 
@@ -74,7 +79,10 @@ TEST_F(AudioManagerTest, CreationDescribesAStackedDeviceOfTheDriverThenTheDefaul
     ASSERT_EQ(status, std::optional<AudioStatus>(noErr));
     ASSERT_EQ(hardware->descriptions().size(), 1u);
     const QVariantMap description = hardware->descriptions()[0];
-    EXPECT_EQ(description.keys(), (QStringList{"master", "name", "stacked", "subdevices", "uid"}));
+    EXPECT_EQ(description.keys(),
+              (QStringList{"master", "name", "properties", "stacked", "subdevices", "uid"}));
+    EXPECT_EQ(description["properties"].toMap(),
+              (QVariantMap{{"orvo.role", "aggregate"}, {"orvo.user_sink", "speakers"}}));
     EXPECT_EQ(description["name"].toString(), "ORVO Multi Device");
     EXPECT_EQ(description["master"].toString(), "speakers");
     EXPECT_EQ(description["stacked"].toInt(), 1);
@@ -97,27 +105,68 @@ TEST_F(AudioManagerTest, CreationDescribesAStackedDeviceOfTheDriverThenTheDefaul
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
 }
 
-TEST_F(AudioManagerTest, EveryCreationDestroysTheFirstAggregateAndUsesAFreshUid) {
+TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid) {
     hardware->add(leftoverAggregate(5));
-    hardware->add(leftoverAggregate(6));
+    hardware->add(leftoverAggregate(6, false));
     addUsualDevices();
+    // The leftover still plays: the user's device in it is the one to give the sound back to.
+    hardware->setDefaultOutput(5);
 
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
-    EXPECT_TRUE(hardware->device(6).has_value()) << "only the first aggregate goes";
+    EXPECT_TRUE(hardware->device(6).has_value()) << "the user's own combined output stays";
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    // The combined outputs carry the driver's name too; only the driver itself is combined.
+    const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
+    EXPECT_EQ(subDevices[0].toMap()["uid"], "orvo_record_device");
 
     const AudioDeviceID first = AudioManager::currentAggreagteDeviceID;
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, 6}));
+    EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, first}));
     EXPECT_NE(AudioManager::currentAggreagteDeviceID, first);
     const auto descriptions = hardware->descriptions();
     ASSERT_EQ(descriptions.size(), 2u);
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
 }
 
-TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButTheLeftoverStillGoes) {
+TEST_F(AudioManagerTest, StartUpRemovesLeftoversAndGivesTheOutputBack) {
+    hardware->add(leftoverAggregate(5));
+    hardware->add(leftoverAggregate(6, false));
+    addUsualDevices();
+    hardware->setDefaultOutput(5);
+
+    EXPECT_EQ(AudioManager::removeLeftoverAggregateDevices(), 1);
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
+    EXPECT_EQ(AudioManager::removeLeftoverAggregateDevices(), 0);
+}
+
+TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
+    addUsualDevices();
+    hardware->add(output(headset, "Headset", "headset"));
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID;
+    AudioManager::setOutputDevice(first);
+    EXPECT_FALSE(AudioManager::followDefaultOutput()) << "nothing changed";
+
+    hardware->setDefaultOutput(headset);
+    EXPECT_TRUE(AudioManager::followDefaultOutput());
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, headset);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), AudioManager::currentAggreagteDeviceID);
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(AudioManager::currentAggreagteDeviceID),
+              (std::vector<AudioDeviceID>{driverOutput, headset}));
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{first});
+
+    // The driver made the default (by hand, or by a restarted server) is no user's choice.
+    hardware->setDefaultOutput(driverOutput);
+    EXPECT_TRUE(AudioManager::followDefaultOutput());
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID, headset);
+}
+
+TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButOurLeftoverStillGoes) {
     hardware->add(leftoverAggregate(5));
     hardware->add(output(speakers, "Speakers", "speakers"));
     hardware->add(output(driverOutput, "orvo record device", "lower_case"));

@@ -1,0 +1,326 @@
+// Faults of the sound server during a call, injected into a private PulseAudio daemon that
+// the program records from with its real backends: a restart, a death, a new default output,
+// a user's own combined output, a frozen server.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "audio/AudioManager.h"
+#include "control/RecordingController.h"
+#include "fakes/FakePrivacy.h"
+#include "integration/platform/MediaCheck.h"
+#include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/LinuxCapture.h"
+#include "recording/RecordManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "store/Results.h"
+#include "support/Dialogs.h"
+#include "support/PrivateSoundServer.h"
+#include "support/TestFiles.h"
+#include "tray/VolumeView.h"
+#include "ui/AlertDialog.h"
+
+namespace orvo {
+namespace {
+
+constexpr int rate = 48000;
+const char driverSink[] = "orvo_record_device";
+// A combined output of the user's own: it plays to the microphone's feed and the driver at
+// once, so one click reaches both sides of the recording at the same instant.
+const char bothSink[] = "both";
+
+void runEventLoopFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// One arrival of a click in decoded audio: first and last sample above the threshold.
+struct Arrival {
+    std::size_t onset = 0;
+    std::size_t last = 0;
+};
+
+std::vector<Arrival> arrivals(const std::vector<float>& samples, std::size_t from) {
+    constexpr float threshold = 0.2f;
+    constexpr std::size_t joined = rate / 200;
+    std::vector<Arrival> found;
+    for (std::size_t i = from; i < samples.size(); ++i) {
+        if (std::fabs(samples[i]) < threshold) {
+            continue;
+        }
+        if (!found.empty() && i - found.back().last <= joined) {
+            found.back().last = i;
+        } else {
+            found.push_back({i, i});
+        }
+    }
+    return found;
+}
+
+class SoundServerFault : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
+        qputenv("PULSE_SERVER", server.address());
+        startDevices();
+        CopyFiles::checkFilesAndCopy();
+        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()}) {
+            for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+                QFile::remove(folder + name);
+            }
+        }
+        if (!Realm::defaultConfiguration()) {
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        }
+        LinuxAudioHardware::Options options;
+        options.server = server.address();
+        options.driverRoot = server.driverRoot();
+        auto& platform = Platform::shared();
+        platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+        platform.install<Capture>(std::make_unique<LinuxCapture>());
+        platform.install<Media>(std::make_unique<FFmpegMedia>());
+        platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
+    }
+    void TearDown() override {
+        controller.reset();
+        while (AlertDialog* open = test::modalAlert()) {
+            delete open;
+        }
+        Platform::shared().clear();
+        qunsetenv("PULSE_SERVER");
+    }
+
+    // The driver, the user's combined output and busy sinks, as after a login.
+    void startDevices() {
+        ASSERT_EQ(server.runDriverScript("install_driver"), QString());
+        ASSERT_FALSE(server
+                         .pactl({"load-module", "module-combine-sink",
+                                 QStringLiteral("sink_name=%1").arg(bothSink),
+                                 QStringLiteral("slaves=microphone_feed,%1").arg(driverSink)})
+                         .isEmpty());
+        for (const char* sink : {"speakers", "microphone_feed", driverSink}) {
+            server.keepBusy(sink);
+        }
+    }
+
+    RecordingController& startRecording() {
+        controller = std::make_unique<RecordingController>(&privacy);
+        const auto& targets = controller->targets();
+        const auto microphone = std::find_if(targets.begin(), targets.end(), [](const auto& t) {
+            return t.device && t.device->uniqueID == "microphone";
+        });
+        EXPECT_NE(microphone, targets.end());
+        controller->toggleTarget(int(microphone - targets.begin()));
+        EXPECT_TRUE(controller->isRecord());
+        return *controller;
+    }
+
+    // Stops the recording and gives the record it catalogued.
+    std::shared_ptr<RealmRecordModel> stopRecording() {
+        const QString fileName = controller->recordManager()->fileName();
+        bool finalised = false;
+        controller->stopRecording([&] { finalised = true; });
+        EXPECT_TRUE(test::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return finalised;
+            },
+            20000));
+        QCoreApplication::processEvents();
+        return recordNamed(fileName);
+    }
+
+    static std::shared_ptr<RealmRecordModel> recordNamed(const QString& fileName) {
+        auto all = realm().objects();
+        for (int i = 0; i < all.size(); ++i) {
+            if (all.at(i)->fileName() == fileName) {
+                return all.at(i);
+            }
+        }
+        return nullptr;
+    }
+
+    QString defaultSink() const { return server.pactl({"get-default-sink"}).trimmed(); }
+    bool sinkExists(const QString& name) const {
+        return server.pactl({"list", "short", "sinks"}).contains("\t" + name + "\t");
+    }
+
+    test::PrivateSoundServer server;
+    FakePrivacy privacy;
+    QTemporaryDir folder;
+    std::unique_ptr<RecordingController> controller;
+};
+
+TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
+    QElapsedTimer clock;
+    startRecording();
+    clock.start();
+    runEventLoopFor(3000);
+    server.stop();
+    server.start();
+    ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
+    startDevices();
+    // The combined output comes back by itself, as the default output again.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return defaultSink() == AudioManager::currentAggregateDeviceUID &&
+                   sinkExists(AudioManager::currentAggregateDeviceUID);
+        },
+        6000));
+    EXPECT_TRUE(controller->isRecord());
+    // The outputs look for their sources twice a second and gather half a second of audio.
+    runEventLoopFor(std::max<int>(1500, 7000 - int(clock.elapsed())));
+    const double clickAt = double(clock.elapsed()) / 1000.0;
+    const QString click = folder.filePath("click.wav");
+    ASSERT_EQ(
+        QProcess::execute("sox", {"-n", "-r", "48000", "-c", "2", "-b", "16", click, "synth",
+                                  "0.003", "square", "0", "vol", "0.45", "pad", "0.2", "0.5"}),
+        0);
+    QProcess player;
+    player.start("paplay", {QStringLiteral("--device=%1").arg(bothSink), click});
+    ASSERT_TRUE(player.waitForFinished(5000));
+    runEventLoopFor(std::max<int>(500, 10000 - int(clock.elapsed())));
+
+    const auto record = stopRecording();
+    ASSERT_NE(record, nullptr);
+    EXPECT_GT(record->duration(), 9.5) << "the gap is kept as silence";
+    // The merged track mixes both sides: aligned, their clicks make one arrival as long as
+    // one click (3 ms); apart, two arrivals or a longer one.
+    const auto samples = test::decodeAudio(API::audioRecordsPath() + record->fileName());
+    const auto found = arrivals(samples, std::size_t((clickAt - 1.5) * rate));
+    ASSERT_FALSE(found.empty()) << "the click is in the record";
+    const double spreadMs = double(found.back().last - found.front().onset) * 1000.0 / rate - 3.0;
+    EXPECT_LT(spreadMs, 20.0) << found.size() << " arrivals";
+    std::printf("sides after the restart: %.3f ms apart, record %.3f s\n", std::max(0.0, spreadMs),
+                record->duration());
+}
+
+TEST_F(SoundServerFault, AServerGoneForGoodFinalisesWhatCameAndTellsTheUser) {
+    startRecording();
+    const QString fileName = controller->recordManager()->fileName();
+    runEventLoopFor(2000);
+    server.stop();
+    // The outputs wait 15 s for the server, then the recording ends by itself.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return !controller->isRecord() && !controller->isStopping();
+        },
+        22000));
+    EXPECT_TRUE(controller->statusText().isEmpty()) << "the tray stopped counting";
+    AlertDialog* alert = test::modalAlert();
+    ASSERT_NE(alert, nullptr) << "the user is told";
+    const auto record = recordNamed(fileName);
+    ASSERT_NE(record, nullptr);
+    EXPECT_NEAR(record->duration(), 2.0, 1.0);
+}
+
+TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
+    ASSERT_FALSE(server
+                     .pactl({"load-module", "module-null-sink", "sink_name=headset",
+                             "sink_properties=device.description=Headset"})
+                     .isEmpty());
+    server.keepBusy("headset");
+    startRecording();
+    const QString firstAggregate = AudioManager::currentAggregateDeviceUID;
+    EXPECT_EQ(defaultSink(), firstAggregate);
+    EXPECT_FALSE(AudioManager::isOwnAggregateDevice(AudioManager::currentDefaultDeviceID))
+        << "the driver search skipped the user's combined output";
+    // The far side plays to whatever is the default output.
+    QProcess farSide;
+    farSide.setProcessEnvironment(server.environment());
+    farSide.start("paplay", {test::makeTone(folder.path(), 440, 0.3, 60)});
+    ASSERT_TRUE(farSide.waitForStarted());
+    runEventLoopFor(1000);
+
+    server.pactl({"set-default-sink", "headset"});
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return AudioManager::currentDefaultDeviceUID == "headset" &&
+                   defaultSink() == AudioManager::currentAggregateDeviceUID;
+        },
+        5000));
+    EXPECT_FALSE(sinkExists(firstAggregate));
+    const double switchedAt = 1.5;
+    runEventLoopFor(3500);
+    const auto record = stopRecording();
+    farSide.kill();
+    farSide.waitForFinished();
+
+    ASSERT_NE(record, nullptr);
+    const auto samples = test::decodeAudio(API::audioRecordsPath() + record->fileName());
+    EXPECT_GT(test::toneAmplitude(samples, 440, switchedAt + 1.0, record->duration() - 0.5), 0.1)
+        << "the far side is still recorded";
+    EXPECT_EQ(defaultSink(), "headset") << "the user's choice, not the output of the start";
+    EXPECT_TRUE(sinkExists(bothSink)) << "the user's combined output survives";
+    EXPECT_FALSE(sinkExists(AudioManager::currentAggregateDeviceUID));
+}
+
+TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRestored) {
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    const QString leftover = AudioManager::currentAggregateDeviceUID;
+    ASSERT_EQ(defaultSink(), leftover);
+    // A new run of the program: nothing remembered but what the server keeps.
+    Platform::shared().clear();
+    LinuxAudioHardware::Options options;
+    options.server = server.address();
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+
+    controller = std::make_unique<RecordingController>(&privacy);
+    EXPECT_FALSE(sinkExists(leftover));
+    EXPECT_EQ(defaultSink(), "speakers");
+    EXPECT_TRUE(sinkExists(bothSink));
+}
+
+TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
+    controller = std::make_unique<RecordingController>(&privacy);
+    VolumeView volume(QRect(0, 0, 200, 24));
+    AudioManager::currentDefaultDeviceID = AudioManager::getDefaultOutputDevice();
+    server.freeze();
+    // What the program does on its own meanwhile: the input watcher, the volume row.
+    QTimer work;
+    int round = 0;
+    QObject::connect(&work, &QTimer::timeout, [&] {
+        AudioManager::inputAudioDevices();
+        controller->updateTargets();
+        volume.setVolume(AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID));
+        volume.slider->setValue((++round % 10) * 100);
+    });
+    work.start(100);
+    // How late a 20-ms timer fires tells how long the main thread was kept from its events.
+    QElapsedTimer sinceLast;
+    qint64 worstLatencyMs = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout,
+                     [&] { worstLatencyMs = std::max(worstLatencyMs, sinceLast.restart() - 20); });
+    sinceLast.start();
+    probe.start(20);
+    runEventLoopFor(3000);
+    probe.stop();
+    work.stop();
+    server.thaw();
+    EXPECT_GT(round, 20);
+    EXPECT_LT(worstLatencyMs, 100);
+}
+
+} // namespace
+} // namespace orvo
