@@ -7,7 +7,10 @@
 #include "platform/MainThread.h"
 #include "recording/PrivacyManager.h"
 #include "recording/RecordManager.h"
+#include "recording/RecordingSpace.h"
 #include "recording/VideoManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
 #include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
@@ -46,7 +49,9 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtErrorStopAudioRecordMsg(Localization::text("ERROR_STOP_AUDIO")),
       txtErrorStopVideoRecordMsg(Localization::text("ERROR_STOP_VIDEO")),
       txtTime(Localization::text("TIME")), txtSize(Localization::text("SIZE")),
-      txtMb(Localization::text("MEGABYTE")),
+      txtMb(Localization::text("MEGABYTE")), txtSaving(Localization::text("SAVING_RECORDING")),
+      txtDiskSpaceStart(Localization::text("ERROR_DISK_SPACE_START")),
+      txtDiskSpaceStop(Localization::text("ERROR_DISK_SPACE_STOP")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
     updateTargets();
 }
@@ -126,7 +131,16 @@ void RecordingController::toggleTarget(int index) {
     }
 }
 
-void RecordingController::stopRecording(std::function<void()> whenFinalised) {
+void RecordingController::stopAndFinalise(std::function<void()> whenFinalised,
+                                          bool showProgress) {
+    QWidget* window = alertWindow();
+    if (showProgress && (isRecord_ || stopPending_) && window != nullptr && window->isVisible()) {
+        AlertManager::shared().showLoadingAlert(window, txtSaving, [] {});
+        whenFinalised = [window = QPointer<QWidget>(window), next = std::move(whenFinalised)] {
+            AlertManager::shared().loadingAlertComplited(window);
+            next();
+        };
+    }
     if (isRecord_) {
         whenFinalised_.push_back(std::move(whenFinalised));
         stopRecord();
@@ -134,6 +148,53 @@ void RecordingController::stopRecording(std::function<void()> whenFinalised) {
         whenFinalised_.push_back(std::move(whenFinalised));
     } else {
         whenFinalised();
+    }
+}
+
+void RecordingController::closeForExit(std::function<void()> whenClosed) {
+    // Idle, or a merge under way: that needs no capture any more, only the output goes back;
+    // the segments stay until the catalogue has the record.
+    if (!isRecord_ || !recordManager_) {
+        restoreOutput();
+        whenClosed();
+        return;
+    }
+    setIsRecord(false);
+    QPointer<RecordingController> controller(this);
+    recordManager_->closeSegments([controller, whenClosed = std::move(whenClosed)] {
+        dispatchToMain([controller, whenClosed] {
+            if (controller != nullptr) {
+                controller->restoreOutput();
+            }
+            whenClosed();
+        });
+    });
+}
+
+void RecordingController::removeLeftoverAggregate() {
+    const AudioDeviceID current = AudioManager::getDefaultOutputDevice();
+    const auto outputs = AudioManager::getOutputDevices();
+    if (!outputs) {
+        return;
+    }
+    for (const auto& [device, name] : *outputs) {
+        if (!AudioManager::isAggregateDevice(device)) {
+            continue;
+        }
+        Logging::write("Remove leftover aggregate " + name, EventLoging::info);
+        if (device == current) {
+            // The output it combined with the driver is the one to give the sound back to.
+            for (AudioDeviceID part : AudioManager::getAggregateDeviceSubDeviceList(device)) {
+                const auto found = outputs->find(part);
+                if (found != outputs->end() && !found->second.contains(driverNameMark)) {
+                    AudioManager::setOutputDevice(part);
+                    break;
+                }
+            }
+        }
+        AudioManager::currentAggreagteDeviceID = device;
+        AudioManager::removeAggregateDeviceWithDefaultDevice();
+        AudioManager::currentAggreagteDeviceID = 0;
     }
 }
 
@@ -166,9 +227,7 @@ void RecordingController::completedStop(std::optional<ErrorRecord> error) {
         recordManager_.reset();
         Logging::write("Stop record success", EventLoging::ok);
     } else {
-        Logging::write("Stop record with error: " +
-                           QString(*error == ErrorRecord::margeFail ? "margeFail" : "margeUnknow"),
-                       EventLoging::error);
+        Logging::write("Stop record with error: " + caseName(*error), EventLoging::error);
         AlertManager::shared().showDefaultAlert(
             alertWindow(), txtError,
             Localization::format(isVideo_ ? txtErrorStopVideoRecordMsg : txtErrorStopAudioRecordMsg,
@@ -253,6 +312,11 @@ void RecordingController::startRecord() {
     if (!checkPermissions()) {
         return;
     }
+    // The records folders may have been removed while the program ran.
+    CopyFiles::checkFilesAndCopy();
+    if (!checkDiskSpace()) {
+        return;
+    }
     const std::optional<AudioCaptureDevice> microphone = chooseMicrophone();
     const std::optional<AudioCaptureDevice> driver = driverDevice();
     const std::optional<AudioStatus> status =
@@ -275,6 +339,37 @@ void RecordingController::startRecord() {
     beginRecording(std::move(engine));
 }
 
+bool RecordingController::checkDiskSpace() {
+    const QString quality = SettingsManager::shared().getValue(isVideo_ ? "QVideo" : "QAudio");
+    const QString folder = isVideo_ ? API::videoRecordsPath() : API::audioRecordsPath();
+    const auto available = RecordingSpace::availableAt(folder);
+    const auto needed = RecordingSpace::neededToStart(isVideo_, convertQuality(quality));
+    if (!available || *available >= needed) {
+        return true;
+    }
+    Logging::write("Not enough disk space to record", EventLoging::error);
+    AlertManager::shared().showDefaultAlert(
+        alertWindow(), txtError,
+        Localization::format(txtDiskSpaceStart,
+                             {double(needed) / 1000000.0, double(*available) / 1000000.0}),
+        AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    return false;
+}
+
+void RecordingController::stopForFullDisk() {
+    if (!isRecord_) {
+        return;
+    }
+    QPointer<RecordingController> controller(this);
+    stopAndFinalise([controller] {
+        if (controller != nullptr) {
+            AlertManager::shared().showDefaultAlert(controller->alertWindow(), controller->txtError,
+                                                    controller->txtDiskSpaceStop,
+                                                    AlertManager::AlertStyle::warning);
+        }
+    });
+}
+
 void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) {
     // The output goes through the aggregate, so the driver hears what the user hears.
     AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
@@ -287,6 +382,11 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) 
     recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
         if (controller != nullptr) {
             controller->setProgress(seconds, megabytes);
+        }
+    };
+    recordManager_->diskAlmostFull = [controller] {
+        if (controller != nullptr) {
+            controller->stopForFullDisk();
         }
     };
     recordManager_->startRecord();

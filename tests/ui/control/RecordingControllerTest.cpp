@@ -135,10 +135,10 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
         calls.push_back({defaultOutput(), QFileInfo::exists(file),
                          logCount("Event: ok Value: Stop record success")});
     };
-    control.stopRecording(whenFinalised);
+    control.stopAndFinalise(whenFinalised);
     EXPECT_FALSE(control.isRecord());
     // A second caller while the stop is under way waits for the same completion.
-    control.stopRecording(whenFinalised);
+    control.stopAndFinalise(whenFinalised);
     QCoreApplication::processEvents();
     EXPECT_TRUE(calls.empty()) << "the engine has not reported yet";
     EXPECT_EQ(defaultOutput(), aggregate);
@@ -162,7 +162,7 @@ TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNo
     RecordingController& control = makeController();
     QSignalSpy state(&control, &RecordingController::stateChanged);
     int calls = 0;
-    control.stopRecording([&] { ++calls; });
+    control.stopAndFinalise([&] { ++calls; });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(state.size(), 0);
     EXPECT_EQ(defaultOutput(), speakers);
