@@ -131,8 +131,7 @@ void RecordingController::toggleTarget(int index) {
     }
 }
 
-void RecordingController::stopAndFinalise(std::function<void()> whenFinalised,
-                                          bool showProgress) {
+void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, bool showProgress) {
     QWidget* window = alertWindow();
     if (showProgress && (isRecord_ || stopPending_) && window != nullptr && window->isVisible()) {
         AlertManager::shared().showLoadingAlert(window, txtSaving, [] {});

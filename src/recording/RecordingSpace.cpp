@@ -42,8 +42,8 @@ std::int64_t RecordingSpace::neededToStart(bool isVideo, SessionPreset preset) {
     return startSeconds * bytesPerSecond(isVideo, preset);
 }
 
-bool RecordingSpace::mustStop(std::int64_t availableBytes, std::int64_t recordedBytes,
-                              bool isVideo, SessionPreset preset) {
+bool RecordingSpace::mustStop(std::int64_t availableBytes, std::int64_t recordedBytes, bool isVideo,
+                              SessionPreset preset) {
     const std::int64_t reserve =
         recordedBytes + reserveSeconds * bytesPerSecond(isVideo, preset) + reserveBytes;
     return availableBytes < reserve;

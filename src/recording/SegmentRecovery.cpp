@@ -74,21 +74,22 @@ void SegmentRecovery::recoverNext() {
     const QString name = current_->recordName();
     const QString fileName = current_->fileName();
     std::weak_ptr<bool> alive = alive_;
-    current_->finalise([this, alive, name, fileName](bool success, std::optional<ErrorRecord> error) {
-        dispatchToMain([this, alive, name, fileName, success, error] {
-            if (alive.expired())
-                return;
-            if (success) {
-                Logging::write("Recording recovered: " + fileName, EventLoging::info);
-                recovered_(name);
-            } else {
-                Logging::write("Recording not recovered: " + fileName + " " +
-                                   rawValue(error.value_or(ErrorRecord::margeUnknow)),
-                               EventLoging::error);
-            }
-            recoverNext();
+    current_->finalise(
+        [this, alive, name, fileName](bool success, std::optional<ErrorRecord> error) {
+            dispatchToMain([this, alive, name, fileName, success, error] {
+                if (alive.expired())
+                    return;
+                if (success) {
+                    Logging::write("Recording recovered: " + fileName, EventLoging::info);
+                    recovered_(name);
+                } else {
+                    Logging::write("Recording not recovered: " + fileName + " " +
+                                       rawValue(error.value_or(ErrorRecord::margeUnknow)),
+                                   EventLoging::error);
+                }
+                recoverNext();
+            });
         });
-    });
 }
 
 } // namespace orvo
