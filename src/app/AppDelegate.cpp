@@ -10,7 +10,10 @@
 #include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
 #include "firstrun/LaunchInstallWindowController.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
 #include "recording/ApplicationsManager.h"
+#include "recording/SegmentRecovery.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
@@ -85,8 +88,10 @@ void AppDelegate::setupMenu() {
 
 void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
+    recoverLeftovers();
     recordingController_ = std::make_unique<RecordingController>();
     orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_, &applicationMenu_);
+    orvoMenuTray_->quitProgram = [this] { actionQuit(); };
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     // Reachability joins here.
@@ -107,6 +112,16 @@ void AppDelegate::detectInputAudio() {
         inputDeviceCount = count;
     }
     QTimer::singleShot(inputWatchIntervalMs, this, &AppDelegate::detectInputAudio);
+}
+
+void AppDelegate::recoverLeftovers() {
+    segmentRecovery_ = std::make_unique<SegmentRecovery>([](const QString& name) {
+        if (auto* workspace = Platform::shared().find<Workspace>()) {
+            workspace->notifyUser(
+                Localization::format(Localization::text("RECORDING_RECOVERED"), {name}), QString());
+        }
+    });
+    segmentRecovery_->start();
 }
 
 void AppDelegate::setRealmConfiguration() {
@@ -152,7 +167,62 @@ void AppDelegate::actionMenuPreferences() {
 }
 
 void AppDelegate::actionQuit() {
-    exitProcessNow(0);
+    if (!recordingController_ ||
+        (!recordingController_->isRecord() && !recordingController_->isStopping())) {
+        exitProgram(0);
+        return;
+    }
+    QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
+    QPointer<AppDelegate> self(this);
+    AlertManager::shared().showDefaultAlert(
+        window, Localization::text("EXITE"),
+        Localization::format(Localization::text("QUEST_QUIT_RECORDING"), {API::prgName()}),
+        AlertManager::AlertStyle::warning, Localization::text("STOP_AND_QUIT"), true, QString(),
+        [self](bool confirmed) {
+            if (confirmed && self != nullptr) {
+                self->stopAndQuit();
+            }
+        });
+}
+
+void AppDelegate::stopAndQuit() {
+    Logging::write("Quit during a recording: stop and save first", EventLoging::info);
+    QPointer<AppDelegate> self(this);
+    recordingController_->stopAndFinalise(
+        [self] {
+            if (self != nullptr) {
+                self->exitProgram(0);
+            }
+        },
+        true);
+}
+
+void AppDelegate::terminateOnSignal(int signalNumber) {
+    if (terminating_) {
+        return;
+    }
+    terminating_ = true;
+    Logging::write("Terminate on signal " + QString::number(signalNumber), EventLoging::info);
+    QPointer<AppDelegate> self(this);
+    const auto exit = [self] {
+        if (self != nullptr) {
+            self->exitProgram(0);
+        }
+    };
+    // An output that does not close in time must not keep the session waiting: its segment
+    // is crash-safe as it is.
+    QTimer::singleShot(terminateTimeoutMs, this, [this] {
+        if (recordingController_ && AudioManager::currentDefaultDeviceID != 0) {
+            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+            AudioManager::removeAggregateDeviceWithDefaultDevice();
+        }
+        exitProgram(0);
+    });
+    if (recordingController_) {
+        recordingController_->closeForExit(exit);
+    } else {
+        exit();
+    }
 }
 
 } // namespace orvo

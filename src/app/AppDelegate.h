@@ -19,6 +19,7 @@ class ApplicationsManager;
 class LaunchInstallWindowController;
 class OrvoMenuTray;
 class RecordingController;
+class SegmentRecovery;
 
 // Start-up, the application menu and the ways out of the program. Lives as long as the
 // process; main thread only.
@@ -54,17 +55,30 @@ public:
         &DriverScriptRunner::run;
     // Ends the process after an uninstall; replaceable for tests; default exitProcessNow.
     std::function<void(int status)> exitAfterUninstall = [](int status) { exitProcessNow(status); };
+    // Ends the process after a quit or a termination signal; replaceable for tests.
+    std::function<void(int status)> exitProgram = [](int status) { exitProcessNow(status); };
 
     void actionMenuUninstall();
     void actionAbout();
     void actionMenuPreferences();
-    [[noreturn]] void actionQuit();
+    // Ends the program. While a recording runs it asks first; confirmed, the recording is
+    // stopped and finalised under the loading sheet, then the process ends with status 0.
+    void actionQuit();
+    // A termination signal: the recording's segments are closed for the next start, the
+    // output given back, and the process ends with status 0 within terminateTimeoutMs.
+    void terminateOnSignal(int signalNumber);
+    static constexpr int terminateTimeoutMs = 1500;
+
+    // The recovery of recordings left as segments, started with the tray; absent before.
+    SegmentRecovery* segmentRecovery() const { return segmentRecovery_.get(); }
 
 private:
     void buildApplicationMenu();
     void setupMenu();
     void continueLaunchWithDriver();
     void setRealmConfiguration();
+    void recoverLeftovers();
+    void stopAndQuit();
     // Removes the driver, then the storage tree, and ends the process. While the driver is
     // still there (password refused, script failed) it says why and keeps everything.
     void uninstallApplication();
@@ -82,6 +96,8 @@ private:
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;
     std::unique_ptr<OrvoMenuTray> orvoMenuTray_;
+    std::unique_ptr<SegmentRecovery> segmentRecovery_;
+    bool terminating_ = false;
     bool launchApplication_ = false;
     int inputDeviceCount = 0;
 };

@@ -3,6 +3,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Backends.h"
+#include "app/TerminationSignals.h"
 #include "shell/API.h"
 
 int main(int argc, char* argv[]) {
@@ -14,6 +15,9 @@ int main(int argc, char* argv[]) {
 
     orvo::installBackends();
     orvo::AppDelegate delegate;
+    orvo::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &orvo::TerminationSignals::received, &delegate,
+                     &orvo::AppDelegate::terminateOnSignal);
     QTimer::singleShot(0, &delegate, &orvo::AppDelegate::applicationDidFinishLaunching);
     return QApplication::exec();
 }

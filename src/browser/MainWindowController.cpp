@@ -99,7 +99,7 @@ void MainWindowController::askToQuit() {
             };
             // A running recording is finished and kept before the program ends.
             if (self->recording_ != nullptr) {
-                self->recording_->stopRecording(quit);
+                self->recording_->stopAndFinalise(quit, true);
             } else {
                 quit();
             }

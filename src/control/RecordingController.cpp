@@ -7,7 +7,10 @@
 #include "platform/MainThread.h"
 #include "recording/PrivacyManager.h"
 #include "recording/RecordManager.h"
+#include "recording/RecordingSpace.h"
 #include "recording/VideoManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
 #include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
@@ -46,7 +49,9 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtErrorStopAudioRecordMsg(Localization::text("ERROR_STOP_AUDIO")),
       txtErrorStopVideoRecordMsg(Localization::text("ERROR_STOP_VIDEO")),
       txtTime(Localization::text("TIME")), txtSize(Localization::text("SIZE")),
-      txtMb(Localization::text("MEGABYTE")),
+      txtMb(Localization::text("MEGABYTE")), txtSaving(Localization::text("SAVING_RECORDING")),
+      txtDiskSpaceStart(Localization::text("ERROR_DISK_SPACE_START")),
+      txtDiskSpaceStop(Localization::text("ERROR_DISK_SPACE_STOP")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
     // A combined output of ours left by a killed run would keep the user's sound from them.
     AudioManager::removeLeftoverAggregateDevices();
@@ -128,7 +133,15 @@ void RecordingController::toggleTarget(int index) {
     }
 }
 
-void RecordingController::stopRecording(std::function<void()> whenFinalised) {
+void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, bool showProgress) {
+    QWidget* window = alertWindow();
+    if (showProgress && (isRecord_ || stopPending_) && window != nullptr && window->isVisible()) {
+        AlertManager::shared().showLoadingAlert(window, txtSaving, [] {});
+        whenFinalised = [window = QPointer<QWidget>(window), next = std::move(whenFinalised)] {
+            AlertManager::shared().loadingAlertComplited(window);
+            next();
+        };
+    }
     if (isRecord_) {
         whenFinalised_.push_back(std::move(whenFinalised));
         stopRecord();
@@ -137,6 +150,26 @@ void RecordingController::stopRecording(std::function<void()> whenFinalised) {
     } else {
         whenFinalised();
     }
+}
+
+void RecordingController::closeForExit(std::function<void()> whenClosed) {
+    // Idle, or a merge under way: that needs no capture any more, only the output goes back;
+    // the segments stay until the catalogue has the record.
+    if (!isRecord_ || !recordManager_) {
+        restoreOutput();
+        whenClosed();
+        return;
+    }
+    setIsRecord(false);
+    QPointer<RecordingController> controller(this);
+    recordManager_->closeSegments([controller, whenClosed = std::move(whenClosed)] {
+        dispatchToMain([controller, whenClosed] {
+            if (controller != nullptr) {
+                controller->restoreOutput();
+            }
+            whenClosed();
+        });
+    });
 }
 
 void RecordingController::stopRecord() {
@@ -169,9 +202,7 @@ void RecordingController::completedStop(std::optional<ErrorRecord> error) {
         recordManager_.reset();
         Logging::write("Stop record success", EventLoging::ok);
     } else {
-        Logging::write("Stop record with error: " +
-                           QString(*error == ErrorRecord::margeFail ? "margeFail" : "margeUnknow"),
-                       EventLoging::error);
+        Logging::write("Stop record with error: " + caseName(*error), EventLoging::error);
         AlertManager::shared().showDefaultAlert(
             alertWindow(), txtError,
             Localization::format(isVideo_ ? txtErrorStopVideoRecordMsg : txtErrorStopAudioRecordMsg,
@@ -185,9 +216,14 @@ void RecordingController::captureFailed(const QString& message) {
     if (!isRecord_) {
         return;
     }
-    stopRecord();
-    AlertManager::shared().showDefaultAlert(
-        alertWindow(), txtError, message, AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    QPointer<RecordingController> controller(this);
+    stopAndFinalise([controller, message] {
+        if (controller != nullptr) {
+            AlertManager::shared().showDefaultAlert(controller->alertWindow(), controller->txtError,
+                                                    message, AlertManager::AlertStyle::critical,
+                                                    QStringLiteral("OK"));
+        }
+    });
 }
 
 void RecordingController::devicesChanged() {
@@ -282,6 +318,11 @@ void RecordingController::startRecord() {
     if (!checkPermissions()) {
         return;
     }
+    // The records folders may have been removed while the program ran.
+    CopyFiles::checkFilesAndCopy();
+    if (!checkDiskSpace()) {
+        return;
+    }
     const std::optional<AudioCaptureDevice> microphone = chooseMicrophone();
     const std::optional<AudioCaptureDevice> driver = driverDevice();
     const std::optional<AudioStatus> status =
@@ -302,6 +343,37 @@ void RecordingController::startRecord() {
         return;
     }
     beginRecording(std::move(engine));
+}
+
+bool RecordingController::checkDiskSpace() {
+    const QString quality = SettingsManager::shared().getValue(isVideo_ ? "QVideo" : "QAudio");
+    const QString folder = isVideo_ ? API::videoRecordsPath() : API::audioRecordsPath();
+    const auto available = RecordingSpace::availableAt(folder);
+    const auto needed = RecordingSpace::neededToStart(isVideo_, convertQuality(quality));
+    if (!available || *available >= needed) {
+        return true;
+    }
+    Logging::write("Not enough disk space to record", EventLoging::error);
+    AlertManager::shared().showDefaultAlert(
+        alertWindow(), txtError,
+        Localization::format(txtDiskSpaceStart,
+                             {double(needed) / 1000000.0, double(*available) / 1000000.0}),
+        AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    return false;
+}
+
+void RecordingController::stopForFullDisk() {
+    if (!isRecord_) {
+        return;
+    }
+    QPointer<RecordingController> controller(this);
+    stopAndFinalise([controller] {
+        if (controller != nullptr) {
+            AlertManager::shared().showDefaultAlert(controller->alertWindow(), controller->txtError,
+                                                    controller->txtDiskSpaceStop,
+                                                    AlertManager::AlertStyle::warning);
+        }
+    });
 }
 
 void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) {
@@ -328,6 +400,11 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) 
     recordManager_->captureFailed = [controller](const QString& message) {
         if (controller != nullptr) {
             controller->captureFailed(message);
+        }
+    };
+    recordManager_->diskAlmostFull = [controller] {
+        if (controller != nullptr) {
+            controller->stopForFullDisk();
         }
     };
     recordManager_->startRecord();

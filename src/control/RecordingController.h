@@ -55,6 +55,9 @@ public:
     const QString txtTime;
     const QString txtSize;
     const QString txtMb;
+    const QString txtSaving;
+    const QString txtDiskSpaceStart;
+    const QString txtDiskSpaceStop;
 
     // Lists the microphones and screens again; every target appears idle, also during a
     // recording, which goes on. Emits targetsChanged.
@@ -67,9 +70,17 @@ public:
     // What choosing a target does: starts a recording from it, or stops the running one.
     // An index outside the targets chooses none.
     void toggleTarget(int index);
-    // Stops a running recording; whenFinalised runs once the file is final and the output
-    // restored: at once when idle, after the pending completion when a stop is under way.
-    void stopRecording(std::function<void()> whenFinalised);
+    // The one way to end a recording for good, for quitting, a full disk or a sound server
+    // that is gone: stops it, merges and catalogues it, gives the output back and removes
+    // the combined device; whenFinalised runs on the main thread afterwards, whatever the
+    // outcome (a failed merge still shows its alert and keeps the segments for the next
+    // start). At once when idle; after the pending completion when a stop is under way.
+    // showProgress: the loading sheet covers the alert window meanwhile.
+    void stopAndFinalise(std::function<void()> whenFinalised, bool showProgress = false);
+    // For a process that must end now (a signal): closes the segments without a merge,
+    // leaving them for the next start's recovery, and gives the output back; whenClosed runs
+    // on the main thread afterwards, at once when idle.
+    void closeForExit(std::function<void()> whenClosed);
 
     // The window that carries every alert as a sheet; nullptr makes them application-modal.
     void setAlertWindow(QWidget* window) { alertWindow_ = window; }
@@ -115,6 +126,8 @@ private:
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
     int screenPosition() const;
     void failStart(std::optional<AudioStatus> status);
+    bool checkDiskSpace();
+    void stopForFullDisk();
     void completedStop(std::optional<ErrorRecord> error);
     // The engine lost a source for good: the recording is finalised with what came.
     void captureFailed(const QString& message);

@@ -1,7 +1,9 @@
 #include "recording/RecordManager.h"
 
 #include <algorithm>
+#include <utility>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -9,6 +11,7 @@
 #include "platform/MainThread.h"
 #include "platform/Platform.h"
 #include "recording/ApplicationsManager.h"
+#include "recording/RecordingSpace.h"
 #include "shell/API.h"
 #include "shell/Console.h"
 #include "shell/CopyFiles.h"
@@ -28,13 +31,50 @@ QString extensionWithoutDot(const QString& extension) {
 
 } // namespace
 
-RecordManager::RecordManager(Private, bool isVideo)
+RecordManager::RecordManager(Private, bool isVideo, SessionPreset preset, const QString& stamp)
     : defaultAudioName_(Localization::text(QStringLiteral("DEFAULT_NAME_AUDIO"))),
       defaultVideoName_(Localization::text(QStringLiteral("DEFAULT_NAME_VIDEO"))),
-      isVideo_(isVideo) {
-    const QString stamp = convertToTimeStamp(timeName_);
-    recordName_ = Localization::format(isVideo_ ? defaultVideoName_ : defaultAudioName_, {stamp});
-    fileName_ = stamp + (isVideo_ ? API::videoExtension() : API::audioExtension());
+      isVideo_(isVideo), preset_(preset) {
+    const QString name = stamp.isEmpty() ? freeStamp(timeName_) : stamp;
+    recordName_ =
+        Localization::format(isVideo_ ? defaultVideoName_ : defaultAudioName_, {name.left(14)});
+    fileName_ = name + (isVideo_ ? API::videoExtension() : API::audioExtension());
+}
+
+QString RecordManager::freeStamp(const QDateTime& time) {
+    const QString base = convertToTimeStamp(time);
+    const auto taken = [](const QString& stamp) {
+        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()}) {
+            const QStringList patterns{stamp + ".*", stamp + "_*"};
+            if (!QDir(folder).entryList(patterns, QDir::Files).isEmpty())
+                return true;
+        }
+        return false;
+    };
+    QString stamp = base;
+    for (int suffix = 2; taken(stamp); ++suffix)
+        stamp = base + "-" + QString::number(suffix);
+    return stamp;
+}
+
+std::shared_ptr<RecordManager> RecordManager::recovered(const QString& stamp,
+                                                        const std::vector<QString>& segments) {
+    const bool isVideo = std::any_of(segments.begin(), segments.end(), [](const QString& path) {
+        return path.endsWith(API::videoExtension());
+    });
+    auto manager = std::make_shared<RecordManager>(Private{}, isVideo, SessionPreset::low, stamp);
+    manager->urlRecordFiles_ = segments;
+    manager->timeName_ = QDateTime::fromString(stamp.left(14), QStringLiteral("yyyyMMddHHmmss"));
+    auto& media = Platform::shared().get<Media>();
+    for (const QString& segment : segments) {
+        const MediaAsset asset = media.loadAsset(segment);
+        if (!asset.tracks.empty() && asset.tracks.front().captureStartMicroseconds) {
+            const qint64 ms = *asset.tracks.front().captureStartMicroseconds / 1000;
+            manager->timeName_ = QDateTime::fromMSecsSinceEpoch(ms);
+            break;
+        }
+    }
+    return manager;
 }
 
 RecordManager::~RecordManager() {
@@ -46,7 +86,7 @@ RecordManager::~RecordManager() {
 std::shared_ptr<RecordManager>
 RecordManager::create(const std::vector<std::optional<AudioCaptureDevice>>& devices, bool isVideo,
                       SessionPreset preset, std::optional<DisplayID> screenDeviceID) {
-    auto manager = std::make_shared<RecordManager>(Private{}, isVideo);
+    auto manager = std::make_shared<RecordManager>(Private{}, isVideo, preset, QString());
     if (!manager->buildSession(devices, preset, screenDeviceID))
         return nullptr;
     return manager;
@@ -106,7 +146,7 @@ bool RecordManager::connectPairs() {
 
 QString RecordManager::segmentPath(std::size_t index) const {
     const bool movie = outputFiles_[index]->mediaType() == CaptureMediaType::video;
-    const QString stamp = convertToTimeStamp(timeName_);
+    const QString stamp = QFileInfo(fileName_).completeBaseName();
     const QString name = stamp + "_" + QString::number(index);
     return movie ? API::videoRecordsPath() + name + API::videoExtension()
                  : API::audioRecordsPath() + name + API::audioExtension();
@@ -140,6 +180,24 @@ void RecordManager::timerRecordHeader() {
     const double megabytes = sizePerMB(urls);
     if (changeSeconds)
         changeSeconds(countSeconds_, megabytes);
+    checkFreeSpace(megabytes);
+}
+
+void RecordManager::checkFreeSpace(double megabytes) {
+    if (diskAlmostFullReported_)
+        return;
+    const auto available = RecordingSpace::availableAt(outputFolder());
+    const auto recorded = std::int64_t(megabytes * 1000000.0);
+    if (!available || !RecordingSpace::mustStop(*available, recorded, isVideo_, preset_))
+        return;
+    diskAlmostFullReported_ = true;
+    Logging::write("Disk almost full, stopping the recording", EventLoging::error);
+    if (diskAlmostFull)
+        diskAlmostFull();
+}
+
+QString RecordManager::outputFolder() const {
+    return isVideo_ ? API::videoRecordsPath() : API::audioRecordsPath();
 }
 
 void RecordManager::stopRecord(CompletedStop completedStop) {
@@ -158,6 +216,32 @@ void RecordManager::stopRecord(CompletedStop completedStop) {
     // so that the caller hears the outcome.
     if (everyOutputFinished)
         mergeAfterLastOutput();
+}
+
+void RecordManager::closeSegments(std::function<void()> closed) {
+    keepAliveUntilReported_ = shared_from_this();
+    timerRecord_.reset();
+    bool everyOutputFinished = false;
+    {
+        std::lock_guard lock(activeFilesLock_);
+        segmentsClosed_ = std::move(closed);
+        stopRequested_ = true;
+        everyOutputFinished = currentActiveRecordFile_.empty();
+    }
+    for (const auto& output : outputFiles_)
+        output->stopRecording();
+    if (everyOutputFinished)
+        mergeAfterLastOutput();
+}
+
+void RecordManager::finalise(CompletedStop completedStop) {
+    keepAliveUntilReported_ = shared_from_this();
+    {
+        std::lock_guard lock(activeFilesLock_);
+        completedStop_ = std::move(completedStop);
+        stopRequested_ = true;
+    }
+    margeRecordFilesAndCompleted();
 }
 
 void RecordManager::fileOutputDidFinishRecording(CaptureFileOutput&, const QString& path,
@@ -190,6 +274,17 @@ void RecordManager::reportCaptureFailure(const QString& message) {
 
 void RecordManager::mergeAfterLastOutput() {
     session_->stopRunning();
+    std::function<void()> closed;
+    {
+        std::lock_guard lock(activeFilesLock_);
+        closed = std::exchange(segmentsClosed_, {});
+    }
+    if (closed) {
+        // The program is ending: the segments wait for the next start.
+        closed();
+        dispatchToMain([self = std::move(keepAliveUntilReported_)] {});
+        return;
+    }
     margeRecordFilesAndCompleted();
 }
 
@@ -210,8 +305,15 @@ void RecordManager::margeRecordFilesAndCompleted() {
         if (const auto source = asset.firstTrack(type))
             anyMedia = track->insertTimeRange(source->timeRange(), *source, 0.0) || anyMedia;
     }
-    const QString outputPath =
-        (isVideo_ ? API::videoRecordsPath() : API::audioRecordsPath()) + fileName_;
+    const QString outputPath = outputFolder() + fileName_;
+    CopyFiles::checkFilesAndCopy();
+    if (anyMedia && !enoughSpaceToMerge()) {
+        consoleLine(QStringLiteral("no space"));
+        Logging::write("Not enough disk space to merge " + fileName_ + ", the segments are kept",
+                       EventLoging::error);
+        report(false, ErrorRecord::noSpace);
+        return;
+    }
     exportSession_ = anyMedia
                          ? media.makeExportSession(composition, isVideo_ ? exportPresetPassthrough
                                                                          : exportPresetAppleM4A)
@@ -223,46 +325,65 @@ void RecordManager::margeRecordFilesAndCompleted() {
     }
     exportSession_->setOutputFileType(isVideo_ ? MediaFileType::mpeg4 : MediaFileType::appleM4A);
     exportSession_->setOutputPath(outputPath);
-    CopyFiles::checkFilesAndCopy();
     exportSession_->exportAsynchronously(
         [this, outputPath] { exportCompleted(exportSession_->status(), outputPath); });
 }
 
+bool RecordManager::enoughSpaceToMerge() const {
+    const auto available = RecordingSpace::availableAt(outputFolder());
+    std::vector<std::optional<QString>> urls(urlRecordFiles_.begin(), urlRecordFiles_.end());
+    const auto segmentBytes = std::int64_t(sizePerMB(urls) * 1000000.0);
+    return !available || *available >= RecordingSpace::neededToMerge(segmentBytes);
+}
+
 void RecordManager::exportCompleted(ExportStatus status, const QString& outputPath) {
-    Logging::write("marge completed with status" + exportStatusName(status), EventLoging::ok);
+    // A completed export is only announced once its file has been read back.
+    if (status != ExportStatus::completed)
+        Logging::write("marge completed with status" + exportStatusName(status), EventLoging::ok);
+    consoleLine(status == ExportStatus::completed
+                    ? "completed " + QUrl::fromLocalFile(outputPath).toString()
+                    : exportStatusName(status));
     switch (status) {
-    case ExportStatus::unknown:
-        consoleLine(QStringLiteral("unknown"));
-        report(false, ErrorRecord::margeUnknow);
-        return;
-    case ExportStatus::waiting:
-        consoleLine(QStringLiteral("waiting"));
-        return;
-    case ExportStatus::exporting:
-        consoleLine(QStringLiteral("exporting"));
-        return;
     case ExportStatus::completed:
-        consoleLine("completed " + QUrl::fromLocalFile(outputPath).toString());
         finishCompletedExport(outputPath);
         return;
+    case ExportStatus::unknown:
+        report(false, ErrorRecord::margeUnknow);
+        return;
     case ExportStatus::failed:
-        consoleLine(QStringLiteral("failed"));
         report(false, ErrorRecord::margeFail);
         return;
+    case ExportStatus::waiting:
+    case ExportStatus::exporting:
     case ExportStatus::cancelled:
-        consoleLine(QStringLiteral("cancelled"));
+        report(false, ErrorRecord::margeCancel);
         return;
     }
-    consoleLine(QStringLiteral("default"));
+    report(false, ErrorRecord::margeUnknow);
 }
 
 void RecordManager::finishCompletedExport(const QString& outputPath) {
     // The segments are the only copy of the call until the merged file can be read back.
     if (Platform::shared().get<Media>().loadAsset(outputPath).tracks.empty()) {
+        Logging::write("marge completed with status" + exportStatusName(ExportStatus::failed),
+                       EventLoging::ok);
         report(false, ErrorRecord::margeFail);
         return;
     }
-    insertInRealm(outputPath);
+    Logging::write("marge completed with status" + exportStatusName(ExportStatus::completed),
+                   EventLoging::ok);
+    auto record = recordFor(outputPath);
+    auto self = shared_from_this();
+    dispatchToMain([self, record] { self->saveAndCleanUp(record); });
+}
+
+void RecordManager::saveAndCleanUp(const std::shared_ptr<RealmRecordModel>& record) {
+    if (!RealmManager::saveObject(record)) {
+        Logging::write("The catalogue did not take " + fileName_ + ", the segments are kept",
+                       EventLoging::error);
+        report(false, ErrorRecord::saveFail);
+        return;
+    }
     for (const QString& url : urlRecordFiles_)
         QFile::remove(url);
     for (const auto& connection : connections_)
@@ -285,14 +406,12 @@ void RecordManager::report(bool success, std::optional<ErrorRecord> error) {
     dispatchToMain([self = std::move(keepAliveUntilReported_)] {});
 }
 
-void RecordManager::insertInRealm(const QString& url) {
+std::shared_ptr<RealmRecordModel> RecordManager::recordFor(const QString& url) const {
     const MediaAsset asset = Platform::shared().get<Media>().loadAsset(url);
     const double size = sizePerMB({url});
     const auto type = isVideo_ ? RecordType::video : RecordType::audio;
-    auto record =
-        std::make_shared<RealmRecordModel>(recordName_, QString(), fileName_, timeName_,
-                                           asset.durationSeconds, type, lastActiveIM(), size);
-    dispatchToMain([record] { RealmManager::saveObject(record); });
+    return std::make_shared<RealmRecordModel>(recordName_, QString(), fileName_, timeName_,
+                                              asset.durationSeconds, type, lastActiveIM(), size);
 }
 
 double RecordManager::sizePerMB(const std::vector<std::optional<QString>>& urls) {

@@ -16,6 +16,7 @@
 #include "platform/Media.h"
 #include "platform/SessionPreset.h"
 #include "recording/ErrorRecord.h"
+#include "store/RealmRecordModel.h"
 #include "store/RecordType.h"
 
 namespace orvo {
@@ -24,8 +25,11 @@ namespace orvo {
 // and its catalogue entry. Made for one recording and never reused.
 //
 // create, startRecord, stopRecord and the progress run on the main thread. The outcome
-// (completedStop) arrives on the export's worker thread. The manager keeps itself alive from
-// stopRecord until the outcome has been reported, so a holder may drop it at any time.
+// (completedStop) arrives on the main thread once the catalogue has its entry, or on the
+// export's worker thread when the merge fails. The manager keeps itself alive from stopRecord
+// (or closeSegments, or finalise) until the outcome has been reported, so a holder may drop
+// it at any time. Whatever fails, the segments stay on disk until the catalogue holds the
+// record, so that the next start recovers them.
 class RecordManager : public std::enable_shared_from_this<RecordManager>,
                       private CaptureFileOutputRecordingDelegate {
 public:
@@ -44,8 +48,19 @@ public:
     RecordManager(const RecordManager&) = delete;
     RecordManager& operator=(const RecordManager&) = delete;
 
+    // A recording that a crash, a kill or a logout left as segments (paths of one stamp,
+    // Configured state): finalise merges and catalogues it under its own name, with the start
+    // written in its segments (else the stamp) as its time.
+    static std::shared_ptr<RecordManager> recovered(const QString& stamp,
+                                                    const std::vector<QString>& segments);
+
     void startRecord();
     void stopRecord(CompletedStop completedStop = [](bool, std::optional<ErrorRecord>) {});
+    // For the end of the program: stops the outputs and leaves their closed segments for the
+    // next start, without a merge. closed runs once, on an output's worker thread.
+    void closeSegments(std::function<void()> closed);
+    // Merges the segments of a recovered recording; the outcome as for stopRecord.
+    void finalise(CompletedStop completedStop);
 
     // Main thread, once a second while recording: (elapsed seconds, megabytes so far).
     ChangeSeconds changeSeconds;
@@ -53,6 +68,13 @@ public:
     // that did not come back, a device gone), with why. Its segment holds what came before;
     // the recording still needs its stopRecord to be finalised.
     std::function<void(const QString& message)> captureFailed;
+    // Main thread, at most once: the records folder's file system keeps too little room for
+    // the merge; the holder should stop the recording now.
+    std::function<void()> diskAlmostFull;
+
+    // The first free stamp of that moment: "yyyyMMddHHmmss", then "-2", "-3", ... appended
+    // while a file of the records folders already carries it.
+    static QString freeStamp(const QDateTime& time);
 
     // Megabytes of 1,000,000 bytes; absent entries and unreadable files count 0.
     static double sizePerMB(const std::vector<std::optional<QString>>& urls);
@@ -61,12 +83,13 @@ public:
 
     const QString& recordName() const { return recordName_; }
     const QString& fileName() const { return fileName_; }
+    const QDateTime& timeName() const { return timeName_; }
 
 private:
     struct Private {};
 
 public:
-    RecordManager(Private, bool isVideo);
+    RecordManager(Private, bool isVideo, SessionPreset preset, const QString& stamp);
 
 private:
     bool buildSession(const std::vector<std::optional<AudioCaptureDevice>>& devices,
@@ -75,16 +98,20 @@ private:
     bool connectPairs();
     QString segmentPath(std::size_t index) const;
     void timerRecordHeader();
+    void checkFreeSpace(double megabytes);
+    QString outputFolder() const;
 
     void fileOutputDidFinishRecording(CaptureFileOutput& output, const QString& path,
                                       const std::optional<CaptureError>& error) override;
     void reportCaptureFailure(const QString& message);
     void mergeAfterLastOutput();
     void margeRecordFilesAndCompleted();
+    bool enoughSpaceToMerge() const;
     void exportCompleted(ExportStatus status, const QString& outputPath);
     void finishCompletedExport(const QString& outputPath);
+    void saveAndCleanUp(const std::shared_ptr<RealmRecordModel>& record);
     void report(bool success, std::optional<ErrorRecord> error);
-    void insertInRealm(const QString& url);
+    std::shared_ptr<RealmRecordModel> recordFor(const QString& url) const;
 
     QString defaultAudioName_;
     QString defaultVideoName_;
@@ -103,9 +130,12 @@ private:
     // Also guarded by activeFilesLock_: set by stopRecord on the main thread, read by the
     // merge on a worker.
     CompletedStop completedStop_;
+    std::function<void()> segmentsClosed_;
     bool stopRequested_ = false;
     bool captureFailureReported_ = false;
     bool isVideo_ = false;
+    SessionPreset preset_ = SessionPreset::low;
+    bool diskAlmostFullReported_ = false;
     std::unique_ptr<QTimer> timerRecord_;
     double countSeconds_ = 0;
     std::unique_ptr<ExportSession> exportSession_;

@@ -4,8 +4,8 @@
 
 namespace orvo {
 
-void RealmManager::saveObject(const std::shared_ptr<RealmRecordModel>& record) {
-    realm().write([&] { realm().add(record); });
+bool RealmManager::saveObject(const std::shared_ptr<RealmRecordModel>& record) {
+    return realm().write([&] { realm().add(record); });
 }
 
 void RealmManager::deleteObject(const std::shared_ptr<RealmRecordModel>& record) {

@@ -15,7 +15,8 @@ class RealmManager {
 public:
     RealmManager() = delete;
 
-    static void saveObject(const std::shared_ptr<RealmRecordModel>& record);
+    // Whether the record is stored; the database's failure is logged.
+    static bool saveObject(const std::shared_ptr<RealmRecordModel>& record);
     // Removes the catalogue entry only; the recording file stays.
     static void deleteObject(const std::shared_ptr<RealmRecordModel>& record);
     static void updateObjectFavorite(const std::shared_ptr<RealmRecordModel>& record,

@@ -211,6 +211,10 @@ void OrvoMenuTray::actionMenuOpenApp() {
 }
 
 void OrvoMenuTray::actionMenuCloseApp() {
+    if (quitProgram) {
+        quitProgram();
+        return;
+    }
     exitProcessNow(0);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -51,8 +52,10 @@ public:
     void actionMenuStartRecord(QAction* sender);
     // Opens the records window.
     void actionMenuOpenApp();
-    // Ends the process at once; a running recording is neither stopped nor restored.
-    [[noreturn]] void actionMenuCloseApp();
+    // Runs quitProgram: the program's quit, which asks first while a recording runs.
+    void actionMenuCloseApp();
+    // What the quit entry does; ends the process at once unless the program sets its own.
+    std::function<void()> quitProgram;
 
     RecordingController& controller() const { return controller_; }
     // The records window, made on first opening and kept.

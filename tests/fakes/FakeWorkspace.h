@@ -43,10 +43,15 @@ public:
         mails.push_back({subject, attachmentPath});
         return true;
     }
+    bool notifyUser(const QString& title, const QString& body) override {
+        notifications.push_back({title, body});
+        return true;
+    }
     std::vector<RunningApplication> runningApplications() override { return {}; }
 
     std::vector<QString> revealed;
     std::vector<std::pair<QString, QString>> mails;
+    std::vector<std::pair<QString, QString>> notifications;
 
 private:
     NotificationCenter center_;

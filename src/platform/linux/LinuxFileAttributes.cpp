@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace orvo {
 
@@ -16,6 +17,15 @@ std::optional<QDateTime> LinuxFileAttributes::creationDate(const QString& path) 
     }
     const qint64 ms = qint64(info.stx_btime.tv_sec) * 1000 + info.stx_btime.tv_nsec / 1000000;
     return QDateTime::fromMSecsSinceEpoch(ms);
+}
+
+std::optional<std::int64_t> LinuxFileAttributes::availableBytes(const QString& path) const {
+    struct statvfs info {};
+    const QByteArray native = path.toLocal8Bit();
+    if (statvfs(native.constData(), &info) != 0) {
+        return std::nullopt;
+    }
+    return std::int64_t(info.f_bavail) * std::int64_t(info.f_frsize);
 }
 
 } // namespace orvo

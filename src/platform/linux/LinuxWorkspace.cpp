@@ -226,9 +226,9 @@ bool LinuxWorkspace::launchApplication(const QString& path) {
 
 bool LinuxWorkspace::composeMail(const QString& subject, const QString& attachmentPath) {
     // An argument vector: neither text passes through a shell.
-    return QProcess::startDetached(QStringLiteral("xdg-email"),
-                                   {QStringLiteral("--subject"), subject,
-                                    QStringLiteral("--attach"), attachmentPath});
+    return QProcess::startDetached(
+        QStringLiteral("xdg-email"),
+        {QStringLiteral("--subject"), subject, QStringLiteral("--attach"), attachmentPath});
 }
 
 void LinuxWorkspace::revealFile(const QString& path) {
@@ -255,6 +255,22 @@ void LinuxWorkspace::revealFile(const QString& path) {
                          }
                          finished->deleteLater();
                      });
+}
+
+bool LinuxWorkspace::notifyUser(const QString& title, const QString& body) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        return false;
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // app name, replaces id, icon, summary, body, actions, hints, timeout (-1: the server's).
+    call << QGuiApplication::applicationName() << 0u << QString() << title << body << QStringList()
+         << QVariantMap() << -1;
+    // Nobody waits for the answer: a desktop without a notification server simply shows none.
+    return bus.send(call);
 }
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {

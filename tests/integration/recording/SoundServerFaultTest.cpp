@@ -135,7 +135,7 @@ protected:
     std::shared_ptr<RealmRecordModel> stopRecording() {
         const QString fileName = controller->recordManager()->fileName();
         bool finalised = false;
-        controller->stopRecording([&] { finalised = true; });
+        controller->stopAndFinalise([&] { finalised = true; });
         EXPECT_TRUE(test::waitUntil(
             [&] {
                 QCoreApplication::processEvents();

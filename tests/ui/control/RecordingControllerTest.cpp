@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "control/RecordMenu.h"
+#include "fakes/FakeFileAttributes.h"
+#include "recording/RecordingSpace.h"
 #include "support/Dialogs.h"
 #include "support/RecordingFixture.h"
 #include "tray/OrvoMenuTray.h"
@@ -135,10 +138,10 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
         calls.push_back({defaultOutput(), QFileInfo::exists(file),
                          logCount("Event: ok Value: Stop record success")});
     };
-    control.stopRecording(whenFinalised);
+    control.stopAndFinalise(whenFinalised);
     EXPECT_FALSE(control.isRecord());
     // A second caller while the stop is under way waits for the same completion.
-    control.stopRecording(whenFinalised);
+    control.stopAndFinalise(whenFinalised);
     QCoreApplication::processEvents();
     EXPECT_TRUE(calls.empty()) << "the engine has not reported yet";
     EXPECT_EQ(defaultOutput(), aggregate);
@@ -162,12 +165,48 @@ TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNo
     RecordingController& control = makeController();
     QSignalSpy state(&control, &RecordingController::stateChanged);
     int calls = 0;
-    control.stopRecording([&] { ++calls; });
+    control.stopAndFinalise([&] { ++calls; });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(state.size(), 0);
     EXPECT_EQ(defaultOutput(), speakers);
     EXPECT_TRUE(hardware_->descriptions().empty());
     EXPECT_TRUE(capture_->sessions.empty());
+}
+
+TEST_F(RecordingControllerTest, TooLittleRoomRefusesTheStartAndAFillingDiskEndsTheRecording) {
+    auto attributes = std::make_unique<FakeFileAttributes>();
+    FakeFileAttributes* space = attributes.get();
+    Platform::shared().install<FileAttributes>(std::move(attributes));
+    SettingsManager::shared().writeValueSetting("0", "QAudio");
+    RecordingController& control = makeController();
+    const std::int64_t tenMinutes = RecordingSpace::neededToStart(false, SessionPreset::low);
+
+    QDir(API::audioRecordsPath()).removeRecursively(); // deleted while the program runs
+    space->setAvailableBytes(tenMinutes - 1);
+    control.toggleTarget(0);
+    EXPECT_FALSE(control.isRecord());
+    EXPECT_TRUE(hardware_->descriptions().empty()) << "no combined device for a refused start";
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_TRUE(modalAlert()->informativeText().contains("not enough free disk space"));
+    EXPECT_TRUE(QFileInfo(API::audioRecordsPath()).isDir());
+    delete modalAlert();
+
+    space->setAvailableBytes(tenMinutes);
+    control.toggleTarget(0);
+    ASSERT_TRUE(control.isRecord());
+    describeSegments();
+    const QString segment = capture_->audioOutputs.front()->state.path;
+    const int stops = logCount("Event: ok Value: Stop record success");
+    space->setAvailableBytes(RecordingSpace::reserveBytes);
+    // The once-a-second check sees the disk filling and ends the recording for good.
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !control.isRecord() && !control.isStopping(); }, 5000));
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(logCount("Event: ok Value: Stop record success"), stops + 1);
+    EXPECT_FALSE(QFileInfo::exists(segment)) << "merged and catalogued";
+    ASSERT_NE(modalAlert(), nullptr);
+    EXPECT_TRUE(modalAlert()->informativeText().contains("disk is almost full"));
+    EXPECT_EQ(logCount("Event: error Value: Disk almost full, stopping the recording"), 1);
 }
 
 TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown) {

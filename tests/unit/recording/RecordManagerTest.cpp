@@ -1,6 +1,7 @@
 #include "recording/RecordManager.h"
 
 #include <mutex>
+#include <set>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -8,11 +9,15 @@
 #include <gtest/gtest.h>
 
 #include "fakes/FakeCapture.h"
+#include "fakes/FakeFileAttributes.h"
 #include "fakes/FakeMedia.h"
 #include "platform/Platform.h"
 #include "recording/ApplicationsManager.h"
+#include "recording/SegmentRecovery.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
+#include "shell/Formatting.h"
+#include "shell/Logging.h"
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
@@ -240,6 +245,101 @@ TEST_F(RecordManagerTest, RacingFinishCallbacksMergeExactlyOnce) {
     EXPECT_EQ(media_->exports.size(), 1u);
     EXPECT_EQ(session->stopRunningCalls, 1);
     EXPECT_EQ(outcome_.calls(), 1);
+}
+
+TEST_F(RecordManagerTest, EveryExportStatusAndAFullDiskEndInAReportThatKeepsTheSegments) {
+    auto attributes = std::make_unique<FakeFileAttributes>();
+    FakeFileAttributes* space = attributes.get();
+    Platform::shared().install<FileAttributes>(std::move(attributes));
+    struct Case {
+        ExportStatus status;
+        std::int64_t availableBytes;
+        ErrorRecord expected;
+    };
+    for (const Case& round : {Case{ExportStatus::cancelled, 1000000000, ErrorRecord::margeCancel},
+                              Case{ExportStatus::completed, 1000, ErrorRecord::noSpace}}) {
+        clearRecordFolders();
+        capture_->audioOutputs.clear();
+        outcome_.reset();
+        media_->exports.clear();
+        media_->outcome = round.status;
+        space->setAvailableBytes(round.availableBytes);
+        auto manager = RecordManager::create({mic, driver});
+        startWithSegments(*manager);
+        describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
+        stopAndWait(*manager);
+        EXPECT_EQ(outcome_.calls(), 1);
+        EXPECT_EQ(outcome_.error(), round.expected);
+        EXPECT_EQ(filesIn(API::audioRecordsPath()).filter("_").size(), 2);
+        EXPECT_TRUE(recordsOf(manager->fileName()).empty());
+    }
+    EXPECT_TRUE(media_->exports.empty()) << "a merge that cannot fit is not started";
+}
+
+TEST_F(RecordManagerTest, RecordingsOfOneSecondGetDistinctNamesAndOverwriteNothing) {
+    const QDateTime moment(QDate(2024, 3, 1), QTime(10, 20, 30));
+    EXPECT_EQ(RecordManager::freeStamp(moment), "20240301102030");
+    test::writeFile(API::audioRecordsPath() + "20240301102030_0.m4a", "segment");
+    EXPECT_EQ(RecordManager::freeStamp(moment), "20240301102030-2");
+    test::writeFile(API::videoRecordsPath() + "20240301102030-2.mov", "merged");
+    EXPECT_EQ(RecordManager::freeStamp(moment), "20240301102030-3");
+
+    auto first = RecordManager::create({mic, driver});
+    startWithSegments(*first);
+    auto second = RecordManager::create({mic, driver});
+    EXPECT_NE(second->fileName(), first->fileName());
+    second->startRecord();
+    ASSERT_EQ(capture_->audioOutputs.size(), 4u);
+    std::set<QString> paths;
+    for (const auto& output : capture_->audioOutputs)
+        paths.insert(output->state.path);
+    EXPECT_EQ(paths.size(), 4u) << "no segment path is used twice";
+}
+
+TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndStart) {
+    // Left by a kill: two sides of one call, started at a known moment.
+    const QDateTime started = QDateTime::fromMSecsSinceEpoch(1709288430250);
+    const QString stamp = convertToTimeStamp(started);
+    const std::int64_t startMicroseconds = started.toMSecsSinceEpoch() * 1000;
+    for (const char* index : {"0", "1"}) {
+        const QString path = API::audioRecordsPath() + stamp + "_" + QString(index) + ".m4a";
+        test::writeFile(path, QByteArray(1000, 's'));
+        std::lock_guard lock(media_->mutex);
+        media_->assets[path] =
+            MediaAsset{path, 7.0, {{MediaType::audio, path, 0, 7.0, startMicroseconds}}};
+    }
+    const QString merged = API::audioRecordsPath() + stamp + ".m4a";
+    describe(merged, MediaType::audio, 7.0);
+    // Segments of a recording already catalogued are not touched.
+    test::writeFile(API::audioRecordsPath() + "20200101000000_0.m4a", "kept");
+    realm().write([] {
+        realm().add(std::make_shared<RealmRecordModel>("Old", "", "20200101000000.m4a",
+                                                       QDateTime::currentDateTime(), 1.0,
+                                                       RecordType::audio, std::nullopt, 0.1));
+    });
+
+    std::vector<QString> recovered;
+    bool done = false;
+    SegmentRecovery recovery([&](const QString& name) { recovered.push_back(name); });
+    recovery.start([&] { done = true; });
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return done;
+        },
+        5000));
+
+    const auto records = recordsOf(stamp + ".m4a");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NEAR(double(records.front()->time().toMSecsSinceEpoch()),
+                double(started.toMSecsSinceEpoch()), 1000.0);
+    EXPECT_DOUBLE_EQ(records.front()->duration(), 7.0);
+    EXPECT_EQ(recovered, std::vector<QString>{records.front()->name()});
+    EXPECT_EQ(filesIn(API::audioRecordsPath()),
+              QStringList({"20200101000000_0.m4a", stamp + ".m4a"}));
+    const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
+    EXPECT_EQ(log.filter("Event: info Value: Recording recovered: " + stamp + ".m4a").size(), 1);
+    EXPECT_FALSE(recovery.isRunning());
 }
 
 TEST_F(RecordManagerTest, SizeCountsMegabytesOfAMillionBytes) {

@@ -1,0 +1,44 @@
+// The program as main.cpp wires it, on the backends of scripts/test, that starts recording
+// from the microphone once it has launched and says "recording <file name>" on its console.
+#include <QApplication>
+#include <QTimer>
+
+#include "app/AppDelegate.h"
+#include "app/TerminationSignals.h"
+#include "control/RecordingController.h"
+#include "integration/app/ProgramBackends.h"
+#include "recording/RecordManager.h"
+#include "shell/API.h"
+#include "shell/Console.h"
+#include "support/Dialogs.h"
+#include "tray/OrvoMenuTray.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(orvo::API::prgName());
+    QApplication::setQuitOnLastWindowClosed(false);
+    if (!orvo::test::installProgramBackends()) {
+        return 2;
+    }
+    orvo::AppDelegate delegate;
+    orvo::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &orvo::TerminationSignals::received, &delegate,
+                     &orvo::AppDelegate::terminateOnSignal);
+    QTimer::singleShot(0, &delegate, [&delegate] {
+        delegate.applicationDidFinishLaunching();
+        QAction* microphone = orvo::test::actionTitled(*delegate.orvoMenuTray()->menu(),
+                                                       "Start recording from Microphone");
+        if (microphone == nullptr) {
+            QApplication::exit(3);
+            return;
+        }
+        microphone->trigger();
+        if (!delegate.recordingController()->isRecord()) {
+            QApplication::exit(4);
+            return;
+        }
+        orvo::consoleLine("recording " +
+                          delegate.recordingController()->recordManager()->fileName());
+    });
+    return QApplication::exec();
+}
