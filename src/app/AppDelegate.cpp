@@ -10,6 +10,7 @@
 #include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
 #include "firstrun/LaunchInstallWindowController.h"
+#include "preferences/PreferencesWindowController.h"
 #include "recording/ApplicationsManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -148,7 +149,10 @@ void AppDelegate::actionAbout() {
 }
 
 void AppDelegate::actionMenuPreferences() {
-    // Shown once the preferences window exists.
+    if (!mainPreferences) {
+        mainPreferences = std::make_unique<PreferencesWindowController>();
+    }
+    mainPreferences->showWindow();
 }
 
 void AppDelegate::actionQuit() {
