@@ -12,6 +12,7 @@
 #include "firstrun/LaunchInstallWindowController.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
+#include "preferences/PreferencesWindowController.h"
 #include "recording/ApplicationsManager.h"
 #include "recording/SegmentRecovery.h"
 #include "shell/API.h"
@@ -163,7 +164,10 @@ void AppDelegate::actionAbout() {
 }
 
 void AppDelegate::actionMenuPreferences() {
-    // Shown once the preferences window exists.
+    if (!mainPreferences) {
+        mainPreferences = std::make_unique<PreferencesWindowController>();
+    }
+    mainPreferences->showWindow();
 }
 
 void AppDelegate::actionQuit() {

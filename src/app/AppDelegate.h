@@ -18,6 +18,7 @@ namespace orvo {
 class ApplicationsManager;
 class LaunchInstallWindowController;
 class OrvoMenuTray;
+class PreferencesWindowController;
 class RecordingController;
 class SegmentRecovery;
 
@@ -48,6 +49,8 @@ public:
 
     // The driver installation window, shown at start while the driver is missing.
     LaunchInstallWindowController* launcherInstall() const { return launcherInstall_.get(); }
+    // The preferences window, once the menu has asked for it.
+    PreferencesWindowController* preferencesWindow() const { return mainPreferences.get(); }
 
     // Runs a driver script by name with administrator rights; absent on success, else the
     // error text. Replaceable for tests; default DriverScriptRunner::run.
@@ -93,6 +96,7 @@ private:
     QPointer<QAction> btnUninstallMenu;
     std::unique_ptr<LaunchInstallWindowController> launcherInstall_;
     std::unique_ptr<ApplicationsManager> applicationManager;
+    std::unique_ptr<PreferencesWindowController> mainPreferences;
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;
     std::unique_ptr<OrvoMenuTray> orvoMenuTray_;

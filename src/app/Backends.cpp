@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QCoreApplication>
+
 #include "platform/Platform.h"
 #include "platform/linux/FFmpegMedia.h"
 #include "platform/linux/LinuxAudioHardware.h"
@@ -9,6 +11,7 @@
 #include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxFileAttributes.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/XdgAutostartLoginItems.h"
 
 namespace orvo {
 
@@ -20,6 +23,9 @@ void installBackends() {
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
     platform.install<Capture>(std::make_unique<LinuxCapture>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
+    // The login helper sits beside the program, in the build tree as when installed.
+    platform.install<LoginItems>(std::make_unique<XdgAutostartLoginItems>(
+        QCoreApplication::applicationDirPath() + "/orvo-call-recorder-helper"));
 }
 
 } // namespace orvo

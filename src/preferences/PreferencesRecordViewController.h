@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+namespace orvo {
+
+// The records tab: audio and video quality, the microphone of screen recordings and the
+// space the recordings take. Loads its view the first time it is shown and stores its three
+// values every time it disappears. Main thread only.
+class PreferencesRecordViewController : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreferencesRecordViewController(QWidget* parent = nullptr);
+
+    const QString txtQVideo;
+    const QString txtQAudio;
+    const QString txtDefaultAudio;
+    const QString txtQLow;
+    const QString txtQMedium;
+    const QString txtQHard;
+    const QString txtSizeRecord;
+    const QString txtMb;
+
+    QPointer<QLabel> lblDefaultAudio;
+    QPointer<QLabel> lblQAudio;
+    QPointer<QLabel> lblQVideo;
+    // Three exclusive segments each; the button id is the segment index.
+    QPointer<QButtonGroup> segmentQAudio;
+    QPointer<QButtonGroup> segmentQVideo;
+    QPointer<QComboBox> cbAudioDevices;
+    QPointer<QLabel> lblSizeRecords;
+
+    bool isViewLoaded() const { return viewLoaded_; }
+    void viewDidLoad();
+    void viewWillDisappear();
+
+    // The integer of the leading decimal digits of text; 0 when there are none.
+    static int leadingInteger(const QString& text);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QButtonGroup* makeSegments(QWidget* row);
+    void selectSegment(QButtonGroup* segments, const QString& key);
+    void fillAudioDevices();
+    void showSizeRecords();
+
+    bool viewLoaded_ = false;
+};
+
+} // namespace orvo

@@ -1,0 +1,148 @@
+// The helper's copy beside a stand-in main program in a temporary folder.
+#include <csignal>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include "support/TestFiles.h"
+
+namespace {
+
+constexpr int launchTimeoutMs = 5000;
+// Long enough for a wrong launch or line to show up.
+constexpr int settleMs = 1500;
+const QString crashLine = QStringLiteral("id app: com.orvo.orvomac exitWithCode: 9");
+
+// CPU time that the process has used, in clock ticks (user and system).
+long cpuTicks(qint64 pid) {
+    const QString stat = QString::fromUtf8(orvo::test::readFile(QString("/proc/%1/stat").arg(pid)));
+    // Fields after the command name, which is in parentheses and may hold spaces.
+    const QStringList fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLong() + fields.value(12).toLong();
+}
+
+class HelperTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(QFile::copy(ORVO_HELPER_EXECUTABLE, helperPath()));
+        ASSERT_TRUE(QFile::copy(ORVO_STAND_IN_EXECUTABLE, mainPath()));
+        ASSERT_TRUE(QFile::copy(ORVO_STAND_IN_EXECUTABLE, folder.filePath("other-program")));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORVO_STAND_IN_LOG", logPath());
+        helper.setProcessEnvironment(environment);
+        helper.setProcessChannelMode(QProcess::MergedChannels);
+    }
+    void TearDown() override {
+        helper.kill();
+        helper.waitForFinished();
+        for (qint64 pid : launches()) {
+            ::kill(pid_t(pid), SIGKILL);
+        }
+    }
+
+    QString helperPath() const { return folder.filePath("orvo-call-recorder-helper"); }
+    QString mainPath() const { return folder.filePath("orvo-call-recorder"); }
+    QString logPath() const { return folder.filePath("starts.log"); }
+
+    // Process ids of the stand-in's starts, in order.
+    QList<qint64> launches() const {
+        QList<qint64> pids;
+        for (const QString& line : orvo::test::readLines(logPath())) {
+            pids << line.toLongLong();
+        }
+        return pids;
+    }
+    bool waitForLaunches(qsizetype count) {
+        return orvo::test::waitUntil([&] { return launches().size() >= count; }, launchTimeoutMs);
+    }
+    QString console() {
+        helper.waitForReadyRead(0);
+        output += QString::fromUtf8(helper.readAll());
+        return output;
+    }
+    void startHelper() {
+        helper.start(helperPath(), {});
+        ASSERT_TRUE(helper.waitForStarted());
+    }
+    // Starts a program of the folder by itself, as the user would.
+    static void startDetached(const QString& program, const QString& log) {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("ORVO_STAND_IN_LOG", log);
+        process.setProcessEnvironment(environment);
+        process.setProgram(program);
+        ASSERT_TRUE(process.startDetached());
+    }
+
+    QTemporaryDir folder;
+    QProcess helper;
+    QString output;
+};
+
+TEST_F(HelperTest, LaunchesOnceAndRelaunchesOnlyAfterACrash) {
+    startHelper();
+    ASSERT_TRUE(waitForLaunches(1));
+    QThread::msleep(settleMs);
+    ASSERT_EQ(launches().size(), 1) << "exactly one launch at start";
+
+    ASSERT_EQ(::kill(pid_t(launches()[0]), SIGKILL), 0);
+    ASSERT_TRUE(waitForLaunches(2));
+    EXPECT_TRUE(orvo::test::waitUntil([&] { return console().contains(crashLine); }, 2000))
+        << console().toStdString();
+    QThread::msleep(settleMs);
+    EXPECT_EQ(launches().size(), 2) << "one relaunch per crash";
+    EXPECT_EQ(console().count("exitWithCode"), 1);
+
+    // A quit (status 0) leaves the program stopped and the helper waiting.
+    ASSERT_EQ(::kill(pid_t(launches()[1]), SIGTERM), 0);
+    QThread::msleep(settleMs);
+    EXPECT_EQ(launches().size(), 2);
+    EXPECT_EQ(console().count("exitWithCode"), 1);
+    EXPECT_EQ(helper.state(), QProcess::Running);
+}
+
+TEST_F(HelperTest, ARunningProgramIsWatchedNotLaunchedAndItsEndCountsAsAQuit) {
+    startDetached(mainPath(), logPath());
+    ASSERT_TRUE(waitForLaunches(1));
+    startHelper();
+    QThread::msleep(settleMs);
+    ASSERT_EQ(launches().size(), 1) << "already running: no launch";
+
+    // Another program beside it ending changes nothing.
+    const QString otherLog = folder.filePath("other.log");
+    startDetached(folder.filePath("other-program"), otherLog);
+    ASSERT_TRUE(orvo::test::waitUntil([&] { return !orvo::test::readFile(otherLog).isEmpty(); },
+                                      launchTimeoutMs));
+    ::kill(pid_t(orvo::test::readLines(otherLog).value(0).toLongLong()), SIGKILL);
+    QThread::msleep(settleMs);
+    EXPECT_EQ(launches().size(), 1);
+
+    // Not our child: even a kill reads as a quit, as its status cannot be known.
+    ::kill(pid_t(launches()[0]), SIGKILL);
+    QThread::msleep(settleMs);
+    EXPECT_EQ(launches().size(), 1);
+    EXPECT_FALSE(console().contains("exitWithCode"));
+    EXPECT_EQ(helper.state(), QProcess::Running);
+}
+
+// A bound on the waiting helper's CPU use, not a speed measurement.
+TEST_F(HelperTest, WaitingUsesNoCpu) {
+    startHelper();
+    ASSERT_TRUE(waitForLaunches(1));
+    QThread::msleep(200);
+    const long before = cpuTicks(helper.processId());
+    // Five seconds as the program's parent, five watching for the next start after a quit.
+    QThread::msleep(5000);
+    ::kill(pid_t(launches()[0]), SIGTERM);
+    QThread::msleep(5000);
+    const long ticks = cpuTicks(helper.processId()) - before;
+    EXPECT_LE(ticks, 2) << "clock ticks of " << sysconf(_SC_CLK_TCK) << " per second";
+}
+
+} // namespace
