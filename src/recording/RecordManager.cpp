@@ -201,12 +201,20 @@ QString RecordManager::outputFolder() const {
 }
 
 void RecordManager::stopRecord(CompletedStop completedStop) {
+    stopOutputs([&] { completedStop_ = std::move(completedStop); });
+}
+
+void RecordManager::closeSegments(std::function<void()> closed) {
+    stopOutputs([&] { segmentsClosed_ = std::move(closed); });
+}
+
+void RecordManager::stopOutputs(const std::function<void()>& keepWhoHearsTheEnd) {
     keepAliveUntilReported_ = shared_from_this();
     timerRecord_.reset();
     bool everyOutputFinished = false;
     {
         std::lock_guard lock(activeFilesLock_);
-        completedStop_ = std::move(completedStop);
+        keepWhoHearsTheEnd();
         stopRequested_ = true;
         everyOutputFinished = currentActiveRecordFile_.empty();
     }
@@ -214,22 +222,6 @@ void RecordManager::stopRecord(CompletedStop completedStop) {
         output->stopRecording();
     // Outputs that failed while recording have reported already; the merge still has to run
     // so that the caller hears the outcome.
-    if (everyOutputFinished)
-        mergeAfterLastOutput();
-}
-
-void RecordManager::closeSegments(std::function<void()> closed) {
-    keepAliveUntilReported_ = shared_from_this();
-    timerRecord_.reset();
-    bool everyOutputFinished = false;
-    {
-        std::lock_guard lock(activeFilesLock_);
-        segmentsClosed_ = std::move(closed);
-        stopRequested_ = true;
-        everyOutputFinished = currentActiveRecordFile_.empty();
-    }
-    for (const auto& output : outputFiles_)
-        output->stopRecording();
     if (everyOutputFinished)
         mergeAfterLastOutput();
 }

@@ -104,6 +104,8 @@ private:
     void fileOutputDidFinishRecording(CaptureFileOutput& output, const QString& path,
                                       const std::optional<CaptureError>& error) override;
     void reportCaptureFailure(const QString& message);
+    // Under the lock, keepWhoHearsTheEnd stores the stop's receiver; then every output stops.
+    void stopOutputs(const std::function<void()>& keepWhoHearsTheEnd);
     void mergeAfterLastOutput();
     void margeRecordFilesAndCompleted();
     bool enoughSpaceToMerge() const;
