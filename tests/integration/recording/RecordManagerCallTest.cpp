@@ -175,6 +175,34 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
     EXPECT_EQ(recordOf(manager->fileName()), nullptr);
 }
 
+TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
+    auto manager = RecordManager::create({callDevices()[0]});
+    ASSERT_NE(manager, nullptr);
+    ASSERT_EQ(realm().objects().size(), 0);
+    // Another program holds the catalogue's write lock for as long as the stop takes.
+    QProcess holder;
+    holder.start("sqlite3", {API::recordsRealmPath()});
+    ASSERT_TRUE(holder.waitForStarted());
+    holder.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n");
+    ASSERT_TRUE(test::waitForOutput(holder, "locked", 5000));
+    manager->startRecord();
+    runEventLoopFor(1500);
+    stopAndWait(*manager);
+    holder.write("ROLLBACK;\n.quit\n");
+    holder.closeWriteChannel();
+    holder.waitForFinished(5000);
+
+    EXPECT_FALSE(outcome_.success());
+    EXPECT_EQ(outcome_.error(), ErrorRecord::saveFail);
+    const QStringList files = filesIn(API::audioRecordsPath());
+    EXPECT_TRUE(files.contains(manager->fileName()));
+    EXPECT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    for (const QString& file : files) {
+        EXPECT_TRUE(test::probe(API::audioRecordsPath() + file).readable) << file.toStdString();
+    }
+    EXPECT_EQ(recordOf(manager->fileName()), nullptr);
+}
+
 TEST_F(RecordManagerCallTest, AKilledRecorderLeavesItsSegmentReadable) {
     QProcess recorder;
     recorder.start(ORVO_RECORD_PROBE, {});
