@@ -96,10 +96,23 @@ orvo_start_pipewire() {
     for program in pipewire wireplumber pipewire-pulse; do
         "$program" >>"$log" 2>&1 &
         ORVO_SERVICE_PIDS+=($!)
+        # The others connect to PipeWire's socket once, at their start.
+        local tries=0
+        while [[ $program == pipewire && ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]]; do
+            ((tries++ < 100)) || { echo "PipeWire made no socket:" >&2; cat "$log" >&2; return 1; }
+            sleep 0.1
+        done
     done
     orvo_wait_for_sound_server "$log" || return 1
+    # A new device's node appears a moment after its module loaded: a default waits for it.
+    local tries
     while read -r line; do
-        eval "pactl $line" >/dev/null || { echo "pactl $line failed" >&2; return 1; }
+        tries=0
+        until eval "pactl $line" >/dev/null 2>&1; do
+            [[ "$line" != load-module* ]] && ((tries++ < 50)) ||
+                { echo "pactl $line failed" >&2; return 1; }
+            sleep 0.1
+        done
     done < <(orvo_test_devices)
     orvo_check_test_devices "$log" || return 1
     echo "services: PipeWire in $XDG_RUNTIME_DIR"

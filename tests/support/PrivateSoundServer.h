@@ -11,10 +11,12 @@
 
 namespace orvo::test {
 
-// A PulseAudio daemon of the test's own, in a private folder, with a default sink
-// "speakers" ("Speakers") and a capture device "microphone" ("Microphone"). It ends with the
-// object. Tests that need a server of their own (to stop it, or to change its default
-// output without disturbing other tests) use it instead of the one of scripts/test.
+// A sound server of the test's own, in a private folder, with a default sink "speakers"
+// ("Speakers") and a capture device "microphone" ("Microphone"). It ends with the object.
+// Tests that need a server of their own (to stop it, or to change its default output
+// without disturbing other tests) use it instead of the one of scripts/test. It is a
+// PulseAudio daemon, or PipeWire with its PulseAudio server when ORVO_SOUND_SERVER says
+// "pipewire" (as scripts/test's second pass does).
 class PrivateSoundServer {
 public:
     PrivateSoundServer();
@@ -37,6 +39,8 @@ public:
     // /bin/sh against the daemon and driverRoot(). Empty on success, else its output.
     QString runDriverScript(const QString& name) const;
 
+    bool isPipeWire() const { return pipeWire_; }
+
     // Kills the daemon and waits until it has ended.
     void stop();
     // Starts the daemon again after stop(), afresh from its configuration, at the same
@@ -50,8 +54,15 @@ public:
     void thaw();
 
 private:
+    void startPulseAudio();
+    void startPipeWire();
+    // The process that speaks the PulseAudio protocol: the one to freeze.
+    QProcess* protocolServer() const;
+
     QTemporaryDir folder_;
-    QProcess daemon_;
+    const bool pipeWire_;
+    // In starting order; stopped in the reverse one.
+    std::vector<std::unique_ptr<QProcess>> daemons_;
     QString startError_;
     std::vector<std::unique_ptr<QProcess>> busy_;
 };

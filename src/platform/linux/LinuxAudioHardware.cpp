@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include <QRegularExpression>
@@ -343,18 +344,32 @@ std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
 }
 
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
+    QByteArray name;
     const AudioStatus status = withSink(
-        device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
-            // Streams that follow the default move with it, so what plays keeps being heard.
+        device, audioStatusBadDevice, audioStatusNotRunning,
+        [&name](Server& server, SinkRecord& sink) {
+            name = sink.name;
+            // Streams that follow the default move with it, so what plays keeps
+            // being heard.
             return server.succeed([&](pa_context* context, pa_context_success_cb_t answer,
                                       void* data) {
                 return pa_context_set_default_sink(context, sink.name.constData(), answer, data);
             });
         });
     if (status == noErr) {
-        catchUp();
+        awaitDefaultSink(name);
     }
     return status;
+}
+
+// PulseAudio reports the new default with its answer. PipeWire's server answers at once and
+// switches only when WirePlumber has taken the new configured default, a moment later.
+void LinuxAudioHardware::awaitDefaultSink(const QByteArray& name) {
+    const auto deadline = std::chrono::steady_clock::now() + options_.callTimeout;
+    while (catchUp() && known()->defaultSink != name &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {

@@ -70,6 +70,8 @@ private:
     std::shared_ptr<const PulseDeviceSnapshot> known() const;
     // After a change: waits (bounded by the call timeout) until the cache shows it.
     bool catchUp();
+    // After a new default output: until the server reports it (bounded by the call timeout).
+    void awaitDefaultSink(const QByteArray& name);
 
     const Options options_;
     std::unique_ptr<PulseDeviceCache> cache_;

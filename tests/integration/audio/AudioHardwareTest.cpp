@@ -191,6 +191,25 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
     EXPECT_EQ(AudioManager::inputAudioDevices().size(), 1u) << "the microphone stays";
 }
 
+// The drop-ins make the devices again whenever the user's sound server starts.
+TEST_F(AudioHardwareTest, TheDriverComesBackWhenTheServerStartsAgainUntilItIsRemoved) {
+    const auto driverDevices = [this] {
+        return server.pactl({"list", "short", "sinks"}).contains("\torvo_record_device\t") &&
+               server.pactl({"list", "short", "sources"}).contains("\torvo_record_device_input\t");
+    };
+    installDriver();
+    server.stop();
+    server.start();
+    ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
+    EXPECT_TRUE(test::waitUntil(driverDevices, 5000));
+
+    ASSERT_EQ(server.runDriverScript("uninstall_driver"), QString());
+    server.stop();
+    server.start();
+    ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
+    EXPECT_FALSE(test::waitUntil(driverDevices, 1000));
+}
+
 TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver) {
     installDriver();
     const auto speakers = deviceWithUID("speakers");
