@@ -10,12 +10,13 @@
 namespace orvo {
 namespace {
 
-// Quoting of the desktop entry specification for an Exec argument.
+// An Exec argument as desktop files quote it; a percent sign would read as a field code.
 QString quotedArgument(const QString& path) {
     QString escaped = path;
     for (const QString special : {"\\", "\"", "`", "$"}) {
         escaped.replace(special, "\\" + special);
     }
+    escaped.replace('%', QStringLiteral("%%"));
     return '"' + escaped + '"';
 }
 
@@ -26,7 +27,7 @@ XdgAutostartLoginItems::XdgAutostartLoginItems(QString helperProgram)
 
 QString XdgAutostartLoginItems::entryPath(const QString& identifier) {
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The specification ignores a relative value.
+    // A relative value does not count, as for every XDG base directory.
     if (config.isEmpty() || QDir::isRelativePath(config)) {
         config = QDir::homePath() + "/.config";
     }
