@@ -214,14 +214,9 @@ void AppDelegate::terminateOnSignal(int signalNumber) {
         }
     };
     // An output that does not close in time must not keep the session waiting: its segment
-    // is crash-safe as it is.
-    QTimer::singleShot(terminateTimeoutMs, this, [this] {
-        if (recordingController_ && AudioManager::currentDefaultDeviceID != 0) {
-            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-        }
-        exitProgram(0);
-    });
+    // is crash-safe as it is. The output went back at once unless the server hangs, and then
+    // the next start removes the combined output.
+    QTimer::singleShot(terminateTimeoutMs, this, [this] { exitProgram(0); });
     if (recordingController_) {
         recordingController_->closeForExit(exit);
     } else {

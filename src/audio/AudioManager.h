@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,17 +18,19 @@ namespace orvo {
 
 // The program's window onto the audio hardware: devices, the default output and its volume,
 // and the multi-output device "ORVO Multi Device" that lets the driver hear what the user
-// hears while a call is recorded. Static operations only; main thread only. Every call
-// blocks until the audio hardware has answered (bounded by its timeout).
+// hears while a call is recorded. Static operations only. Every call that changes devices
+// blocks until the audio hardware has answered (bounded by its timeout): one thread at a time,
+// and not the main thread while a server may hang.
 class AudioManager {
 public:
     AudioManager() = delete;
 
     // The aggregate of the running recording and the output device to restore afterwards.
-    // Main thread only.
-    static inline AudioDeviceID currentAggreagteDeviceID = 0;
-    static inline AudioDeviceID currentDefaultDeviceID = 0;
+    // Written by whichever thread does the device work; the volume row reads them meanwhile.
+    static inline std::atomic<AudioDeviceID> currentAggreagteDeviceID = 0;
+    static inline std::atomic<AudioDeviceID> currentDefaultDeviceID = 0;
     // The same two devices by UID: identifiers do not outlive a restart of the sound server.
+    // Only the thread that does the device work touches them.
     static inline QString currentAggregateDeviceUID;
     static inline QString currentDefaultDeviceUID;
 

@@ -34,6 +34,17 @@ std::optional<AudioCaptureDevice> driverDevice() {
 }
 } // namespace
 
+// What a start asks of the devices, and what they answered.
+struct RecordingController::StartJob {
+    std::vector<std::optional<AudioCaptureDevice>> devices;
+    bool isVideo = false;
+    SessionPreset preset{};
+    std::optional<DisplayID> screen;
+    std::optional<AudioStatus> status;
+    std::shared_ptr<RecordManager> engine;
+    float previousVolume = 0;
+};
+
 RecordingController::RecordingController(PrivacyManager* privacy, QObject* parent)
     : QObject(parent), txtStartAudioRecord(Localization::text("START_AUDIO_RECORD")),
       txtStopAudioRecord(Localization::text("STOP_AUDIO_RECORD")),
@@ -53,8 +64,9 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtDiskSpaceStart(Localization::text("ERROR_DISK_SPACE_START")),
       txtDiskSpaceStop(Localization::text("ERROR_DISK_SPACE_STOP")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
+    deviceThread_.setMaxThreadCount(1);
     // A combined output of ours left by a killed run would keep the user's sound from them.
-    AudioManager::removeLeftoverAggregateDevices();
+    onDeviceThread([] { AudioManager::removeLeftoverAggregateDevices(); }, [] {});
     updateTargets();
 }
 
@@ -78,7 +90,7 @@ void RecordingController::updateTargets() {
     // disabled, so that no new start can replace the device the output has to return to.
     states_.clear();
     for (const RecordingTarget& target : targets_) {
-        states_.push_back({targetTitle(target, false), !stopPending_});
+        states_.push_back({targetTitle(target, false), !stopPending_ && !starting_});
     }
     selectedIndex_.reset();
     volumeEnabled_ = false;
@@ -119,7 +131,7 @@ void RecordingController::setProgress(std::optional<double> seconds,
 }
 
 void RecordingController::toggleTarget(int index) {
-    if (stopPending_ && !isRecord_) {
+    if (starting_ || (stopPending_ && !isRecord_)) {
         // The previous recording is still being finished; its targets are disabled.
         return;
     }
@@ -135,41 +147,59 @@ void RecordingController::toggleTarget(int index) {
 
 void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, bool showProgress) {
     QWidget* window = alertWindow();
-    if (showProgress && (isRecord_ || stopPending_) && window != nullptr && window->isVisible()) {
+    if (showProgress && (isRecord_ || stopPending_ || starting_) && window != nullptr &&
+        window->isVisible()) {
         AlertManager::shared().showLoadingAlert(window, txtSaving, [] {});
         whenFinalised = [window = QPointer<QWidget>(window), next = std::move(whenFinalised)] {
             AlertManager::shared().loadingAlertComplited(window);
             next();
         };
     }
+    if (deferWhileStarting(
+            [this, whenFinalised]() mutable { stopAndFinalise(std::move(whenFinalised)); })) {
+        return;
+    }
     if (isRecord_) {
         whenFinalised_.push_back(std::move(whenFinalised));
         stopRecord();
     } else if (stopPending_) {
         whenFinalised_.push_back(std::move(whenFinalised));
+    } else if (deviceThread_.activeThreadCount() > 0) {
+        // The output of a failed start may still be on its way back.
+        onDeviceThread([] {}, std::move(whenFinalised));
     } else {
         whenFinalised();
     }
 }
 
+bool RecordingController::deferWhileStarting(std::function<void()> action) {
+    if (!starting_) {
+        return false;
+    }
+    afterStart_.push_back(std::move(action));
+    return true;
+}
+
 void RecordingController::closeForExit(std::function<void()> whenClosed) {
+    if (deferWhileStarting([this, whenClosed] { closeForExit(whenClosed); })) {
+        return;
+    }
     // Idle, or a merge under way: that needs no capture any more, only the output goes back;
     // the segments stay until the catalogue has the record.
     if (!isRecord_ || !recordManager_) {
-        restoreOutput();
-        whenClosed();
+        restoreOutput(std::move(whenClosed));
         return;
     }
     setIsRecord(false);
-    QPointer<RecordingController> controller(this);
-    recordManager_->closeSegments([controller, whenClosed = std::move(whenClosed)] {
-        dispatchToMain([controller, whenClosed] {
-            if (controller != nullptr) {
-                controller->restoreOutput();
-            }
+    // The output goes back while the segments close: the process has little time left.
+    auto remaining = std::make_shared<int>(2);
+    auto oneDone = [remaining, whenClosed = std::move(whenClosed)] {
+        if (--*remaining == 0) {
             whenClosed();
-        });
-    });
+        }
+    };
+    restoreOutput(oneDone);
+    recordManager_->closeSegments([oneDone] { dispatchToMain(oneDone); });
 }
 
 void RecordingController::stopRecord() {
@@ -180,8 +210,7 @@ void RecordingController::stopRecord() {
     setIsRecord(false);
     setProgress(std::nullopt, std::nullopt);
     if (!recordManager_) {
-        restoreOutput();
-        runWhenFinalised();
+        restoreOutput([this] { runWhenFinalised(); });
         return;
     }
     QPointer<RecordingController> controller(this);
@@ -195,7 +224,11 @@ void RecordingController::stopRecord() {
 }
 
 void RecordingController::completedStop(std::optional<ErrorRecord> error) {
-    restoreOutput();
+    // The targets stay disabled until the output is back.
+    restoreOutput([this, error] { finishStop(error); });
+}
+
+void RecordingController::finishStop(std::optional<ErrorRecord> error) {
     stopPending_ = false;
     setIsRecord(isRecord_);
     if (!error) {
@@ -227,20 +260,24 @@ void RecordingController::captureFailed(const QString& message) {
 }
 
 void RecordingController::devicesChanged() {
-    // Events come in bursts; one look at the devices answers them all.
-    if (!isRecord_ || followPending_) {
+    // Events come in bursts; one look at the devices answers those before it, and one more
+    // look those that came while it ran.
+    if (!isRecord_) {
+        return;
+    }
+    if (followPending_) {
+        followAgain_ = true;
         return;
     }
     followPending_ = true;
-    QPointer<RecordingController> controller(this);
-    dispatchToMain([controller] {
-        if (controller != nullptr) {
-            controller->followPending_ = false;
-            if (controller->isRecord_) {
-                AudioManager::followDefaultOutput();
-            }
-        }
-    });
+    followAgain_ = false;
+    onDeviceThread([] { AudioManager::followDefaultOutput(); },
+                   [this] {
+                       followPending_ = false;
+                       if (followAgain_) {
+                           devicesChanged();
+                       }
+                   });
 }
 
 void RecordingController::runWhenFinalised() {
@@ -250,9 +287,25 @@ void RecordingController::runWhenFinalised() {
     }
 }
 
-void RecordingController::restoreOutput() {
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+void RecordingController::restoreOutput(std::function<void()> then) {
+    onDeviceThread(
+        [] {
+            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+            AudioManager::removeAggregateDeviceWithDefaultDevice();
+        },
+        std::move(then));
+}
+
+void RecordingController::onDeviceThread(std::function<void()> work, std::function<void()> then) {
+    QPointer<RecordingController> controller(this);
+    deviceThread_.start([controller, work = std::move(work), then = std::move(then)] {
+        work();
+        dispatchToMain([controller, then] {
+            if (controller != nullptr) {
+                then();
+            }
+        });
+    });
 }
 
 bool RecordingController::checkPermissions() {
@@ -323,26 +376,42 @@ void RecordingController::startRecord() {
     if (!checkDiskSpace()) {
         return;
     }
-    const std::optional<AudioCaptureDevice> microphone = chooseMicrophone();
-    const std::optional<AudioCaptureDevice> driver = driverDevice();
-    const std::optional<AudioStatus> status =
-        AudioManager::createAggregateDeviceWithDefaultDevice();
-    const QString qualityVideo = SettingsManager::shared().getValue("QVideo");
-    const QString qualityAudio = SettingsManager::shared().getValue("QAudio");
-    const int screenCount = screenPosition();
-    if (!status || *status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
-        failStart(status);
-        return;
-    }
+    const QString quality = SettingsManager::shared().getValue(isVideo_ ? "QVideo" : "QAudio");
+    auto job = std::make_shared<StartJob>();
+    job->devices = {chooseMicrophone(), driverDevice()};
+    job->isVideo = isVideo_;
+    job->preset = convertQuality(quality);
     // An absent screen falls back to the main display inside the engine.
-    auto engine = RecordManager::create({microphone, driver}, isVideo_,
-                                        convertQuality(isVideo_ ? qualityVideo : qualityAudio),
-                                        VideoManager::screenDeviceID(screenCount));
-    if (!engine) {
-        failStart(status);
+    job->screen = VideoManager::screenDeviceID(screenPosition());
+    starting_ = true;
+    setIsRecord(false);
+    onDeviceThread([job] { prepareDevices(*job); }, [this, job] { startPrepared(*job); });
+}
+
+void RecordingController::prepareDevices(StartJob& job) {
+    job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
+    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
         return;
     }
-    beginRecording(std::move(engine));
+    job.engine = RecordManager::create(job.devices, job.isVideo, job.preset, job.screen);
+    if (!job.engine) {
+        return;
+    }
+    // The output goes through the aggregate, so the driver hears what the user hears.
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    job.previousVolume = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
+}
+
+void RecordingController::startPrepared(const StartJob& job) {
+    starting_ = false;
+    if (job.engine) {
+        beginRecording(job.engine, job.previousVolume);
+    } else {
+        failStart(job.status);
+    }
+    for (const auto& action : std::exchange(afterStart_, {})) {
+        action();
+    }
 }
 
 bool RecordingController::checkDiskSpace() {
@@ -376,14 +445,13 @@ void RecordingController::stopForFullDisk() {
     });
 }
 
-void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine) {
-    // The output goes through the aggregate, so the driver hears what the user hears.
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
-    volumeOfPreviousOutput_ = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
+void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
+                                         float previousVolume) {
+    volumeOfPreviousOutput_ = previousVolume;
     emit volumeOfPreviousOutputChanged(volumeOfPreviousOutput_);
 
-    setIsRecord(true);
     recordManager_ = std::move(engine);
+    setIsRecord(true);
     QPointer<RecordingController> controller(this);
     recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
         if (controller != nullptr) {
@@ -420,7 +488,8 @@ void RecordingController::failStart(std::optional<AudioStatus> status) {
         Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg : txtErrorStartAudioRecordMsg,
                              {deviceName, statusText}),
         AlertManager::AlertStyle::critical, QStringLiteral("OK"));
-    restoreOutput();
+    setIsRecord(false);
+    restoreOutput([] {});
     Logging::write("No create aggregate", EventLoging::error);
 }
 
@@ -432,7 +501,7 @@ void RecordingController::setIsRecord(bool isRecord) {
     const std::optional<QString> selectedName =
         selected_ ? std::optional<QString>(selected_->nameDevice) : std::nullopt;
     for (std::size_t index = 0; index < targets_.size(); ++index) {
-        if (stopPending_) {
+        if (stopPending_ || starting_) {
             states_[index].enabled = false;
         } else if (targets_[index].nameDevice != selectedName) {
             states_[index].enabled = !isRecord;

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QWidget>
 
 #include "platform/AudioHardware.h"
@@ -29,7 +30,9 @@ struct RecordingTarget {
 // The one recording control of the program: choosing a target starts a recording from it,
 // choosing it again stops it; the output goes through the combined device meanwhile and back
 // afterwards. The tray menu and the records window's Record menu both present it. Main thread
-// only.
+// only; what waits on the sound server (building, switching and removing the combined output,
+// opening the sources) runs on a device thread of its own, one job after another, so that a
+// hung server never holds the interface. A start therefore completes a moment later.
 class RecordingController : public QObject {
     Q_OBJECT
 public:
@@ -92,6 +95,8 @@ public:
     bool isVideo() const { return isVideo_; }
     // True from a stop until the engine's outcome has been handled; targets stay disabled.
     bool isStopping() const { return stopPending_; }
+    // True from a start until the devices have answered; targets stay disabled meanwhile.
+    bool isStarting() const { return starting_; }
     // Whether the volume of the previous output may be changed: while recording.
     bool isVolumeEnabled() const { return volumeEnabled_; }
     float volumeOfPreviousOutput() const { return volumeOfPreviousOutput_; }
@@ -119,8 +124,12 @@ private:
         bool enabled = true;
     };
 
+    struct StartJob;
+
     void startRecord();
-    void beginRecording(std::shared_ptr<RecordManager> engine);
+    static void prepareDevices(StartJob& job);
+    void startPrepared(const StartJob& job);
+    void beginRecording(std::shared_ptr<RecordManager> engine, float previousVolume);
     void stopRecord();
     bool checkPermissions();
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
@@ -129,11 +138,18 @@ private:
     bool checkDiskSpace();
     void stopForFullDisk();
     void completedStop(std::optional<ErrorRecord> error);
+    void finishStop(std::optional<ErrorRecord> error);
     // The engine lost a source for good: the recording is finalised with what came.
     void captureFailed(const QString& message);
     // While recording: the devices changed; the combined output follows the user's output.
     void devicesChanged();
-    void restoreOutput();
+    // Gives the output back and removes the combined device; then runs on the main thread
+    // once that is done (or given up on a hung server).
+    void restoreOutput(std::function<void()> then);
+    // work runs on the device thread after the jobs before it; then on the main thread.
+    void onDeviceThread(std::function<void()> work, std::function<void()> then);
+    // A start in progress: the action runs once it has completed, else at once.
+    bool deferWhileStarting(std::function<void()> action);
     void runWhenFinalised();
     void setProgress(std::optional<double> seconds, std::optional<double> megabytes);
     QString targetTitle(const RecordingTarget& target, bool recording) const;
@@ -150,13 +166,18 @@ private:
     std::vector<std::function<void()>> whenFinalised_;
     std::shared_ptr<void> deviceChanges_; // while recording: the audio hardware's events
     bool followPending_ = false;
+    bool followAgain_ = false;
     bool isVideo_ = false;
     bool isRecord_ = false;
     bool stopPending_ = false;
+    bool starting_ = false;
+    std::vector<std::function<void()>> afterStart_;
     bool volumeEnabled_ = false;
     float volumeOfPreviousOutput_ = 0;
     std::optional<double> seconds_;
     std::optional<double> megabytes_;
+    // Last: its destruction waits for the device jobs, which may still report to this object.
+    QThreadPool deviceThread_;
 };
 
 } // namespace orvo

@@ -133,6 +133,10 @@ protected:
             output->state.finishOnStop = false;
         }
     }
+    // A start completes once the devices have answered, a moment after the choice.
+    bool waitForStart() {
+        return QTest::qWaitFor([this] { return !controller->isStarting(); }, 5000);
+    }
     bool waitForStopCompletion() {
         return QTest::qWaitFor([this] { return !controller->isStopping(); }, 5000);
     }

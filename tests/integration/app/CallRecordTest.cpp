@@ -82,7 +82,7 @@ TEST_F(CallRecord, TheTrayRecordsBothSidesAndGivesTheOutputBack) {
     const std::set<QString> before = catalogue();
 
     microphone->trigger();
-    ASSERT_TRUE(tray.isRecord());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.isRecord(); }, 10000));
     ASSERT_NE(AudioManager::getDefaultOutputDevice(), userOutput);
 
     // The far side plays to whatever the default output now is; the near side speaks into

@@ -1,5 +1,7 @@
 // The program as main.cpp wires it, on the backends of scripts/test, that starts recording
 // from the microphone once it has launched and says "recording <file name>" on its console.
+#include <memory>
+
 #include <QApplication>
 #include <QTimer>
 
@@ -33,12 +35,22 @@ int main(int argc, char* argv[]) {
             return;
         }
         microphone->trigger();
-        if (!delegate.recordingController()->isRecord()) {
-            QApplication::exit(4);
-            return;
-        }
-        orvo::consoleLine("recording " +
-                          delegate.recordingController()->recordManager()->fileName());
+        auto* controller = delegate.recordingController();
+        // The start completes once the sound server has answered.
+        auto started = std::make_shared<QMetaObject::Connection>();
+        *started = QObject::connect(controller, &orvo::RecordingController::stateChanged,
+                                    controller, [controller, started] {
+                                        if (controller->isStarting()) {
+                                            return;
+                                        }
+                                        QObject::disconnect(*started);
+                                        if (!controller->isRecord()) {
+                                            QApplication::exit(4);
+                                            return;
+                                        }
+                                        orvo::consoleLine("recording " +
+                                                          controller->recordManager()->fileName());
+                                    });
     });
     return QApplication::exec();
 }

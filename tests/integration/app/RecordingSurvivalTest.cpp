@@ -179,7 +179,7 @@ TEST_F(RecordingSurvival, QuitFromTheTrayFinalisesTheCallAndGivesTheOutputBack) 
     QAction* microphone = actionTitled(*tray.menu(), microphoneEntry);
     ASSERT_NE(microphone, nullptr);
     microphone->trigger();
-    ASSERT_TRUE(tray.isRecord());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.isRecord(); }, 10000));
     const QString fileName = tray.recordManager()->fileName();
 
     QTemporaryDir folder;
@@ -244,7 +244,7 @@ void recordOnASmallDisk(AppDelegate& delegate) {
     ASSERT_TRUE(filler.resize(0));
     leave(tenMinutes + 1000000);
     microphone->trigger();
-    ASSERT_TRUE(tray.isRecord());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray.isRecord(); }, 10000));
     const QString fileName = tray.recordManager()->fileName();
     QElapsedTimer recorded;
     recorded.start();

@@ -114,7 +114,7 @@ TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
     QTemporaryDir folder;
     test::TonePlayer nearSide(folder.path(), "microphone_feed", 1000, 0.3);
     microphone->trigger();
-    ASSERT_TRUE(delegate->orvoMenuTray()->isRecord());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->orvoMenuTray()->isRecord(); }, 10000));
     QTest::qWait(recordingMs);
     EXPECT_TRUE(window->statusLine()->text().contains("ORVO: "));
     QAction* stop = actionTitled(*recordMenu, "Stop recording from Microphone");

@@ -127,7 +127,12 @@ protected:
         });
         EXPECT_NE(microphone, targets.end());
         controller->toggleTarget(int(microphone - targets.begin()));
-        EXPECT_TRUE(controller->isRecord());
+        EXPECT_TRUE(test::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return controller->isRecord();
+            },
+            10000));
         return *controller;
     }
 
@@ -286,7 +291,7 @@ TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRest
     Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
 
     controller = std::make_unique<RecordingController>(&privacy);
-    EXPECT_FALSE(sinkExists(leftover));
+    EXPECT_TRUE(test::waitUntil([&] { return !sinkExists(leftover); }, 5000));
     EXPECT_EQ(defaultSink(), "speakers");
     EXPECT_TRUE(sinkExists(bothSink));
 }
@@ -306,6 +311,16 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
         volume.slider->setValue((++round % 10) * 100);
     });
     work.start(100);
+    // The user starts a recording, and quits while it waits for the server.
+    const auto& targets = controller->targets();
+    const auto microphone = std::find_if(targets.begin(), targets.end(), [](const auto& t) {
+        return t.device && t.device->uniqueID == "microphone";
+    });
+    ASSERT_NE(microphone, targets.end());
+    controller->toggleTarget(int(microphone - targets.begin()));
+    EXPECT_TRUE(controller->isStarting());
+    bool finalised = false;
+    QTimer::singleShot(500, [&] { controller->stopAndFinalise([&] { finalised = true; }); });
     // How late a 20-ms timer fires tells how long the main thread was kept from its events.
     QElapsedTimer sinceLast;
     qint64 worstLatencyMs = 0;
@@ -320,6 +335,15 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     server.thaw();
     EXPECT_GT(round, 20);
     EXPECT_LT(worstLatencyMs, 100);
+    // Once the server answers again, the quit goes through and the output is the user's.
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return finalised;
+        },
+        20000));
+    EXPECT_FALSE(controller->isRecord());
+    EXPECT_EQ(defaultSink(), "speakers");
 }
 
 } // namespace

@@ -59,6 +59,7 @@ TEST_F(MainWindowTest, WithoutATrayClosingAsksAndQuitsOnlyOnceTheCallIsKept) {
     }
     ASSERT_NE(recordMenu, nullptr);
     recordMenu->actions().at(0)->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(control.isRecord());
     recordFile = API::audioRecordsPath() + control.recordManager()->fileName();
     describeSegments();

@@ -135,6 +135,7 @@ TEST_F(OrvoMenuTrayTest, MicrophoneEntryStartsAndStopsARecordingAndRestoresTheOu
     const int stops = logCount("Event: ok Value: Stop record success");
 
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_FALSE(menuTray.isVideo());
     EXPECT_EQ(logCount("Event: ok Value: Start record success"), starts + 1);
@@ -182,6 +183,7 @@ TEST_F(OrvoMenuTrayTest, MicrophoneEntryStartsAndStopsARecordingAndRestoresTheOu
 TEST_F(OrvoMenuTrayTest, TargetsStayDisabledUntilTheStopHasCompleted) {
     OrvoMenuTray& menuTray = makeTray();
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     describeSegments();
     holdOutputs();
@@ -212,6 +214,7 @@ TEST_F(OrvoMenuTrayTest, ARebuildDuringARecordingShowsIdleTargetsAndAnyTargetThe
     hardware_->setCaptureDevices({usbMic, headset, driverInput});
     OrvoMenuTray& menuTray = makeTray();
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
 
     menuTray.updateMenuItems();
@@ -241,6 +244,7 @@ TEST_F(OrvoMenuTrayTest, AFailedMergeRestoresTheOutputAndShowsTheStopError) {
     OrvoMenuTray& menuTray = makeTray();
     const int errors = logCount("Event: error Value: Stop record with error: margeFail");
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     target("USB Mic")->trigger(); // no readable segment: nothing to merge
     ASSERT_TRUE(waitForStopCompletion());
@@ -263,12 +267,14 @@ TEST_F(OrvoMenuTrayTest, PermissionRefusalsShowTheirAlertsAndRecordNothing) {
     privacy.microphone = false;
     privacy.answer = true;
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     QCoreApplication::processEvents();
     EXPECT_EQ(modalAlert(), nullptr) << "a granted request starts nothing and says nothing";
     EXPECT_FALSE(menuTray.isRecord());
 
     privacy.answer = false;
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 5000));
     EXPECT_EQ(modalAlert()->messageText(), "No access to the microphone");
     EXPECT_EQ(modalAlert()->informativeText(), controller->txtPrivacyMicMsg);
@@ -281,6 +287,7 @@ TEST_F(OrvoMenuTrayTest, PermissionRefusalsShowTheirAlertsAndRecordNothing) {
     privacy.screen = false;
     const int noScreen = logCount("Event: ok Value: No privacy screencapture");
     target("Right Screen")->trigger();
+    ASSERT_TRUE(waitForStart());
     EXPECT_EQ(privacy.screenRequests, 1);
     ASSERT_NE(modalAlert(), nullptr);
     EXPECT_EQ(modalAlert()->messageText(), "No access to screen recording");
@@ -292,6 +299,7 @@ TEST_F(OrvoMenuTrayTest, PermissionRefusalsShowTheirAlertsAndRecordNothing) {
     EXPECT_TRUE(capture_->sessions.empty());
 
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     EXPECT_TRUE(menuTray.isRecord());
 }
 
@@ -301,6 +309,7 @@ TEST_F(OrvoMenuTrayTest, AMissingAggregateShowsTheStartErrorAndRestoresTheOutput
     // The system refuses the aggregate.
     hardware_->setCreationStatus(-50);
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     EXPECT_FALSE(menuTray.isRecord());
     EXPECT_EQ(defaultOutput(), speakers);
     EXPECT_EQ(logCount("Event: error Value: No create aggregate"), failures + 1);
@@ -325,6 +334,7 @@ TEST_F(OrvoMenuTrayTest, WithoutTheDriverOutputTheStartErrorHasAnEmptyStatus) {
 
     OrvoMenuTray& menuTray = makeTray();
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     EXPECT_FALSE(menuTray.isRecord());
     EXPECT_EQ(defaultOutput(), speakers);
     ASSERT_NE(modalAlert(), nullptr);
@@ -334,6 +344,7 @@ TEST_F(OrvoMenuTrayTest, WithoutTheDriverOutputTheStartErrorHasAnEmptyStatus) {
     // A screen entry names no device.
     QTest::mouseClick(modalAlert()->buttons().at(0), Qt::LeftButton);
     target("Left Screen")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_NE(modalAlert(), nullptr);
     EXPECT_EQ(modalAlert()->informativeText(),
               "Could not start the screen recording.\nDevice: \nError code: ");
@@ -352,12 +363,14 @@ TEST_F(OrvoMenuTrayTest, ScreenRecordingTakesTheSetMicrophoneOrElseTheFirstAndIt
 
     SettingsManager::shared().writeValueSetting("Headset", "DefaultAudioDeviceForVideo");
     target("Right Screen")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_TRUE(menuTray.isVideo());
     EXPECT_EQ(target("Right Screen")->text(), "Stop recording Right Screen");
     EXPECT_FALSE(target("Left Screen")->isEnabled());
     EXPECT_EQ(inputsOf(0), QStringList({"headset", "driver", QString::number(rightScreen)}));
     target("Right Screen")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(waitForStopCompletion());
     if (AlertDialog* alert = modalAlert()) {
         QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
@@ -365,6 +378,7 @@ TEST_F(OrvoMenuTrayTest, ScreenRecordingTakesTheSetMicrophoneOrElseTheFirstAndIt
 
     SettingsManager::shared().writeValueSetting("Unplugged Mic", "DefaultAudioDeviceForVideo");
     target("Left Screen")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_EQ(inputsOf(1), QStringList({"usb", "driver", QString::number(leftScreen)}));
 }
@@ -380,6 +394,7 @@ TEST_F(OrvoMenuTrayDeathTest, CommandsOpenTheRecordsAndQuitAtOnceEvenWhileRecord
     EXPECT_EQ(logCount("Event: info Value: Open application"), opens + 1);
 
     target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_EXIT(actions.last()->trigger(), testing::ExitedWithCode(0), "");
 }
