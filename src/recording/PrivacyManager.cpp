@@ -30,12 +30,9 @@ bool PrivacyManager::checkScreenCapture() {
     if (displays == nullptr) {
         return false;
     }
-    const auto windows = displays->onScreenWindows();
-    if (!windows) {
-        return false;
-    }
-    return std::all_of(windows->begin(), windows->end(),
-                       [](const OnScreenWindow& window) { return window.name.has_value(); });
+    // X11 asks no permission: every client reads every window's title. A window without one
+    // (a dock, a desktop widget) says nothing, so the answer is whether the display answers.
+    return displays->onScreenWindows().has_value();
 }
 
 void PrivacyManager::requestScreenCapture() {

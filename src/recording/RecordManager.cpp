@@ -1,6 +1,7 @@
 #include "recording/RecordManager.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include <QDir>
@@ -168,6 +169,7 @@ void RecordManager::startRecord() {
                                   : CaptureFileType::appleM4A;
         outputFiles_[i]->startRecording(urlRecordFiles_[i], fileType, *this);
     }
+    recordingTime_.start();
     timerRecord_ = std::make_unique<QTimer>();
     timerRecord_->setInterval(1000);
     QObject::connect(timerRecord_.get(), &QTimer::timeout, [this] { timerRecordHeader(); });
@@ -175,7 +177,9 @@ void RecordManager::startRecord() {
 }
 
 void RecordManager::timerRecordHeader() {
-    countSeconds_ += 1.0;
+    // Whole seconds of the monotonic clock: a tick lost while the main thread was busy must
+    // not put the time behind.
+    countSeconds_ = std::floor(double(recordingTime_.elapsed()) / 1000.0);
     std::vector<std::optional<QString>> urls(urlRecordFiles_.begin(), urlRecordFiles_.end());
     const double megabytes = sizePerMB(urls);
     if (changeSeconds)

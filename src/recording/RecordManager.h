@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 
@@ -140,6 +141,7 @@ private:
     bool diskAlmostFullReported_ = false;
     std::unique_ptr<QTimer> timerRecord_;
     double countSeconds_ = 0;
+    QElapsedTimer recordingTime_;
     std::unique_ptr<ExportSession> exportSession_;
     // Set by stopRecord, released once the outcome is known.
     std::shared_ptr<RecordManager> keepAliveUntilReported_;

@@ -13,11 +13,11 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     if (auto error = writer_.open(path, formatName)) {
         return error;
     }
-    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-    if (codec == nullptr) {
-        return QStringLiteral("no AAC encoder");
+    QString error;
+    encoder_ = ffmpeg::makeEncoder("aac", &error);
+    if (!encoder_) {
+        return error;
     }
-    encoder_.reset(avcodec_alloc_context3(codec));
     encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
     encoder_->sample_rate = sampleRate;
     av_channel_layout_default(&encoder_->ch_layout, channels);
@@ -26,7 +26,7 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     if (writer_.context()->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    int result = avcodec_open2(encoder_.get(), codec, nullptr);
+    int result = avcodec_open2(encoder_.get(), nullptr, nullptr);
     if (result < 0) {
         return QStringLiteral("cannot open the AAC encoder: %1").arg(ffmpeg::errorText(result));
     }

@@ -194,6 +194,9 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
             return QStringLiteral("cannot build the mix: %1").arg(ffmpeg::errorText(result));
         }
         InOut entry(avfilter_inout_alloc());
+        if (!entry) {
+            return QStringLiteral("cannot build the mix: no memory");
+        }
         entry->name = av_strdup(name.constData());
         entry->filter_ctx = sources[i].buffer;
         entry->pad_idx = 0;
@@ -201,6 +204,9 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
         openOutputs = std::move(entry);
     }
     InOut openInputs(avfilter_inout_alloc());
+    if (!openInputs) {
+        return QStringLiteral("cannot build the mix: no memory");
+    }
     openInputs->name = av_strdup("out");
     openInputs->filter_ctx = sink;
     openInputs->pad_idx = 0;
@@ -223,11 +229,11 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
     if (auto error = writer.open(path, muxer)) {
         return error;
     }
-    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-    if (codec == nullptr) {
-        return QStringLiteral("no AAC encoder");
+    QString error;
+    ffmpeg::CodecContext encoder = ffmpeg::makeEncoder("aac", &error);
+    if (!encoder) {
+        return error;
     }
-    ffmpeg::CodecContext encoder(avcodec_alloc_context3(codec));
     encoder->sample_fmt = AV_SAMPLE_FMT_FLTP;
     encoder->sample_rate = sampleRate;
     av_channel_layout_default(&encoder->ch_layout, 2);
@@ -236,7 +242,7 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
     if (writer.context()->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    result = avcodec_open2(encoder.get(), codec, nullptr);
+    result = avcodec_open2(encoder.get(), nullptr, nullptr);
     if (result < 0) {
         return QStringLiteral("cannot open the AAC encoder: %1").arg(ffmpeg::errorText(result));
     }

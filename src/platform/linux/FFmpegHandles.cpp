@@ -33,6 +33,19 @@ InputContext openInput(const QString& path, QString* error) {
     return input;
 }
 
+CodecContext makeEncoder(const char* name, QString* error) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (codec == nullptr) {
+        *error = QStringLiteral("no %1 encoder").arg(QString::fromLatin1(name));
+        return nullptr;
+    }
+    CodecContext encoder(avcodec_alloc_context3(codec));
+    if (!encoder) {
+        *error = QStringLiteral("no memory for the %1 encoder").arg(QString::fromLatin1(name));
+    }
+    return encoder;
+}
+
 CodecContext openDecoder(const AVStream* stream, QString* error) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (codec == nullptr) {
@@ -41,6 +54,10 @@ CodecContext openDecoder(const AVStream* stream, QString* error) {
         return nullptr;
     }
     CodecContext decoder(avcodec_alloc_context3(codec));
+    if (!decoder) {
+        *error = QStringLiteral("no memory for a decoder");
+        return nullptr;
+    }
     int result = avcodec_parameters_to_context(decoder.get(), stream->codecpar);
     if (result >= 0) {
         decoder->pkt_timebase = stream->time_base;

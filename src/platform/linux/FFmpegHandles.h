@@ -79,6 +79,10 @@ InputContext openInput(const QString& path, QString* error);
 // An opened decoder for one stream of an input.
 CodecContext openDecoder(const AVStream* stream, QString* error);
 
+// The context of the named encoder, not yet opened; null with the reason in error when there
+// is no such encoder or no memory for it.
+CodecContext makeEncoder(const char* name, QString* error);
+
 // A muxer writing one file: open, add streams, begin (header), write packets, finish (trailer).
 class FormatWriter {
 public:

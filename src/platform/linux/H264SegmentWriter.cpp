@@ -12,11 +12,11 @@ std::optional<QString> H264SegmentWriter::open(const QString& path, const char* 
     if (auto error = writer_.open(path, formatName)) {
         return error;
     }
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
-    if (codec == nullptr) {
-        return QStringLiteral("no H.264 encoder");
+    QString error;
+    encoder_ = ffmpeg::makeEncoder("libx264", &error);
+    if (!encoder_) {
+        return error;
     }
-    encoder_.reset(avcodec_alloc_context3(codec));
     encoder_->width = width & ~1;
     encoder_->height = height & ~1;
     encoder_->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -32,7 +32,7 @@ std::optional<QString> H264SegmentWriter::open(const QString& path, const char* 
     av_dict_set(&options, "preset", "ultrafast", 0);
     av_dict_set(&options, "tune", "zerolatency", 0);
     av_dict_set(&options, "crf", QByteArray::number(quality.videoCrf).constData(), 0);
-    int result = avcodec_open2(encoder_.get(), codec, &options);
+    int result = avcodec_open2(encoder_.get(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
         return QStringLiteral("cannot open the H.264 encoder: %1").arg(ffmpeg::errorText(result));
@@ -72,8 +72,10 @@ std::optional<QString> H264SegmentWriter::write(const AVFrame& frame, std::int64
     if (result < 0) {
         return QStringLiteral("cannot encode: %1").arg(ffmpeg::errorText(result));
     }
-    sws_scale(scale_.get(), frame.data, frame.linesize, 0, encoder_->height, converted_->data,
-              converted_->linesize);
+    if (sws_scale(scale_.get(), frame.data, frame.linesize, 0, encoder_->height, converted_->data,
+                  converted_->linesize) <= 0) {
+        return QStringLiteral("cannot convert the screen's pictures");
+    }
     converted_->pts = frameIndex;
     return ffmpeg::encodeAndWrite(encoder_.get(), converted_.get(), writer_, 0);
 }

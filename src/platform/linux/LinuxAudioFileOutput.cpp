@@ -3,6 +3,7 @@
 #include "platform/linux/AacSegmentWriter.h"
 #include "platform/linux/AudioStretcher.h"
 #include "platform/linux/AudioTimeline.h"
+#include "platform/linux/AudioWriteStage.h"
 #include "platform/linux/CaptureQuality.h"
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/PulseRecordStream.h"
@@ -22,6 +23,8 @@ constexpr auto readSlice = std::chrono::milliseconds(50);
 constexpr auto reconnectInterval = std::chrono::milliseconds(500);
 constexpr auto reconnectWindow = std::chrono::seconds(15);
 constexpr std::int64_t silenceBlock = 4800;
+// How long the disk may stand still before the source has to wait for it.
+constexpr std::int64_t writeQueueFrames = 15 * PulseRecordStream::sampleRate;
 constexpr int channels = PulseRecordStream::channels;
 constexpr int sampleRate = PulseRecordStream::sampleRate;
 
@@ -189,16 +192,17 @@ void LinuxAudioFileOutput::keepForStart(const float* samples, std::int64_t frame
 void LinuxAudioFileOutput::begin(const StartRequest& request) {
     recording_ = Recording{request.path, request.delegate};
     writeError_.reset();
-    writer_ = std::make_unique<AacSegmentWriter>();
     timeline_ = std::make_unique<AudioTimeline>(sampleRate, request.start);
     stretcher_ = std::make_unique<AudioStretcher>(sampleRate, channels);
-    if (auto error = writer_->open(request.path, formatName(request.fileType),
-                                   captureQuality(preset_).audioBitRate,
-                                   clock_->epochMicroseconds(request.start))) {
+    auto writer = std::make_unique<AacSegmentWriter>();
+    if (auto error = writer->open(request.path, formatName(request.fileType),
+                                  captureQuality(preset_).audioBitRate,
+                                  clock_->epochMicroseconds(request.start))) {
         writeError_ = CaptureError{CaptureErrorCode::fileFailed, *error};
         end(writeError_);
         return;
     }
+    writer_ = std::make_unique<AudioWriteStage>(std::move(writer), writeQueueFrames);
     recordingStart_ = request.start;
     gathering_ = true;
     placeGathered(false);

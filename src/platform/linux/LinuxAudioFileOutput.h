@@ -10,12 +10,13 @@
 
 namespace orvo {
 
-class AacSegmentWriter;
+class AudioWriteStage;
 class AudioStretcher;
 class AudioTimeline;
 class PulseRecordStream;
 
-// The audio of one PulseAudio source into an AAC .m4a, on a worker thread of its own.
+// The audio of one PulseAudio source into an AAC .m4a: read, timed and stretched on a worker
+// thread of its own, encoded and written on another.
 class LinuxAudioFileOutput final : public CaptureAudioFileOutput,
                                    public LinuxCaptureOutput,
                                    public std::enable_shared_from_this<LinuxAudioFileOutput> {
@@ -60,7 +61,7 @@ private:
     std::deque<Chunk> preroll_; // the last moments before a start, so all sources start together
     bool gathering_ = false;    // the first moments after a start are gathered, not yet placed
     TimePoint recordingStart_{};
-    std::unique_ptr<AacSegmentWriter> writer_;
+    std::unique_ptr<AudioWriteStage> writer_; // encodes and writes on a thread of its own
     std::unique_ptr<AudioTimeline> timeline_;
     std::unique_ptr<AudioStretcher> stretcher_;
     std::vector<float> stretched_; // what the stretcher handed out for the writer

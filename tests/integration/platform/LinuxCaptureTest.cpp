@@ -5,6 +5,10 @@
 #include <mutex>
 #include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -67,6 +71,32 @@ struct Recorder {
         return true;
     }
 };
+
+// Copies what is written into a pipe to a file, stopping for a while after the first second:
+// a disk that stops answering, as an NFS home or a USB disk spinning up does.
+void copyWithStall(const QString& pipe, const QString& copy, std::chrono::milliseconds stall) {
+    const int in = ::open(pipe.toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(copy.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (in < 0 || out < 0) {
+        return;
+    }
+    // A small pipe blocks the writer at once rather than after a minute of sound.
+    ::fcntl(in, F_SETPIPE_SZ, 4096);
+    const auto first = std::chrono::steady_clock::now();
+    bool stalled = false;
+    char buffer[4096];
+    for (ssize_t got; (got = ::read(in, buffer, sizeof buffer)) > 0;) {
+        if (::write(out, buffer, std::size_t(got)) != got) {
+            break;
+        }
+        if (!stalled && std::chrono::steady_clock::now() - first > 1s) {
+            stalled = true;
+            std::this_thread::sleep_for(stall);
+        }
+    }
+    ::close(in);
+    ::close(out);
+}
 
 class LinuxCaptureTest : public testing::Test {
 protected:
@@ -187,6 +217,38 @@ TEST_F(LinuxCaptureTest, KeepsARecordingStoppedWithinItsFirstMoments) {
     ASSERT_TRUE(probed.readable);
     EXPECT_NEAR(probed.durationSeconds, 0.3, 0.1);
     EXPECT_NEAR(test::toneAmplitude(test::decodeAudio(path), 1000, 0.1, 0.25), 0.3, 0.05);
+}
+
+TEST_F(LinuxCaptureTest, AWriteThatStallsForSecondsLosesNoSound) {
+    test::TonePlayer microphone(folder.path(), "microphone_feed", 1000, 0.3);
+    ASSERT_TRUE(test::waitUntil([&] { return microphone.playing(); }, 5000));
+    Recorder recorder;
+    ASSERT_TRUE(recorder.add(recorder.capture.makeDeviceInput("microphone"),
+                             recorder.capture.makeAudioFileOutput()));
+    const QString pipe = folder.filePath("20240131120000_0.m4a");
+    ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    const QString copy = folder.filePath("copy.m4a");
+    std::thread disk([&] { copyWithStall(pipe, copy, 3s); });
+    Finishes finishes;
+    recorder.session->startRunning();
+    std::this_thread::sleep_for(1500ms); // the monitor's first moments, as above
+    recorder.outputs[0]->startRecording(pipe, CaptureFileType::appleM4A, finishes);
+    // The length of the recording, not a wait for a condition.
+    std::this_thread::sleep_for(4s);
+    recorder.outputs[0]->stopRecording();
+    const auto finished = finishes.waitFor(1);
+    recorder.session->stopRunning();
+    disk.join();
+
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_FALSE(finished[0].error.has_value());
+    const auto samples = test::decodeAudio(copy);
+    EXPECT_NEAR(double(samples.size()) / 48000.0, 4.0, 0.3);
+    // Every moment holds the tone: nothing was dropped while the disk stood still.
+    for (double from = 0.1; from + 0.2 < double(samples.size()) / 48000.0; from += 0.1) {
+        EXPECT_NEAR(test::toneAmplitude(samples, 1000, from, from + 0.1), 0.3, 0.05)
+            << "at " << from << " s";
+    }
 }
 
 TEST_F(LinuxCaptureTest, AScreenRecordingPassesThroughWithEachAudioTrack) {

@@ -93,7 +93,7 @@ TEST_F(ScreensTest, OneMonitorIsNamedAfterItsOutput) {
     EXPECT_EQ(Platform::shared().get<Displays>().mainDisplayID(), screens[0].displayID);
 }
 
-TEST_F(ScreensTest, ScreenCaptureNeedsEveryClientWindowNamed) {
+TEST_F(ScreensTest, ScreenCaptureNeedsTheDisplayNotTitlesOnEveryWindow) {
     test::XTestClient x;
     ASSERT_TRUE(x.connected()) << "needs the private X server";
     const xcb_window_t editor = x.createWindow("notes.txt - Editor");
@@ -104,7 +104,7 @@ TEST_F(ScreensTest, ScreenCaptureNeedsEveryClientWindowNamed) {
 
     const xcb_window_t untitled = x.createWindow(std::nullopt);
     x.setClientList({editor, browser, untitled});
-    EXPECT_FALSE(PrivacyManager::shared().checkScreenCapture());
+    EXPECT_TRUE(PrivacyManager::shared().checkScreenCapture()) << "a dock has no title";
     const auto windows = Platform::shared().get<Displays>().onScreenWindows();
     ASSERT_TRUE(windows.has_value());
     ASSERT_EQ(windows->size(), 3u);

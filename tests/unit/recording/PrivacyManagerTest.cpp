@@ -23,15 +23,14 @@ protected:
     FakeDisplays* displays = nullptr;
 };
 
-TEST_F(PrivacyManagerTest, ScreenCaptureNeedsEveryWindowNamed) {
+TEST_F(PrivacyManagerTest, ScreenCaptureNeedsOnlyAReachableDisplay) {
     auto& privacy = PrivacyManager::shared();
-    displays->setWindows(std::vector<OnScreenWindow>{{1, QString("Terminal")}, {2, QString()}});
-    EXPECT_TRUE(privacy.checkScreenCapture()); // an empty title is still a title
-    displays->setWindows(std::vector<OnScreenWindow>{});
-    EXPECT_TRUE(privacy.checkScreenCapture());
+    // An untitled dock or desktop widget must not refuse the recording.
     displays->setWindows(
         std::vector<OnScreenWindow>{{1, QString("Terminal")}, {2, std::nullopt}, {3, "Mail"}});
-    EXPECT_FALSE(privacy.checkScreenCapture());
+    EXPECT_TRUE(privacy.checkScreenCapture());
+    displays->setWindows(std::vector<OnScreenWindow>{});
+    EXPECT_TRUE(privacy.checkScreenCapture());
     displays->setWindows(std::nullopt);
     EXPECT_FALSE(privacy.checkScreenCapture());
     Platform::shared().clear();

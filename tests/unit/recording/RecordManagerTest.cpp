@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -340,6 +341,23 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
     const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
     EXPECT_EQ(log.filter("Event: info Value: Recording recovered: " + stamp + ".m4a").size(), 1);
     EXPECT_FALSE(recovery.isRunning());
+}
+
+TEST_F(RecordManagerTest, TheRecordingClockKeepsTimeWhenTicksComeLate) {
+    auto manager = RecordManager::create({mic});
+    std::vector<double> seconds;
+    manager->changeSeconds = [&](double elapsed, double) { seconds.push_back(elapsed); };
+    startWithSegments(*manager);
+    // A main thread busy for a while loses the ticks in between, not the time.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (seconds.empty() && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    ASSERT_FALSE(seconds.empty());
+    EXPECT_GE(seconds.front(), 2.0);
+    EXPECT_LT(seconds.front(), 4.0);
+    stopAndWait(*manager);
 }
 
 TEST_F(RecordManagerTest, SizeCountsMegabytesOfAMillionBytes) {
