@@ -8,6 +8,7 @@
 #include "platform/MainThread.h"
 #include "shell/Logging.h"
 #include "store/RecordFields.h"
+#include "store/RecordTableSql.h"
 #include "store/ResultsState.h"
 #include "store/TextFolding.h"
 
@@ -18,7 +19,6 @@ namespace {
 constexpr int schemaMismatch = -1;
 // Long enough for a reader such as the sqlite3 tool to finish, short enough for the UI.
 constexpr int busyTimeoutMs = 250;
-constexpr char tableName[] = "RealmRecordModel";
 // Address space only; far beyond any catalogue.
 constexpr qint64 mmapBytes = 1024LL * 1024 * 1024;
 
@@ -30,107 +30,6 @@ std::optional<RealmConfiguration>& defaultConfigurationSlot() {
 std::unique_ptr<Realm>& sharedRealmSlot() {
     static std::unique_ptr<Realm> shared;
     return shared;
-}
-
-QString sqlType(FieldKind kind) {
-    switch (kind) {
-    case FieldKind::text:
-        return "TEXT NOT NULL DEFAULT ''";
-    case FieldKind::optionalText:
-        return "TEXT";
-    case FieldKind::boolean:
-    case FieldKind::integer:
-        return "INTEGER NOT NULL DEFAULT 0";
-    case FieldKind::real:
-        return "REAL NOT NULL DEFAULT 0";
-    case FieldKind::date:
-        return "INTEGER NOT NULL";
-    }
-    return "TEXT";
-}
-
-QString createSchemaSql(quint32 version) {
-    QStringList columns{"id INTEGER PRIMARY KEY AUTOINCREMENT"};
-    for (const RecordField& field : recordFields) {
-        columns << QString("\"%1\" %2").arg(field.name, sqlType(field.kind));
-    }
-    for (int field = 0; field < fieldCount; ++field) {
-        if (isTextField(field)) {
-            columns << QString("\"%1\" TEXT").arg(foldedColumnName(field));
-        }
-    }
-    // The records table is always read newest first.
-    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); "
-                   "PRAGMA user_version = %3; COMMIT;")
-        .arg(tableName, columns.join(", "))
-        .arg(version);
-}
-
-QString fieldList() {
-    QStringList names;
-    for (const RecordField& field : recordFields) {
-        names << QString("\"%1\"").arg(field.name);
-    }
-    return names.join(", ");
-}
-
-// The columns of the records table: the fields, and with folded copies those after them.
-QStringList tableColumns(bool withFoldedCopies) {
-    QStringList columns{"id"};
-    for (const RecordField& field : recordFields) {
-        columns << field.name;
-    }
-    for (int field = 0; withFoldedCopies && field < fieldCount; ++field) {
-        if (isTextField(field)) {
-            columns << foldedColumnName(field);
-        }
-    }
-    return columns;
-}
-
-// Every field in a new row, each text field with its folded copy from the same bound value.
-QString insertSql() {
-    QStringList names;
-    QStringList values;
-    for (int field = 0; field < fieldCount; ++field) {
-        names << QString("\"%1\"").arg(recordFields[field].name);
-        values << QString("?%1").arg(field + 1);
-    }
-    for (int field = 0; field < fieldCount; ++field) {
-        if (isTextField(field)) {
-            names << QString("\"%1\"").arg(foldedColumnName(field));
-            values << QString("orvo_fold(?%1)").arg(field + 1);
-        }
-    }
-    return QString("INSERT INTO %1 (%2) VALUES (%3)")
-        .arg(tableName, names.join(", "), values.join(", "));
-}
-
-// One field of one row, a text field together with its folded copy.
-QString updateSql(int field) {
-    QString sql = QString("UPDATE %1 SET \"%2\" = ?1").arg(tableName, recordFields[field].name);
-    if (isTextField(field)) {
-        sql += QString(", \"%1\" = orvo_fold(?1)").arg(foldedColumnName(field));
-    }
-    return sql + " WHERE id = ?2";
-}
-
-QVariant columnValue(const SqliteStatement& row, int column, FieldKind kind) {
-    switch (kind) {
-    case FieldKind::text:
-        return row.text(column);
-    case FieldKind::optionalText:
-        return row.isNull(column) ? QVariant() : QVariant(row.text(column));
-    case FieldKind::boolean:
-        return row.int64(column) != 0;
-    case FieldKind::integer:
-        return int(row.int64(column));
-    case FieldKind::real:
-        return row.real(column);
-    case FieldKind::date:
-        return QDateTime::fromMSecsSinceEpoch(row.int64(column));
-    }
-    return {};
 }
 
 bool isUnreadable(int code) {
@@ -275,7 +174,7 @@ void Realm::openDatabase(SqliteDatabase database) {
         }
     }
     if (version == 0 && tables.isEmpty()) {
-        db_.exec(createSchemaSql(configuration_.schemaVersion));
+        db_.exec(RecordTableSql::createSchemaSql(configuration_.schemaVersion));
         return;
     }
     if (version != configuration_.schemaVersion) {
@@ -285,18 +184,20 @@ void Realm::openDatabase(SqliteDatabase database) {
                          schemaMismatch);
     }
     const QStringList columns = tableColumnsInFile();
-    if (tables != QStringList{tableName} ||
-        (columns != tableColumns(true) && columns != tableColumns(false))) {
+    if (tables != QStringList{RecordTableSql::tableName} ||
+        (columns != RecordTableSql::tableColumns(true) &&
+         columns != RecordTableSql::tableColumns(false))) {
         throw StoreError("tables or columns of another schema", schemaMismatch);
     }
-    if (columns != tableColumns(true)) {
+    if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies();
     }
 }
 
 QStringList Realm::tableColumnsInFile() {
     QStringList columns;
-    SqliteStatement info(db_.handle(), QString("PRAGMA table_info(%1)").arg(tableName));
+    SqliteStatement info(db_.handle(),
+                         QString("PRAGMA table_info(%1)").arg(RecordTableSql::tableName));
     while (info.step()) {
         columns << info.text(1);
     }
@@ -307,17 +208,17 @@ void Realm::addFoldedCopies() {
     db_.exec("BEGIN IMMEDIATE");
     try {
         // Another process may have done it while this one waited for the lock.
-        if (tableColumnsInFile() != tableColumns(true)) {
+        if (tableColumnsInFile() != RecordTableSql::tableColumns(true)) {
             QStringList fills;
             for (int field = 0; field < fieldCount; ++field) {
                 if (isTextField(field)) {
                     db_.exec(QString("ALTER TABLE %1 ADD COLUMN \"%2\" TEXT")
-                                 .arg(tableName, foldedColumnName(field)));
+                                 .arg(RecordTableSql::tableName, foldedColumnName(field)));
                     fills << QString("\"%1\" = orvo_fold(\"%2\")")
                                  .arg(foldedColumnName(field), recordFields[field].name);
                 }
             }
-            db_.exec(QString("UPDATE %1 SET %2").arg(tableName, fills.join(", ")));
+            db_.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, fills.join(", ")));
             const int filled = sqlite3_changes(db_.handle());
             Logging::write(QString("Records database: search data added to %1 records").arg(filled),
                            EventLoging::info);
@@ -428,7 +329,7 @@ void Realm::add(const std::shared_ptr<RealmRecordModel>& record) {
         programmingError("add of a record of another database or a deleted one");
         return;
     }
-    auto& insert = statement(insertSql());
+    auto& insert = statement(RecordTableSql::insertSql());
     for (int i = 0; i < fieldCount; ++i) {
         insert.bind(i + 1, record->values_.value(i));
     }
@@ -455,7 +356,7 @@ void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
         programmingError("remove of a record that is not stored here");
         return;
     }
-    auto& erase = statement(QString("DELETE FROM %1 WHERE id = ?").arg(tableName));
+    auto& erase = statement(QString("DELETE FROM %1 WHERE id = ?").arg(RecordTableSql::tableName));
     erase.bind(1, record->rowId_);
     runOnce(erase);
     record->invalidated_ = true;
@@ -479,7 +380,7 @@ bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& valu
             write_->before.emplace(rowId, std::make_pair(std::move(held), record.values_));
         }
     }
-    auto& update = statement(updateSql(field));
+    auto& update = statement(RecordTableSql::updateSql(field));
     update.bind(1, value);
     update.bind(2, rowId);
     runOnce(update);
@@ -497,15 +398,16 @@ std::shared_ptr<RealmRecordModel> Realm::object(qint64 rowId) {
         }
     }
     try {
-        auto& select =
-            statement(QString("SELECT %1 FROM %2 WHERE id = ?").arg(fieldList(), tableName));
+        auto& select = statement(QString("SELECT %1 FROM %2 WHERE id = ?")
+                                     .arg(RecordTableSql::fieldList(), RecordTableSql::tableName));
         select.bind(1, rowId);
         if (!select.step()) {
             return nullptr;
         }
         auto record = std::make_shared<RealmRecordModel>();
         for (int i = 0; i < fieldCount; ++i) {
-            record->values_.setValue(i, columnValue(select, i, recordFields[i].kind));
+            record->values_.setValue(i,
+                                     RecordTableSql::columnValue(select, i, recordFields[i].kind));
         }
         select.reset();
         record->realm_ = this;
@@ -532,9 +434,8 @@ Results Realm::objects() {
 
 void Realm::checkCondition(const SqlCondition& condition, const QString& predicate) {
     try {
-        SqliteStatement(
-            db_.handle(),
-            QString("SELECT id FROM %1 WHERE %2 LIMIT 0").arg(tableName, condition.sql));
+        SqliteStatement(db_.handle(), QString("SELECT id FROM %1 WHERE %2 LIMIT 0")
+                                          .arg(RecordTableSql::tableName, condition.sql));
     } catch (const StoreError& error) {
         throw QueryError("Invalid predicate \"" + predicate + "\": " + error.message());
     }
