@@ -23,9 +23,10 @@ namespace {
 
 using Connection = Reachability::Connection;
 
-// How long a change of the routing table may take to reach the main thread.
-constexpr int changeDeadlineMs = 100;
-constexpr int startDeadlineMs = 2000;
+// Bounds of the waits, not measurements: bench_connectivity measures how soon a change comes.
+constexpr int changeDeadlineMs = 2000;
+// How long the test listens for a notification that must not come.
+constexpr int quietMs = 100;
 const QString link = QStringLiteral("orvo0");
 
 bool ip(const QStringList& arguments) {
@@ -94,14 +95,14 @@ TEST_F(RtnetlinkReachabilityTest, ADefaultRouteOverAnUpLinkIsWifiAndItsRemovalUn
     manager_.emplace();
     manager_->observeReachability();
     ASSERT_NE(manager_->reachability(), nullptr);
-    EXPECT_EQ(next(startDeadlineMs), Connection::unavailable);
+    EXPECT_EQ(next(changeDeadlineMs), Connection::unavailable);
     EXPECT_EQ(manager_->reachability()->description(), "-- -------");
 
     // A link and an address without a route: still no way out.
     ASSERT_TRUE(addLink());
     ASSERT_TRUE(ip({"address", "add", "192.0.2.10/24", "dev", link}));
     ASSERT_TRUE(ip({"link", "set", link, "up"}));
-    EXPECT_EQ(next(changeDeadlineMs), std::nullopt);
+    EXPECT_EQ(next(quietMs), std::nullopt);
 
     ASSERT_TRUE(ip({"route", "add", "default", "dev", link}));
     EXPECT_EQ(next(changeDeadlineMs), Connection::wifi);
