@@ -8,6 +8,7 @@
 #include "audio/AudioManager.h"
 #include "audio/DriverScriptRunner.h"
 #include "browser/MainWindowController.h"
+#include "connectivity/ConnectionManager.h"
 #include "control/RecordingController.h"
 #include "firstrun/LaunchInstallWindowController.h"
 #include "platform/Platform.h"
@@ -21,6 +22,7 @@
 #include "shell/Logging.h"
 #include "shell/ProcessExit.h"
 #include "store/Realm.h"
+#include "support/AboutWindowController.h"
 #include "tray/OrvoMenuTray.h"
 #include "ui/AlertManager.h"
 
@@ -95,7 +97,7 @@ void AppDelegate::continueLaunchWithDriver() {
     orvoMenuTray_->quitProgram = [this] { actionQuit(); };
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
-    // Reachability joins here.
+    ConnectionManager::sharedInstance().observeReachability();
     inputDeviceCount = int(AudioManager::inputAudioDevices().size());
     detectInputAudio();
     setLaunchApplication(true);
@@ -160,7 +162,10 @@ void AppDelegate::uninstallApplication() {
 }
 
 void AppDelegate::actionAbout() {
-    // Shown once the about window exists.
+    if (!mainAbout) {
+        mainAbout = std::make_unique<AboutWindowController>();
+    }
+    mainAbout->showWindow();
 }
 
 void AppDelegate::actionMenuPreferences() {

@@ -15,6 +15,7 @@ class QAction;
 
 namespace orvo {
 
+class AboutWindowController;
 class ApplicationsManager;
 class LaunchInstallWindowController;
 class OrvoMenuTray;
@@ -51,6 +52,8 @@ public:
     LaunchInstallWindowController* launcherInstall() const { return launcherInstall_.get(); }
     // The preferences window, once the menu has asked for it.
     PreferencesWindowController* preferencesWindow() const { return mainPreferences.get(); }
+    // The about window, once the menu has asked for it.
+    AboutWindowController* aboutWindow() const { return mainAbout.get(); }
 
     // Runs a driver script by name with administrator rights; absent on success, else the
     // error text. Replaceable for tests; default DriverScriptRunner::run.
@@ -96,6 +99,7 @@ private:
     QPointer<QAction> btnUninstallMenu;
     std::unique_ptr<LaunchInstallWindowController> launcherInstall_;
     std::unique_ptr<ApplicationsManager> applicationManager;
+    std::unique_ptr<AboutWindowController> mainAbout;
     std::unique_ptr<PreferencesWindowController> mainPreferences;
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;

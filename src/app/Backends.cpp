@@ -10,6 +10,7 @@
 #include "platform/linux/LinuxCapture.h"
 #include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxFileAttributes.h"
+#include "platform/linux/LinuxNetworkReachability.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/XdgAutostartLoginItems.h"
 
@@ -23,6 +24,7 @@ void installBackends() {
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
     platform.install<Capture>(std::make_unique<LinuxCapture>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
+    platform.install<NetworkReachability>(std::make_unique<LinuxNetworkReachability>());
     // The login helper sits beside the program, in the build tree as when installed.
     platform.install<LoginItems>(std::make_unique<XdgAutostartLoginItems>(
         QCoreApplication::applicationDirPath() + "/orvo-call-recorder-helper"));

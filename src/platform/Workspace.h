@@ -54,6 +54,10 @@ public:
     // Main thread; returns at once. Opens the user's mail program on a new message with the
     // subject and the file attached. False when there is no way to do that.
     virtual bool composeMail(const QString& subject, const QString& attachmentPath) = 0;
+    // Main thread; returns at once. Opens the user's mail program on a new message to the
+    // recipients with the subject and the body. False when there is no mail program to ask.
+    virtual bool composeMailTo(const QStringList& recipients, const QString& subject,
+                               const QString& body) = 0;
     // Main thread; returns at once. A passing desktop notification with a title and a body;
     // false when the desktop cannot be asked to show one.
     virtual bool notifyUser(const QString& title, const QString& body) = 0;

@@ -43,6 +43,13 @@ public:
         mails.push_back({subject, attachmentPath});
         return true;
     }
+    bool composeMailTo(const QStringList& recipients, const QString& subject,
+                       const QString& body) override {
+        if (mailProgram) {
+            mailsTo.push_back({recipients, subject, body});
+        }
+        return mailProgram;
+    }
     bool notifyUser(const QString& title, const QString& body) override {
         notifications.push_back({title, body});
         return true;
@@ -52,6 +59,13 @@ public:
     std::vector<QString> revealed;
     std::vector<std::pair<QString, QString>> mails;
     std::vector<std::pair<QString, QString>> notifications;
+    struct MailTo {
+        QStringList recipients;
+        QString subject;
+        QString body;
+    };
+    std::vector<MailTo> mailsTo;
+    bool mailProgram = true; // false: the desktop has no mail program
 
 private:
     NotificationCenter center_;

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QUrl>
 // gio names a structure field "signals", which Qt defines as a keyword.
 #pragma push_macro("signals")
@@ -229,6 +230,17 @@ bool LinuxWorkspace::composeMail(const QString& subject, const QString& attachme
     return QProcess::startDetached(
         QStringLiteral("xdg-email"),
         {QStringLiteral("--subject"), subject, QStringLiteral("--attach"), attachmentPath});
+}
+
+bool LinuxWorkspace::composeMailTo(const QStringList& recipients, const QString& subject,
+                                   const QString& body) {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("xdg-email"));
+    if (program.isEmpty()) {
+        return false;
+    }
+    return QProcess::startDetached(
+        program, QStringList{QStringLiteral("--subject"), subject, QStringLiteral("--body"), body} +
+                     recipients);
 }
 
 void LinuxWorkspace::revealFile(const QString& path) {

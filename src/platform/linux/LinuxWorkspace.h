@@ -29,6 +29,9 @@ public:
     bool launchApplication(const QString& path) override;
     void revealFile(const QString& path) override;
     bool composeMail(const QString& subject, const QString& attachmentPath) override;
+    // xdg-email, when installed.
+    bool composeMailTo(const QStringList& recipients, const QString& subject,
+                       const QString& body) override;
     // org.freedesktop.Notifications over the session bus.
     bool notifyUser(const QString& title, const QString& body) override;
     std::vector<RunningApplication> runningApplications() override;

@@ -9,7 +9,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "connectivity/ConnectionManager.h"
 #include "fakes/FakeAudioHardware.h"
+#include "fakes/FakeNetworkReachability.h"
 #include "firstrun/LaunchInstallWindowController.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
@@ -131,6 +133,34 @@ TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
     EXPECT_TRUE(QFileInfo(API::iconAppsPath()).isDir());
     EXPECT_EQ(exitStatus, std::nullopt);
     delete error;
+    Platform::shared().clear();
+}
+
+TEST(AppDelegate, StartWithTheDriverWatchesTheNetworkAndTellsEachChange) {
+    QTemporaryDir driver;
+    auto hardware = std::make_unique<FakeAudioHardware>();
+    hardware->setInstalledDriverPath(driver.path());
+    Platform::shared().install<AudioHardware>(std::move(hardware));
+    auto fake = std::make_unique<FakeNetworkReachability>();
+    FakeNetworkReachability* network = fake.get();
+    Platform::shared().install<NetworkReachability>(std::move(fake));
+    test::removeStorageTree();
+    std::vector<std::optional<Reachability::Connection>> seen;
+    const auto observation = NotificationCenter::shared().addObserver(
+        ConnectionManager::notificationConnectionStatus, nullptr,
+        [&seen](const auto& note) { seen.push_back(ConnectionManager::connectionOf(note)); });
+
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    ASSERT_TRUE(delegate.launchApplication());
+    QCoreApplication::processEvents();
+    network->deliver(ReachabilityFlags{ReachabilityFlags::reachable});
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(seen, (std::vector<std::optional<Reachability::Connection>>{
+                        Reachability::Connection::unavailable, Reachability::Connection::wifi}));
+    EXPECT_FALSE(test::readFile(Logging::dayFilePath(QDateTime::currentDateTimeUtc()))
+                     .contains("Error occured while starting reachability notifications"));
     Platform::shared().clear();
 }
 
