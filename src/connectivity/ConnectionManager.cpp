@@ -26,6 +26,12 @@ void logStartFailure(const ReachabilityError& error) {
 
 } // namespace
 
+ConnectionManager::ConnectionManager() {
+    // The shared centre must be built first so that it is destroyed last: the observation
+    // leaves it when the shared manager goes at exit.
+    NotificationCenter::shared();
+}
+
 ConnectionManager& ConnectionManager::sharedInstance() {
     static ConnectionManager instance;
     return instance;

@@ -25,7 +25,7 @@ public:
     static std::optional<Reachability::Connection>
     connectionOf(const NotificationCenter::Notification& note);
 
-    ConnectionManager() = default;
+    ConnectionManager();
     ConnectionManager(const ConnectionManager&) = delete;
     ConnectionManager& operator=(const ConnectionManager&) = delete;
 

@@ -171,15 +171,17 @@ void RecordManager::startRecord() {
     }
     recordingTime_.start();
     timerRecord_ = std::make_unique<QTimer>();
+    // A coarse timer may fire early, which would show a second twice.
+    timerRecord_->setTimerType(Qt::PreciseTimer);
     timerRecord_->setInterval(1000);
     QObject::connect(timerRecord_.get(), &QTimer::timeout, [this] { timerRecordHeader(); });
     timerRecord_->start();
 }
 
 void RecordManager::timerRecordHeader() {
-    // Whole seconds of the monotonic clock: a tick lost while the main thread was busy must
-    // not put the time behind.
-    countSeconds_ = std::floor(double(recordingTime_.elapsed()) / 1000.0);
+    // The nearest whole second of the monotonic clock: a tick lost while the main thread was
+    // busy must not put the time behind.
+    countSeconds_ = std::round(double(recordingTime_.elapsed()) / 1000.0);
     std::vector<std::optional<QString>> urls(urlRecordFiles_.begin(), urlRecordFiles_.end());
     const double megabytes = sizePerMB(urls);
     if (changeSeconds)
