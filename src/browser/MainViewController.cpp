@@ -107,7 +107,7 @@ void MainViewController::recordTable(RecordTableViewController&,
         videoPlayerWindowController->raise();
         if (auto* content = videoPlayerWindowController->contentViewController()) {
             content->titleController = record->name();
-            content->url = QUrl::fromLocalFile(API::videoRecordsPath() + record->fileName());
+            content->url = QUrl::fromLocalFile(record->filePath().value_or(QString()));
             content->preparePlayer();
             content->play();
         }

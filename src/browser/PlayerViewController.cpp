@@ -147,7 +147,7 @@ void PlayerViewController::playerPrepare() {
         const QSignalBlocker blocker(sliderAudio);
         sliderAudio->setValue(0);
     }
-    player->setSource(QUrl::fromLocalFile(API::audioRecordsPath() + infoRecord->fileName()));
+    player->setSource(QUrl::fromLocalFile(infoRecord->filePath().value_or(QString())));
     observePlayerCurrentTime();
 }
 

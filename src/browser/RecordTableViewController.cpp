@@ -1,24 +1,18 @@
 #include "browser/RecordTableViewController.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QMenu>
-#include <QMimeData>
 #include <QScrollBar>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
-#include <QVariantAnimation>
 
 #include "browser/PopoverMenuViewController.h"
 #include "browser/RecordTableDelegate.h"
 #include "browser/RecordTableItemDelegate.h"
 #include "browser/RecordTableModel.h"
 #include "browser/RecordTableRowView.h"
+#include "browser/RowUncovering.h"
+#include "browser/ShareMenu.h"
 #include "platform/MainThread.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -35,7 +29,6 @@
 
 namespace orvo {
 namespace {
-constexpr int uncoverDurationMs = 250;
 constexpr int searchPreparationDelayMs = 300;
 } // namespace
 
@@ -57,6 +50,9 @@ RecordTableViewController::RecordTableViewController(QWidget* parent)
     itemDelegate_ = new RecordTableItemDelegate(*this);
     recordsTableView->setModel(model_);
     recordsTableView->setItemDelegate(itemDelegate_);
+    uncovering_ = new RowUncovering(
+        *recordsTableView, [this](const RealmRecordModel& record) { return rowOf(record); },
+        RecordTableRowView::foldedHeight(), this);
     viewDidLoad();
 }
 
@@ -95,7 +91,7 @@ void RecordTableViewController::setupView() {
     palette.setColor(QPalette::Base, Qt::white);
     table.setPalette(palette);
     connect(table.verticalScrollBar(), &QScrollBar::valueChanged, this,
-            &RecordTableViewController::forgetHiddenRows);
+            [this] { uncovering_->forgetHidden(); });
 }
 
 void RecordTableViewController::setFilter(const QString& searchText, bool isFavoriteMode) {
@@ -112,12 +108,7 @@ void RecordTableViewController::setFilter(const QString& searchText, bool isFavo
                               {searchText, searchText});
     }
     observeRealm.reset();
-    for (auto& [key, state] : uncovered_) {
-        if (state.animation != nullptr) {
-            state.animation->stop();
-        }
-    }
-    uncovered_.clear();
+    uncovering_->clear();
     // A reset gives every row the folded height again.
     model_->setResults(filtered.sorted("time", false));
     addObserverRealm();
@@ -151,7 +142,7 @@ void RecordTableViewController::handleChange(const CollectionChange& change) {
         model_->apply(change);
         break;
     }
-    forgetHiddenRows();
+    uncovering_->forgetHidden();
 }
 
 int RecordTableViewController::numberOfRows() const {
@@ -196,22 +187,9 @@ void RecordTableViewController::clickRow(int row, const QRect& frame, const QPoi
     tableViewSelectionDidChange();
 }
 
-std::optional<QString> RecordTableViewController::mediaPath(const RealmRecordModel& record) {
-    const QString folder = record.typeRecord() == recordTypeText(RecordType::audio)
-                               ? API::audioRecordsPath()
-                               : API::videoRecordsPath();
-    const QString path = QDir::cleanPath(folder + "/" + record.fileName());
-    // A stored name such as "../x" must not lead anywhere but into the records folder.
-    if (record.fileName().isEmpty() || record.fileName().contains('/') ||
-        QFileInfo(path).absolutePath() != QDir::cleanPath(folder)) {
-        return std::nullopt;
-    }
-    return path;
-}
-
 std::optional<QString>
 RecordTableViewController::existingMediaPath(const RealmRecordModel& record) {
-    const auto path = mediaPath(record);
+    const auto path = record.filePath();
     if (!path || !QFileInfo(*path).isFile()) {
         alertRecordNotFound();
         return std::nullopt;
@@ -279,19 +257,11 @@ void RecordTableViewController::renameRecord(const std::shared_ptr<RealmRecordMo
     if (!record) {
         return;
     }
-    QPointer<RecordTableViewController> self(this);
-    const int row = forRow.row();
     AlertManager::shared().showAlertForRename(
         window(), txtRename, record->name(),
-        [self, record, row](bool confirmed, std::optional<QString> newName) {
-            if (!confirmed || !newName || record->isInvalidated()) {
-                return;
-            }
-            RealmManager::updateObjectName(record, *newName, record->fileName());
-            if (self != nullptr) {
-                self->updateRow(row);
-            }
-        });
+        afterEdit(record, forRow.row(), {}, [record](const QString& name) {
+            RealmManager::updateObjectName(record, name, record->fileName());
+        }));
 }
 
 void RecordTableViewController::noteRecord(const std::shared_ptr<RealmRecordModel>& record,
@@ -300,22 +270,29 @@ void RecordTableViewController::noteRecord(const std::shared_ptr<RealmRecordMode
     if (!record) {
         return;
     }
-    QPointer<RecordTableViewController> self(this);
-    const int row = forRow.row();
     AlertManager::shared().showAlertForNote(
         window(), record->note().isEmpty() ? txtNote : txtEditNote, record->note(),
-        [self, record, row, complitedEditNote](bool confirmed, std::optional<QString> note) {
-            if (!confirmed || !note || record->isInvalidated()) {
-                return;
-            }
-            RealmManager::updateObjectNote(record, *note);
-            if (self != nullptr) {
-                self->updateRow(row);
-            }
-            if (complitedEditNote) {
-                complitedEditNote();
-            }
-        });
+        afterEdit(record, forRow.row(), std::move(complitedEditNote),
+                  [record](const QString& note) { RealmManager::updateObjectNote(record, note); }));
+}
+
+AlertManager::TextCompletion
+RecordTableViewController::afterEdit(const std::shared_ptr<RealmRecordModel>& record, int row,
+                                     Completion completion,
+                                     std::function<void(const QString&)> store) {
+    QPointer<RecordTableViewController> self(this);
+    return [self, record, row, completion, store](bool confirmed, std::optional<QString> text) {
+        if (!confirmed || !text || record->isInvalidated()) {
+            return;
+        }
+        store(*text);
+        if (self != nullptr) {
+            self->updateRow(row);
+        }
+        if (completion) {
+            completion();
+        }
+    };
 }
 
 void RecordTableViewController::deleteRecord(const std::shared_ptr<RealmRecordModel>& record,
@@ -345,7 +322,7 @@ void RecordTableViewController::openFinder(const std::shared_ptr<RealmRecordMode
     if (!record) {
         return;
     }
-    const auto path = mediaPath(*record);
+    const auto path = record->filePath();
     if (!path) {
         alertRecordNotFound();
         return;
@@ -379,28 +356,8 @@ QRect RecordTableViewController::frameOfRow(int row) const {
 }
 
 void RecordTableViewController::showShareMenu(const QString& path, const QRect& anchor) {
-    const QString text = Localization::format(txtSharedTitle, {API::prgName()});
-    auto* menu = new QMenu(this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->setObjectName(QStringLiteral("shareMenu"));
-    const QUrl url = QUrl::fromLocalFile(path);
-    connect(menu->addAction(Localization::text("SHARE_COPY")), &QAction::triggered, this,
-            [url, text] {
-                // File managers and chats paste the file; text editors get the line.
-                auto* data = new QMimeData;
-                data->setUrls({url});
-                data->setText(text + "\n" + url.toString());
-                QApplication::clipboard()->setMimeData(data);
-            });
-    connect(menu->addAction(Localization::text("SHARE_OPEN")), &QAction::triggered, this,
-            [url] { QDesktopServices::openUrl(url); });
-    connect(menu->addAction(Localization::text("SHARE_EMAIL")), &QAction::triggered, this,
-            [path, text] {
-                if (auto* workspace = Platform::shared().find<Workspace>()) {
-                    workspace->composeMail(text, path);
-                }
-            });
-    menu->popup(recordsTableView->viewport()->mapToGlobal(anchor.topLeft()));
+    ShareMenu::popup(this, path, Localization::format(txtSharedTitle, {API::prgName()}),
+                     recordsTableView->viewport()->mapToGlobal(anchor.topLeft()));
 }
 
 void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecordModel>& record,
@@ -422,7 +379,7 @@ void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecord
             }
             // No speech recogniser is built into this version: none can be made for the
             // record, which is the error the user is shown when a locale has no recogniser.
-            if (!mediaPath(*record)) {
+            if (!record->filePath()) {
                 self->alertRecordNotFound();
                 return;
             }
@@ -431,95 +388,6 @@ void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecord
                                                     AlertManager::AlertStyle::critical);
         });
     });
-}
-
-std::optional<RecordTableViewController::UncoverState>
-RecordTableViewController::uncoverState(const RealmRecordModel& record) const {
-    const auto found = uncovered_.find(&record);
-    if (found == uncovered_.end()) {
-        return std::nullopt;
-    }
-    return found->second;
-}
-
-void RecordTableViewController::setRowHeight(int row, int extraHeight) {
-    recordsTableView->verticalHeader()->resizeSection(row, RecordTableRowView::foldedHeight() +
-                                                               extraHeight);
-}
-
-void RecordTableViewController::animateUncover(const std::shared_ptr<RealmRecordModel>& record,
-                                               const QString& text, bool uncovered, int height) {
-    UncoverState& state = uncovered_[record.get()];
-    state.record = record;
-    state.text = text;
-    state.uncovered = uncovered;
-    state.animating = true;
-    if (state.animation != nullptr) {
-        state.animation->stop();
-        state.animation->deleteLater();
-    }
-    auto* animation = new QVariantAnimation(this);
-    state.animation = animation;
-    animation->setDuration(uncoverDurationMs);
-    animation->setEasingCurve(QEasingCurve::InOutQuad);
-    animation->setStartValue(state.height);
-    animation->setEndValue(height);
-    const RealmRecordModel* key = record.get();
-    connect(animation, &QVariantAnimation::valueChanged, this, [this, key](const QVariant& value) {
-        const auto found = uncovered_.find(key);
-        if (found == uncovered_.end()) {
-            return;
-        }
-        found->second.height = value.toInt();
-        if (const auto row = rowOf(*found->second.record)) {
-            setRowHeight(*row, found->second.height);
-        }
-    });
-    connect(animation, &QVariantAnimation::finished, this, [this, key, animation] {
-        animation->deleteLater();
-        const auto found = uncovered_.find(key);
-        if (found == uncovered_.end()) {
-            return;
-        }
-        found->second.animating = false;
-        if (const auto row = rowOf(*found->second.record)) {
-            updateRow(*row);
-        }
-        if (!found->second.uncovered) {
-            uncovered_.erase(found);
-        }
-    });
-    animation->start();
-}
-
-void RecordTableViewController::forgetHiddenRows() {
-    const QRect visible = recordsTableView->viewport()->rect();
-    for (auto it = uncovered_.begin(); it != uncovered_.end();) {
-        const auto row = rowOf(*it->second.record);
-        const bool onScreen =
-            row && recordsTableView->visualRect(model_->index(*row)).intersects(visible);
-        if (onScreen) {
-            ++it;
-            continue;
-        }
-        if (it->second.animation != nullptr) {
-            it->second.animation->stop();
-            it->second.animation->deleteLater();
-        }
-        if (row) {
-            // A row above the screen that folds must not move what is on screen.
-            const bool above = recordsTableView->rowViewportPosition(*row) < 0;
-            const int shrink =
-                recordsTableView->rowHeight(*row) - RecordTableRowView::foldedHeight();
-            setRowHeight(*row, 0);
-            if (above) {
-                QScrollBar* bar = recordsTableView->verticalScrollBar();
-                const QSignalBlocker blocker(bar);
-                bar->setValue(bar->value() - shrink);
-            }
-        }
-        it = uncovered_.erase(it);
-    }
 }
 
 void RecordTableViewController::showEvent(QShowEvent* event) {
@@ -533,19 +401,14 @@ void RecordTableViewController::showEvent(QShowEvent* event) {
 
 void RecordTableViewController::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    // Unfolded text re-wraps at the new width; its row follows.
     const QRect frame(0, 0, recordsTableView->viewport()->width(), 0);
-    for (auto& [key, state] : uncovered_) {
-        const auto row = rowOf(*state.record);
-        if (!state.uncovered || state.animating || !row || state.height == 0) {
-            continue;
+    uncovering_->rewrap([this, frame](int row, const QString& text) -> std::optional<int> {
+        const auto rowView = tableView(row, frame);
+        if (!rowView) {
+            return std::nullopt;
         }
-        const auto rowView = tableView(*row, frame);
-        if (rowView) {
-            state.height = rowView->textHeight(state.text);
-            setRowHeight(*row, state.height);
-        }
-    }
+        return rowView->textHeight(text);
+    });
 }
 
 void RecordTableViewController::togglePopover(const std::shared_ptr<RealmRecordModel>& record,

@@ -10,10 +10,10 @@
 #include <QTableView>
 #include <QWidget>
 
+#include "browser/RowUncovering.h"
 #include "store/NotificationToken.h"
 #include "store/Results.h"
-
-class QVariantAnimation;
+#include "ui/AlertManager.h"
 
 namespace orvo {
 
@@ -31,14 +31,7 @@ class RecordTableViewController : public QWidget {
     Q_OBJECT
 public:
     // What an unfolded row shows; kept only while the row is on screen.
-    struct UncoverState {
-        std::shared_ptr<RealmRecordModel> record;
-        QString text;
-        bool uncovered = false;
-        int height = 0;
-        bool animating = false;
-        QPointer<QVariantAnimation> animation;
-    };
+    using UncoverState = RowUncovering::State;
 
     explicit RecordTableViewController(QWidget* parent = nullptr);
     ~RecordTableViewController() override;
@@ -86,14 +79,15 @@ public:
     void tableViewSelectionIsChanging(int row);
     void tableViewSelectionDidChange();
 
-    // The media file of a record; none when its stored name would lead outside its folder.
-    static std::optional<QString> mediaPath(const RealmRecordModel& record);
-
     // For the row views.
     void updateRow(int row);
-    std::optional<UncoverState> uncoverState(const RealmRecordModel& record) const;
+    std::optional<UncoverState> uncoverState(const RealmRecordModel& record) const {
+        return uncovering_->state(record);
+    }
     void animateUncover(const std::shared_ptr<RealmRecordModel>& record, const QString& text,
-                        bool uncovered, int height);
+                        bool uncovered, int height) {
+        uncovering_->animate(record, text, uncovered, height);
+    }
     void togglePopover(const std::shared_ptr<RealmRecordModel>& record, const QRect& anchor);
     PopoverMenuViewController* popover() const;
     // Where a row lies in the table's viewport.
@@ -107,11 +101,12 @@ protected:
 
 private:
     void handleChange(const CollectionChange& change);
-    void setRowHeight(int row, int extraHeight);
-    // Drops the unfolded state of rows that left the screen or the result.
-    void forgetHiddenRows();
     void choosePopoverEntry(const std::shared_ptr<RealmRecordModel>& record, int entry);
     void showShareMenu(const QString& path, const QRect& anchor);
+    // What a confirmed rename or note does: stores the text and redraws the row.
+    AlertManager::TextCompletion afterEdit(const std::shared_ptr<RealmRecordModel>& record, int row,
+                                           Completion completion,
+                                           std::function<void(const QString&)> store);
     void alertRecordNotFound();
     // The record's media file when it is there; otherwise the user is told and none.
     std::optional<QString> existingMediaPath(const RealmRecordModel& record);
@@ -120,7 +115,7 @@ private:
     QPointer<RecordTableModel> model_;
     QPointer<RecordTableItemDelegate> itemDelegate_;
     QPointer<PopoverMenuViewController> popover_;
-    std::map<const RealmRecordModel*, UncoverState> uncovered_;
+    QPointer<RowUncovering> uncovering_;
     bool searchPrepared_ = false;
 };
 

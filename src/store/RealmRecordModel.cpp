@@ -190,9 +190,15 @@ void RealmRecordModel::setSize(double value) {
     change(fieldSize, &RecordValues::size, value);
 }
 
-QString RealmRecordModel::filePath() const {
+std::optional<QString> RealmRecordModel::filePath() const {
     const bool audio = values_.typeRecord == recordTypeText(RecordType::audio);
-    return (audio ? API::audioRecordsPath() : API::videoRecordsPath()) + values_.fileName;
+    const QString folder = audio ? API::audioRecordsPath() : API::videoRecordsPath();
+    const QString& name = values_.fileName;
+    // A stored name such as "../x" must not lead anywhere but into the records folder.
+    if (name.isEmpty() || name.contains('/') || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    return folder + name;
 }
 
 } // namespace orvo

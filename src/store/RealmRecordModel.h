@@ -86,8 +86,8 @@ public:
     void setSize(double value);
 
     // The recording's file: the audio records folder for "Audio", the video one otherwise,
-    // followed directly by fileName.
-    QString filePath() const;
+    // followed directly by fileName; none when the stored name would lead out of the folder.
+    std::optional<QString> filePath() const;
 
     // Stored in a Realm (and not deleted).
     bool isManaged() const { return realm_ != nullptr; }

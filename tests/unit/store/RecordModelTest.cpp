@@ -77,11 +77,15 @@ TEST(RealmRecordModel, DesigneIDCoversZeroToSixOnly) {
     EXPECT_EQ(seen.size(), 7u);
 }
 
-TEST(RealmRecordModel, FilePathFollowsTheType) {
+TEST(RealmRecordModel, FilePathFollowsTheTypeAndNeverLeavesItsFolder) {
     const auto video = makeRecord("v", 0, RecordType::video);
     const auto audio = makeRecord("a", 0, RecordType::audio);
     EXPECT_EQ(video->filePath(), API::videoRecordsPath() + "v.m4a");
     EXPECT_EQ(audio->filePath(), API::audioRecordsPath() + "a.m4a");
+    for (const QString name : {"../Realm/records.realm", "..", "", "Audio/a.m4a"}) {
+        audio->setFileName(name);
+        EXPECT_EQ(audio->filePath(), std::nullopt) << name.toStdString();
+    }
 }
 
 TEST(DesigneManager, EntriesOfOneIndexBelongTogether) {
@@ -217,8 +221,8 @@ TEST_F(RealmManagerTest, DeleteRemovesTheEntryButNotTheRecordingFile) {
     const auto audio = saved("kept", 1);
     const auto video = makeRecord("screen", 2, RecordType::video);
     RealmManager::saveObject(video);
-    test::writeFile(audio->filePath(), "sound");
-    test::writeFile(video->filePath(), "picture");
+    test::writeFile(*audio->filePath(), "sound");
+    test::writeFile(*video->filePath(), "picture");
     const Results results = realm().objects().sorted("time", false);
     ChangeRecorder recorder(results);
 
