@@ -1,12 +1,11 @@
 #include "store/Realm.h"
 
-#include <QDateTime>
-#include <QFile>
 #include <QStringList>
 #include <sqlite3.h>
 
 #include "platform/MainThread.h"
 #include "shell/Logging.h"
+#include "store/RealmFile.h"
 #include "store/RecordFields.h"
 #include "store/RecordTableSql.h"
 #include "store/ResultsState.h"
@@ -14,13 +13,6 @@
 
 namespace orvo {
 namespace {
-
-// StoreError code of a database whose schema is not the configured one.
-constexpr int schemaMismatch = -1;
-// Long enough for a reader such as the sqlite3 tool to finish, short enough for the UI.
-constexpr int busyTimeoutMs = 250;
-// Address space only; far beyond any catalogue.
-constexpr qint64 mmapBytes = 1024LL * 1024 * 1024;
 
 // The process-wide default configuration and shared handle; main thread only.
 std::optional<RealmConfiguration>& defaultConfigurationSlot() {
@@ -30,11 +22,6 @@ std::optional<RealmConfiguration>& defaultConfigurationSlot() {
 std::unique_ptr<Realm>& sharedRealmSlot() {
     static std::unique_ptr<Realm> shared;
     return shared;
-}
-
-bool isUnreadable(int code) {
-    const int primary = code & 0xff;
-    return code == schemaMismatch || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
 void runOnce(SqliteStatement& statement) {
@@ -96,141 +83,9 @@ Realm& realm() {
 }
 
 void Realm::openFile() {
-    const QString& path = configuration_.filePath;
-    QString problem;
-    bool unreadable = false;
-    try {
-        openDatabase(SqliteDatabase::open(path));
-        return;
-    } catch (const StoreError& error) {
-        problem = error.message();
-        unreadable = isUnreadable(error.code());
-    }
-    statements_.clear();
-    db_ = SqliteDatabase();
-    if (unreadable) {
-        // Nothing of the old file is ever overwritten or deleted: it keeps its bytes under
-        // a new name, with its journal beside it.
-        const QString base =
-            path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
-        QString aside = base;
-        for (int n = 2; QFile::exists(aside); ++n) {
-            aside = base + "-" + QString::number(n);
-        }
-        bool moved = QFile::rename(path, aside);
-        for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-            if (moved && QFile::exists(path + suffix)) {
-                moved = QFile::rename(path + suffix, aside + suffix);
-            }
-        }
-        if (moved) {
-            try {
-                openDatabase(SqliteDatabase::open(path));
-                Logging::write("Records database unreadable (" + problem + "), moved to " + aside +
-                                   "; starting a fresh catalogue",
-                               EventLoging::error);
-                return;
-            } catch (const StoreError& error) {
-                problem += "; moved to " + aside + ", but a fresh file failed: " + error.message();
-            }
-            statements_.clear();
-            db_ = SqliteDatabase();
-        } else {
-            problem += "; it could not be moved aside and is left untouched";
-        }
-    }
-    Logging::write("Records database cannot be opened (" + problem +
-                       "); the catalogue is kept in memory only",
-                   EventLoging::error);
-    try {
-        openDatabase(SqliteDatabase::openInMemory());
-    } catch (const StoreError& error) {
-        qFatal("Records database: no memory database either: %s", error.what());
-    }
-    inMemory_ = true;
-}
-
-void Realm::openDatabase(SqliteDatabase database) {
-    db_ = std::move(database);
-    sqlite3_busy_timeout(db_.handle(), busyTimeoutMs);
-    // Reads through the page cache without copying: a search walks the whole file.
-    db_.exec(QString("PRAGMA mmap_size = %1").arg(mmapBytes));
-    if (const int rc = registerSearchFunctions(db_.handle()); rc != SQLITE_OK) {
-        throw StoreError("registering the search function failed", rc);
-    }
-    qint64 version = 0;
-    {
-        SqliteStatement pragma(db_.handle(), "PRAGMA user_version");
-        if (pragma.step()) {
-            version = pragma.int64(0);
-        }
-    }
-    QStringList tables;
-    {
-        SqliteStatement list(db_.handle(), "SELECT name FROM sqlite_schema WHERE type = 'table' "
-                                           "AND name NOT LIKE 'sqlite_%' ORDER BY name");
-        while (list.step()) {
-            tables << list.text(0);
-        }
-    }
-    if (version == 0 && tables.isEmpty()) {
-        db_.exec(RecordTableSql::createSchemaSql(configuration_.schemaVersion));
-        return;
-    }
-    if (version != configuration_.schemaVersion) {
-        throw StoreError(QString("schema version %1, expected %2")
-                             .arg(version)
-                             .arg(configuration_.schemaVersion),
-                         schemaMismatch);
-    }
-    const QStringList columns = tableColumnsInFile();
-    if (tables != QStringList{RecordTableSql::tableName} ||
-        (columns != RecordTableSql::tableColumns(true) &&
-         columns != RecordTableSql::tableColumns(false))) {
-        throw StoreError("tables or columns of another schema", schemaMismatch);
-    }
-    if (columns != RecordTableSql::tableColumns(true)) {
-        addFoldedCopies();
-    }
-}
-
-QStringList Realm::tableColumnsInFile() {
-    QStringList columns;
-    SqliteStatement info(db_.handle(),
-                         QString("PRAGMA table_info(%1)").arg(RecordTableSql::tableName));
-    while (info.step()) {
-        columns << info.text(1);
-    }
-    return columns;
-}
-
-void Realm::addFoldedCopies() {
-    db_.exec("BEGIN IMMEDIATE");
-    try {
-        // Another process may have done it while this one waited for the lock.
-        if (tableColumnsInFile() != RecordTableSql::tableColumns(true)) {
-            QStringList fills;
-            for (int field = 0; field < fieldCount; ++field) {
-                if (isTextField(field)) {
-                    db_.exec(QString("ALTER TABLE %1 ADD COLUMN \"%2\" TEXT")
-                                 .arg(RecordTableSql::tableName, foldedColumnName(field)));
-                    fills << QString("\"%1\" = orvo_fold(\"%2\")")
-                                 .arg(foldedColumnName(field), recordFields[field].name);
-                }
-            }
-            db_.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, fills.join(", ")));
-            const int filled = sqlite3_changes(db_.handle());
-            Logging::write(QString("Records database: search data added to %1 records").arg(filled),
-                           EventLoging::info);
-        }
-        db_.exec("COMMIT");
-    } catch (const StoreError&) {
-        if (!db_.isAutocommit()) {
-            // When this fails too, SQLite has already rolled back; the first error tells why.
-            sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-        throw;
-    }
+    RealmFile::Opened opened = RealmFile::open(configuration_);
+    db_ = std::move(opened.database);
+    inMemory_ = opened.inMemory;
 }
 
 void Realm::prepareSearch() {

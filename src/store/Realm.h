@@ -88,11 +88,6 @@ private:
     };
 
     void openFile();
-    void openDatabase(SqliteDatabase database);
-    void moveAside(const QString& reason);
-    QStringList tableColumnsInFile();
-    // Brings a file of the layout before the folded copies up to date, in one transaction.
-    void addFoldedCopies();
     SqliteStatement& statement(const QString& sql);
 
     // The setter's half of a change: refuses it outside a write, else remembers the old
