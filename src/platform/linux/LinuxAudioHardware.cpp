@@ -12,183 +12,22 @@
 #include <pulse/introspect.h>
 #include <pulse/volume.h>
 
+#include "platform/linux/PulseConversions.h"
 #include "platform/linux/PulseDeviceCache.h"
+#include "platform/linux/PulseRequests.h"
 #include "platform/linux/PulseSession.h"
 
 namespace orvo {
+
+using namespace pulse;
+
 namespace {
 
-// Sinks and sources have index spaces of their own; a device identifier keeps them apart
-// with its top bit and keeps 0 free for "no device".
-constexpr AudioDeviceID sourceBit = 0x80000000u;
-
-AudioDeviceID sinkID(std::uint32_t index) {
-    return index + 1;
-}
-
-AudioDeviceID sourceID(std::uint32_t index) {
-    return sourceBit | (index + 1);
-}
-
-bool representable(std::uint32_t index) {
-    return index < sourceBit - 1;
-}
-
-struct DeviceRef {
-    bool isSource = false;
-    std::uint32_t index = PA_INVALID_INDEX;
-};
-
-std::optional<DeviceRef> decode(AudioDeviceID device) {
-    const std::uint32_t number = device & ~sourceBit;
-    if (number == 0) {
-        return std::nullopt;
-    }
-    return DeviceRef{(device & sourceBit) != 0, number - 1};
-}
-
-const char combineModule[] = "module-combine-sink";
 constexpr std::chrono::seconds hungServerPause{10};
 
 using SinkRecord = PulseSinkRecord;
 using SourceRecord = PulseSourceRecord;
-using ModuleRecord = PulseModuleRecord;
-
-template <class Info, class Record>
-void collect(pa_context*, const Info* info, int eol, void* records) {
-    if (eol == 0 && info != nullptr) {
-        static_cast<std::vector<Record>*>(records)->push_back(toRecord(*info));
-    }
-}
-
-// The requests, each answered synchronously; absent when the server gave no answer.
-class Server {
-public:
-    explicit Server(PulseSession& session) : session_(session) {}
-
-    std::optional<SinkRecord> sink(std::uint32_t index) {
-        std::vector<SinkRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_sink_info_by_index(context, index,
-                                                     collect<pa_sink_info, SinkRecord>, &records);
-        });
-        return first(records);
-    }
-
-    std::optional<SinkRecord> sink(const QByteArray& name) {
-        std::vector<SinkRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_sink_info_by_name(context, name.constData(),
-                                                    collect<pa_sink_info, SinkRecord>, &records);
-        });
-        return first(records);
-    }
-
-    std::optional<ModuleRecord> module(std::uint32_t index) {
-        std::vector<ModuleRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_module_info(context, index, collect<pa_module_info, ModuleRecord>,
-                                              &records);
-        });
-        return first(records);
-    }
-
-    // start gets the callback and its data and sends a request answered by success or not.
-    AudioStatus succeed(
-        const std::function<pa_operation*(pa_context*, pa_context_success_cb_t, void*)>& start) {
-        int success = -1;
-        const auto answer = [](pa_context*, int ok, void* result) {
-            *static_cast<int*>(result) = ok;
-        };
-        if (!session_.request(
-                [&](pa_context* context) { return start(context, answer, &success); })) {
-            return audioStatusTimeout;
-        }
-        return success > 0 ? noErr : audioStatusUnspecified;
-    }
-
-    std::optional<std::uint32_t> loadModule(const char* name, const QByteArray& arguments) {
-        std::uint32_t index = PA_INVALID_INDEX;
-        const auto answer = [](pa_context*, std::uint32_t loaded, void* result) {
-            *static_cast<std::uint32_t*>(result) = loaded;
-        };
-        session_.request([&](pa_context* context) {
-            return pa_context_load_module(context, name, arguments.constData(), answer, &index);
-        });
-        return index == PA_INVALID_INDEX ? std::nullopt : std::optional(index);
-    }
-
-    AudioStatus unloadModule(std::uint32_t index) {
-        return succeed([index](pa_context* context, pa_context_success_cb_t answer, void* data) {
-            return pa_context_unload_module(context, index, answer, data);
-        });
-    }
-
-    AudioStatus setSinkVolume(std::uint32_t index, const pa_cvolume& volume) {
-        return succeed([&](pa_context* context, pa_context_success_cb_t answer, void* data) {
-            return pa_context_set_sink_volume_by_index(context, index, &volume, answer, data);
-        });
-    }
-
-    std::optional<ModuleRecord> combineModuleOf(const SinkRecord& sink) {
-        if (sink.ownerModule == PA_INVALID_INDEX) {
-            return std::nullopt;
-        }
-        auto owner = module(sink.ownerModule);
-        if (!owner || owner->name != combineModule) {
-            return std::nullopt;
-        }
-        return owner;
-    }
-
-private:
-    template <class Record> static std::optional<Record> first(std::vector<Record>& records) {
-        return records.empty() ? std::nullopt : std::optional(std::move(records.front()));
-    }
-
-    PulseSession& session_;
-};
-
-std::uint32_t busTransport(const QByteArray& bus, bool hardware) {
-    if (bus == "usb") {
-        return transport::usb;
-    }
-    if (bus == "bluetooth") {
-        return transport::bluetooth;
-    }
-    if (bus == "pci" || bus == "isa" || bus == "platform") {
-        return transport::builtIn;
-    }
-    return hardware ? transport::unknown : transport::virtualDevice;
-}
-
-float toScalar(pa_volume_t volume) {
-    return std::clamp(float(volume) / float(PA_VOLUME_NORM), 0.0f, 1.0f);
-}
-
-pa_volume_t toVolume(float scalar) {
-    return pa_volume_t(std::lround(double(std::clamp(scalar, 0.0f, 1.0f)) * PA_VOLUME_NORM));
-}
-
-// What the server accepts as a device name (the rule of pa_namereg_is_valid_name).
-bool validServerName(const QString& name) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,127}$"));
-    return pattern.match(name).hasMatch();
-}
-
-// A description travels inside quotes of a module argument: quotes and backslashes would end
-// or escape them.
-bool quotableText(const QString& text) {
-    return !text.isEmpty() && !text.contains('\'') && !text.contains('"') && !text.contains('\\') &&
-           std::none_of(text.begin(), text.end(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-QStringList slavesOf(const QString& moduleArgument) {
-    static const QRegularExpression pattern(QStringLiteral("(?:^|\\s)slaves=(\\S+)"));
-    const auto match = pattern.match(moduleArgument);
-    return match.hasMatch() ? match.captured(1).split(',', Qt::SkipEmptyParts) : QStringList();
-}
+using Server = PulseRequests;
 
 } // namespace
 
@@ -221,29 +60,35 @@ PulseSession* LinuxAudioHardware::sessionLocked() {
     return session_.get();
 }
 
-// Runs fn(Server&) with a connected session, or gives fallback at once.
-template <class Result, class Fn> Result LinuxAudioHardware::withServer(Result fallback, Fn&& fn) {
+// Runs fn(Server&) with a connected session, or gives notRunning (no server) or noAnswer (a
+// hung one) at once.
+template <class Result, class Fn>
+Result LinuxAudioHardware::withServer(Result notRunning, Result noAnswer, Fn&& fn) {
     std::lock_guard lock(mutex_);
     PulseSession* session = sessionLocked();
     if (session == nullptr) {
-        return fallback;
+        // Within the pause a server has just let a call or a connection wait for its timeout.
+        return std::chrono::steady_clock::now() < quietUntil_ ? noAnswer : notRunning;
     }
     Server server(*session);
     return fn(server);
 }
 
 // Runs fn(Server&, SinkRecord&) for the sink behind an output device; missing when the device
-// is no sink the server has, notRunning without a server.
+// is no sink the server has, notRunning without a server, noAnswer when it did not answer.
 template <class Result, class Fn>
 Result LinuxAudioHardware::withSink(AudioDeviceID device, Result missing, Result notRunning,
-                                    Fn&& fn) {
+                                    Result noAnswer, Fn&& fn) {
     const auto ref = decode(device);
     if (!ref || ref->isSource) {
         return missing;
     }
-    return withServer(notRunning, [&](Server& server) -> Result {
+    return withServer(notRunning, noAnswer, [&](Server& server) -> Result {
         auto sink = server.sink(ref->index);
-        return sink ? fn(server, *sink) : missing;
+        if (!sink.answered) {
+            return noAnswer;
+        }
+        return sink.record ? fn(server, *sink.record) : missing;
     });
 }
 
@@ -271,7 +116,7 @@ const PulseModuleRecord* combineModuleOf(const PulseDeviceSnapshot& known,
                                          const PulseSinkRecord& sink) {
     const PulseModuleRecord* owner =
         sink.ownerModule != PA_INVALID_INDEX ? known.module(sink.ownerModule) : nullptr;
-    return owner != nullptr && owner->name == combineModule ? owner : nullptr;
+    return owner != nullptr && owner->name == PulseRequests::combineModule ? owner : nullptr;
 }
 
 bool isCombineSink(const PulseDeviceSnapshot& known, const PulseSinkRecord& sink) {
@@ -346,7 +191,7 @@ std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
     QByteArray name;
     const AudioStatus status = withSink(
-        device, audioStatusBadDevice, audioStatusNotRunning,
+        device, audioStatusBadDevice, audioStatusNotRunning, audioStatusTimeout,
         [&name](Server& server, SinkRecord& sink) {
             name = sink.name;
             // Streams that follow the default move with it, so what plays keeps
@@ -506,22 +351,8 @@ AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& d
                                      .toUtf8();
     const AggregateCreation created =
         withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
-                   [&](Server& server) -> AggregateCreation {
-                       for (const QString& sub : subDevices) {
-                           if (!server.sink(sub.toUtf8())) {
-                               return {audioStatusBadDevice, noAudioDevice};
-                           }
-                       }
-                       const auto module = server.loadModule(combineModule, arguments);
-                       if (!module) {
-                           return {audioStatusUnspecified, noAudioDevice};
-                       }
-                       const auto sink = server.sink(deviceUID.toUtf8());
-                       if (!sink || sink->ownerModule != *module || !representable(sink->index)) {
-                           server.unloadModule(*module);
-                           return {audioStatusUnspecified, noAudioDevice};
-                       }
-                       return {noErr, sinkID(sink->index)};
+                   AggregateCreation{audioStatusTimeout, noAudioDevice}, [&](Server& server) {
+                       return loadAggregate(server, subDevices, deviceUID, arguments);
                    });
     if (created.status == noErr) {
         catchUp();
@@ -529,12 +360,44 @@ AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& d
     return created;
 }
 
+AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server,
+                                                    const QStringList& subDevices,
+                                                    const QString& deviceUID,
+                                                    const QByteArray& arguments) {
+    for (const QString& sub : subDevices) {
+        const auto found = server.sink(sub.toUtf8());
+        if (!found.record) {
+            return {found.answered ? audioStatusBadDevice : server.noAnswerStatus(), noAudioDevice};
+        }
+    }
+    const auto [loaded, module] = server.loadModule(PulseRequests::combineModule, arguments);
+    if (loaded != noErr) {
+        return {loaded, noAudioDevice};
+    }
+    const auto sink = server.sink(deviceUID.toUtf8());
+    if (!sink.record || sink.record->ownerModule != module || !representable(sink.record->index)) {
+        // A module left behind would play to the user's output for good: said on the console;
+        // the next creation removes what a failed one left.
+        if (const AudioStatus unloaded = server.unloadModule(module); unloaded != noErr) {
+            qWarning("The combined output's module %u could not be removed (status %d)", module,
+                     int(unloaded));
+        }
+        return {sink.answered ? audioStatusUnspecified : server.noAnswerStatus(), noAudioDevice};
+    }
+    return {noErr, sinkID(sink.record->index)};
+}
+
 AudioStatus LinuxAudioHardware::destroyAggregateDevice(AudioDeviceID device) {
-    const AudioStatus status = withSink(
-        device, audioStatusBadDevice, audioStatusNotRunning, [](Server& server, SinkRecord& sink) {
-            const auto module = server.combineModuleOf(sink);
-            return module ? server.unloadModule(module->index) : audioStatusIllegalOperation;
-        });
+    const AudioStatus status = withSink(device, audioStatusBadDevice, audioStatusNotRunning,
+                                        audioStatusTimeout, [](Server& server, SinkRecord& sink) {
+                                            const auto module = server.combineModuleOf(sink);
+                                            if (!module.answered) {
+                                                return server.noAnswerStatus();
+                                            }
+                                            return module.record
+                                                       ? server.unloadModule(module.record->index)
+                                                       : audioStatusIllegalOperation;
+                                        });
     if (status == noErr) {
         catchUp();
     }

@@ -11,6 +11,8 @@
 
 namespace orvo {
 
+class PulseRequests;
+
 class PulseDeviceCache;
 struct PulseDeviceSnapshot;
 class PulseSession;
@@ -63,9 +65,14 @@ private:
     // With mutex_ held: the connected session, made anew when the last one broke; nullptr
     // without a server, and for a while after a server let a call wait for its timeout.
     PulseSession* sessionLocked();
-    template <class Result, class Fn> Result withServer(Result fallback, Fn&& fn);
     template <class Result, class Fn>
-    Result withSink(AudioDeviceID device, Result missing, Result notRunning, Fn&& fn);
+    Result withServer(Result notRunning, Result noAnswer, Fn&& fn);
+    template <class Result, class Fn>
+    Result withSink(AudioDeviceID device, Result missing, Result notRunning, Result noAnswer,
+                    Fn&& fn);
+    // Loads the combined output over subDevices and checks that its sink is there.
+    static AggregateCreation loadAggregate(PulseRequests& server, const QStringList& subDevices,
+                                           const QString& deviceUID, const QByteArray& arguments);
 
     std::shared_ptr<const PulseDeviceSnapshot> known() const;
     // After a change: waits (bounded by the call timeout) until the cache shows it.

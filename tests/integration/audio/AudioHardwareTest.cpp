@@ -387,7 +387,8 @@ TEST_F(AudioHardwareTest, AServerThatHangsWhileConnectedKeepsItsDevicesAndFailsC
     EXPECT_FALSE(hardware.captureDevices().empty());
     EXPECT_EQ(hardware.setVirtualMainVolume(devices.front(), 0.5f), noErr);
     EXPECT_LT(reading.elapsed(), 100);
-    EXPECT_NE(hardware.setDefaultOutputDevice(devices.front()), noErr);
+    // A server that does not answer is not a device that is missing.
+    EXPECT_EQ(hardware.setDefaultOutputDevice(devices.front()), audioStatusTimeout);
     server.thaw();
 }
 

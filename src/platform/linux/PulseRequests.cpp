@@ -1,0 +1,96 @@
+#include "platform/linux/PulseRequests.h"
+
+#include <vector>
+
+namespace orvo {
+namespace {
+
+template <class Info, class Record>
+void collect(pa_context*, const Info* info, int eol, void* records) {
+    if (eol == 0 && info != nullptr) {
+        static_cast<std::vector<Record>*>(records)->push_back(toRecord(*info));
+    }
+}
+
+template <class Record> PulseLookup<Record> first(bool answered, std::vector<Record>& records) {
+    if (!answered || records.empty()) {
+        return {answered, std::nullopt};
+    }
+    return {true, std::move(records.front())};
+}
+
+} // namespace
+
+PulseLookup<PulseSinkRecord> PulseRequests::sink(std::uint32_t index) {
+    std::vector<PulseSinkRecord> records;
+    const bool answered = session_.request([&](pa_context* context) {
+        return pa_context_get_sink_info_by_index(context, index,
+                                                 collect<pa_sink_info, PulseSinkRecord>, &records);
+    });
+    return first(answered, records);
+}
+
+PulseLookup<PulseSinkRecord> PulseRequests::sink(const QByteArray& name) {
+    std::vector<PulseSinkRecord> records;
+    const bool answered = session_.request([&](pa_context* context) {
+        return pa_context_get_sink_info_by_name(context, name.constData(),
+                                                collect<pa_sink_info, PulseSinkRecord>, &records);
+    });
+    return first(answered, records);
+}
+
+PulseLookup<PulseModuleRecord> PulseRequests::module(std::uint32_t index) {
+    std::vector<PulseModuleRecord> records;
+    const bool answered = session_.request([&](pa_context* context) {
+        return pa_context_get_module_info(context, index,
+                                          collect<pa_module_info, PulseModuleRecord>, &records);
+    });
+    return first(answered, records);
+}
+
+PulseLookup<PulseModuleRecord> PulseRequests::combineModuleOf(const PulseSinkRecord& sink) {
+    if (sink.ownerModule == PA_INVALID_INDEX) {
+        return {true, std::nullopt};
+    }
+    auto owner = module(sink.ownerModule);
+    if (owner.record && owner.record->name != combineModule) {
+        owner.record.reset();
+    }
+    return owner;
+}
+
+AudioStatus PulseRequests::succeed(
+    const std::function<pa_operation*(pa_context*, pa_context_success_cb_t, void*)>& start) {
+    int success = -1;
+    const auto answer = [](pa_context*, int ok, void* result) { *static_cast<int*>(result) = ok; };
+    if (!session_.request([&](pa_context* context) { return start(context, answer, &success); })) {
+        return noAnswerStatus();
+    }
+    return success > 0 ? noErr : audioStatusUnspecified;
+}
+
+std::pair<AudioStatus, std::uint32_t> PulseRequests::loadModule(const char* name,
+                                                                const QByteArray& arguments) {
+    std::uint32_t index = PA_INVALID_INDEX;
+    const auto answer = [](pa_context*, std::uint32_t loaded, void* result) {
+        *static_cast<std::uint32_t*>(result) = loaded;
+    };
+    if (!session_.request([&](pa_context* context) {
+            return pa_context_load_module(context, name, arguments.constData(), answer, &index);
+        })) {
+        return {noAnswerStatus(), PA_INVALID_INDEX};
+    }
+    return {index == PA_INVALID_INDEX ? audioStatusUnspecified : noErr, index};
+}
+
+AudioStatus PulseRequests::unloadModule(std::uint32_t index) {
+    return succeed([index](pa_context* context, pa_context_success_cb_t answer, void* data) {
+        return pa_context_unload_module(context, index, answer, data);
+    });
+}
+
+AudioStatus PulseRequests::noAnswerStatus() const {
+    return session_.timedOut() ? audioStatusTimeout : audioStatusNotRunning;
+}
+
+} // namespace orvo
