@@ -1,7 +1,11 @@
 // Merge speed of a long recording: our audio mix beside `ffmpeg -filter_complex amix` on the
-// same two segments, and the passthrough of a screen recording (video and two audio tracks).
-// The recording lasts ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once
-// with the ffmpeg tool in $TMPDIR/orvo-media-bench and kept for later runs.
+// same two segments, and the passthrough of a screen recording (video and two audio tracks),
+// each with the growth of the process's peak memory while it runs (the muxer's index grows
+// with the length: ORVO_BENCH_MINUTES=480 gives an 8-hour call). The recording lasts
+// ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once with the ffmpeg tool
+// in $TMPDIR/orvo-media-bench (a minute encoded, then repeated without re-encoding) and kept
+// for later runs.
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -35,27 +39,58 @@ bool ffmpeg(const QStringList& arguments) {
     return process.waitForFinished(-1) && process.exitCode() == 0;
 }
 
-// A segment as our capture writes it: AAC at 192 kb/s, stereo 48 kHz, with its start.
-QString segment(const QString& name, const QString& source, qint64 start) {
-    const QString path = QStringLiteral("%1/%2-%3min.m4a").arg(folder(), name).arg(minutes());
-    if (!QFileInfo::exists(path)) {
-        const QString seconds = QString::number(minutes() * 60);
-        ffmpeg({"-f", "lavfi", "-i", source + ":d=" + seconds, "-ac", "2", "-ar", "48000", "-c:a",
-                "aac", "-b:a", "192k", "-movflags", "+use_metadata_tags", "-metadata",
-                QStringLiteral("org.orvo.capture-start=%1").arg(start), path});
+// The file of `minutes()` minutes repeats a one-minute file encoded by `encode`, copied
+// packet by packet, with the capture start tag.
+QString longFile(const QString& name, const QString& extension, qint64 start,
+                 const QStringList& encode) {
+    const QString path =
+        QStringLiteral("%1/%2-%3min.%4").arg(folder(), name).arg(minutes()).arg(extension);
+    if (QFileInfo::exists(path)) {
+        return path;
     }
+    const QString minute = QStringLiteral("%1/%2-1min.%3").arg(folder(), name, extension);
+    if (!QFileInfo::exists(minute)) {
+        ffmpeg(encode + QStringList{minute});
+    }
+    ffmpeg({"-stream_loop", "-1", "-i", minute, "-t", QString::number(minutes() * 60), "-c", "copy",
+            "-movflags", "+use_metadata_tags", "-metadata",
+            QStringLiteral("org.orvo.capture-start=%1").arg(start), path});
     return path;
 }
 
+// A segment as our capture writes it: AAC at 192 kb/s, stereo 48 kHz, with its start.
+QString segment(const QString& name, const QString& source, qint64 start) {
+    return longFile(name, "m4a", start,
+                    {"-f", "lavfi", "-i", source + ":d=60", "-ac", "2", "-ar", "48000", "-c:a",
+                     "aac", "-b:a", "192k"});
+}
+
 QString screen() {
-    const QString path = QStringLiteral("%1/screen-%2min.mov").arg(folder()).arg(minutes());
-    if (!QFileInfo::exists(path)) {
-        ffmpeg({"-f", "lavfi", "-i",
-                QStringLiteral("testsrc=size=1280x720:rate=15:d=%1").arg(minutes() * 60), "-c:v",
-                "libx264", "-preset", "ultrafast", "-g", "15", "-pix_fmt", "yuv420p", "-movflags",
-                "+use_metadata_tags", "-metadata", "org.orvo.capture-start=1000000", path});
+    return longFile("screen", "mov", 1000000,
+                    {"-f", "lavfi", "-i", "testsrc=size=1280x720:rate=15:d=60", "-c:v", "libx264",
+                     "-preset", "ultrafast", "-g", "15", "-pix_fmt", "yuv420p"});
+}
+
+// A line of /proc/self/status in MB ("VmHWM", "VmRSS").
+double statusMegabytes(const QByteArray& key) {
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly)) {
+        return 0.0;
     }
-    return path;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(key + ":")) {
+            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
+        }
+    }
+    return 0.0;
+}
+
+// Sets the peak back to what the process holds now, so that the next peak is the export's.
+void resetPeakMemory() {
+    QFile clearRefs("/proc/self/clear_refs");
+    if (clearRefs.open(QIODevice::WriteOnly)) {
+        clearRefs.write("5");
+    }
 }
 
 void exportAndWait(ExportSession& session, benchmark::State& state) {
@@ -95,14 +130,19 @@ QStringList callSegments() {
 void exportWithOurs(const QStringList& paths, const QString& preset, MediaFileType type,
                     const QString& output, benchmark::State& state) {
     FFmpegMedia media;
+    double growth = 0.0;
     for (auto _ : state) {
         QFile::remove(output);
+        resetPeakMemory();
+        const double before = statusMegabytes("VmRSS");
         auto session = media.makeExportSession(overlay(media, paths), preset);
         session->setOutputFileType(type);
         session->setOutputPath(output);
         exportAndWait(*session, state);
+        growth = std::max(growth, statusMegabytes("VmHWM") - before);
     }
     state.counters["recorded_minutes"] = minutes();
+    state.counters["peak_memory_growth_mb"] = growth;
 }
 
 void BM_OurAudioMix(benchmark::State& state) {

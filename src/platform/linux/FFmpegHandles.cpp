@@ -105,7 +105,8 @@ std::optional<QString> FormatWriter::begin(bool fragmented) {
         av_dict_set(&options, "frag_duration", "500000", 0);
         av_dict_set(&options, "flush_packets", "1", 0);
     } else {
-        av_dict_set(&options, "movflags", "+use_metadata_tags", 0);
+        // The index at the front: a player starts at once instead of reading to the end.
+        av_dict_set(&options, "movflags", "+use_metadata_tags+faststart", 0);
     }
     const int result = avformat_write_header(context_.get(), &options);
     av_dict_free(&options);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <numbers>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,6 +25,41 @@ QByteArray run(const QString& program, const QStringList& arguments) {
 }
 } // namespace
 
+// The types of an ISO media file's top-level boxes, read from their headers.
+QStringList topLevelBoxes(const QString& path) {
+    QFile file(path);
+    QStringList boxes;
+    if (!file.open(QIODevice::ReadOnly)) {
+        return boxes;
+    }
+    qint64 at = 0;
+    while (at + 8 <= file.size() && file.seek(at)) {
+        const QByteArray header = file.read(16);
+        if (header.size() < 8) {
+            break;
+        }
+        const auto be = [&](int from, int bytes) {
+            quint64 value = 0;
+            for (int i = 0; i < bytes; ++i) {
+                value = (value << 8) | quint8(header[from + i]);
+            }
+            return value;
+        };
+        quint64 size = be(0, 4);
+        if (size == 1 && header.size() == 16) {
+            size = be(8, 8);
+        } else if (size == 0) {
+            size = quint64(file.size() - at);
+        }
+        boxes << QString::fromLatin1(header.mid(4, 4));
+        if (size < 8) {
+            break;
+        }
+        at += qint64(size);
+    }
+    return boxes;
+}
+
 ProbedFile probe(const QString& path) {
     const QByteArray json = run(
         "ffprobe", {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", path});
@@ -37,6 +73,7 @@ ProbedFile probe(const QString& path) {
     if (tags.contains("org.orvo.capture-start")) {
         probed.captureStart = tags.value("org.orvo.capture-start").toString().toLongLong();
     }
+    probed.topLevelBoxes = topLevelBoxes(path);
     for (const QJsonValue value : root.value("streams").toArray()) {
         const QJsonObject stream = value.toObject();
         probed.streamTypes << stream.value("codec_type").toString();

@@ -21,6 +21,7 @@ struct ProbedFile {
     QStringList streamCodecs; // "aac", "h264", ...
     int videoWidth = 0;
     std::optional<qint64> captureStart; // our start tag, when present
+    QStringList topLevelBoxes;          // "ftyp", "moov", "mdat", ... in file order
 };
 ProbedFile probe(const QString& path);
 
