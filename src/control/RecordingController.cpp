@@ -389,12 +389,17 @@ void RecordingController::startRecord() {
 }
 
 void RecordingController::prepareDevices(StartJob& job) {
-    job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
-    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
-        return;
-    }
     job.engine = RecordManager::create(job.devices, job.isVideo, job.preset, job.screen);
     if (!job.engine) {
+        return;
+    }
+    // The sources are read before the combined output is built and the output moves: an idle
+    // driver passes the first sound that reaches it on only after a good part of a second, a
+    // driver that already has a reader at once.
+    job.engine->openSources();
+    job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
+    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
+        job.engine.reset();
         return;
     }
     // The output goes through the aggregate, so the driver hears what the user hears.

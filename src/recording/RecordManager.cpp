@@ -153,8 +153,12 @@ QString RecordManager::segmentPath(std::size_t index) const {
                  : API::audioRecordsPath() + name + API::audioExtension();
 }
 
-void RecordManager::startRecord() {
+void RecordManager::openSources() {
     session_->startRunning();
+}
+
+void RecordManager::startRecord() {
+    openSources();
     // Every path is noted before any output starts: an output that cannot start reports at
     // once, and must not find the list shorter than the recording.
     for (std::size_t i = 0; i < outputFiles_.size(); ++i)

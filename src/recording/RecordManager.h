@@ -55,6 +55,11 @@ public:
     static std::shared_ptr<RecordManager> recovered(const QString& stamp,
                                                     const std::vector<QString>& segments);
 
+    // Opens the sources ahead of startRecord, from any thread: a source that has a reader
+    // before the call's sound reaches it delivers that sound at once, where a source opened
+    // just after may keep it back for several tenths of a second. startRecord opens them when
+    // this was not called.
+    void openSources();
     void startRecord();
     void stopRecord(CompletedStop completedStop = [](bool, std::optional<ErrorRecord>) {});
     // For the end of the program: stops the outputs and leaves their closed segments for the

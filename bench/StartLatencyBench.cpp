@@ -1,0 +1,240 @@
+// How long after the start action the first sound of an already-playing source is in the
+// recording: a call recorded from the tray as a user starts it (the combined output is built,
+// the default output switched, the sources opened), with a tone playing on each side before
+// the click. Beside it, `ffmpeg -f pulse` started at the same moment on the microphone and on
+// the monitor of the speakers (where the far side plays before the switch): what a fresh
+// client of the same server needs. Run it through bench/run-start-bench.
+//
+// bench_start_latency [--runs N]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <vector>
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "app/AppDelegate.h"
+#include "app/Backends.h"
+#include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
+#include "shell/API.h"
+#include "tray/OrvoMenuTray.h"
+
+namespace {
+
+using namespace orvo;
+
+constexpr int rate = 48000;
+constexpr int windowFrames = rate / 100; // 10 ms
+constexpr double farTone = 440.0;
+constexpr double nearTone = 1000.0;
+constexpr double heard = 0.05; // the tones play at 0.3
+constexpr int recordMs = 3000;
+
+qint64 nowMicros() {
+    return QDateTime::currentMSecsSinceEpoch() * 1000;
+}
+
+void wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+template <class Condition> bool waitFor(Condition condition, int ms) {
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (condition()) {
+            return true;
+        }
+        wait(10);
+    }
+    return condition();
+}
+
+QByteArray run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    return process.readAllStandardOutput();
+}
+
+std::vector<float> decode(const QString& path) {
+    const QByteArray raw =
+        run("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-af", "pan=mono|c0=c0", "-ar",
+                       QString::number(rate), "-f", "f32le", "-"});
+    std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
+    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
+    return samples;
+}
+
+double amplitude(const std::vector<float>& samples, std::size_t from, double frequency) {
+    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
+    double s1 = 0.0, s2 = 0.0;
+    for (std::size_t i = from; i < from + windowFrames; ++i) {
+        const double s = samples[i] + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    return 2.0 * std::sqrt(std::max(0.0, power)) / windowFrames;
+}
+
+// Microseconds into the file of the first 10-ms window that holds the tone.
+std::optional<qint64> firstTone(const QString& path, double frequency) {
+    const auto samples = decode(path);
+    for (std::size_t at = 0; at + windowFrames <= samples.size(); at += windowFrames) {
+        if (amplitude(samples, at, frequency) > heard) {
+            return qint64(at) * 1000000 / rate;
+        }
+    }
+    return std::nullopt;
+}
+
+QJsonObject probeFormat(const QString& path) {
+    const QByteArray json =
+        run("ffprobe", {"-v", "error", "-print_format", "json", "-show_format", path});
+    return QJsonDocument::fromJson(json).object().value("format").toObject();
+}
+
+// A fresh `ffmpeg -f pulse` recording of source, started now.
+struct FfmpegRecording {
+    FfmpegRecording(const QString& source, const QString& path) : path(path) {
+        process = std::make_unique<QProcess>();
+        process->start("ffmpeg", {"-v", "error", "-y", "-t", "2.5", "-f", "pulse", "-i", source,
+                                  "-c:a", "pcm_f32le", "-copyts", "-f", "nut", path});
+    }
+    // When its first sample was captured, by the demuxer's wall-clock stamps.
+    std::optional<qint64> firstToneAt(double frequency) {
+        process->waitForFinished(-1);
+        const double start = probeFormat(path).value("start_time").toString().toDouble();
+        const auto offset = firstTone(path, frequency);
+        if (start <= 0.0 || !offset) {
+            return std::nullopt;
+        }
+        return qint64(std::llround(start * 1e6)) + *offset;
+    }
+    QString path;
+    std::unique_ptr<QProcess> process;
+};
+
+QString ms(std::optional<qint64> micros) {
+    return micros ? QString::number(double(*micros) / 1000.0, 'f', 0) : QStringLiteral("none");
+}
+
+struct Run {
+    std::optional<qint64> ourNear, ourFar, ffmpegNear, ffmpegFar, atDriver, started;
+};
+
+// Our segments while they are written: each carries its capture start; which side it is
+// shows by its tone.
+void measureSegments(qint64 clickedAt, Run& result) {
+    const QDir folder(API::audioRecordsPath());
+    for (const QFileInfo& file : folder.entryInfoList({"*_*.m4a"}, QDir::Files, QDir::Time)) {
+        const qint64 start = probeFormat(file.filePath())
+                                 .value("tags")
+                                 .toObject()
+                                 .value("org.orvo.capture-start")
+                                 .toString()
+                                 .toLongLong();
+        if (start == 0) {
+            continue;
+        }
+        if (const auto near = firstTone(file.filePath(), nearTone); near && !result.ourNear) {
+            result.ourNear = start + *near - clickedAt;
+        } else if (const auto far = firstTone(file.filePath(), farTone); far && !result.ourFar) {
+            result.ourFar = start + *far - clickedAt;
+        }
+    }
+}
+
+Run recordOnce(OrvoMenuTray& tray, QAction& start, const QString& scratch) {
+    Run result;
+    FfmpegRecording near("microphone", scratch + "/near.nut");
+    FfmpegRecording far("speakers.monitor", scratch + "/far.nut");
+    // When the far side reaches the driver's input, whoever records it.
+    FfmpegRecording driver("orvo_record_device_input", scratch + "/driver.nut");
+    const qint64 clickedAt = nowMicros();
+    start.trigger();
+    if (!waitFor([&] { return tray.isRecord(); }, 10000)) {
+        std::fprintf(stderr, "the recording did not start\n");
+        return result;
+    }
+    result.started = nowMicros() - clickedAt;
+    wait(recordMs);
+    measureSegments(clickedAt, result);
+    start.trigger();
+    waitFor([&] { return !tray.isStopping(); }, 60000);
+    if (const auto at = near.firstToneAt(nearTone)) {
+        result.ffmpegNear = *at - clickedAt;
+    }
+    if (const auto at = far.firstToneAt(farTone)) {
+        result.ffmpegFar = *at - clickedAt;
+    }
+    if (const auto at = driver.firstToneAt(farTone)) {
+        result.atDriver = *at - clickedAt;
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addOption({"runs", "recordings to measure", "N", "4"});
+    parser.process(app);
+
+    installBackends();
+    LinuxAudioHardware::Options options;
+    options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+    auto delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    if (!delegate->launchApplication()) {
+        std::fprintf(stderr, "the program did not start (is the driver installed?)\n");
+        return 1;
+    }
+    OrvoMenuTray& tray = *delegate->orvoMenuTray();
+    QAction* start = nullptr;
+    for (QAction* action : tray.menu()->actions()) {
+        if (action->text() == "Start recording from Microphone") {
+            start = action;
+        }
+    }
+    if (start == nullptr) {
+        std::fprintf(stderr, "no start action in the tray menu\n");
+        return 1;
+    }
+    QTemporaryDir scratch;
+    std::printf("first sound after the click, ms: ours (microphone, far side), "
+                "ffmpeg -f pulse (microphone, speakers.monitor); the far side at the driver's "
+                "input; the tray shows the recording\n");
+    for (int i = 0; i < parser.value("runs").toInt(); ++i) {
+        wait(1000);
+        const Run r = recordOnce(tray, *start, scratch.path());
+        std::printf("run %d: ours %s %s   ffmpeg %s %s   driver %s   tray %s\n", i + 1,
+                    qPrintable(ms(r.ourNear)), qPrintable(ms(r.ourFar)),
+                    qPrintable(ms(r.ffmpegNear)), qPrintable(ms(r.ffmpegFar)),
+                    qPrintable(ms(r.atDriver)), qPrintable(ms(r.started)));
+        std::fflush(stdout);
+    }
+    delegate.reset();
+    Platform::shared().clear();
+    return 0;
+}
