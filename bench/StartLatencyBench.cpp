@@ -9,9 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <memory>
-#include <numbers>
 #include <optional>
 #include <vector>
 
@@ -31,6 +29,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/Backends.h"
+#include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAudioHardware.h"
 #include "shell/API.h"
@@ -41,7 +40,7 @@ namespace {
 using namespace orvo;
 
 constexpr int rate = 48000;
-constexpr int windowFrames = rate / 100; // 10 ms
+constexpr double window = 0.02; // seconds
 constexpr double farTone = 440.0;
 constexpr double nearTone = 1000.0;
 constexpr double heard = 0.05; // the tones play at 0.3
@@ -74,33 +73,13 @@ QByteArray run(const QString& program, const QStringList& arguments) {
     return process.readAllStandardOutput();
 }
 
-std::vector<float> decode(const QString& path) {
-    const QByteArray raw =
-        run("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-af", "pan=mono|c0=c0", "-ar",
-                       QString::number(rate), "-f", "f32le", "-"});
-    std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
-    std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
-    return samples;
-}
-
-double amplitude(const std::vector<float>& samples, std::size_t from, double frequency) {
-    const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / rate);
-    double s1 = 0.0, s2 = 0.0;
-    for (std::size_t i = from; i < from + windowFrames; ++i) {
-        const double s = samples[i] + coefficient * s1 - s2;
-        s2 = s1;
-        s1 = s;
-    }
-    const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
-    return 2.0 * std::sqrt(std::max(0.0, power)) / windowFrames;
-}
-
-// Microseconds into the file of the first 10-ms window that holds the tone.
+// Microseconds into the file of the first 20-ms window that holds the tone.
 std::optional<qint64> firstTone(const QString& path, double frequency) {
-    const auto samples = decode(path);
-    for (std::size_t at = 0; at + windowFrames <= samples.size(); at += windowFrames) {
-        if (amplitude(samples, at, frequency) > heard) {
-            return qint64(at) * 1000000 / rate;
+    const auto samples = test::decodeAudio(path);
+    const double seconds = double(samples.size()) / rate;
+    for (double at = 0.0; at + window <= seconds; at += window) {
+        if (test::toneAmplitude(samples, frequency, at, at + window) > heard) {
+            return qint64(std::llround(at * 1e6));
         }
     }
     return std::nullopt;
