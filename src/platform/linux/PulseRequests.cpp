@@ -12,7 +12,12 @@ void collect(pa_context*, const Info* info, int eol, void* records) {
     }
 }
 
-template <class Record> PulseLookup<Record> first(bool answered, std::vector<Record>& records) {
+// Sends one introspection request: send(context, callback, data) starts it.
+template <class Info, class Record, class Send>
+PulseLookup<Record> lookup(PulseSession& session, Send send) {
+    std::vector<Record> records;
+    const bool answered = session.request(
+        [&](pa_context* context) { return send(context, collect<Info, Record>, &records); });
     if (!answered || records.empty()) {
         return {answered, std::nullopt};
     }
@@ -22,30 +27,24 @@ template <class Record> PulseLookup<Record> first(bool answered, std::vector<Rec
 } // namespace
 
 PulseLookup<PulseSinkRecord> PulseRequests::sink(std::uint32_t index) {
-    std::vector<PulseSinkRecord> records;
-    const bool answered = session_.request([&](pa_context* context) {
-        return pa_context_get_sink_info_by_index(context, index,
-                                                 collect<pa_sink_info, PulseSinkRecord>, &records);
-    });
-    return first(answered, records);
+    return lookup<pa_sink_info, PulseSinkRecord>(
+        session_, [index](auto* context, auto cb, auto* data) {
+            return pa_context_get_sink_info_by_index(context, index, cb, data);
+        });
 }
 
 PulseLookup<PulseSinkRecord> PulseRequests::sink(const QByteArray& name) {
-    std::vector<PulseSinkRecord> records;
-    const bool answered = session_.request([&](pa_context* context) {
-        return pa_context_get_sink_info_by_name(context, name.constData(),
-                                                collect<pa_sink_info, PulseSinkRecord>, &records);
-    });
-    return first(answered, records);
+    return lookup<pa_sink_info, PulseSinkRecord>(
+        session_, [&name](auto* context, auto cb, auto* data) {
+            return pa_context_get_sink_info_by_name(context, name.constData(), cb, data);
+        });
 }
 
 PulseLookup<PulseModuleRecord> PulseRequests::module(std::uint32_t index) {
-    std::vector<PulseModuleRecord> records;
-    const bool answered = session_.request([&](pa_context* context) {
-        return pa_context_get_module_info(context, index,
-                                          collect<pa_module_info, PulseModuleRecord>, &records);
-    });
-    return first(answered, records);
+    return lookup<pa_module_info, PulseModuleRecord>(
+        session_, [index](auto* context, auto cb, auto* data) {
+            return pa_context_get_module_info(context, index, cb, data);
+        });
 }
 
 PulseLookup<PulseModuleRecord> PulseRequests::combineModuleOf(const PulseSinkRecord& sink) {
