@@ -175,6 +175,9 @@ void OrvoMenuTray::updateTitleMenuItemBar(std::optional<double> withSeconds,
     }
     title_ = controller_.titleText(withSeconds, mbFiles);
     showIcon(title_.isEmpty() ? idleIcon : recordingIcon);
+    if (!title_.isEmpty() && !controller_.warningText().isEmpty()) {
+        title_ += QStringLiteral("\n⚠ ") + controller_.warningText();
+    }
     statusBarItem_->setToolTip(title_.isEmpty() ? API::prgName() : title_);
 }
 

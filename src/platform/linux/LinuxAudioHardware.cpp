@@ -7,12 +7,14 @@
 #include <thread>
 #include <utility>
 
-#include <QRegularExpression>
 #include <QStringList>
 #include <pulse/introspect.h>
 #include <pulse/volume.h>
 
+#include "platform/linux/CombineSinkArguments.h"
+#include "platform/linux/PipeWireMetadata.h"
 #include "platform/linux/PulseDeviceCache.h"
+#include "platform/linux/PulseRequests.h"
 #include "platform/linux/PulseSession.h"
 
 namespace orvo {
@@ -47,107 +49,10 @@ std::optional<DeviceRef> decode(AudioDeviceID device) {
     return DeviceRef{(device & sourceBit) != 0, number - 1};
 }
 
-const char combineModule[] = "module-combine-sink";
 constexpr std::chrono::seconds hungServerPause{10};
 
 using SinkRecord = PulseSinkRecord;
-using SourceRecord = PulseSourceRecord;
-using ModuleRecord = PulseModuleRecord;
-
-template <class Info, class Record>
-void collect(pa_context*, const Info* info, int eol, void* records) {
-    if (eol == 0 && info != nullptr) {
-        static_cast<std::vector<Record>*>(records)->push_back(toRecord(*info));
-    }
-}
-
-// The requests, each answered synchronously; absent when the server gave no answer.
-class Server {
-public:
-    explicit Server(PulseSession& session) : session_(session) {}
-
-    std::optional<SinkRecord> sink(std::uint32_t index) {
-        std::vector<SinkRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_sink_info_by_index(context, index,
-                                                     collect<pa_sink_info, SinkRecord>, &records);
-        });
-        return first(records);
-    }
-
-    std::optional<SinkRecord> sink(const QByteArray& name) {
-        std::vector<SinkRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_sink_info_by_name(context, name.constData(),
-                                                    collect<pa_sink_info, SinkRecord>, &records);
-        });
-        return first(records);
-    }
-
-    std::optional<ModuleRecord> module(std::uint32_t index) {
-        std::vector<ModuleRecord> records;
-        session_.request([&](pa_context* context) {
-            return pa_context_get_module_info(context, index, collect<pa_module_info, ModuleRecord>,
-                                              &records);
-        });
-        return first(records);
-    }
-
-    // start gets the callback and its data and sends a request answered by success or not.
-    AudioStatus succeed(
-        const std::function<pa_operation*(pa_context*, pa_context_success_cb_t, void*)>& start) {
-        int success = -1;
-        const auto answer = [](pa_context*, int ok, void* result) {
-            *static_cast<int*>(result) = ok;
-        };
-        if (!session_.request(
-                [&](pa_context* context) { return start(context, answer, &success); })) {
-            return audioStatusTimeout;
-        }
-        return success > 0 ? noErr : audioStatusUnspecified;
-    }
-
-    std::optional<std::uint32_t> loadModule(const char* name, const QByteArray& arguments) {
-        std::uint32_t index = PA_INVALID_INDEX;
-        const auto answer = [](pa_context*, std::uint32_t loaded, void* result) {
-            *static_cast<std::uint32_t*>(result) = loaded;
-        };
-        session_.request([&](pa_context* context) {
-            return pa_context_load_module(context, name, arguments.constData(), answer, &index);
-        });
-        return index == PA_INVALID_INDEX ? std::nullopt : std::optional(index);
-    }
-
-    AudioStatus unloadModule(std::uint32_t index) {
-        return succeed([index](pa_context* context, pa_context_success_cb_t answer, void* data) {
-            return pa_context_unload_module(context, index, answer, data);
-        });
-    }
-
-    AudioStatus setSinkVolume(std::uint32_t index, const pa_cvolume& volume) {
-        return succeed([&](pa_context* context, pa_context_success_cb_t answer, void* data) {
-            return pa_context_set_sink_volume_by_index(context, index, &volume, answer, data);
-        });
-    }
-
-    std::optional<ModuleRecord> combineModuleOf(const SinkRecord& sink) {
-        if (sink.ownerModule == PA_INVALID_INDEX) {
-            return std::nullopt;
-        }
-        auto owner = module(sink.ownerModule);
-        if (!owner || owner->name != combineModule) {
-            return std::nullopt;
-        }
-        return owner;
-    }
-
-private:
-    template <class Record> static std::optional<Record> first(std::vector<Record>& records) {
-        return records.empty() ? std::nullopt : std::optional(std::move(records.front()));
-    }
-
-    PulseSession& session_;
-};
+using Server = PulseRequests;
 
 std::uint32_t busTransport(const QByteArray& bus, bool hardware) {
     if (bus == "usb") {
@@ -168,26 +73,6 @@ float toScalar(pa_volume_t volume) {
 
 pa_volume_t toVolume(float scalar) {
     return pa_volume_t(std::lround(double(std::clamp(scalar, 0.0f, 1.0f)) * PA_VOLUME_NORM));
-}
-
-// What the server accepts as a device name (the rule of pa_namereg_is_valid_name).
-bool validServerName(const QString& name) {
-    static const QRegularExpression pattern(QStringLiteral("^[A-Za-z0-9_.-]{1,127}$"));
-    return pattern.match(name).hasMatch();
-}
-
-// A description travels inside quotes of a module argument: quotes and backslashes would end
-// or escape them.
-bool quotableText(const QString& text) {
-    return !text.isEmpty() && !text.contains('\'') && !text.contains('"') && !text.contains('\\') &&
-           std::none_of(text.begin(), text.end(),
-                        [](QChar c) { return c.category() == QChar::Other_Control; });
-}
-
-QStringList slavesOf(const QString& moduleArgument) {
-    static const QRegularExpression pattern(QStringLiteral("(?:^|\\s)slaves=(\\S+)"));
-    const auto match = pattern.match(moduleArgument);
-    return match.hasMatch() ? match.captured(1).split(',', Qt::SkipEmptyParts) : QStringList();
 }
 
 } // namespace
@@ -271,7 +156,7 @@ const PulseModuleRecord* combineModuleOf(const PulseDeviceSnapshot& known,
                                          const PulseSinkRecord& sink) {
     const PulseModuleRecord* owner =
         sink.ownerModule != PA_INVALID_INDEX ? known.module(sink.ownerModule) : nullptr;
-    return owner != nullptr && owner->name == combineModule ? owner : nullptr;
+    return owner != nullptr && owner->name == PulseRequests::combineModule ? owner : nullptr;
 }
 
 bool isCombineSink(const PulseDeviceSnapshot& known, const PulseSinkRecord& sink) {
@@ -465,6 +350,57 @@ std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device)
     return monitor != nullptr && monitor->state == PA_SOURCE_RUNNING;
 }
 
+std::optional<bool> LinuxAudioHardware::hasActivePlayback(AudioDeviceID device) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr) {
+        return std::nullopt;
+    }
+    return std::any_of(snapshot->sinkInputs.begin(), snapshot->sinkInputs.end(),
+                       [&](const PulseSinkInputRecord& input) {
+                           return input.sink == sink->index && !input.corked;
+                       });
+}
+
+std::optional<PipeWireMetadata> LinuxAudioHardware::pipeWireMetadata() const {
+    if (!known()->serverName.contains("PipeWire")) {
+        return std::nullopt;
+    }
+    std::optional<QString> socket;
+    if (options_.server) {
+        socket = PipeWireMetadata::socketBesidePulse(QString::fromUtf8(*options_.server));
+        if (!socket) {
+            return std::nullopt;
+        }
+    }
+    return PipeWireMetadata(socket, options_.callTimeout);
+}
+
+std::optional<ConfiguredDefaultOutput> LinuxAudioHardware::configuredDefaultOutput() {
+    const auto metadata = pipeWireMetadata();
+    const auto entry =
+        metadata ? metadata->read(PipeWireMetadata::configuredSinkKey) : std::nullopt;
+    if (!entry) {
+        return std::nullopt;
+    }
+    return ConfiguredDefaultOutput{
+        entry->value, entry->value ? PipeWireMetadata::nameOf(*entry->value) : std::nullopt};
+}
+
+AudioStatus
+LinuxAudioHardware::setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) {
+    const auto metadata = pipeWireMetadata();
+    if (!metadata) {
+        return audioStatusIllegalOperation;
+    }
+    if (!metadata->write(PipeWireMetadata::configuredSinkKey, configured.value)) {
+        return audioStatusUnspecified;
+    }
+    // WirePlumber chooses the default output anew from it, a moment later.
+    catchUp();
+    return noErr;
+}
+
 std::optional<QString> LinuxAudioHardware::property(AudioDeviceID device, const QString& key) {
     const auto snapshot = known();
     const auto* sink = sinkOf(*snapshot, device);
@@ -481,42 +417,24 @@ std::shared_ptr<void> LinuxAudioHardware::observeChanges(std::function<void()> h
 }
 
 AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& description) {
-    const QString deviceName = description.value(aggregateKey::name).toString();
-    const QString deviceUID = description.value(aggregateKey::uid).toString();
-    QStringList subDevices;
-    for (const QVariant& entry : description.value(aggregateKey::subDevices).toList()) {
-        subDevices << entry.toMap().value(aggregateKey::subDeviceUID).toString();
-    }
-    QStringList sinkProperties{QStringLiteral("device.description='%1'").arg(deviceName)};
-    const QVariantMap properties = description.value(aggregateKey::properties).toMap();
-    bool propertiesValid = true;
-    for (auto it = properties.begin(); it != properties.end(); ++it) {
-        propertiesValid = propertiesValid && it.key().startsWith("orvo.") &&
-                          validServerName(it.key()) && validServerName(it.value().toString());
-        sinkProperties << it.key() + "=" + it.value().toString();
-    }
-    // Only the multi-output kind exists here: every sub-device plays the same sound.
-    if (description.value(aggregateKey::stacked).toInt() != 1 || subDevices.isEmpty() ||
-        !quotableText(deviceName) || !validServerName(deviceUID) || !propertiesValid ||
-        !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
+    const auto arguments = combineSinkArguments(description);
+    if (!arguments) {
         return {audioStatusIllegalOperation, noAudioDevice};
     }
-    const QByteArray arguments = QStringLiteral("sink_name=%1 slaves=%2 sink_properties=\"%3\"")
-                                     .arg(deviceUID, subDevices.join(','), sinkProperties.join(' '))
-                                     .toUtf8();
     const AggregateCreation created =
         withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
                    [&](Server& server) -> AggregateCreation {
-                       for (const QString& sub : subDevices) {
+                       for (const QString& sub : arguments->slaves) {
                            if (!server.sink(sub.toUtf8())) {
                                return {audioStatusBadDevice, noAudioDevice};
                            }
                        }
-                       const auto module = server.loadModule(combineModule, arguments);
+                       const auto module =
+                           server.loadModule(PulseRequests::combineModule, arguments->text);
                        if (!module) {
                            return {audioStatusUnspecified, noAudioDevice};
                        }
-                       const auto sink = server.sink(deviceUID.toUtf8());
+                       const auto sink = server.sink(arguments->sinkName.toUtf8());
                        if (!sink || sink->ownerModule != *module || !representable(sink->index)) {
                            server.unloadModule(*module);
                            return {audioStatusUnspecified, noAudioDevice};
