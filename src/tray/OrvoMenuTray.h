@@ -87,6 +87,8 @@ private:
     void addVolumeRow();
     void showState();
     void showIcon(const QString& name);
+    // The title of the recording (empty when idle) with the controller's warning.
+    void showTitle(const QString& recordingTitle);
 
     RecordingController& controller_;
     QPointer<QMenu> applicationMenu_;
