@@ -1,5 +1,7 @@
 #include "audio/AudioManager.h"
 
+#include <utility>
+
 #include <QUuid>
 #include <QVariantList>
 
@@ -216,6 +218,8 @@ std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice(
     removeOwnAggregateDevices();
     currentDefaultDeviceID = userOutput;
     currentDefaultDeviceUID = getDeviceUUID(userOutput).value_or(QString());
+    // Read before anything makes the aggregate the default, which overwrites it.
+    currentConfiguredDefault = hardware().configuredDefaultOutput();
     return buildAggregateWith(userOutput);
 }
 
@@ -241,6 +245,18 @@ void AudioManager::removeAggregateDeviceWithDefaultDevice() {
     }
 }
 
+void AudioManager::restoreConfiguredDefaultOutput() {
+    const auto saved = std::exchange(currentConfiguredDefault, std::nullopt);
+    // Writing only a difference: PipeWire's session manager re-reads every write.
+    if (saved && hardware().configuredDefaultOutput() != saved) {
+        hardware().setConfiguredDefaultOutput(*saved);
+    }
+}
+
+bool AudioManager::isPlayingIntoAggregate() {
+    return hardware().hasActivePlayback(currentAggreagteDeviceID).value_or(false);
+}
+
 bool AudioManager::followDefaultOutput() {
     const AudioDeviceID current = getDefaultOutputDevice();
     const auto aggregate = outputDeviceWithUID(currentAggregateDeviceUID);
@@ -254,9 +270,14 @@ bool AudioManager::followDefaultOutput() {
     if (!user) {
         return false;
     }
+    // A device the user chose now is their configured default from here on.
+    const auto configured = ours ? std::nullopt : hardware().configuredDefaultOutput();
     const AudioDeviceID previous = aggregate.value_or(noAudioDevice);
     if (buildAggregateWith(*user) != std::optional(noErr)) {
         return false;
+    }
+    if (configured && configured->deviceUID == getDeviceUUID(*user)) {
+        currentConfiguredDefault = configured;
     }
     currentDefaultDeviceID = *user;
     currentDefaultDeviceUID = getDeviceUUID(*user).value_or(QString());

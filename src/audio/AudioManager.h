@@ -33,6 +33,9 @@ public:
     // Only the thread that does the device work touches them.
     static inline QString currentAggregateDeviceUID;
     static inline QString currentDefaultDeviceUID;
+    // The user's configured default output as it was before the aggregate became the default;
+    // absent where the server keeps none. Only the thread that does the device work touches it.
+    static inline std::optional<ConfiguredDefaultOutput> currentConfiguredDefault;
 
     // The properties that mark a combined output as ours, and name the user's device in it.
     static constexpr char roleProperty[] = "orvo.role";
@@ -65,13 +68,20 @@ public:
     // Prints what is known of the device to standard output.
     static void info(AudioDeviceID deviceID);
 
-    // Destroys a leftover aggregate, remembers the default output and builds a new aggregate
+    // Destroys a leftover aggregate, remembers the default output (and the configured one) and
+    // builds a new aggregate
     // of the driver device and the default output. Absent when no driver device exists;
     // otherwise the status of the creation, noErr on success. Does not change the default
     // output.
     static std::optional<AudioStatus> createAggregateDeviceWithDefaultDevice();
     // Destroys the aggregate of the running recording, when it still is one.
     static void removeAggregateDeviceWithDefaultDevice();
+    // After the default output went back to currentDefaultDeviceID: the configured default
+    // output becomes exactly what it was before the recording, none when there was none.
+    // Once per recording; blocks.
+    static void restoreConfiguredDefaultOutput();
+    // Whether some program plays into the aggregate of the running recording. Never waits.
+    static bool isPlayingIntoAggregate();
 
     // Whether the device is a combined output this program made (of any run).
     static bool isOwnAggregateDevice(AudioDeviceID deviceID);

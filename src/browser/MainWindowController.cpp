@@ -65,7 +65,10 @@ void MainWindowController::windowWillClose() {
 }
 
 void MainWindowController::showRecordingStatus() {
-    const QString text = recording_ != nullptr ? recording_->statusText() : QString();
+    QString text = recording_ != nullptr ? recording_->statusText() : QString();
+    if (!text.isEmpty() && !recording_->warningText().isEmpty()) {
+        text += QStringLiteral(" — ⚠ ") + recording_->warningText();
+    }
     statusLine_->setText(text.isEmpty() ? QString() : QStringLiteral("● ") + text);
     statusBar()->setVisible(!text.isEmpty());
 }

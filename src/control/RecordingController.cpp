@@ -1,10 +1,11 @@
 #include "control/RecordingController.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "audio/AudioManager.h"
 #include "platform/MainThread.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
 #include "recording/PrivacyManager.h"
 #include "recording/RecordManager.h"
 #include "recording/RecordingSpace.h"
@@ -18,22 +19,6 @@
 #include "ui/AlertManager.h"
 
 namespace orvo {
-namespace {
-// The virtual driver's own devices carry this in their names.
-const QString driverNameMark = QStringLiteral("ORVO");
-
-bool isDriverDevice(const AudioCaptureDevice& device) {
-    return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
-}
-
-// The driver's input, which brings back what the user hears.
-std::optional<AudioCaptureDevice> driverDevice() {
-    const auto devices = AudioManager::inputAudioDevices();
-    const auto driver = std::find_if(devices.begin(), devices.end(), isDriverDevice);
-    return driver != devices.end() ? std::optional<AudioCaptureDevice>(*driver) : std::nullopt;
-}
-} // namespace
-
 // What a start asks of the devices, and what they answered.
 struct RecordingController::StartJob {
     std::vector<std::optional<AudioCaptureDevice>> devices;
@@ -63,6 +48,8 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtMb(Localization::text("MEGABYTE")), txtSaving(Localization::text("SAVING_RECORDING")),
       txtDiskSpaceStart(Localization::text("ERROR_DISK_SPACE_START")),
       txtDiskSpaceStop(Localization::text("ERROR_DISK_SPACE_STOP")),
+      txtFarSideSilentTitle(Localization::text("FAR_SIDE_SILENT_TITLE")),
+      txtFarSideSilentMsg(Localization::text("FAR_SIDE_SILENT_MSG")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
     deviceThread_.setMaxThreadCount(1);
     // A combined output of ours left by a killed run would keep the user's sound from them.
@@ -127,6 +114,9 @@ void RecordingController::setProgress(std::optional<double> seconds,
                                       std::optional<double> megabytes) {
     seconds_ = seconds;
     megabytes_ = megabytes;
+    if (!seconds) {
+        warning_.clear();
+    }
     emit progressChanged(seconds, megabytes);
 }
 
@@ -292,6 +282,7 @@ void RecordingController::restoreOutput(std::function<void()> then) {
         [] {
             AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
             AudioManager::removeAggregateDeviceWithDefaultDevice();
+            AudioManager::restoreConfiguredDefaultOutput();
         },
         std::move(then));
 }
@@ -339,31 +330,8 @@ std::optional<AudioCaptureDevice> RecordingController::chooseMicrophone() const 
     if (!isVideo_) {
         return selected_ ? selected_->device : std::nullopt;
     }
-    // A screen recording takes the microphone of the settings, else the first one listed.
-    const QString wanted = SettingsManager::shared().getValue("DefaultAudioDeviceForVideo");
-    auto found = std::find_if(targets_.begin(), targets_.end(), [&](const RecordingTarget& t) {
-        return t.device && t.device->localizedName == wanted;
-    });
-    if (found == targets_.end()) {
-        found = std::find_if(targets_.begin(), targets_.end(), [](const RecordingTarget& t) {
-            return t.recordType == RecordType::audio;
-        });
-    }
-    return found != targets_.end() ? found->device : std::nullopt;
-}
-
-int RecordingController::screenPosition() const {
-    int position = 0;
-    for (int index = 0; index < int(targets_.size()); ++index) {
-        if (targets_[index].recordType != RecordType::video) {
-            continue;
-        }
-        if (selectedIndex_ == index) {
-            return position;
-        }
-        ++position;
-    }
-    return 0;
+    return microphoneForScreen(targets_,
+                               SettingsManager::shared().getValue("DefaultAudioDeviceForVideo"));
 }
 
 void RecordingController::startRecord() {
@@ -382,7 +350,7 @@ void RecordingController::startRecord() {
     job->isVideo = isVideo_;
     job->preset = convertQuality(quality);
     // An absent screen falls back to the main display inside the engine.
-    job->screen = VideoManager::screenDeviceID(screenPosition());
+    job->screen = VideoManager::screenDeviceID(screenPosition(targets_, selectedIndex_));
     starting_ = true;
     setIsRecord(false);
     onDeviceThread([job] { prepareDevices(*job); }, [this, job] { startPrepared(*job); });
@@ -480,8 +448,22 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
             controller->stopForFullDisk();
         }
     };
+    recordManager_->isPlayingIntoCombinedOutput = AudioManager::isPlayingIntoAggregate;
+    recordManager_->farSideSilent = [controller] {
+        if (controller != nullptr) {
+            controller->warnFarSideSilent();
+        }
+    };
     recordManager_->startRecord();
     Logging::write("Start record success", EventLoging::ok);
+}
+
+void RecordingController::warnFarSideSilent() {
+    warning_ = txtFarSideSilentMsg;
+    if (auto* workspace = Platform::shared().find<Workspace>()) {
+        workspace->notifyUser(txtFarSideSilentTitle, txtFarSideSilentMsg);
+    }
+    emit stateChanged();
 }
 
 void RecordingController::failStart(std::optional<AudioStatus> status) {

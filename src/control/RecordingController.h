@@ -11,6 +11,7 @@
 #include <QThreadPool>
 #include <QWidget>
 
+#include "control/RecordingTarget.h"
 #include "platform/AudioHardware.h"
 #include "recording/ErrorRecord.h"
 #include "store/RecordType.h"
@@ -19,13 +20,6 @@ namespace orvo {
 
 class PrivacyManager;
 class RecordManager;
-
-// A microphone or a screen that a recording can be made from.
-struct RecordingTarget {
-    std::optional<AudioCaptureDevice> device;
-    RecordType recordType;
-    QString nameDevice;
-};
 
 // The one recording control of the program: choosing a target starts a recording from it,
 // choosing it again stops it; the output goes through the combined device meanwhile and back
@@ -61,6 +55,8 @@ public:
     const QString txtSaving;
     const QString txtDiskSpaceStart;
     const QString txtDiskSpaceStop;
+    const QString txtFarSideSilentTitle;
+    const QString txtFarSideSilentMsg;
 
     // Lists the microphones and screens again; every target appears idle, also during a
     // recording, which goes on. Emits targetsChanged.
@@ -109,6 +105,9 @@ public:
     QString titleText(std::optional<double> seconds, std::optional<double> megabytes) const;
     // The title of the running recording; empty when idle.
     QString statusText() const { return titleText(seconds_, megabytes_); }
+    // What the user must know about the running recording (its far side is silent); empty
+    // when all is well. Announced by stateChanged.
+    const QString& warningText() const { return warning_; }
 
 signals:
     void targetsChanged();
@@ -133,10 +132,11 @@ private:
     void stopRecord();
     bool checkPermissions();
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
-    int screenPosition() const;
     void failStart(std::optional<AudioStatus> status);
     bool checkDiskSpace();
     void stopForFullDisk();
+    // Once per recording: a desktop notification and the warning text.
+    void warnFarSideSilent();
     void completedStop(std::optional<ErrorRecord> error);
     void finishStop(std::optional<ErrorRecord> error);
     // The engine lost a source for good: the recording is finalised with what came.
@@ -176,6 +176,7 @@ private:
     float volumeOfPreviousOutput_ = 0;
     std::optional<double> seconds_;
     std::optional<double> megabytes_;
+    QString warning_;
     // Last: its destruction waits for the device jobs, which may still report to this object.
     QThreadPool deviceThread_;
 };

@@ -63,6 +63,14 @@ struct AudioCaptureDevice {
     QString uniqueID; // what a capture session opens the device by
 };
 
+// The default output a user chose, as a server keeps it apart from the default of the moment
+// (PipeWire's configured default). Making a device the default overwrites it.
+struct ConfiguredDefaultOutput {
+    std::optional<QString> value;     // exactly as the server keeps it; absent: none chosen
+    std::optional<QString> deviceUID; // the device it names, when that can be read from it
+    bool operator==(const ConfiguredDefaultOutput&) const = default;
+};
+
 struct AggregateCreation {
     AudioStatus status = audioStatusUnspecified;
     AudioDeviceID device = noAudioDevice; // set when status is noErr
@@ -99,6 +107,15 @@ public:
 
     // Whether some program plays to or records from the device now.
     virtual std::optional<bool> isRunningSomewhere(AudioDeviceID device) = 0;
+    // Whether some program plays into the output device now: one of its streams to it is not
+    // paused. Absent for an unknown device.
+    virtual std::optional<bool> hasActivePlayback(AudioDeviceID device) = 0;
+
+    // Blocks. The user's configured default output; absent where the server keeps none apart
+    // from the default output itself, or it cannot be read.
+    virtual std::optional<ConfiguredDefaultOutput> configuredDefaultOutput() = 0;
+    // Blocks. Puts back what configuredDefaultOutput read, removing it when none was chosen.
+    virtual AudioStatus setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) = 0;
 
     // description: see aggregateKey.
     virtual AggregateCreation createAggregateDevice(const QVariantMap& description) = 0;

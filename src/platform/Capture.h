@@ -83,6 +83,9 @@ public:
 class CaptureAudioFileOutput : public CaptureFileOutput {
 public:
     CaptureMediaType mediaType() const override { return CaptureMediaType::audio; }
+    // Any thread. The loudest sample the device delivered since the last call (recording or
+    // not), in dB of full scale; absent when nothing came.
+    virtual std::optional<float> takeLoudestDecibels() = 0;
 };
 
 // The screen's video; file type quickTimeMovie.

@@ -108,7 +108,11 @@ bool RecordManager::buildSession(const std::vector<std::optional<AudioCaptureDev
     for (const auto& device : devices) {
         if (!device)
             return false;
-        if (!addPair(capture->makeDeviceInput(device->uniqueID), capture->makeAudioFileOutput()))
+        auto output = capture->makeAudioFileOutput();
+        // The call's second source is its far side: what the computer plays.
+        if (outputFiles_.size() == 1)
+            farSideOutput_ = output;
+        if (!addPair(capture->makeDeviceInput(device->uniqueID), std::move(output)))
             return false;
     }
     if (isVideo_) {
@@ -191,6 +195,19 @@ void RecordManager::timerRecordHeader() {
     if (changeSeconds)
         changeSeconds(countSeconds_, megabytes);
     checkFreeSpace(megabytes);
+    checkFarSide();
+}
+
+void RecordManager::checkFarSide() {
+    if (!farSideOutput_)
+        return;
+    const bool playing = isPlayingIntoCombinedOutput && isPlayingIntoCombinedOutput();
+    if (silentFarSide_.observe(std::chrono::steady_clock::now(),
+                               farSideOutput_->takeLoudestDecibels(), playing)) {
+        consoleLine("The far side is silent while a program plays into the combined output");
+        if (farSideSilent)
+            farSideSilent();
+    }
 }
 
 void RecordManager::checkFreeSpace(double megabytes) {

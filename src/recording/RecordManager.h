@@ -17,6 +17,7 @@
 #include "platform/Media.h"
 #include "platform/SessionPreset.h"
 #include "recording/ErrorRecord.h"
+#include "recording/SilentFarSide.h"
 #include "store/RealmRecordModel.h"
 #include "store/RecordType.h"
 
@@ -77,6 +78,12 @@ public:
     // Main thread, at most once: the records folder's file system keeps too little room for
     // the merge; the holder should stop the recording now.
     std::function<void()> diskAlmostFull;
+    // Main thread, once a second while recording: whether some program plays into the
+    // combined output. Must not wait on the sound server.
+    std::function<bool()> isPlayingIntoCombinedOutput;
+    // Main thread, at most once: the far side (the second source) stays silent while
+    // something plays into the combined output (see SilentFarSide).
+    std::function<void()> farSideSilent;
 
     // The first free stamp of that moment: "yyyyMMddHHmmss", then "-2", "-3", ... appended
     // while a file of the records folders already carries it.
@@ -105,6 +112,7 @@ private:
     QString segmentPath(std::size_t index) const;
     void timerRecordHeader();
     void checkFreeSpace(double megabytes);
+    void checkFarSide();
     QString outputFolder() const;
 
     void fileOutputDidFinishRecording(CaptureFileOutput& output, const QString& path,
@@ -130,6 +138,8 @@ private:
     std::vector<std::shared_ptr<CaptureInput>> inputDevices_;
     std::vector<std::shared_ptr<CaptureFileOutput>> outputFiles_;
     std::vector<std::shared_ptr<CaptureConnection>> connections_;
+    std::shared_ptr<CaptureAudioFileOutput> farSideOutput_; // the second device's, if any
+    SilentFarSide silentFarSide_;
     // Guards currentActiveRecordFile_: the finish callbacks of the outputs can race, and the
     // last of them must start the merge exactly once.
     std::mutex activeFilesLock_;

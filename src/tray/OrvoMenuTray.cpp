@@ -166,6 +166,8 @@ void OrvoMenuTray::showState() {
     if (viewVolume_ != nullptr) {
         viewVolume_->slider->setEnabled(controller_.isVolumeEnabled());
     }
+    // A warning shows at once, not at the next tick.
+    showTitle(controller_.statusText());
 }
 
 void OrvoMenuTray::updateTitleMenuItemBar(std::optional<double> withSeconds,
@@ -173,8 +175,15 @@ void OrvoMenuTray::updateTitleMenuItemBar(std::optional<double> withSeconds,
     if (!statusBarItem_) {
         qFatal("The tray has no status item");
     }
-    title_ = controller_.titleText(withSeconds, mbFiles);
+    showTitle(controller_.titleText(withSeconds, mbFiles));
+}
+
+void OrvoMenuTray::showTitle(const QString& recordingTitle) {
+    title_ = recordingTitle;
     showIcon(title_.isEmpty() ? idleIcon : recordingIcon);
+    if (!title_.isEmpty() && !controller_.warningText().isEmpty()) {
+        title_ += QStringLiteral("\n⚠ ") + controller_.warningText();
+    }
     statusBarItem_->setToolTip(title_.isEmpty() ? API::prgName() : title_);
 }
 

@@ -75,7 +75,8 @@ public:
     // The entry of the target chosen last; none after a rebuild.
     std::shared_ptr<ModelTrayMenu> selectedItemForRecord() const;
     VolumeView* viewVolume() const { return viewVolume_; }
-    // The status item's title: empty when idle; shown as the tray icon's tool tip.
+    // The status item's title: empty when idle, else the recording's title and its warning
+    // on a line of its own; shown as the tray icon's tool tip.
     const QString& title() const { return title_; }
     // The image resource the status item shows: "TrayIcon" or "TrayIconRecord".
     const QString& iconName() const { return iconName_; }
@@ -86,6 +87,8 @@ private:
     void addVolumeRow();
     void showState();
     void showIcon(const QString& name);
+    // The title of the recording (empty when idle) with the controller's warning.
+    void showTitle(const QString& recordingTitle);
 
     RecordingController& controller_;
     QPointer<QMenu> applicationMenu_;

@@ -27,6 +27,7 @@ public:
         std::optional<std::array<std::uint32_t, 2>> stereoChannels;
         std::map<std::uint32_t, float> channelVolumes;
         bool running = false;
+        bool playback = false; // some program plays into it
         std::vector<AudioDeviceID> subDevices;
         QVariantMap properties;
     };
@@ -38,6 +39,12 @@ public:
     void setDefaultOutput(std::optional<AudioDeviceID> device) {
         std::lock_guard lock(mutex_);
         defaultOutput_ = device;
+    }
+    // Absent: the server keeps no configured default. Otherwise a new default output overwrites
+    // it, as PipeWire's server does.
+    void setConfiguredDefault(std::optional<ConfiguredDefaultOutput> configured) {
+        std::lock_guard lock(mutex_);
+        configured_ = std::move(configured);
     }
     void setCreationStatus(AudioStatus status) {
         std::lock_guard lock(mutex_);
@@ -95,6 +102,22 @@ public:
             return audioStatusBadDevice;
         }
         defaultOutput_ = id;
+        if (configured_) {
+            const auto uid = findLocked(id)->uid;
+            configured_ = ConfiguredDefaultOutput{"{\"name\":\"" + uid.value_or("") + "\"}", uid};
+        }
+        return noErr;
+    }
+    std::optional<ConfiguredDefaultOutput> configuredDefaultOutput() override {
+        std::lock_guard lock(mutex_);
+        return configured_;
+    }
+    AudioStatus setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) override {
+        std::lock_guard lock(mutex_);
+        if (!configured_) {
+            return audioStatusIllegalOperation;
+        }
+        configured_ = configured;
         return noErr;
     }
     bool hasVirtualMainVolume(AudioDeviceID id) override {
@@ -130,6 +153,15 @@ public:
     }
     std::optional<bool> isRunningSomewhere(AudioDeviceID id) override {
         return read(id, [](const Device& d) { return std::optional(d.running); });
+    }
+    std::optional<bool> hasActivePlayback(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.playback); });
+    }
+    void setPlayback(AudioDeviceID id, bool playing) {
+        write(id, [&](Device& d) {
+            d.playback = playing;
+            return noErr;
+        });
     }
     AggregateCreation createAggregateDevice(const QVariantMap& description) override {
         std::lock_guard lock(mutex_);
@@ -231,6 +263,7 @@ private:
     mutable std::mutex mutex_; // guards every field below
     std::vector<Device> devices_;
     std::optional<AudioDeviceID> defaultOutput_;
+    std::optional<ConfiguredDefaultOutput> configured_;
     AudioStatus creationStatus_ = noErr;
     std::vector<AudioCaptureDevice> captureDevices_;
     std::vector<QVariantMap> descriptions_;

@@ -35,10 +35,11 @@ struct FakeOutputState {
     int stops = 0;
     bool finishOnStop = true;
     std::optional<CaptureError> finishError; // what a finish reports
+    std::optional<float> loudestDecibels;    // what the next level reading answers
     std::vector<std::thread> threads;
 };
 
-template <class Base> class FakeFileOutput final : public Base {
+template <class Base> class FakeFileOutput : public Base {
 public:
     ~FakeFileOutput() override {
         for (auto& thread : state.threads) {
@@ -89,7 +90,13 @@ public:
     mutable FakeOutputState state;
 };
 
-using FakeAudioFileOutput = FakeFileOutput<CaptureAudioFileOutput>;
+class FakeAudioFileOutput final : public FakeFileOutput<CaptureAudioFileOutput> {
+public:
+    std::optional<float> takeLoudestDecibels() override {
+        std::lock_guard lock(state.mutex);
+        return state.loudestDecibels;
+    }
+};
 using FakeMovieFileOutput = FakeFileOutput<CaptureMovieFileOutput>;
 
 // Bookkeeping only; refuses what the test tells it to.

@@ -9,6 +9,7 @@
 #include "platform/linux/PulseRecordStream.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvo {
 
@@ -49,6 +50,25 @@ bool LinuxAudioFileOutput::isRecording() const {
     return recordingNow();
 }
 
+std::optional<float> LinuxAudioFileOutput::takeLoudestDecibels() {
+    const float loudest = loudest_.exchange(-1.0f);
+    if (loudest < 0.0f) {
+        return std::nullopt;
+    }
+    // Digital silence reads as far below any threshold rather than minus infinity.
+    return 20.0f * std::log10(std::max(loudest, 1e-10f));
+}
+
+void LinuxAudioFileOutput::measure(const float* samples, std::int64_t frames) {
+    float chunkLoudest = 0.0f;
+    for (std::int64_t i = 0; i < frames * channels; ++i) {
+        chunkLoudest = std::max(chunkLoudest, std::abs(samples[i]));
+    }
+    float previous = loudest_.load();
+    while (previous < chunkLoudest && !loudest_.compare_exchange_weak(previous, chunkLoudest)) {
+    }
+}
+
 void LinuxAudioFileOutput::wake() {
     std::lock_guard lock(wakeMutex_);
     if (liveStream_ != nullptr) {
@@ -71,6 +91,7 @@ void LinuxAudioFileOutput::run() {
     std::optional<TimePoint> stopAt;
     TimePoint stopDeadline{};
     auto onChunk = [this](const float* samples, std::int64_t frames, TimePoint captured) {
+        measure(samples, frames);
         if (recording_ && !gathering_) {
             place(samples, frames, captured);
         } else {

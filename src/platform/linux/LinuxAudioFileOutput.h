@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -28,6 +29,7 @@ public:
                         CaptureFileOutputRecordingDelegate& delegate) override;
     void stopRecording() override;
     bool isRecording() const override;
+    std::optional<float> takeLoudestDecibels() override;
 
 private:
     struct Chunk {
@@ -44,6 +46,7 @@ private:
     // While the source is lost: opens it again when due. True once it records again; after
     // the reconnect window, ends the recording with the error instead.
     bool reconnect(PulseRecordStream& stream);
+    void measure(const float* samples, std::int64_t frames);
     void keepForStart(const float* samples, std::int64_t frames, TimePoint captured);
     void begin(const StartRequest& request);
     void placeGathered(bool now);
@@ -55,6 +58,8 @@ private:
     void end(std::optional<CaptureError> error);
 
     std::mutex wakeMutex_; // guards stream_'s wakeup against its end
+    // The largest magnitude read since the last reading of the level; negative: none read.
+    std::atomic<float> loudest_{-1.0f};
     PulseRecordStream* liveStream_ = nullptr;
 
     // Worker thread only.

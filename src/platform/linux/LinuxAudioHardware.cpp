@@ -7,11 +7,12 @@
 #include <thread>
 #include <utility>
 
-#include <QRegularExpression>
 #include <QStringList>
 #include <pulse/introspect.h>
 #include <pulse/volume.h>
 
+#include "platform/linux/CombineSinkArguments.h"
+#include "platform/linux/PipeWireMetadata.h"
 #include "platform/linux/PulseConversions.h"
 #include "platform/linux/PulseDeviceCache.h"
 #include "platform/linux/PulseRequests.h"
@@ -310,6 +311,57 @@ std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device)
     return monitor != nullptr && monitor->state == PA_SOURCE_RUNNING;
 }
 
+std::optional<bool> LinuxAudioHardware::hasActivePlayback(AudioDeviceID device) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    if (sink == nullptr) {
+        return std::nullopt;
+    }
+    return std::any_of(snapshot->sinkInputs.begin(), snapshot->sinkInputs.end(),
+                       [&](const PulseSinkInputRecord& input) {
+                           return input.sink == sink->index && !input.corked;
+                       });
+}
+
+std::optional<PipeWireMetadata> LinuxAudioHardware::pipeWireMetadata() const {
+    if (!known()->serverName.contains("PipeWire")) {
+        return std::nullopt;
+    }
+    std::optional<QString> socket;
+    if (options_.server) {
+        socket = PipeWireMetadata::socketBesidePulse(QString::fromUtf8(*options_.server));
+        if (!socket) {
+            return std::nullopt;
+        }
+    }
+    return PipeWireMetadata(socket, options_.callTimeout);
+}
+
+std::optional<ConfiguredDefaultOutput> LinuxAudioHardware::configuredDefaultOutput() {
+    const auto metadata = pipeWireMetadata();
+    const auto entry =
+        metadata ? metadata->read(PipeWireMetadata::configuredSinkKey) : std::nullopt;
+    if (!entry) {
+        return std::nullopt;
+    }
+    return ConfiguredDefaultOutput{
+        entry->value, entry->value ? PipeWireMetadata::nameOf(*entry->value) : std::nullopt};
+}
+
+AudioStatus
+LinuxAudioHardware::setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) {
+    const auto metadata = pipeWireMetadata();
+    if (!metadata) {
+        return audioStatusIllegalOperation;
+    }
+    if (!metadata->write(PipeWireMetadata::configuredSinkKey, configured.value)) {
+        return audioStatusUnspecified;
+    }
+    // WirePlumber chooses the default output anew from it, a moment later.
+    catchUp();
+    return noErr;
+}
+
 std::optional<QString> LinuxAudioHardware::property(AudioDeviceID device, const QString& key) {
     const auto snapshot = known();
     const auto* sink = sinkOf(*snapshot, device);
@@ -326,34 +378,15 @@ std::shared_ptr<void> LinuxAudioHardware::observeChanges(std::function<void()> h
 }
 
 AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& description) {
-    const QString deviceName = description.value(aggregateKey::name).toString();
-    const QString deviceUID = description.value(aggregateKey::uid).toString();
-    QStringList subDevices;
-    for (const QVariant& entry : description.value(aggregateKey::subDevices).toList()) {
-        subDevices << entry.toMap().value(aggregateKey::subDeviceUID).toString();
-    }
-    QStringList sinkProperties{QStringLiteral("device.description='%1'").arg(deviceName)};
-    const QVariantMap properties = description.value(aggregateKey::properties).toMap();
-    bool propertiesValid = true;
-    for (auto it = properties.begin(); it != properties.end(); ++it) {
-        propertiesValid = propertiesValid && it.key().startsWith("orvo.") &&
-                          validServerName(it.key()) && validServerName(it.value().toString());
-        sinkProperties << it.key() + "=" + it.value().toString();
-    }
-    // Only the multi-output kind exists here: every sub-device plays the same sound.
-    if (description.value(aggregateKey::stacked).toInt() != 1 || subDevices.isEmpty() ||
-        !quotableText(deviceName) || !validServerName(deviceUID) || !propertiesValid ||
-        !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
+    const auto arguments = combineSinkArguments(description);
+    if (!arguments) {
         return {audioStatusIllegalOperation, noAudioDevice};
     }
-    const QByteArray arguments = QStringLiteral("sink_name=%1 slaves=%2 sink_properties=\"%3\"")
-                                     .arg(deviceUID, subDevices.join(','), sinkProperties.join(' '))
-                                     .toUtf8();
-    const AggregateCreation created =
-        withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
-                   AggregateCreation{audioStatusTimeout, noAudioDevice}, [&](Server& server) {
-                       return loadAggregate(server, subDevices, deviceUID, arguments);
-                   });
+    const AggregateCreation created = withServer(
+        AggregateCreation{audioStatusNotRunning, noAudioDevice},
+        AggregateCreation{audioStatusTimeout, noAudioDevice}, [&](Server& server) {
+            return loadAggregate(server, arguments->slaves, arguments->sinkName, arguments->text);
+        });
     if (created.status == noErr) {
         catchUp();
     }

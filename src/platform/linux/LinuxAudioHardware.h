@@ -11,8 +11,8 @@
 
 namespace orvo {
 
+class PipeWireMetadata;
 class PulseRequests;
-
 class PulseDeviceCache;
 struct PulseDeviceSnapshot;
 class PulseSession;
@@ -25,6 +25,8 @@ class PulseSession;
 // three times the call timeout (connecting, their requests, the cache catching up); after a
 // timeout the server gets a pause in which changes fail at once. The combined outputs that
 // createAggregateDevice makes carry their description's properties as sink properties.
+// The configured default output exists on PipeWire only: its "default" metadata, which
+// pipewire-pulse writes on every new default sink.
 class LinuxAudioHardware final : public AudioHardware {
 public:
     struct Options {
@@ -53,6 +55,9 @@ public:
     AudioStatus setChannelVolume(AudioDeviceID device, std::uint32_t channel,
                                  float volume) override;
     std::optional<bool> isRunningSomewhere(AudioDeviceID device) override;
+    std::optional<bool> hasActivePlayback(AudioDeviceID device) override;
+    std::optional<ConfiguredDefaultOutput> configuredDefaultOutput() override;
+    AudioStatus setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) override;
     AggregateCreation createAggregateDevice(const QVariantMap& description) override;
     AudioStatus destroyAggregateDevice(AudioDeviceID device) override;
     std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) override;
@@ -79,6 +84,9 @@ private:
     bool catchUp();
     // After a new default output: until the server reports it (bounded by the call timeout).
     void awaitDefaultSink(const QByteArray& name);
+    // The metadata of the PipeWire behind the server; absent on PulseAudio, and for a named
+    // server whose PipeWire cannot be told from its address.
+    std::optional<PipeWireMetadata> pipeWireMetadata() const;
 
     const Options options_;
     std::unique_ptr<PulseDeviceCache> cache_;

@@ -10,8 +10,9 @@ namespace orvo {
 namespace {
 
 constexpr pa_usec_t reconnectDelayUsec = 500 * 1000;
-// The parts of one snapshot: sinks, sources, modules and the server's default sink.
-constexpr int roundPartCount = 4;
+// The parts of one snapshot: sinks, sources, modules, playback streams and the server's
+// default sink.
+constexpr int roundPartCount = 5;
 const QByteArray ownPropertyPrefix = "orvo.";
 
 QByteArray property(pa_proplist* list, const char* key) {
@@ -180,9 +181,9 @@ void PulseDeviceCache::stateChanged(pa_context* context, void* data) {
     auto* self = static_cast<PulseDeviceCache*>(data);
     const pa_context_state_t state = pa_context_get_state(context);
     if (state == PA_CONTEXT_READY) {
-        const auto mask =
-            pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                                   PA_SUBSCRIPTION_MASK_MODULE | PA_SUBSCRIPTION_MASK_SERVER);
+        const auto mask = pa_subscription_mask_t(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_MODULE |
+            PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT);
         if (pa_operation* operation = pa_context_subscribe(context, mask, nullptr, nullptr)) {
             pa_operation_unref(operation);
         }
@@ -247,17 +248,29 @@ void PulseDeviceCache::startRoundLocked() {
             self->roundPartDone();
         }
     };
+    const auto sinkInputInfo = [](pa_context*, const pa_sink_input_info* info, int eol,
+                                  void* data) {
+        auto* self = static_cast<PulseDeviceCache*>(data);
+        if (eol == 0 && info != nullptr && self->building_) {
+            self->building_->sinkInputs.push_back({info->index, info->sink, info->corked != 0});
+        } else if (eol != 0) {
+            self->roundPartDone();
+        }
+    };
     const auto serverInfo = [](pa_context*, const pa_server_info* info, void* data) {
         auto* self = static_cast<PulseDeviceCache*>(data);
-        if (info != nullptr && info->default_sink_name != nullptr && self->building_) {
+        if (info != nullptr && self->building_) {
             self->building_->defaultSink = info->default_sink_name;
+            self->building_->serverName = info->server_name;
         }
         self->roundPartDone();
     };
-    for (pa_operation* operation : {pa_context_get_sink_info_list(context_, sinkInfo, this),
-                                    pa_context_get_source_info_list(context_, sourceInfo, this),
-                                    pa_context_get_module_info_list(context_, moduleInfo, this),
-                                    pa_context_get_server_info(context_, serverInfo, this)}) {
+    for (pa_operation* operation :
+         {pa_context_get_sink_info_list(context_, sinkInfo, this),
+          pa_context_get_source_info_list(context_, sourceInfo, this),
+          pa_context_get_module_info_list(context_, moduleInfo, this),
+          pa_context_get_sink_input_info_list(context_, sinkInputInfo, this),
+          pa_context_get_server_info(context_, serverInfo, this)}) {
         if (operation != nullptr) {
             pa_operation_unref(operation);
         } else {

@@ -50,6 +50,13 @@ struct PulseModuleRecord {
     QString argument;
 };
 
+// A program's playback stream and the sink it plays into.
+struct PulseSinkInputRecord {
+    std::uint32_t index = PA_INVALID_INDEX;
+    std::uint32_t sink = PA_INVALID_INDEX;
+    bool corked = false;
+};
+
 PulseSinkRecord toRecord(const pa_sink_info& info);
 PulseSourceRecord toRecord(const pa_source_info& info);
 PulseModuleRecord toRecord(const pa_module_info& info);
@@ -60,7 +67,9 @@ struct PulseDeviceSnapshot {
     std::vector<PulseSinkRecord> sinks;
     std::vector<PulseSourceRecord> sources; // monitors included
     std::vector<PulseModuleRecord> modules;
+    std::vector<PulseSinkInputRecord> sinkInputs;
     QByteArray defaultSink;
+    QByteArray serverName; // "PulseAudio", or "PulseAudio (on PipeWire ...)"
 
     const PulseSinkRecord* sink(std::uint32_t index) const;
     const PulseSinkRecord* sink(const QByteArray& name) const;
@@ -68,8 +77,8 @@ struct PulseDeviceSnapshot {
     const PulseModuleRecord* module(std::uint32_t index) const;
 };
 
-// The sound server's sinks, sources, modules and default sink, kept up to date from its
-// events (pa_context_subscribe) on a threaded main loop of its own, so that readers never
+// The sound server's sinks, sources, modules, playback streams and default sink, kept up to date
+// from its events (pa_context_subscribe) on a threaded main loop of its own, so that readers never
 // wait on the server. Lost connections are made again every half second. The order of the
 // library calls that matters, written down once:
 //   create: loop, start its thread, then under the loop's lock a context, connect;

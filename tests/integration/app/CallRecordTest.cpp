@@ -1,10 +1,16 @@
 // A call recorded from the tray, start to finish, on the sound server of scripts/test with
 // the virtual driver installed and the program's own backends.
+#include <functional>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 
 #include <QFileInfo>
 #include <QMenu>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -28,7 +34,40 @@ namespace {
 
 using test::actionTitled;
 
-constexpr int recordingMs = 5000;
+// Longer than SilentFarSide's patience, so that a false warning would show.
+constexpr int recordingMs = 12000;
+
+QString tool(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+bool onPipeWire() {
+    return tool("pactl", {"info"}).contains("on PipeWire");
+}
+
+// The configured default output in PipeWire's "default" metadata; absent when none is.
+std::optional<QString> configuredSink() {
+    static const QRegularExpression entry(
+        "key:'default.configured.audio.sink' value:'(.*)' type:'Spa:String:JSON'");
+    const auto match = entry.match(tool("pw-metadata", {"-n", "default", "0"}));
+    return match.hasMatch() ? std::optional(match.captured(1)) : std::nullopt;
+}
+
+// For messages: the value, or "none".
+std::string configuredText() {
+    return configuredSink().value_or(QStringLiteral("none")).toStdString();
+}
+
+void setConfiguredSink(const std::optional<QString>& value) {
+    tool("pw-metadata",
+         value ? QStringList{"-n", "default", "0", "default.configured.audio.sink", *value,
+                             "Spa:String:JSON"}
+               : QStringList{"-n", "default", "-d", "0", "default.configured.audio.sink"});
+    ASSERT_TRUE(test::waitUntil([&] { return configuredSink() == value; }, 5000));
+}
 
 bool logHas(const QString& text) {
     for (const QString& line :
@@ -51,6 +90,31 @@ std::set<QString> catalogue() {
 
 class CallRecord : public testing::Test {
 protected:
+    // A started program; false (with the test skipped or failed) when it cannot start.
+    bool launch() {
+        if (qEnvironmentVariableIsEmpty("DISPLAY") || !test::installProgramBackends()) {
+            return false;
+        }
+        userOutput = AudioManager::getDefaultOutputDevice();
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        return userOutput != 0 && delegate->launchApplication();
+    }
+    OrvoMenuTray& tray() { return *delegate->orvoMenuTray(); }
+    QAction* microphone() {
+        return actionTitled(*tray().menu(), "Start recording from Microphone");
+    }
+    // Records from the microphone while during runs.
+    void record(const std::function<void()>& during) {
+        QAction* start = microphone();
+        ASSERT_NE(start, nullptr);
+        start->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return tray().isRecord(); }, 10000));
+        during();
+        start->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !tray().isStopping(); }, 60000));
+    }
+
     // Whatever happened, the shared sound server plays to the user's output again.
     void TearDown() override {
         delegate.reset();
@@ -64,6 +128,54 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
     AudioDeviceID userOutput = 0;
 };
+
+TEST_F(CallRecord, OnPipeWireTheConfiguredDefaultOutputIsLeftAsItWas) {
+    if (!onPipeWire()) {
+        GTEST_SKIP() << "PulseAudio keeps no configured default apart from the default";
+    }
+    ASSERT_TRUE(launch()) << "needs the X server and the driver of scripts/test";
+    // Whatever happens, the test server's own choice comes back.
+    const auto restore = qScopeGuard([] { tool("pactl", {"set-default-sink", "speakers"}); });
+
+    // Spaced unlike what the server writes itself: only the saved text gives it back.
+    const QString chosen = R"({"name":"speakers"})";
+    setConfiguredSink(chosen);
+    record([] { QTest::qWait(1000); });
+    EXPECT_EQ(configuredText(), chosen.toStdString());
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), userOutput);
+
+    setConfiguredSink(std::nullopt);
+    record([] { QTest::qWait(1000); });
+    EXPECT_EQ(configuredText(), "none");
+}
+
+TEST_F(CallRecord, AFarSideSilentWhileAProgramPlaysIsToldOnce) {
+    ASSERT_TRUE(launch()) << "needs the X server and the driver of scripts/test";
+    const QString module =
+        tool("pactl", {"load-module", "module-null-sink", "sink_name=orvo_test_elsewhere"})
+            .trimmed();
+    ASSERT_FALSE(module.isEmpty());
+    const auto unload = qScopeGuard([&] { tool("pactl", {"unload-module", module}); });
+
+    record([&] {
+        // A call program whose voice pins a device of its own while its ringer stream idles
+        // on the default output.
+        QTemporaryDir folder;
+        test::TonePlayer voice(folder.path(), "orvo_test_elsewhere", 440, 0.3);
+        test::TonePlayer ringer(folder.path(), "@DEFAULT_SINK@", 880, 0.0);
+        ASSERT_TRUE(test::waitUntil([&] { return voice.playing() && ringer.playing(); }, 5000));
+        const QString& warning = tray().controller().txtFarSideSilentMsg;
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return tray().controller().warningText() == warning; }, 12000));
+        EXPECT_TRUE(tray().title().contains(warning));
+        // A communication role would let the server route the capture to a microphone.
+        const QString streams = tool("pactl", {"list", "source-outputs"});
+        EXPECT_TRUE(streams.contains("ORVO recording"));
+        EXPECT_FALSE(streams.contains(R"(media.role = "Communication")")) << streams.toStdString();
+    });
+    EXPECT_TRUE(tray().controller().warningText().isEmpty())
+        << "the warning ends with its recording";
+}
 
 TEST_F(CallRecord, TheTrayRecordsBothSidesAndGivesTheOutputBack) {
     ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
@@ -94,6 +206,7 @@ TEST_F(CallRecord, TheTrayRecordsBothSidesAndGivesTheOutputBack) {
     // The length of the call, not a wait for a condition.
     QTest::qWait(recordingMs);
     EXPECT_FALSE(tray.title().isEmpty());
+    EXPECT_TRUE(tray.controller().warningText().isEmpty()) << "the far side was heard";
 
     microphone->trigger();
     EXPECT_FALSE(tray.isRecord());

@@ -1,5 +1,6 @@
 #include "audio/AudioManager.h"
 
+#include <functional>
 #include <memory>
 
 #include <QRegularExpression>
@@ -57,6 +58,7 @@ protected:
         Platform::shared().install<AudioHardware>(std::move(fake));
         AudioManager::currentAggreagteDeviceID = 0;
         AudioManager::currentDefaultDeviceID = 0;
+        AudioManager::currentConfiguredDefault.reset();
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -164,6 +166,47 @@ TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
     hardware->setDefaultOutput(driverOutput);
     EXPECT_TRUE(AudioManager::followDefaultOutput());
     EXPECT_EQ(AudioManager::currentDefaultDeviceID, headset);
+}
+
+// What the recording control does around a recording, the user's choice during it aside.
+void recordOnce(const std::function<void()>& during = [] {}) {
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    during();
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::restoreConfiguredDefaultOutput();
+}
+
+TEST_F(AudioManagerTest, TheConfiguredDefaultOutputComesBackExactlyAsItWas) {
+    addUsualDevices();
+    hardware->add(output(headset, "Headset", "headset"));
+    const ConfiguredDefaultOutput none;
+    const ConfiguredDefaultOutput speakersChosen{R"({ "name": "speakers" })", "speakers"};
+
+    hardware->setConfiguredDefault(none);
+    recordOnce();
+    EXPECT_EQ(hardware->configuredDefaultOutput(), none);
+
+    hardware->setConfiguredDefault(speakersChosen);
+    recordOnce();
+    EXPECT_EQ(hardware->configuredDefaultOutput(), speakersChosen) << "the very same text";
+
+    // A device the user chooses during the recording stays their choice afterwards.
+    const ConfiguredDefaultOutput headsetChosen{R"({ "name": "headset" })", "headset"};
+    recordOnce([&] {
+        hardware->setDefaultOutput(headset);
+        hardware->setConfiguredDefault(headsetChosen);
+        ASSERT_TRUE(AudioManager::followDefaultOutput());
+    });
+    EXPECT_EQ(hardware->configuredDefaultOutput(), headsetChosen);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), headset);
+
+    // Put back once: a later restore without a recording changes nothing.
+    hardware->setConfiguredDefault(speakersChosen);
+    AudioManager::restoreConfiguredDefaultOutput();
+    EXPECT_EQ(hardware->configuredDefaultOutput(), speakersChosen);
 }
 
 TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButOurLeftoverStillGoes) {
