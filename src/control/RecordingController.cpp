@@ -19,17 +19,6 @@
 #include "ui/AlertManager.h"
 
 namespace orvo {
-// What a start asks of the devices, and what they answered.
-struct RecordingController::StartJob {
-    std::vector<std::optional<AudioCaptureDevice>> devices;
-    bool isVideo = false;
-    SessionPreset preset{};
-    std::optional<DisplayID> screen;
-    std::optional<AudioStatus> status;
-    std::shared_ptr<RecordManager> engine;
-    float previousVolume = 0;
-};
-
 RecordingController::RecordingController(PrivacyManager* privacy, QObject* parent)
     : QObject(parent), txtStartAudioRecord(Localization::text("START_AUDIO_RECORD")),
       txtStopAudioRecord(Localization::text("STOP_AUDIO_RECORD")),
@@ -361,9 +350,8 @@ void RecordingController::prepareDevices(StartJob& job) {
     if (!job.engine) {
         return;
     }
-    // The sources are read before the combined output is built and the output moves: an idle
-    // driver passes the first sound that reaches it on only after a good part of a second, a
-    // driver that already has a reader at once.
+    // Read before the output moves: an idle driver holds back the first sound that reaches it
+    // for a good part of a second, one that already has a reader passes it on at once.
     job.engine->openSources();
     job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
     if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID == 0) {

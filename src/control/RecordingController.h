@@ -13,6 +13,8 @@
 
 #include "control/RecordingTarget.h"
 #include "platform/AudioHardware.h"
+#include "platform/Displays.h"
+#include "platform/SessionPreset.h"
 #include "recording/ErrorRecord.h"
 #include "store/RecordType.h"
 
@@ -123,7 +125,16 @@ private:
         bool enabled = true;
     };
 
-    struct StartJob;
+    // What a start asks of the devices, and what they answered.
+    struct StartJob {
+        std::vector<std::optional<AudioCaptureDevice>> devices;
+        bool isVideo = false;
+        SessionPreset preset{};
+        std::optional<DisplayID> screen;
+        std::optional<AudioStatus> status;
+        std::shared_ptr<RecordManager> engine;
+        float previousVolume = 0;
+    };
 
     void startRecord();
     static void prepareDevices(StartJob& job);
