@@ -130,6 +130,12 @@ void PrivateSoundServer::startPipeWire() {
         return;
     }
     environment.insert("DBUS_SESSION_BUS_ADDRESS", busAddress);
+    // A killed PipeWire leaves its socket: a restart must not take it for the new one, or
+    // WirePlumber connects before anyone listens and gives up.
+    for (const char* stale :
+         {"pipewire-0", "pipewire-0.lock", "pipewire-0-manager", "pipewire-0-manager.lock"}) {
+        QFile::remove(folder_.filePath(stale));
+    }
     for (const char* program : {"pipewire", "wireplumber", "pipewire-pulse"}) {
         auto daemon = std::make_unique<QProcess>();
         daemon->setProcessEnvironment(environment);
