@@ -12,6 +12,7 @@
 #include "platform/linux/LinuxFileAttributes.h"
 #include "platform/linux/LinuxNetworkReachability.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/PocketsphinxSpeechRecognizer.h"
 #include "platform/linux/XdgAutostartLoginItems.h"
 
 namespace orvo {
@@ -24,6 +25,7 @@ void installBackends() {
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
     platform.install<Capture>(std::make_unique<LinuxCapture>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
+    platform.install<SpeechRecognizer>(std::make_unique<PocketsphinxSpeechRecognizer>());
     platform.install<NetworkReachability>(std::make_unique<LinuxNetworkReachability>());
     // The login helper sits beside the program, in the build tree as when installed.
     platform.install<LoginItems>(std::make_unique<XdgAutostartLoginItems>(

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "browser/PopoverMenuViewController.h"
+#include "browser/RecognizerSheet.h"
 #include "browser/RecordTableDelegate.h"
 #include "browser/RecordTableItemDelegate.h"
 #include "browser/RecordTableModel.h"
@@ -53,6 +54,7 @@ RecordTableViewController::RecordTableViewController(QWidget* parent)
     uncovering_ = new RowUncovering(
         *recordsTableView, [this](const RealmRecordModel& record) { return rowOf(record); },
         RecordTableRowView::foldedHeight(), this);
+    recognizerSheet_ = std::make_unique<RecognizerSheet>();
     viewDidLoad();
 }
 
@@ -361,33 +363,27 @@ void RecordTableViewController::showShareMenu(const QString& path, const QRect& 
 }
 
 void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecordModel>& record,
-                                               RecordTableRowView&, Completion) {
+                                               RecordTableRowView&,
+                                               Completion complitedEditRecognizer) {
     if (!record) {
         return;
     }
     QPointer<RecordTableViewController> self(this);
-    PrivacyManager::shared().requestRecognizer([self, record](bool granted) {
-        dispatchToMain([self, record, granted] {
-            if (self == nullptr) {
-                return;
-            }
-            if (!granted) {
-                AlertManager::shared().showDefaultAlert(self->window(), self->txtError,
-                                                        self->txtErrorRecognizeAuth,
-                                                        AlertManager::AlertStyle::critical);
-                return;
-            }
-            // No speech recogniser is built into this version: none can be made for the
-            // record, which is the error the user is shown when a locale has no recogniser.
-            if (!record->filePath()) {
-                self->alertRecordNotFound();
-                return;
-            }
-            AlertManager::shared().showDefaultAlert(self->window(), self->txtError,
-                                                    self->txtErrorRecognize,
-                                                    AlertManager::AlertStyle::critical);
+    PrivacyManager::shared().requestRecognizer(
+        [self, record, complitedEditRecognizer](bool granted) {
+            dispatchToMain([self, record, granted, complitedEditRecognizer] {
+                if (self == nullptr) {
+                    return;
+                }
+                if (!granted) {
+                    AlertManager::shared().showDefaultAlert(self->window(), self->txtError,
+                                                            self->txtErrorRecognizeAuth,
+                                                            AlertManager::AlertStyle::critical);
+                    return;
+                }
+                self->recognizerSheet_->start(*self, record, complitedEditRecognizer);
+            });
         });
-    });
 }
 
 void RecordTableViewController::showEvent(QShowEvent* event) {

@@ -23,6 +23,7 @@ class RecordTableDelegate;
 class RecordTableItemDelegate;
 class RecordTableModel;
 class RecordTableRowView;
+class RecognizerSheet;
 
 // The records table: a live, filtered and sorted query of the catalogue, kept in step with
 // every write, and every action on one record (play, rename, note, share, reveal,
@@ -53,6 +54,8 @@ public:
     std::optional<NotificationToken> observeRealm;
 
     const std::optional<Results>& realmRecords() const;
+    // The running transcription, if any.
+    const RecognizerSheet& recognizerSheet() const { return *recognizerSheet_; }
 
     void setupView();
     void viewDidLoad();
@@ -116,6 +119,7 @@ private:
     QPointer<RecordTableItemDelegate> itemDelegate_;
     QPointer<PopoverMenuViewController> popover_;
     QPointer<RowUncovering> uncovering_;
+    std::unique_ptr<RecognizerSheet> recognizerSheet_;
     bool searchPrepared_ = false;
 };
 

@@ -11,16 +11,19 @@
 #include "browser/MainViewController.h"
 #include "browser/PopoverMenuViewController.h"
 #include "browser/RecordTableRowView.h"
+#include "fakes/FakeSpeechRecognizer.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
+#include "shell/Localization.h"
 #include "store/Realm.h"
 #include "store/RealmManager.h"
 #include "store/RealmRecordModel.h"
 #include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
+#include "ui/AlertManager.h"
 
 namespace orvo {
 namespace {
@@ -302,6 +305,60 @@ TEST_F(RecordsTableTest, DeletingThePlayingRecordHidesTheStripAndKeepsTheFile) {
     EXPECT_EQ(window->layoutPlayerButtomTarget(), MainViewController::playerHiddenConstant);
     EXPECT_TRUE(rows().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(API::audioRecordsPath() + "Playing.m4a"));
+}
+
+TEST_F(RecordsTableTest, TranscriptionStoresItsTextBesideSubtitlesAndASecondCancelsTheFirst) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    auto fake = std::make_unique<FakeSpeechRecognizer>();
+    FakeSpeechRecognizer& engine = *fake;
+    Platform::shared().install<SpeechRecognizer>(std::move(fake));
+    auto first = addRecord("First", 1);
+    auto second = addRecord("Second", 2);
+    for (const auto& record : {first, second}) {
+        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
+    }
+    RecordTableViewController& table = showTable();
+    auto rowView = table.tableView(0, table.frameOfRow(0));
+    int unfolded = 0;
+    table.recognizerText(first, *rowView, [&] { ++unfolded; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.requestedFiles.size() == 1; }, 2000));
+    engine.lastTask->deliver(SpeechResult{"", {{"so", 30.0, 0.2}}, false}, std::nullopt);
+    ASSERT_NE(AlertManager::shared().progressIndicator, nullptr);
+    EXPECT_EQ(AlertManager::shared().progressIndicator->value(), 40); // 30 s of 75 s
+
+    // The first must not write its text into its record later.
+    QString console = test::capturedConsole([&] {
+        table.recognizerText(second, *rowView, [&] { ++unfolded; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return engine.requestedFiles.size() == 2; }, 2000));
+        QCoreApplication::processEvents();
+    });
+    EXPECT_TRUE(console.contains("Value: Recognizer cancel"));
+    console = test::capturedConsole([&] {
+        engine.lastTask->deliver(
+            SpeechResult{"hello there", {{"hello", 1.0, 0.4}, {"there", 1.5, 0.4}}, true},
+            std::nullopt);
+    });
+    EXPECT_TRUE(console.contains("Event: error Value: Recognizer complited with error: \n"));
+    EXPECT_EQ(second->recognizeText(), "hello there");
+    EXPECT_EQ(first->recognizeText(), "");
+    EXPECT_EQ(test::readFile(API::audioRecordsPath() + "Second.srt"),
+              "1\n00:00:01,000 --> 00:00:01,900\nhello there\n\n");
+    EXPECT_EQ(unfolded, 1);
+
+    // A failure keeps the stored text and says so.
+    table.recognizerText(second, *rowView, [&] { ++unfolded; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine.requestedFiles.size() == 3; }, 2000));
+    engine.lastTask->deliver(std::nullopt, SpeechError{SpeechErrorCode::engineFailed, "broken"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [] {
+            return modalAlert() != nullptr &&
+                   modalAlert()->informativeText() == Localization::text("RECOGNIZER_ERROR");
+        },
+        2000));
+    answerAlert(true);
+    EXPECT_EQ(second->recognizeText(), "hello there");
+    EXPECT_EQ(unfolded, 1);
+    QLocale::setDefault(QLocale::c());
 }
 
 } // namespace

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QLocale>
+#include <QString>
+
+#include "platform/Port.h"
+
+namespace orvo {
+
+// One recognised word (or phrase) and where it lies in the audio.
+struct SpeechSegment {
+    QString substring;
+    double timestampSeconds = 0;
+    double durationSeconds = 0;
+};
+
+// The best transcription so far; final once the whole file has been heard.
+struct SpeechResult {
+    QString formattedString;
+    std::vector<SpeechSegment> segments;
+    bool isFinal = false;
+};
+
+enum class SpeechErrorCode { unknown, cancelled, unreadableFile, engineFailed };
+
+struct SpeechError {
+    SpeechErrorCode code = SpeechErrorCode::unknown;
+    QString message;
+};
+
+// One running transcription of one file.
+class SpeechRecognitionTask {
+public:
+    SpeechRecognitionTask() = default;
+    // Any thread; stops the work, waiting for the worker to end.
+    virtual ~SpeechRecognitionTask() = default;
+    SpeechRecognitionTask(const SpeechRecognitionTask&) = delete;
+    SpeechRecognitionTask& operator=(const SpeechRecognitionTask&) = delete;
+
+    // Main thread, never blocks. Stops the work; the handler is still called once more, with
+    // no result and a cancelled error, unless finish() came first.
+    virtual void cancel() = 0;
+    // Main thread, never blocks. No handler call after this one; the handler is released.
+    virtual void finish() = 0;
+    // Main thread.
+    virtual bool isCancelled() const = 0;
+};
+
+// Offline speech recognition of media files, one recogniser per language.
+class SpeechRecognizer : public Port {
+public:
+    // Called on the main thread: partial results, then a final result or an error (no result).
+    using ResultHandler =
+        std::function<void(std::optional<SpeechResult> result, std::optional<SpeechError> error)>;
+
+    // Main thread. Whether a recogniser for the locale's language is installed.
+    virtual bool supportsLocale(const QLocale& locale) const = 0;
+    // Main thread, never blocks. Starts transcribing the file; the first handler call comes
+    // in a later turn of the main loop. nullptr when the locale is not supported.
+    virtual std::unique_ptr<SpeechRecognitionTask> recognitionTask(const QLocale& locale,
+                                                                   const QString& filePath,
+                                                                   bool reportPartialResults,
+                                                                   ResultHandler handler) = 0;
+};
+
+} // namespace orvo

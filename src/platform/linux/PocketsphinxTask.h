@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include <QString>
+
+#include "platform/SpeechRecognizer.h"
+#include "platform/linux/RetiredWorkers.h"
+
+namespace orvo {
+
+// The files of one pocketsphinx model.
+struct PocketsphinxModel {
+    QString acousticModelDir;
+    QString languageModelFile;
+    QString dictionaryFile;
+};
+
+// Decodes one file on a worker thread: FFmpeg feeds 16 kHz mono samples to pocketsphinx,
+// split into utterances at pauses; a partial result after each utterance, then the final.
+class PocketsphinxTask final : public SpeechRecognitionTask {
+public:
+    PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
+                     QString filePath, bool reportPartialResults,
+                     SpeechRecognizer::ResultHandler handler);
+    // Main thread, never blocks: the worker is joined later, once it has stopped.
+    ~PocketsphinxTask() override;
+
+    void cancel() override;
+    void finish() override;
+    bool isCancelled() const override;
+
+private:
+    // What the worker and the main thread share; handler and finished are touched on the
+    // main thread only, stop on any thread.
+    struct State {
+        SpeechRecognizer::ResultHandler handler;
+        std::atomic<bool> stop{false};
+        std::shared_ptr<std::atomic<bool>> done = std::make_shared<std::atomic<bool>>(false);
+        bool cancelled = false;
+    };
+    static void deliver(const std::shared_ptr<State>& state, std::optional<SpeechResult> result,
+                        std::optional<SpeechError> error);
+    static void run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
+                    bool reportPartialResults);
+
+    std::shared_ptr<RetiredWorkers> retired_;
+    std::shared_ptr<State> state_;
+    std::thread worker_;
+};
+
+} // namespace orvo

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "platform/MainThread.h"
+#include "platform/SpeechRecognizer.h"
+
+namespace orvo {
+
+// A task whose results the test hands over on the main thread.
+class FakeSpeechRecognitionTask final : public SpeechRecognitionTask {
+public:
+    explicit FakeSpeechRecognitionTask(SpeechRecognizer::ResultHandler handler)
+        : state_(std::make_shared<State>()) {
+        state_->handler = std::move(handler);
+    }
+
+    // Like the real engine, a cancelled task reports once more, in a later turn.
+    void cancel() override {
+        if (state_->cancelled) {
+            return;
+        }
+        state_->cancelled = true;
+        dispatchToMain([state = state_] {
+            deliverTo(state, std::nullopt,
+                      SpeechError{SpeechErrorCode::cancelled, QStringLiteral("cancelled")});
+        });
+    }
+    void finish() override { state_->handler = nullptr; }
+    bool isCancelled() const override { return state_->cancelled; }
+
+    void deliver(std::optional<SpeechResult> result, std::optional<SpeechError> error) {
+        deliverTo(state_, std::move(result), std::move(error));
+    }
+    bool finished() const { return !state_->handler; }
+
+private:
+    struct State {
+        SpeechRecognizer::ResultHandler handler;
+        bool cancelled = false;
+    };
+    static void deliverTo(const std::shared_ptr<State>& state, std::optional<SpeechResult> result,
+                          std::optional<SpeechError> error) {
+        // A copy: the handler may finish the task, which releases the stored one.
+        if (auto handler = state->handler) {
+            handler(std::move(result), std::move(error));
+        }
+    }
+    std::shared_ptr<State> state_;
+};
+
+class FakeSpeechRecognizer final : public SpeechRecognizer {
+public:
+    std::set<QLocale::Language> languages{QLocale::English};
+    std::vector<QString> requestedFiles;
+    FakeSpeechRecognitionTask* lastTask = nullptr;
+
+    bool supportsLocale(const QLocale& locale) const override {
+        return languages.count(locale.language()) > 0;
+    }
+    std::unique_ptr<SpeechRecognitionTask> recognitionTask(const QLocale& locale,
+                                                           const QString& filePath, bool,
+                                                           ResultHandler handler) override {
+        if (!supportsLocale(locale)) {
+            return nullptr;
+        }
+        requestedFiles.push_back(filePath);
+        auto task = std::make_unique<FakeSpeechRecognitionTask>(std::move(handler));
+        lastTask = task.get();
+        return task;
+    }
+};
+
+} // namespace orvo
