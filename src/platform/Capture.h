@@ -134,6 +134,13 @@ public:
     // Any thread. Stops the output's recording first when it still records.
     virtual void removeConnection(const std::shared_ptr<CaptureConnection>& connection) = 0;
 
+    // Before the outputs start recording: the sound of the connected audio outputs is also
+    // summed while it is recorded, in connection order, into one more fragmented file at
+    // path in the preset's quality, which begins where they do and is closed before the last
+    // of their finish callbacks. Each audio output's own file then holds its source as
+    // speech-quality mono: one side of the call.
+    virtual void setAudioMixPath(const QString& path) = 0;
+
     // Blocks until every connected source is open (or has failed, which the output reports
     // when it starts recording). Samples flow from here on; recording starts per output.
     virtual void startRunning() = 0;

@@ -56,6 +56,14 @@ public:
     MediaType mediaType() const { return mediaType_; }
     const std::vector<MediaCompositionSegment>& segments() const { return segments_; }
 
+    // The name players show for the track; empty: none.
+    const QString& title() const { return title_; }
+    void setTitle(const QString& title) { title_ = title; }
+    // Whether players play the track by default. Of several tracks of one kind, those enabled
+    // are played; when none is, the first.
+    bool isEnabled() const { return enabled_; }
+    void setEnabled(bool enabled) { enabled_ = enabled; }
+
     // Places range of source at atSeconds. False (and error set when given) when the source is
     // of another media type or the range lies outside it; the track is then unchanged.
     bool insertTimeRange(MediaTimeRange range, const MediaAssetTrack& source, double atSeconds,
@@ -65,6 +73,8 @@ private:
     int trackID_;
     MediaType mediaType_;
     std::vector<MediaCompositionSegment> segments_;
+    QString title_;
+    bool enabled_ = true;
 };
 
 // Tracks of pieces of media files, laid over one another. Used by one thread at a time.

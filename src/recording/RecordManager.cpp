@@ -30,6 +30,15 @@ QString extensionWithoutDot(const QString& extension) {
     return extension.mid(1);
 }
 
+// A mixed track shorter than its sides by more than this lost its end (a failed write): the
+// sides are mixed again instead.
+constexpr double mixShortfallSeconds = 1.0;
+
+// The name players show for a side of the call: the microphone first, then the far side.
+QString sideTitle(std::size_t side) {
+    return side == 0 ? QStringLiteral("You") : QStringLiteral("Them");
+}
+
 } // namespace
 
 RecordManager::RecordManager(Private, bool isVideo, SessionPreset preset, const QString& stamp)
@@ -157,6 +166,15 @@ QString RecordManager::segmentPath(std::size_t index) const {
                  : API::audioRecordsPath() + name + API::audioExtension();
 }
 
+QString RecordManager::mixSegmentPath() const {
+    return API::audioRecordsPath() + QFileInfo(fileName_).completeBaseName() + "_mix" +
+           API::audioExtension();
+}
+
+bool RecordManager::isMixSegment(const QString& path) {
+    return QFileInfo(path).completeBaseName().endsWith(QStringLiteral("_mix"));
+}
+
 void RecordManager::openSources() {
     session_->startRunning();
 }
@@ -170,6 +188,15 @@ void RecordManager::startRecord() {
     {
         std::lock_guard lock(activeFilesLock_);
         currentActiveRecordFile_ = urlRecordFiles_;
+    }
+    // The sides of a call are mixed while they are recorded, so the stop only has to lay the
+    // tracks side by side.
+    const auto audioOutputs = std::count_if(outputFiles_.begin(), outputFiles_.end(), [](auto& o) {
+        return o->mediaType() == CaptureMediaType::audio;
+    });
+    if (audioOutputs >= 2) {
+        session_->setAudioMixPath(mixSegmentPath());
+        urlRecordFiles_.push_back(mixSegmentPath());
     }
     for (std::size_t i = 0; i < outputFiles_.size(); ++i) {
         const auto fileType = outputFiles_[i]->mediaType() == CaptureMediaType::video
@@ -307,10 +334,9 @@ void RecordManager::mergeAfterLastOutput() {
     margeRecordFilesAndCompleted();
 }
 
-void RecordManager::margeRecordFilesAndCompleted() {
+RecordManager::Tracks RecordManager::segmentTracks() const {
     auto& media = Platform::shared().get<Media>();
-    MediaComposition composition;
-    bool anyMedia = false;
+    Tracks tracks;
     for (const QString& url : urlRecordFiles_) {
         const QString extension = QFileInfo(url).suffix();
         const MediaType type = extension == extensionWithoutDot(API::videoExtension())
@@ -318,12 +344,50 @@ void RecordManager::margeRecordFilesAndCompleted() {
                                    : MediaType::audio;
         if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
             continue;
-        const MediaAsset asset = media.loadAsset(url);
-        MediaCompositionTrack* track = composition.addMutableTrack(type);
-        // A segment that cannot be placed is left out; the others still make the recording.
-        if (const auto source = asset.firstTrack(type))
-            anyMedia = track->insertTimeRange(source->timeRange(), *source, 0.0) || anyMedia;
+        // A segment that cannot be read is left out; the others still make the recording.
+        const auto source = media.loadAsset(url).firstTrack(type);
+        if (!source)
+            continue;
+        if (isMixSegment(url))
+            tracks.mix = source;
+        else if (type == MediaType::audio)
+            tracks.sides.push_back(*source);
+        else
+            tracks.videos.push_back(*source);
     }
+    return tracks;
+}
+
+RecordManager::Layout RecordManager::compose(const Tracks& tracks, MediaComposition& composition) {
+    double longestSide = 0.0;
+    for (const auto& side : tracks.sides)
+        longestSide = std::max(longestSide, side.durationSeconds);
+    Layout layout;
+    layout.remux = tracks.mix && tracks.mix->durationSeconds >= longestSide - mixShortfallSeconds;
+    const bool remux = layout.remux;
+    const auto add = [&](const MediaAssetTrack& source, const QString& title, bool enabled) {
+        MediaCompositionTrack* track = composition.addMutableTrack(source.mediaType);
+        track->setTitle(title);
+        track->setEnabled(enabled);
+        layout.anyMedia =
+            track->insertTimeRange(source.timeRange(), source, 0.0) || layout.anyMedia;
+    };
+    // The mix is what every player plays; each side follows as a track of its own.
+    if (remux)
+        add(*tracks.mix, QString(), true);
+    for (std::size_t i = 0; i < tracks.sides.size(); ++i)
+        add(tracks.sides[i], remux ? sideTitle(i) : QString(), !remux);
+    for (const auto& video : tracks.videos)
+        add(video, QString(), true);
+    return layout;
+}
+
+void RecordManager::margeRecordFilesAndCompleted() {
+    auto& media = Platform::shared().get<Media>();
+    const Tracks tracks = segmentTracks();
+    MediaComposition composition;
+    const Layout layout = compose(tracks, composition);
+    const bool anyMedia = layout.anyMedia;
     const QString outputPath = outputFolder() + fileName_;
     CopyFiles::checkFilesAndCopy();
     if (anyMedia && !enoughSpaceToMerge()) {
@@ -333,10 +397,12 @@ void RecordManager::margeRecordFilesAndCompleted() {
         report(false, ErrorRecord::noSpace);
         return;
     }
-    exportSession_ = anyMedia
-                         ? media.makeExportSession(composition, isVideo_ ? exportPresetPassthrough
-                                                                         : exportPresetAppleM4A)
-                         : nullptr;
+    // Without a usable mixed track (one source, or the segments of an older recording) the
+    // sides are mixed now.
+    const bool copy = isVideo_ || layout.remux;
+    exportSession_ = anyMedia ? media.makeExportSession(composition, copy ? exportPresetPassthrough
+                                                                          : exportPresetAppleM4A)
+                              : nullptr;
     if (!exportSession_) {
         // Nothing to export, or no way to export it: the caller must still hear the outcome.
         exportCompleted(ExportStatus::failed, outputPath);

@@ -16,8 +16,9 @@
 namespace orvo {
 namespace {
 
-// A segment: stamp, "_", its index, and the extension of its kind.
-const QRegularExpression segmentName(QStringLiteral(R"(^(\d{14}(?:-\d+)?)_(\d+)\.(m4a|mov)$)"));
+// A segment: stamp, "_", its index (or "mix" for the mixed track), and the extension of its
+// kind.
+const QRegularExpression segmentName(QStringLiteral(R"(^(\d{14}(?:-\d+)?)_(\d+|mix)\.(m4a|mov)$)"));
 
 } // namespace
 

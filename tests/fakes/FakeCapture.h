@@ -136,6 +136,10 @@ public:
         std::erase(connections, connection);
         ++removedConnections;
     }
+    void setAudioMixPath(const QString& path) override {
+        std::lock_guard lock(mutex);
+        audioMixPath = path;
+    }
     void startRunning() override {
         std::lock_guard lock(mutex);
         running = true;
@@ -156,6 +160,7 @@ public:
     mutable std::mutex mutex; // guards the fields below
     std::vector<std::shared_ptr<CaptureConnection>> connections;
     bool running = false;
+    std::optional<QString> audioMixPath;
     int startRunningCalls = 0;
     int stopRunningCalls = 0;
     int removedConnections = 0;

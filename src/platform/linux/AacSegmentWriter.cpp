@@ -9,7 +9,8 @@ extern "C" {
 namespace orvo {
 
 std::optional<QString> AacSegmentWriter::open(const QString& path, const char* formatName,
-                                              int bitRate, std::int64_t startEpochMicroseconds) {
+                                              int bitRate, std::int64_t startEpochMicroseconds,
+                                              Layout layout) {
     if (auto error = writer_.open(path, formatName)) {
         return error;
     }
@@ -18,11 +19,12 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     if (!encoder_) {
         return error;
     }
+    const bool speech = layout == Layout::speechMono;
     encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    encoder_->sample_rate = sampleRate;
-    av_channel_layout_default(&encoder_->ch_layout, channels);
-    encoder_->bit_rate = bitRate;
-    encoder_->time_base = AVRational{1, sampleRate};
+    encoder_->sample_rate = speech ? sampleRate / 2 : sampleRate;
+    av_channel_layout_default(&encoder_->ch_layout, speech ? 1 : channels);
+    encoder_->bit_rate = speech ? speechBitRate : bitRate;
+    encoder_->time_base = AVRational{1, encoder_->sample_rate};
     if (writer_.context()->oformat->flags & AVFMT_GLOBALHEADER) {
         encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
@@ -41,16 +43,55 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     frame_ = ffmpeg::makeFrame();
     frame_->format = AV_SAMPLE_FMT_FLTP;
     frame_->nb_samples = encoder_->frame_size;
-    frame_->sample_rate = sampleRate;
+    frame_->sample_rate = encoder_->sample_rate;
     av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
     result = av_frame_get_buffer(frame_.get(), 0);
     if (result < 0) {
         return QStringLiteral("cannot allocate audio: %1").arg(ffmpeg::errorText(result));
     }
+    return speech ? openResampler() : std::nullopt;
+}
+
+std::optional<QString> AacSegmentWriter::openResampler() {
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    SwrContext* raw = nullptr;
+    int result =
+        swr_alloc_set_opts2(&raw, &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, encoder_->sample_rate,
+                            &stereo, AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr);
+    resampler_.reset(raw);
+    if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
+        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(result));
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> AacSegmentWriter::convert(const float* interleaved, std::int64_t frames) {
+    auto& plane = pending_[0];
+    const std::size_t offset = plane.size();
+    const int room = swr_get_out_samples(resampler_.get(), int(frames));
+    if (room < 0) {
+        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(room));
+    }
+    plane.resize(offset + std::size_t(room));
+    auto* out = reinterpret_cast<std::uint8_t*>(plane.data() + offset);
+    const auto* in = reinterpret_cast<const std::uint8_t*>(interleaved);
+    const int written =
+        swr_convert(resampler_.get(), &out, room, interleaved ? &in : nullptr, int(frames));
+    if (written < 0) {
+        plane.resize(offset);
+        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(written));
+    }
+    plane.resize(offset + std::size_t(written));
     return std::nullopt;
 }
 
 std::optional<QString> AacSegmentWriter::write(const float* interleaved, std::int64_t frames) {
+    if (resampler_) {
+        if (auto error = convert(interleaved, frames)) {
+            return error;
+        }
+        return encodeFull(false);
+    }
     for (int channel = 0; channel < channels; ++channel) {
         auto& plane = pending_[channel];
         const std::size_t offset = plane.size();
@@ -72,7 +113,7 @@ std::optional<QString> AacSegmentWriter::encodeFull(bool flush) {
             return QStringLiteral("cannot encode: %1").arg(ffmpeg::errorText(result));
         }
         frame_->nb_samples = int(count);
-        for (int channel = 0; channel < channels; ++channel) {
+        for (int channel = 0; channel < encoder_->ch_layout.nb_channels; ++channel) {
             std::copy_n(pending_[channel].begin() + std::ptrdiff_t(used), count,
                         reinterpret_cast<float*>(frame_->data[channel]));
         }
@@ -83,8 +124,9 @@ std::optional<QString> AacSegmentWriter::encodeFull(bool flush) {
             return error;
         }
     }
-    for (auto& plane : pending_) {
-        plane.erase(plane.begin(), plane.begin() + std::ptrdiff_t(used));
+    for (int channel = 0; channel < encoder_->ch_layout.nb_channels; ++channel) {
+        pending_[channel].erase(pending_[channel].begin(),
+                                pending_[channel].begin() + std::ptrdiff_t(used));
     }
     return std::nullopt;
 }
@@ -93,7 +135,9 @@ std::optional<QString> AacSegmentWriter::finish() {
     if (!writer_.begun()) {
         return std::nullopt;
     }
-    std::optional<QString> error = encodeFull(true);
+    // What the resampler still holds belongs to the end.
+    std::optional<QString> error = resampler_ ? convert(nullptr, 0) : std::nullopt;
+    error = error ? error : encodeFull(true);
     if (!error) {
         error = ffmpeg::encodeAndWrite(encoder_.get(), nullptr, writer_, 0);
     }

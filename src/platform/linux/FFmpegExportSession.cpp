@@ -55,7 +55,7 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
     for (std::size_t i = 0; i < job.segments.size(); ++i) {
         inputs.push_back({job.segments[i], job.alignedStarts[i], job.trackOfSegment[i]});
     }
-    return PassthroughCopier::copy(inputs, int(job.trackTypes.size()), path, muxer, job.cancelled);
+    return PassthroughCopier::copy(inputs, job.tracks, path, muxer, job.cancelled);
 }
 
 } // namespace
@@ -66,7 +66,7 @@ FFmpegExportSession::FFmpegExportSession(const MediaComposition& composition, Ki
     const auto tracks = composition.tracks();
     const auto starts = composition.alignedStartSeconds();
     for (std::size_t t = 0; t < tracks.size(); ++t) {
-        job_->trackTypes.push_back(tracks[t]->mediaType());
+        job_->tracks.push_back({tracks[t]->title(), tracks[t]->isEnabled()});
         const auto& segments = tracks[t]->segments();
         for (std::size_t s = 0; s < segments.size(); ++s) {
             job_->segments.push_back(segments[s]);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/Media.h"
+#include "platform/linux/PassthroughCopier.h"
 
 namespace orvo {
 
@@ -31,7 +32,7 @@ public:
         std::vector<MediaCompositionSegment> segments; // in composition order
         std::vector<int> trackOfSegment;               // composition track index per segment
         std::vector<double> alignedStarts;             // per segment
-        std::vector<MediaType> trackTypes;             // per composition track
+        std::vector<PassthroughCopier::Track> tracks;  // per composition track
         Kind kind = Kind::mix;
         std::atomic<bool> cancelled = false;
 

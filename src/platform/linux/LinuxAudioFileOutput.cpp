@@ -6,10 +6,12 @@
 #include "platform/linux/AudioWriteStage.h"
 #include "platform/linux/CaptureQuality.h"
 #include "platform/linux/LinuxCaptureInputs.h"
+#include "platform/linux/LiveMixSegment.h"
 #include "platform/linux/PulseRecordStream.h"
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace orvo {
 
@@ -57,6 +59,12 @@ std::optional<float> LinuxAudioFileOutput::takeLoudestDecibels() {
     }
     // Digital silence reads as far below any threshold rather than minus infinity.
     return 20.0f * std::log10(std::max(loudest, 1e-10f));
+}
+
+void LinuxAudioFileOutput::setMix(std::shared_ptr<LiveMixSegment> mix, int source) {
+    std::lock_guard lock(wakeMutex_);
+    nextMix_ = std::move(mix);
+    nextMixSource_ = source;
 }
 
 void LinuxAudioFileOutput::measure(const float* samples, std::int64_t frames) {
@@ -215,10 +223,21 @@ void LinuxAudioFileOutput::begin(const StartRequest& request) {
     writeError_.reset();
     timeline_ = std::make_unique<AudioTimeline>(sampleRate, request.start);
     stretcher_ = std::make_unique<AudioStretcher>(sampleRate, channels);
+    {
+        std::lock_guard lock(wakeMutex_);
+        mix_ = nextMix_;
+        mixSource_ = nextMixSource_;
+    }
+    if (mix_) {
+        mix_->begin(mixSource_, *clock_, request.start);
+    }
+    // With a mixed track beside it, this file is one side of the call, kept for what was said.
+    const auto layout =
+        mix_ ? AacSegmentWriter::Layout::speechMono : AacSegmentWriter::Layout::stereo;
     auto writer = std::make_unique<AacSegmentWriter>();
     if (auto error = writer->open(request.path, formatName(request.fileType),
                                   captureQuality(preset_).audioBitRate,
-                                  clock_->epochMicroseconds(request.start))) {
+                                  clock_->epochMicroseconds(request.start), layout)) {
         writeError_ = CaptureError{CaptureErrorCode::fileFailed, *error};
         end(writeError_);
         return;
@@ -295,7 +314,11 @@ std::optional<QString> LinuxAudioFileOutput::write(const float* samples, std::in
 }
 
 std::optional<QString> LinuxAudioFileOutput::writeStretched() {
-    return writer_->write(stretched_.data(), std::int64_t(stretched_.size() / channels));
+    const auto frames = std::int64_t(stretched_.size() / channels);
+    if (mix_) {
+        mix_->add(mixSource_, stretched_.data(), frames);
+    }
+    return writer_->write(stretched_.data(), frames);
 }
 
 std::optional<QString> LinuxAudioFileOutput::writeSilence(std::int64_t frames) {
@@ -340,6 +363,10 @@ void LinuxAudioFileOutput::end(std::optional<CaptureError> error) {
     writer_.reset();
     timeline_.reset();
     stretcher_.reset();
+    // The mixed track is complete before the last side's outcome is told.
+    if (auto mix = std::exchange(mix_, nullptr)) {
+        mix->end(mixSource_);
+    }
     finishRecording(*this, error);
 }
 

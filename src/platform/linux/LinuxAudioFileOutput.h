@@ -13,6 +13,7 @@ namespace orvo {
 
 class AudioWriteStage;
 class AudioStretcher;
+class LiveMixSegment;
 class AudioTimeline;
 class PulseRecordStream;
 
@@ -30,6 +31,11 @@ public:
     void stopRecording() override;
     bool isRecording() const override;
     std::optional<float> takeLoudestDecibels() override;
+
+    // Any thread, before the recording starts: the recording's sound goes into this mixed
+    // track as the source's side (its index there), and the output's own file keeps it as
+    // speech-quality mono.
+    void setMix(std::shared_ptr<LiveMixSegment> mix, int source);
 
 private:
     struct Chunk {
@@ -57,7 +63,9 @@ private:
     std::optional<QString> writeSilence(std::int64_t frames);
     void end(std::optional<CaptureError> error);
 
-    std::mutex wakeMutex_; // guards stream_'s wakeup against its end
+    std::mutex wakeMutex_; // guards stream_'s wakeup against its end, and nextMix_
+    std::shared_ptr<LiveMixSegment> nextMix_;
+    int nextMixSource_ = 0;
     // The largest magnitude read since the last reading of the level; negative: none read.
     std::atomic<float> loudest_{-1.0f};
     PulseRecordStream* liveStream_ = nullptr;
@@ -69,6 +77,8 @@ private:
     std::unique_ptr<AudioWriteStage> writer_; // encodes and writes on a thread of its own
     std::unique_ptr<AudioTimeline> timeline_;
     std::unique_ptr<AudioStretcher> stretcher_;
+    std::shared_ptr<LiveMixSegment> mix_; // of the running recording, if any
+    int mixSource_ = 0;
     std::vector<float> stretched_; // what the stretcher handed out for the writer
     std::optional<CaptureError> writeError_;
     QString sourceName_;

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include "platform/linux/CaptureQuality.h"
+#include "platform/linux/LinuxAudioFileOutput.h"
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/LinuxCaptureOutput.h"
+#include "platform/linux/LiveMixSegment.h"
 #include "platform/linux/RecordingClock.h"
 
 namespace orvo {
@@ -117,6 +120,25 @@ void LinuxCaptureSession::removeConnection(const std::shared_ptr<CaptureConnecti
     }
     if (auto* out = worker(removed->output())) {
         out->detach();
+    }
+}
+
+void LinuxCaptureSession::setAudioMixPath(const QString& path) {
+    std::vector<LinuxAudioFileOutput*> sides;
+    SessionPreset preset;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& connection : connections_) {
+            if (auto* out = dynamic_cast<LinuxAudioFileOutput*>(connection->output().get())) {
+                sides.push_back(out);
+            }
+        }
+        preset = preset_;
+    }
+    auto mix = std::make_shared<LiveMixSegment>(path, captureQuality(preset).audioBitRate,
+                                                int(sides.size()));
+    for (std::size_t i = 0; i < sides.size(); ++i) {
+        sides[i]->setMix(mix, int(i));
     }
 }
 

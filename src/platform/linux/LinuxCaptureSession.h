@@ -27,6 +27,7 @@ public:
     bool canAddConnection(const std::shared_ptr<CaptureConnection>& connection) const override;
     bool addConnection(std::shared_ptr<CaptureConnection> connection) override;
     void removeConnection(const std::shared_ptr<CaptureConnection>& connection) override;
+    void setAudioMixPath(const QString& path) override;
     void startRunning() override;
     void stopRunning() override;
     bool isRunning() const override;

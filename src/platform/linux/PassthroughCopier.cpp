@@ -51,9 +51,21 @@ struct Reader {
     }
 };
 
+// Players show a track's name from its handler (the only name the M4A muxer keeps) or from
+// its title.
+void label(AVStream* stream, const PassthroughCopier::Track& track) {
+    if (!track.title.isEmpty()) {
+        const QByteArray title = track.title.toUtf8();
+        av_dict_set(&stream->metadata, "title", title.constData(), 0);
+        av_dict_set(&stream->metadata, "handler_name", title.constData(), 0);
+    }
+    stream->disposition = track.enabled ? AV_DISPOSITION_DEFAULT : 0;
+}
+
 } // namespace
 
-std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs, int trackCount,
+std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs,
+                                               const std::vector<Track>& tracks,
                                                const QString& path, const char* muxer,
                                                const std::atomic<bool>& cancelled) {
     if (inputs.empty()) {
@@ -65,7 +77,8 @@ std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs,
     }
     std::vector<Reader> readers(inputs.size());
     std::map<int, const AVCodecParameters*> trackParameters;
-    std::vector<int> outputOfTrack(std::size_t(std::max(trackCount, 0)), -1);
+    const auto trackCount = int(tracks.size());
+    std::vector<int> outputOfTrack(tracks.size(), -1);
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const Input& input = inputs[i];
         Reader& reader = readers[i];
@@ -90,6 +103,7 @@ std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs,
             }
             stream->codecpar->codec_tag = 0;
             stream->time_base = reader.timeBase();
+            label(stream, tracks[std::size_t(input.track)]);
             output = stream->index;
             trackParameters[output] = parameters;
         } else if (trackParameters[output]->codec_id != parameters->codec_id) {

@@ -19,11 +19,16 @@ public:
         double startSeconds = 0.0; // where the segment begins in the result
         int track = 0;             // composition track index
     };
+    // What the result says of a composition track.
+    struct Track {
+        QString title; // empty: none
+        bool enabled = true;
+    };
 
     // Blocks; the error when the copy could not be written. Stops early when cancelled.
-    static std::optional<QString> copy(const std::vector<Input>& inputs, int trackCount,
-                                       const QString& path, const char* muxer,
-                                       const std::atomic<bool>& cancelled);
+    static std::optional<QString> copy(const std::vector<Input>& inputs,
+                                       const std::vector<Track>& tracks, const QString& path,
+                                       const char* muxer, const std::atomic<bool>& cancelled);
 };
 
 } // namespace orvo

@@ -78,6 +78,11 @@ ProbedFile probe(const QString& path) {
         const QJsonObject stream = value.toObject();
         probed.streamTypes << stream.value("codec_type").toString();
         probed.streamCodecs << stream.value("codec_name").toString();
+        probed.streamTitles << stream.value("tags").toObject().value("handler_name").toString();
+        probed.streamDefaults.push_back(
+            stream.value("disposition").toObject().value("default").toInt() == 1);
+        probed.streamDurations.push_back(stream.value("duration").toString().toDouble());
+        probed.streamChannels.push_back(stream.value("channels").toInt());
         if (stream.value("codec_type").toString() == "video") {
             probed.videoWidth = stream.value("width").toInt();
         }
@@ -85,10 +90,10 @@ ProbedFile probe(const QString& path) {
     return probed;
 }
 
-std::vector<float> decodeAudio(const QString& path) {
+std::vector<float> decodeAudio(const QString& path, int audioTrack) {
     const QByteArray raw =
-        run("ffmpeg", {"-v", "error", "-i", path, "-map", "0:a:0", "-af", "pan=mono|c0=c0", "-ar",
-                       QString::number(rate), "-f", "f32le", "-"});
+        run("ffmpeg", {"-v", "error", "-i", path, "-map", QStringLiteral("0:a:%1").arg(audioTrack),
+                       "-af", "pan=mono|c0=c0", "-ar", QString::number(rate), "-f", "f32le", "-"});
     std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
     std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
     return samples;

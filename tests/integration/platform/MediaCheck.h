@@ -22,11 +22,16 @@ struct ProbedFile {
     int videoWidth = 0;
     std::optional<qint64> captureStart; // our start tag, when present
     QStringList topLevelBoxes;          // "ftyp", "moov", "mdat", ... in file order
+    QStringList streamTitles;           // the name players show (handler name), per stream
+    std::vector<bool> streamDefaults;   // default disposition, per stream
+    std::vector<double> streamDurations;
+    std::vector<int> streamChannels;
 };
 ProbedFile probe(const QString& path);
 
-// The left channel of a file's audio at 48 kHz, decoded by the ffmpeg tool.
-std::vector<float> decodeAudio(const QString& path);
+// The left channel of a file's audio at 48 kHz (its audio track audioTrack), decoded by the
+// ffmpeg tool.
+std::vector<float> decodeAudio(const QString& path, int audioTrack = 0);
 
 // Amplitude of one frequency in samples[from, to) at 48 kHz: the mean over 20-ms windows, so
 // that a recording kept on time by a slight change of pace still counts at its level.

@@ -124,10 +124,26 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         EXPECT_NEAR(record->size(), RecordManager::sizePerMB({API::audioRecordsPath() + fileName}),
                     1e-9);
 
-        const auto samples = test::decodeAudio(API::audioRecordsPath() + fileName);
+        const QString path = API::audioRecordsPath() + fileName;
+        const auto samples = test::decodeAudio(path);
         EXPECT_GT(test::toneAmplitude(samples, 440, 1.0, 4.0), 0.1);
         EXPECT_GT(test::toneAmplitude(samples, 1000, 1.0, 4.0), 0.1);
         EXPECT_NEAR(RecordManager::duration(fileName, RecordType::audio), record->duration(), 0.01);
+
+        // The mix is the one track players play; each side follows on its own, by name.
+        const auto probed = test::probe(path);
+        EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio"}));
+        EXPECT_EQ(probed.streamDefaults, std::vector<bool>({true, false, false}));
+        EXPECT_EQ(probed.streamTitles.mid(1), QStringList({"You", "Them"}));
+        EXPECT_EQ(probed.streamChannels, std::vector<int>({2, 1, 1}));
+        for (double seconds : probed.streamDurations)
+            EXPECT_NEAR(seconds, probed.streamDurations.front(), 0.05);
+        const auto you = test::decodeAudio(path, 1);
+        EXPECT_GT(test::toneAmplitude(you, 1000, 1.0, 4.0), 0.1);
+        EXPECT_LT(test::toneAmplitude(you, 440, 1.0, 4.0), 0.01);
+        const auto them = test::decodeAudio(path, 2);
+        EXPECT_GT(test::toneAmplitude(them, 440, 1.0, 4.0), 0.1);
+        EXPECT_LT(test::toneAmplitude(them, 1000, 1.0, 4.0), 0.01);
     }
     ASSERT_GE(ticks.size(), 4u);
     for (std::size_t i = 0; i < ticks.size(); ++i)
@@ -141,7 +157,8 @@ TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
     ASSERT_NE(manager, nullptr);
     manager->startRecord();
     runEventLoopFor(2500);
-    EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
+    // Each source, their mix, the screen.
+    EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 3u);
     EXPECT_EQ(filesIn(API::videoRecordsPath()).size(), 1u);
     stopAndWait(*manager);
 
@@ -150,8 +167,9 @@ TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
     EXPECT_EQ(filesIn(API::videoRecordsPath()), QStringList({manager->fileName()}));
     const auto probed = test::probe(API::videoRecordsPath() + manager->fileName());
     EXPECT_TRUE(probed.readable);
-    // Tracks follow the segments: the audio devices first, then the screen.
-    EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "video"}));
+    // The mix, the sides, then the screen.
+    EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio", "video"}));
+    EXPECT_EQ(probed.streamDefaults, std::vector<bool>({true, false, false, true}));
     const auto record = recordOf(manager->fileName());
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->typeRecord(), "Video");
@@ -203,7 +221,7 @@ TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
     EXPECT_EQ(recordOf(manager->fileName()), nullptr);
 }
 
-TEST_F(RecordManagerCallTest, AKilledRecorderLeavesItsSegmentReadable) {
+TEST_F(RecordManagerCallTest, AKilledRecorderLeavesEverySegmentReadable) {
     QProcess recorder;
     recorder.start(ORVO_RECORD_PROBE, {});
     ASSERT_TRUE(test::waitForOutput(recorder, "recording", 15000))
@@ -216,11 +234,14 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesItsSegmentReadable) {
     ASSERT_TRUE(recorder.waitForFinished(5000));
     const double seconds = double(recorded.elapsed()) / 1000.0;
 
+    // Both sides and their mix.
     const auto segments = filesIn(API::audioRecordsPath());
-    ASSERT_EQ(segments.size(), 1u);
-    const auto probed = test::probe(API::audioRecordsPath() + segments.front());
-    EXPECT_TRUE(probed.readable);
-    EXPECT_NEAR(probed.durationSeconds, seconds, 1.5);
+    ASSERT_EQ(segments.size(), 3u);
+    for (const QString& segment : segments) {
+        const auto probed = test::probe(API::audioRecordsPath() + segment);
+        EXPECT_TRUE(probed.readable) << segment.toStdString();
+        EXPECT_NEAR(probed.durationSeconds, seconds, 1.5) << segment.toStdString();
+    }
 }
 
 } // namespace

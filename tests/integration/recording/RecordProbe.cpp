@@ -1,5 +1,5 @@
-// Records from the microphone with RecordManager until it is killed; says "recording" once the
-// segments are being written.
+// Records a call (the microphone and the driver's side) with RecordManager until it is killed;
+// says "recording" once the segments are being written.
 #include <QCoreApplication>
 #include <QTimer>
 
@@ -15,16 +15,22 @@
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     auto& platform = orvo::Platform::shared();
-    platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>());
+    orvo::LinuxAudioHardware::Options options;
+    options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+    platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>(options));
     platform.install<orvo::Capture>(std::make_unique<orvo::LinuxCapture>());
     platform.install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
     orvo::CopyFiles::checkFilesAndCopy();
 
     std::optional<orvo::AudioCaptureDevice> microphone;
-    for (const auto& device : orvo::AudioManager::inputAudioDevices())
+    std::optional<orvo::AudioCaptureDevice> driver;
+    for (const auto& device : orvo::AudioManager::inputAudioDevices()) {
         if (device.uniqueID == "microphone")
             microphone = device;
-    auto manager = orvo::RecordManager::create({microphone});
+        if (device.localizedName.contains("ORVO"))
+            driver = device;
+    }
+    auto manager = orvo::RecordManager::create({microphone, driver});
     if (!manager)
         return 1;
     manager->startRecord();
