@@ -1,5 +1,8 @@
 // CPU spent recording two PulseAudio sources into AAC segments at the high preset, per
-// minute recorded: our capture beside the ffmpeg tool recording the same two sources.
+// minute recorded: our capture as a recording of a call does it (the two sides as speech
+// mono and their mix in the preset's quality: /1) and as it did before the mix (two stereo
+// segments: /0), beside the ffmpeg tool recording the same two sources, and beside our
+// encoders alone (the ffmpeg tool encoding a file into the three tracks of /1).
 // Needs a sound server with the sources "microphone" and "speakers.monitor": run it through
 // bench/run-capture-bench, which starts the private one of the tests.
 // ORVO_BENCH_SECONDS sets the length of each recording (60 unless set).
@@ -70,6 +73,9 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
             }
             outputs.push_back(output);
         }
+        if (state.range(0) == 1) {
+            session->setAudioMixPath(folder.filePath(QStringLiteral("ours_mix.m4a")));
+        }
         Finishes finishes;
         const double before = cpuSeconds(RUSAGE_SELF);
         session->startRunning();
@@ -91,7 +97,12 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
     }
     state.counters["cpu_s_per_recorded_min"] = cpu / state.iterations() * 60.0 / seconds();
 }
-BENCHMARK(BM_OurTwoSourceCapture)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_OurTwoSourceCapture)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->UseRealTime();
 
 void BM_FfmpegTwoSourceCapture(benchmark::State& state) {
     QTemporaryDir folder;
@@ -118,6 +129,29 @@ void BM_FfmpegTwoSourceCapture(benchmark::State& state) {
     state.counters["cpu_s_per_recorded_min"] = cpu / state.iterations() * 60.0 / seconds();
 }
 BENCHMARK(BM_FfmpegTwoSourceCapture)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+void BM_EncodersAlone(benchmark::State& state) {
+    QTemporaryDir folder;
+    const QString tone = folder.filePath(QStringLiteral("tone.wav"));
+    QProcess::execute("sox", {"-n", "-r", "48000", "-c", "2", "-b", "16", tone, "synth",
+                              QString::number(seconds()), "sine", "440", "vol", "0.3"});
+    double cpu = 0.0;
+    for (auto _ : state) {
+        const double before = cpuSeconds(RUSAGE_CHILDREN);
+        QStringList arguments{"-v", "error", "-y", "-i", tone};
+        arguments += QStringList{"-c:a", "aac", "-b:a", "192k", folder.filePath("mix.m4a")};
+        for (const char* side : {"you.m4a", "them.m4a"}) {
+            arguments += QStringList{
+                "-ac", "1", "-ar", "24000", "-c:a", "aac", "-b:a", "48k", folder.filePath(side)};
+        }
+        if (QProcess::execute("ffmpeg", arguments) != 0) {
+            state.SkipWithError("ffmpeg could not encode");
+        }
+        cpu += cpuSeconds(RUSAGE_CHILDREN) - before;
+    }
+    state.counters["cpu_s_per_recorded_min"] = cpu / state.iterations() * 60.0 / seconds();
+}
+BENCHMARK(BM_EncodersAlone)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
 } // namespace
 

@@ -1,5 +1,7 @@
-// Merge speed of a long recording: our audio mix beside `ffmpeg -filter_complex amix` on the
-// same two segments, and the passthrough of a screen recording (video and two audio tracks),
+// Merge speed of a long recording: the stop of a call recorded with its mixed track (stop to
+// record in the catalogue, through RecordManager: a copy of the tracks), our audio mix of the
+// two sides as a stop without that track does it, `ffmpeg -filter_complex amix` on the same
+// two segments, and the passthrough of a screen recording (video and two audio tracks),
 // each with the growth of the process's peak memory while it runs (the muxer's index grows
 // with the length: ORVO_BENCH_MINUTES=480 gives an 8-hour call). The recording lasts
 // ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once with the ffmpeg tool
@@ -10,13 +12,23 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <benchmark/benchmark.h>
 
+#include "platform/Platform.h"
 #include "platform/linux/FFmpegMedia.h"
+#include "recording/RecordManager.h"
+#include "shell/API.h"
+#include "shell/CopyFiles.h"
+#include "store/Realm.h"
 
 namespace {
 
@@ -63,6 +75,13 @@ QString segment(const QString& name, const QString& source, qint64 start) {
     return longFile(name, "m4a", start,
                     {"-f", "lavfi", "-i", source + ":d=60", "-ac", "2", "-ar", "48000", "-c:a",
                      "aac", "-b:a", "192k"});
+}
+
+// A side of a call as our capture writes it beside the mixed track: speech-quality mono.
+QString side(const QString& name, const QString& source, qint64 start) {
+    return longFile(name, "m4a", start,
+                    {"-f", "lavfi", "-i", source + ":d=60", "-ac", "1", "-ar", "24000", "-c:a",
+                     "aac", "-b:a", "48k"});
 }
 
 QString screen() {
@@ -151,6 +170,54 @@ void BM_OurAudioMix(benchmark::State& state) {
 }
 BENCHMARK(BM_OurAudioMix)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 
+// The segments a call with its mixed track leaves, linked into the records folder under a
+// fresh stamp, in the order the recording wrote them.
+std::vector<QString> placeMixedCall(QString* stamp) {
+    const QStringList made{side("microphone-side", "sine=f=1000", 1000000),
+                           side("driver-side", "sine=f=440", 1000000),
+                           segment("mix", "sine=f=700", 1000000)};
+    *stamp = RecordManager::freeStamp(QDateTime::currentDateTime());
+    std::vector<QString> placed;
+    for (const char* suffix : {"_0", "_1", "_mix"}) {
+        placed.push_back(API::audioRecordsPath() + *stamp + QString::fromLatin1(suffix) +
+                         API::audioExtension());
+        ::link(QFile::encodeName(made[qsizetype(placed.size() - 1)]).constData(),
+               QFile::encodeName(placed.back()).constData());
+    }
+    return placed;
+}
+
+void BM_OurStopWithTheMixedTrack(benchmark::State& state) {
+    Platform::shared().install<Media>(std::make_unique<FFmpegMedia>());
+    double growth = 0.0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        QString stamp;
+        const std::vector<QString> segments = placeMixedCall(&stamp);
+        resetPeakMemory();
+        const double before = statusMegabytes("VmRSS");
+        state.ResumeTiming();
+        auto manager = RecordManager::recovered(stamp, segments);
+        QEventLoop loop;
+        bool success = false;
+        manager->finalise([&](bool succeeded, std::optional<ErrorRecord>) {
+            success = succeeded;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec();
+        state.PauseTiming();
+        growth = std::max(growth, statusMegabytes("VmHWM") - before);
+        if (!success) {
+            state.SkipWithError("the stop did not catalogue the record");
+        }
+        QFile::remove(API::audioRecordsPath() + manager->fileName());
+        state.ResumeTiming();
+    }
+    state.counters["recorded_minutes"] = minutes();
+    state.counters["peak_memory_growth_mb"] = growth;
+}
+BENCHMARK(BM_OurStopWithTheMixedTrack)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
 void BM_FfmpegAmix(benchmark::State& state) {
     const QStringList paths = callSegments();
     const QString output = folder() + "/ffmpeg.m4a";
@@ -173,4 +240,15 @@ BENCHMARK(BM_OurPassthrough)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTi
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    // The catalogue and the records folder of the stop live in the bench's own home.
+    const QString home = folder() + "/home";
+    qputenv("HOME", QFile::encodeName(home));
+    QCoreApplication application(argc, argv);
+    CopyFiles::checkFilesAndCopy();
+    Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
