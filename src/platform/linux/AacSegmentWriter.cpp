@@ -25,19 +25,13 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     av_channel_layout_default(&encoder_->ch_layout, speech ? 1 : channels);
     encoder_->bit_rate = speech ? speechBitRate : bitRate;
     encoder_->time_base = AVRational{1, encoder_->sample_rate};
-    if (writer_.context()->oformat->flags & AVFMT_GLOBALHEADER) {
-        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    if (speech) {
+        // The fast coder costs half as much, and speech at this rate does not miss the rest.
+        av_dict_set(&options, "aac_coder", "fast", 0);
     }
-    int result = avcodec_open2(encoder_.get(), nullptr, nullptr);
-    if (result < 0) {
-        return QStringLiteral("cannot open the AAC encoder: %1").arg(ffmpeg::errorText(result));
-    }
-    if (writer_.addStream(encoder_.get()) == nullptr) {
-        return QStringLiteral("cannot add the audio stream");
-    }
-    av_dict_set(&writer_.context()->metadata, ffmpeg::captureStartKey,
-                QByteArray::number(qint64(startEpochMicroseconds)).constData(), 0);
-    if (auto error = writer_.begin(true)) {
+    if (auto error = ffmpeg::beginSegment(writer_, encoder_.get(), &options, "AAC",
+                                          startEpochMicroseconds)) {
         return error;
     }
     frame_ = ffmpeg::makeFrame();
@@ -45,7 +39,7 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     frame_->nb_samples = encoder_->frame_size;
     frame_->sample_rate = encoder_->sample_rate;
     av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout);
-    result = av_frame_get_buffer(frame_.get(), 0);
+    const int result = av_frame_get_buffer(frame_.get(), 0);
     if (result < 0) {
         return QStringLiteral("cannot allocate audio: %1").arg(ffmpeg::errorText(result));
     }

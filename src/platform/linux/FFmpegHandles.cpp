@@ -158,4 +158,23 @@ std::optional<QString> encodeAndWrite(AVCodecContext* encoder, const AVFrame* fr
     return std::nullopt;
 }
 
+std::optional<QString> beginSegment(FormatWriter& writer, AVCodecContext* encoder,
+                                    AVDictionary** options, const char* kind,
+                                    std::int64_t startEpochMicroseconds) {
+    if (writer.context()->oformat->flags & AVFMT_GLOBALHEADER) {
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    const int result = avcodec_open2(encoder, nullptr, options);
+    av_dict_free(options);
+    if (result < 0) {
+        return QStringLiteral("cannot open the %1 encoder: %2").arg(kind, errorText(result));
+    }
+    if (writer.addStream(encoder) == nullptr) {
+        return QStringLiteral("cannot add the %1 stream").arg(kind);
+    }
+    av_dict_set(&writer.context()->metadata, captureStartKey,
+                QByteArray::number(qint64(startEpochMicroseconds)).constData(), 0);
+    return writer.begin(true);
+}
+
 } // namespace orvo::ffmpeg

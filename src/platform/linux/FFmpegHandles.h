@@ -104,6 +104,14 @@ private:
     bool begun_ = false;
 };
 
+// The start of a capture segment, the same for every kind of media: opens encoder (its
+// settings made, with options, which it frees) for writer's format, adds its stream, marks
+// the file's start on the recording clock and writes the header of a fragmented file. kind
+// names the encoder in errors ("AAC", "H.264").
+std::optional<QString> beginSegment(FormatWriter& writer, AVCodecContext* encoder,
+                                    AVDictionary** options, const char* kind,
+                                    std::int64_t startEpochMicroseconds);
+
 // Wants the encoder's packets and hands them to the writer. frame nullptr drains.
 std::optional<QString> encodeAndWrite(AVCodecContext* encoder, const AVFrame* frame,
                                       FormatWriter& writer, int streamIndex);

@@ -25,31 +25,19 @@ std::optional<QString> H264SegmentWriter::open(const QString& path, const char* 
     encoder_->gop_size = quality.videoFrameRate; // a key frame, and so a fragment, every second
     encoder_->keyint_min = quality.videoFrameRate;
     encoder_->max_b_frames = 0;
-    if (writer_.context()->oformat->flags & AVFMT_GLOBALHEADER) {
-        encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    }
     AVDictionary* options = nullptr;
     av_dict_set(&options, "preset", "ultrafast", 0);
     av_dict_set(&options, "tune", "zerolatency", 0);
     av_dict_set(&options, "crf", QByteArray::number(quality.videoCrf).constData(), 0);
-    int result = avcodec_open2(encoder_.get(), nullptr, &options);
-    av_dict_free(&options);
-    if (result < 0) {
-        return QStringLiteral("cannot open the H.264 encoder: %1").arg(ffmpeg::errorText(result));
-    }
-    if (writer_.addStream(encoder_.get()) == nullptr) {
-        return QStringLiteral("cannot add the video stream");
-    }
-    av_dict_set(&writer_.context()->metadata, ffmpeg::captureStartKey,
-                QByteArray::number(qint64(startEpochMicroseconds)).constData(), 0);
-    if (auto error = writer_.begin(true)) {
+    if (auto error = ffmpeg::beginSegment(writer_, encoder_.get(), &options, "H.264",
+                                          startEpochMicroseconds)) {
         return error;
     }
     converted_ = ffmpeg::makeFrame();
     converted_->format = encoder_->pix_fmt;
     converted_->width = encoder_->width;
     converted_->height = encoder_->height;
-    result = av_frame_get_buffer(converted_.get(), 0);
+    const int result = av_frame_get_buffer(converted_.get(), 0);
     if (result < 0) {
         return QStringLiteral("cannot allocate a picture: %1").arg(ffmpeg::errorText(result));
     }

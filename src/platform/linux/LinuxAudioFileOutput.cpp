@@ -39,19 +39,6 @@ const char* formatName(CaptureFileType type) {
 LinuxAudioFileOutput::LinuxAudioFileOutput() = default;
 LinuxAudioFileOutput::~LinuxAudioFileOutput() = default;
 
-void LinuxAudioFileOutput::startRecording(const QString& path, CaptureFileType fileType,
-                                          CaptureFileOutputRecordingDelegate& delegate) {
-    requestStart(path, fileType, delegate, *this);
-}
-
-void LinuxAudioFileOutput::stopRecording() {
-    requestStop();
-}
-
-bool LinuxAudioFileOutput::isRecording() const {
-    return recordingNow();
-}
-
 std::optional<float> LinuxAudioFileOutput::takeLoudestDecibels() {
     const float loudest = loudest_.exchange(-1.0f);
     if (loudest < 0.0f) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/Capture.h"
-#include "platform/linux/LinuxCaptureOutput.h"
+#include "platform/linux/LinuxFileOutput.h"
 
 namespace orvo {
 
@@ -19,17 +19,12 @@ class PulseRecordStream;
 
 // The audio of one PulseAudio source into an AAC .m4a: read, timed and stretched on a worker
 // thread of its own, encoded and written on another.
-class LinuxAudioFileOutput final : public CaptureAudioFileOutput,
-                                   public LinuxCaptureOutput,
-                                   public std::enable_shared_from_this<LinuxAudioFileOutput> {
+class LinuxAudioFileOutput final
+    : public LinuxFileOutput<CaptureAudioFileOutput, LinuxAudioFileOutput> {
 public:
     LinuxAudioFileOutput();
     ~LinuxAudioFileOutput() override;
 
-    void startRecording(const QString& path, CaptureFileType fileType,
-                        CaptureFileOutputRecordingDelegate& delegate) override;
-    void stopRecording() override;
-    bool isRecording() const override;
     std::optional<float> takeLoudestDecibels() override;
 
     // Any thread, before the recording starts: the recording's sound goes into this mixed
@@ -46,7 +41,6 @@ private:
 
     void run() override;
     void wake() override;
-    std::shared_ptr<LinuxCaptureOutput> self() override { return shared_from_this(); }
 
     void setLiveStream(PulseRecordStream* stream);
     // While the source is lost: opens it again when due. True once it records again; after

@@ -20,19 +20,6 @@ const char* formatName(CaptureFileType type) {
 LinuxMovieFileOutput::LinuxMovieFileOutput() = default;
 LinuxMovieFileOutput::~LinuxMovieFileOutput() = default;
 
-void LinuxMovieFileOutput::startRecording(const QString& path, CaptureFileType fileType,
-                                          CaptureFileOutputRecordingDelegate& delegate) {
-    requestStart(path, fileType, delegate, *this);
-}
-
-void LinuxMovieFileOutput::stopRecording() {
-    requestStop();
-}
-
-bool LinuxMovieFileOutput::isRecording() const {
-    return recordingNow();
-}
-
 void LinuxMovieFileOutput::run() {
     X11ScreenGrabber grabber;
     const auto* screen = dynamic_cast<const LinuxScreenInput*>(input_.get());

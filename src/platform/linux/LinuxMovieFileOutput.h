@@ -4,29 +4,21 @@
 
 #include "platform/Capture.h"
 #include "platform/linux/FFmpegHandles.h"
-#include "platform/linux/LinuxCaptureOutput.h"
+#include "platform/linux/LinuxFileOutput.h"
 
 namespace orvo {
 
 class H264SegmentWriter;
 
 // The screen's area into an H.264 .mov, on a worker thread of its own.
-class LinuxMovieFileOutput final : public CaptureMovieFileOutput,
-                                   public LinuxCaptureOutput,
-                                   public std::enable_shared_from_this<LinuxMovieFileOutput> {
+class LinuxMovieFileOutput final
+    : public LinuxFileOutput<CaptureMovieFileOutput, LinuxMovieFileOutput> {
 public:
     LinuxMovieFileOutput();
     ~LinuxMovieFileOutput() override;
 
-    void startRecording(const QString& path, CaptureFileType fileType,
-                        CaptureFileOutputRecordingDelegate& delegate) override;
-    using CaptureMovieFileOutput::startRecording;
-    void stopRecording() override;
-    bool isRecording() const override;
-
 private:
     void run() override;
-    std::shared_ptr<LinuxCaptureOutput> self() override { return shared_from_this(); }
 
     void begin(const StartRequest& request);
     void place(const AVFrame& frame, TimePoint captured);
