@@ -23,6 +23,7 @@ void LiveAudioMix::add(int source, const float* interleaved, std::int64_t frames
     }
     // Frames for a time already mixed came too late for it.
     const std::int64_t late = std::clamp<std::int64_t>(mixed_ - side.end, 0, frames);
+    side.late += late;
     side.pending.insert(side.pending.end(), interleaved + late * channels,
                         interleaved + frames * channels);
     side.end += frames;
@@ -43,6 +44,11 @@ bool LiveAudioMix::end(int source) {
 std::int64_t LiveAudioMix::mixedFrames() const {
     std::lock_guard lock(mutex_);
     return mixed_;
+}
+
+std::int64_t LiveAudioMix::lateFrames(int source) const {
+    std::lock_guard lock(mutex_);
+    return sides_.at(std::size_t(source)).late;
 }
 
 std::int64_t LiveAudioMix::mixableEnd() const {

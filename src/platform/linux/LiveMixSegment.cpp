@@ -14,7 +14,7 @@ constexpr std::int64_t queueFrames = 15 * AacSegmentWriter::sampleRate;
 } // namespace
 
 LiveMixSegment::LiveMixSegment(QString path, int bitRate, int sources)
-    : path_(std::move(path)), bitRate_(bitRate),
+    : path_(std::move(path)), bitRate_(bitRate), sources_(sources),
       mix_(sources, windowFrames,
            [this](const float* interleaved, std::int64_t frames) { write(interleaved, frames); }) {}
 
@@ -86,6 +86,12 @@ void LiveMixSegment::finish() {
     const auto closing = stage_->finish();
     if (auto failure = error ? error : closing) {
         fail(*failure);
+    }
+    for (int source = 0; source < sources_; ++source) {
+        if (const auto late = mix_.lateFrames(source); late > 0) {
+            qWarning("The mixed track went on without side %d for %.2f s", source,
+                     double(late) / AacSegmentWriter::sampleRate);
+        }
     }
 }
 

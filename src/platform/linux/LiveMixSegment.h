@@ -24,8 +24,9 @@ class AudioWriteStage;
 // own segments are not touched by it. Shared by the outputs; any thread.
 class LiveMixSegment {
 public:
-    // How far one side may lag before the mix goes on without it.
-    static constexpr std::int64_t windowFrames = 24000;
+    // How far one side may lag before the mix goes on without it. A PipeWire monitor may
+    // deliver more than a second after the microphone when the call begins.
+    static constexpr std::int64_t windowFrames = 3 * 48000;
 
     LiveMixSegment(QString path, int bitRate, int sources);
     ~LiveMixSegment();
@@ -51,6 +52,7 @@ private:
 
     const QString path_;
     const int bitRate_;
+    const int sources_;
     std::mutex openMutex_; // guards opened_, start_
     bool opened_ = false;
     RecordingClock::Clock::time_point start_{};

@@ -222,6 +222,10 @@ TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
 }
 
 TEST_F(RecordManagerCallTest, AKilledRecorderLeavesEverySegmentReadable) {
+    // Both sides deliver: an idle PipeWire monitor would deliver nothing to keep.
+    test::TonePlayer farSide(folder_.path(), "orvo_record_device", 440, 0.3);
+    test::TonePlayer nearSide(folder_.path(), "microphone_feed", 1000, 0.3);
+    ASSERT_TRUE(test::waitUntil([&] { return farSide.playing() && nearSide.playing(); }, 5000));
     QProcess recorder;
     recorder.start(ORVO_RECORD_PROBE, {});
     ASSERT_TRUE(test::waitForOutput(recorder, "recording", 15000))
