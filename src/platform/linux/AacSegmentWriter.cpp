@@ -11,11 +11,8 @@ namespace orvo {
 std::optional<QString> AacSegmentWriter::open(const QString& path, const char* formatName,
                                               int bitRate, std::int64_t startEpochMicroseconds,
                                               Layout layout) {
-    if (auto error = writer_.open(path, formatName)) {
-        return error;
-    }
     QString error;
-    encoder_ = ffmpeg::makeEncoder("aac", &error);
+    encoder_ = ffmpeg::openSegment(writer_, path, formatName, "aac", &error);
     if (!encoder_) {
         return error;
     }

@@ -158,6 +158,15 @@ std::optional<QString> encodeAndWrite(AVCodecContext* encoder, const AVFrame* fr
     return std::nullopt;
 }
 
+CodecContext openSegment(FormatWriter& writer, const QString& path, const char* formatName,
+                         const char* encoderName, QString* error) {
+    if (auto failure = writer.open(path, formatName)) {
+        *error = *failure;
+        return nullptr;
+    }
+    return makeEncoder(encoderName, error);
+}
+
 std::optional<QString> beginSegment(FormatWriter& writer, AVCodecContext* encoder,
                                     AVDictionary** options, const char* kind,
                                     std::int64_t startEpochMicroseconds) {

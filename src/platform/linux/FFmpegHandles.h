@@ -104,6 +104,11 @@ private:
     bool begun_ = false;
 };
 
+// The first step of a capture segment: opens path for formatName and makes the named encoder
+// for it; null with the reason in error when either fails.
+CodecContext openSegment(FormatWriter& writer, const QString& path, const char* formatName,
+                         const char* encoderName, QString* error);
+
 // The start of a capture segment, the same for every kind of media: opens encoder (its
 // settings made, with options, which it frees) for writer's format, adds its stream, marks
 // the file's start on the recording clock and writes the header of a fragmented file. kind

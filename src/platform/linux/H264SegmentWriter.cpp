@@ -9,11 +9,8 @@ namespace orvo {
 std::optional<QString> H264SegmentWriter::open(const QString& path, const char* formatName,
                                                int width, int height, const CaptureQuality& quality,
                                                std::int64_t startEpochMicroseconds) {
-    if (auto error = writer_.open(path, formatName)) {
-        return error;
-    }
     QString error;
-    encoder_ = ffmpeg::makeEncoder("libx264", &error);
+    encoder_ = ffmpeg::openSegment(writer_, path, formatName, "libx264", &error);
     if (!encoder_) {
         return error;
     }

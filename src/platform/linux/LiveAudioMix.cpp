@@ -1,6 +1,7 @@
 #include "platform/linux/LiveAudioMix.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orvo {
 
@@ -24,6 +25,11 @@ void LiveAudioMix::add(int source, const float* interleaved, std::int64_t frames
     // Frames for a time already mixed came too late for it.
     const std::int64_t late = std::clamp<std::int64_t>(mixed_ - side.end, 0, frames);
     side.late += late;
+    // About -80 dBFS: below it a frame counts as silence.
+    const auto audible = [](float sample) { return std::abs(sample) > 1e-4f; };
+    if (std::any_of(interleaved, interleaved + late * channels, audible)) {
+        side.lateAudible += late;
+    }
     side.pending.insert(side.pending.end(), interleaved + late * channels,
                         interleaved + frames * channels);
     side.end += frames;
@@ -49,6 +55,11 @@ std::int64_t LiveAudioMix::mixedFrames() const {
 std::int64_t LiveAudioMix::lateFrames(int source) const {
     std::lock_guard lock(mutex_);
     return sides_.at(std::size_t(source)).late;
+}
+
+std::int64_t LiveAudioMix::lateAudibleFrames(int source) const {
+    std::lock_guard lock(mutex_);
+    return sides_.at(std::size_t(source)).lateAudible;
 }
 
 std::int64_t LiveAudioMix::mixableEnd() const {

@@ -28,14 +28,17 @@ public:
     bool end(int source);
     // Frames handed to the output so far.
     std::int64_t mixedFrames() const;
-    // Frames of the source that came after the mix had gone past their time.
+    // Frames of the source that came after the mix had gone past their time, and of those
+    // the ones with sound in them (what the mix lacks; the rest was silence).
     std::int64_t lateFrames(int source) const;
+    std::int64_t lateAudibleFrames(int source) const;
 
 private:
     struct Side {
         std::vector<float> pending; // interleaved, up to end
         std::int64_t end = 0;       // the timeline position after its last frame
         std::int64_t late = 0;
+        std::int64_t lateAudible = 0;
         bool ended = false;
         std::int64_t begin() const { return end - std::int64_t(pending.size()) / channels; }
     };

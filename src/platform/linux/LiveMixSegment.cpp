@@ -1,5 +1,6 @@
 #include "platform/linux/LiveMixSegment.h"
 
+#include <QFile>
 #include <QtGlobal>
 
 #include "platform/linux/AacSegmentWriter.h"
@@ -87,11 +88,17 @@ void LiveMixSegment::finish() {
     if (auto failure = error ? error : closing) {
         fail(*failure);
     }
+    bool missedSound = false;
     for (int source = 0; source < sources_; ++source) {
         if (const auto late = mix_.lateFrames(source); late > 0) {
             qWarning("The mixed track went on without side %d for %.2f s", source,
                      double(late) / AacSegmentWriter::sampleRate);
         }
+        missedSound = missedSound || mix_.lateAudibleFrames(source) > 0;
+    }
+    if (missedSound) {
+        qWarning("The mixed track %s misses sound and is removed", qPrintable(path_));
+        QFile::remove(path_);
     }
 }
 

@@ -20,13 +20,15 @@ class AudioWriteStage;
 // The mixed track of a recording's audio outputs, written while they record, into a
 // fragmented segment of its own beside theirs: their aligned sound summed (LiveAudioMix),
 // limited as the export's mix is, encoded in the preset's quality on a thread of its own.
-// A failure of the mix is said on the console and leaves its segment short; the outputs'
-// own segments are not touched by it. Shared by the outputs; any thread.
+// A failure of the mix is said on the console and leaves its segment short; a mix that missed
+// sound of a side that came too late for it is removed when it ends, so that the sides are
+// mixed again from their own segments. Those are never touched by it. Shared by the outputs;
+// any thread.
 class LiveMixSegment {
 public:
     // How far one side may lag before the mix goes on without it. A PipeWire monitor may
-    // deliver more than a second after the microphone when the call begins.
-    static constexpr std::int64_t windowFrames = 3 * 48000;
+    // deliver seconds after the microphone when the call begins.
+    static constexpr std::int64_t windowFrames = 10 * 48000;
 
     LiveMixSegment(QString path, int bitRate, int sources);
     ~LiveMixSegment();

@@ -62,6 +62,12 @@ TEST_F(LiveAudioMixTest, ASideThatStopsDeliveringHoldsTheMixBackNoLongerThanTheW
     EXPECT_FLOAT_EQ(mixed[10], 0.75f);
     EXPECT_FLOAT_EQ(mixed[200], 0.25f);
     EXPECT_FLOAT_EQ(mixed[440], 0.75f);
+    EXPECT_EQ(mix.lateFrames(1), 300);
+    EXPECT_EQ(mix.lateAudibleFrames(1), 0);
+    // Sound that comes too late is what the mix lacks.
+    add(0, 0.25f, 2 * window);
+    add(1, 0.5f, 20);
+    EXPECT_EQ(mix.lateAudibleFrames(1), 20);
 }
 
 TEST_F(LiveAudioMixTest, ASideThatEndsOrBeginsLateCountsAsSilence) {
