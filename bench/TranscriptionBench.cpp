@@ -98,7 +98,7 @@ std::optional<QString> ours(PocketsphinxSpeechRecognizer& engine, const QString&
     std::optional<QString> text;
     bool done = false;
     auto task = engine.recognitionTask(
-        QLocale(QLocale::English), file, true,
+        QLocale(QLocale::English), file, std::nullopt, true,
         [&](std::optional<SpeechResult> result, std::optional<SpeechError>) {
             if (!result || result->isFinal) {
                 done = true;
@@ -181,8 +181,8 @@ int main(int argc, char* argv[]) {
     double cancelMs = 0;
     {
         std::optional<PocketsphinxSpeechRecognizer> cancelled(std::in_place);
-        auto task =
-            cancelled->recognitionTask(QLocale(QLocale::English), audio, true, [](auto, auto) {});
+        auto task = cancelled->recognitionTask(QLocale(QLocale::English), audio, std::nullopt, true,
+                                               [](auto, auto) {});
         QThread::msleep(3000);
         const auto start = Clock::now();
         task->cancel();

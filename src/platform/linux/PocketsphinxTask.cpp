@@ -62,11 +62,13 @@ void collectWords(ps_decoder_t* decoder, double originSeconds, double frameRate,
 } // namespace
 
 PocketsphinxTask::PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
-                                   QString filePath, bool reportPartialResults,
+                                   QString filePath, std::optional<int> audioStreamIndex,
+                                   bool reportPartialResults,
                                    SpeechRecognizer::ResultHandler handler)
     : retired_(std::move(retired)), state_(std::make_shared<State>()) {
     state_->handler = std::move(handler);
-    worker_ = std::thread(run, state_, std::move(model), std::move(filePath), reportPartialResults);
+    worker_ = std::thread(run, state_, std::move(model), std::move(filePath), audioStreamIndex,
+                          reportPartialResults);
 }
 
 PocketsphinxTask::~PocketsphinxTask() {
@@ -115,14 +117,14 @@ void PocketsphinxTask::deliver(const std::shared_ptr<State>& state,
 }
 
 void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
-                           bool reportPartialResults) {
+                           std::optional<int> audioStreamIndex, bool reportPartialResults) {
     struct Done {
         std::atomic<bool>& done;
         ~Done() { done = true; }
     } done{*state->done};
 
     SpeechAudioDecoder audio;
-    if (auto error = audio.open(filePath)) {
+    if (auto error = audio.open(filePath, audioStreamIndex)) {
         deliver(state, std::nullopt, SpeechError{SpeechErrorCode::unreadableFile, *error});
         return;
     }

@@ -145,8 +145,8 @@ TEST_F(PocketsphinxRecognitionTest, OnlyLanguagesWithAnInstalledModelAndReadable
     test::writeFile(dir.filePath("broken.m4a"), "not a media file");
     std::optional<SpeechError> error;
     bool called = false;
-    auto task = engine->recognitionTask(QLocale(QLocale::English), dir.filePath("broken.m4a"), true,
-                                        [&](auto result, auto e) {
+    auto task = engine->recognitionTask(QLocale(QLocale::English), dir.filePath("broken.m4a"),
+                                        std::nullopt, true, [&](auto result, auto e) {
                                             called = true;
                                             EXPECT_FALSE(result);
                                             error = e;
