@@ -19,8 +19,8 @@ struct PocketsphinxModel {
 };
 
 // Decodes one audio stream of a file on a worker thread: FFmpeg feeds 16 kHz mono samples to
-// pocketsphinx, split into utterances at pauses; a partial result after each utterance, then the
-// final.
+// pocketsphinx, split into utterances at pauses; a partial result after each utterance and every
+// few seconds within a long one, then the final.
 class PocketsphinxTask final : public SpeechRecognitionTask {
 public:
     PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
