@@ -1,9 +1,11 @@
 // Offline transcription: word error rate and wall time per audio minute of our decoder beside
 // the pocketsphinx_continuous command line on the same audio and model, and how long a cancel
-// takes to stop the worker. The audio is flite speaking fixed sentences (several voices,
-// numbers and names) with a second of silence after each.
+// takes to stop the worker. The audio is a two-sided call: flite speaking fixed sentences
+// (several voices, numbers and names), the sides taking turns, a second of silence after each,
+// in an .m4a as our recorder writes it (the mix, then a mono track per side named You and Them).
+// Ours reads that file; the command line reads 16 kHz WAV files decoded from its tracks.
 //
-// bench_transcription [--keep DIR]
+// bench_transcription [--keep DIR]; ORVO_BENCH_DEBUG=1 also prints the two-sided transcript.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,13 +14,18 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <sys/resource.h>
+
+#include "platform/Platform.h"
+#include "platform/linux/FFmpegMedia.h"
 #include "platform/linux/PocketsphinxSpeechRecognizer.h"
+#include "transcription/Recognizer.h"
 
 namespace {
 
@@ -27,7 +34,7 @@ using orvo::PocketsphinxSpeechRecognizer;
 using orvo::SpeechError;
 using orvo::SpeechResult;
 
-// Spoken as written: the reference is the text itself.
+// Spoken as written: the reference is the text itself. Even ones are the near side's.
 const char* const sentences[] = {
     "the meeting with john smith moves to three thirty on friday",
     "please send the contract to mary before the end of the week",
@@ -93,12 +100,29 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Our decoder on file: the final text, or none after an error.
-std::optional<QString> ours(PocketsphinxSpeechRecognizer& engine, const QString& file) {
+// The words of a transcript's lines of speaker; all its words when speaker is empty.
+QStringList wordsOf(const QString& text, const QString& speaker) {
+    QStringList result;
+    for (QString line : text.split('\n')) {
+        const int colon = line.indexOf(QStringLiteral(": "));
+        const QString owner = colon > 0 ? line.left(colon) : QString();
+        if (colon > 0) {
+            line = line.mid(colon + 2);
+        }
+        if (speaker.isEmpty() || owner == speaker) {
+            result += words(line);
+        }
+    }
+    return result;
+}
+
+// Our decoder on one track of file (absent: the default one): the final text, or none.
+std::optional<QString> ours(PocketsphinxSpeechRecognizer& engine, const QString& file,
+                            std::optional<int> stream) {
     std::optional<QString> text;
     bool done = false;
     auto task = engine.recognitionTask(
-        QLocale(QLocale::English), file, true,
+        QLocale(QLocale::English), file, stream, true,
         [&](std::optional<SpeechResult> result, std::optional<SpeechError>) {
             if (!result || result->isFinal) {
                 done = true;
@@ -106,9 +130,175 @@ std::optional<QString> ours(PocketsphinxSpeechRecognizer& engine, const QString&
             }
         });
     while (!done) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return text;
+}
+
+// The whole transcription as the records window runs it: both sides at once, "You: …" lines.
+std::optional<QString> oursBySide(const QString& file) {
+    std::optional<QString> text;
+    bool done = false;
+    auto recognizer = orvo::Recognizer::create(file);
+    if (!recognizer) {
+        return std::nullopt;
+    }
+    recognizer->complitedRecognizer = [&](std::optional<QString> t, std::optional<SpeechError>) {
+        text = t;
+        done = true;
+    };
+    recognizer->recognizerText();
+    while (!done) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return text;
+}
+
+std::optional<QString> commandLine(const QString& wav) {
+    const QString model = "/usr/share/pocketsphinx/model/en-us";
+    QByteArray output;
+    if (!run("pocketsphinx_continuous",
+             {"-infile", wav, "-hmm", model + "/en-us", "-lm", model + "/en-us.lm.bin", "-dict",
+              model + "/cmudict-en-us.dict", "-logfn", "/dev/null"},
+             &output)) {
+        return std::nullopt;
+    }
+    return QString::fromUtf8(output);
+}
+
+// Wall and processor time (all threads, and the children waited for) of one run.
+struct Cost {
+    double wallSeconds = 0;
+    double cpuSeconds = 0;
+};
+
+double cpuSecondsSoFar() {
+    double seconds = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        for (const timeval& time : {usage.ru_utime, usage.ru_stime}) {
+            seconds += double(time.tv_sec) + double(time.tv_usec) / 1e6;
+        }
+    }
+    return seconds;
+}
+
+// Runs measure twice and keeps the second run's cost, so that none pays for a cold cache.
+template <typename Measure> Cost timed(Measure measure) {
+    Cost cost;
+    for (int round = 0; round < 2; ++round) {
+        const auto start = Clock::now();
+        const double cpuStart = cpuSecondsSoFar();
+        measure();
+        cost = {secondsSince(start), cpuSecondsSoFar() - cpuStart};
+    }
+    return cost;
+}
+
+bool writeList(const QString& path, const QStringList& files) {
+    QFile list(path);
+    QByteArray text;
+    for (const QString& file : files) {
+        text += "file '" + file.toUtf8() + "'\n";
+    }
+    return list.open(QIODevice::WriteOnly) && list.write(text) == text.size();
+}
+
+bool concat(const QString& dir, const QString& name, const QStringList& files) {
+    return writeList(dir + "/" + name + ".txt", files) &&
+           run("ffmpeg", {"-v", "error", "-y", "-f", "concat", "-safe", "0", "-i",
+                          dir + "/" + name + ".txt", dir + "/" + name + ".wav"});
+}
+
+// The call in dir: near.wav, far.wav, call.m4a, and what the tracks of call.m4a decode to
+// (mix16.wav, you16.wav, them16.wav); its length in seconds, 0 on failure.
+double makeCall(const QString& dir, QStringList& nearWords, QStringList& farWords) {
+    QStringList nearFiles;
+    QStringList farFiles;
+    for (int index = 0; index < int(std::size(sentences)); ++index) {
+        const QString wav = dir + QString("/s%1.wav").arg(index);
+        const QString quiet = dir + QString("/q%1.wav").arg(index);
+        const QString voice = voices[index % std::size(voices)];
+        if (!run("flite", {"-voice", voice, "-t", sentences[index], "-o", dir + "/raw.wav"}) ||
+            !run("ffmpeg", {"-v", "error", "-y", "-i", dir + "/raw.wav", "-af", "apad=pad_dur=1",
+                            "-ar", "16000", "-ac", "1", wav}) ||
+            !run("ffmpeg", {"-v", "error", "-y", "-i", wav, "-af", "volume=0", quiet})) {
+            return 0;
+        }
+        const bool near = index % 2 == 0;
+        (near ? nearWords : farWords) += words(sentences[index]);
+        nearFiles += near ? wav : quiet;
+        farFiles += near ? quiet : wav;
+    }
+    const QString call = dir + "/call.m4a";
+    QByteArray probe;
+    if (!concat(dir, "near", nearFiles) || !concat(dir, "far", farFiles) ||
+        !run("ffmpeg", {"-v", "error", "-y", "-i", dir + "/near.wav", "-i", dir + "/far.wav",
+                        "-filter_complex", "amix=inputs=2:normalize=0", dir + "/mix.wav"}) ||
+        !run("ffmpeg", {"-v",
+                        "error",
+                        "-y",
+                        "-i",
+                        dir + "/mix.wav",
+                        "-i",
+                        dir + "/near.wav",
+                        "-i",
+                        dir + "/far.wav",
+                        "-map",
+                        "0:a",
+                        "-map",
+                        "1:a",
+                        "-map",
+                        "2:a",
+                        "-c:a",
+                        "aac",
+                        "-ar:a:0",
+                        "48000",
+                        "-ac:a:0",
+                        "2",
+                        "-ar:a:1",
+                        "24000",
+                        "-ar:a:2",
+                        "24000",
+                        "-metadata:s:a:1",
+                        "title=You",
+                        "-metadata:s:a:1",
+                        "handler_name=You",
+                        "-metadata:s:a:2",
+                        "title=Them",
+                        "-metadata:s:a:2",
+                        "handler_name=Them",
+                        "-disposition:a:0",
+                        "default",
+                        "-disposition:a:1",
+                        "0",
+                        "-disposition:a:2",
+                        "0",
+                        call})) {
+        return 0;
+    }
+    for (const auto& [track, name] :
+         {std::pair{"0:a:0", "mix16"}, std::pair{"0:a:1", "you16"}, std::pair{"0:a:2", "them16"}}) {
+        if (!run("ffmpeg", {"-v", "error", "-y", "-i", call, "-map", track, "-ar", "16000", "-ac",
+                            "1", dir + "/" + name + ".wav"})) {
+            return 0;
+        }
+    }
+    if (!run("ffprobe", {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", call},
+             &probe)) {
+        return 0;
+    }
+    return probe.trimmed().toDouble();
+}
+
+// Word errors of a two-sided transcript: the words each speaker is given against what that
+// side said, in percent of all the words said.
+double sidedErrorRate(const QStringList& nearReference, const QStringList& nearWords,
+                      const QStringList& farReference, const QStringList& farWords) {
+    const double errors = wordErrorRate(nearReference, nearWords) * nearReference.size() +
+                          wordErrorRate(farReference, farWords) * farReference.size();
+    return errors / (nearReference.size() + farReference.size());
 }
 
 } // namespace
@@ -121,68 +311,57 @@ int main(int argc, char* argv[]) {
     QTemporaryDir temporary;
     const QString dir = parser.isSet("keep") ? parser.value("keep") : temporary.path();
 
-    // One 16 kHz mono file: each sentence in the next voice, a second of silence after it.
+    QStringList nearReference;
+    QStringList farReference;
+    const double audioSeconds = makeCall(dir, nearReference, farReference);
+    if (audioSeconds <= 0) {
+        std::fprintf(stderr, "bench_transcription: cannot make the call\n");
+        return 1;
+    }
+    // The sides take turns, so the whole call's words are the sentences in order.
     QStringList reference;
-    QString list;
-    int index = 0;
     for (const char* sentence : sentences) {
-        const QString wav = dir + QString("/s%1.wav").arg(index);
-        const QString voice = voices[index % std::size(voices)];
-        if (!run("flite", {"-voice", voice, "-t", sentence, "-o", dir + "/raw.wav"}) ||
-            !run("ffmpeg", {"-v", "error", "-y", "-i", dir + "/raw.wav", "-af", "apad=pad_dur=1",
-                            "-ar", "16000", "-ac", "1", wav})) {
-            std::fprintf(stderr, "bench_transcription: cannot make speech\n");
-            return 1;
-        }
-        list += "file '" + wav + "'\n";
         reference += words(sentence);
-        ++index;
     }
-    const QString audio = dir + "/call.wav";
-    QFile listFile(dir + "/list.txt");
-    if (!listFile.open(QIODevice::WriteOnly) || listFile.write(list.toUtf8()) < 0) {
-        return 1;
-    }
-    listFile.close();
-    QByteArray probe;
-    if (!run("ffmpeg",
-             {"-v", "error", "-y", "-f", "concat", "-safe", "0", "-i", dir + "/list.txt", audio}) ||
-        !run("ffprobe",
-             {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", audio},
-             &probe)) {
-        return 1;
-    }
-    const double audioMinutes = probe.trimmed().toDouble() / 60.0;
+    const double minutes = audioSeconds / 60.0;
+    const QString call = dir + "/call.m4a";
 
-    // Each side runs twice and the second run counts, so that neither pays for a cold cache.
-    PocketsphinxSpeechRecognizer engine;
-    const QString model = "/usr/share/pocketsphinx/model/en-us";
-    std::optional<QString> ourText;
-    QByteArray cliOutput;
-    double ourSeconds = 0;
-    double cliSeconds = 0;
-    for (int round = 0; round < 2; ++round) {
-        auto start = Clock::now();
-        ourText = ours(engine, audio);
-        ourSeconds = secondsSince(start);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    auto engineOwned = std::make_unique<PocketsphinxSpeechRecognizer>();
+    PocketsphinxSpeechRecognizer& engine = *engineOwned;
+    orvo::Platform::shared().install<orvo::SpeechRecognizer>(std::move(engineOwned));
+    orvo::Platform::shared().install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
 
-        start = Clock::now();
-        if (!run("pocketsphinx_continuous",
-                 {"-infile", audio, "-hmm", model + "/en-us", "-lm", model + "/en-us.lm.bin",
-                  "-dict", model + "/cmudict-en-us.dict", "-logfn", "/dev/null"},
-                 &cliOutput)) {
-            std::fprintf(stderr, "bench_transcription: pocketsphinx_continuous failed\n");
-            return 1;
-        }
-        cliSeconds = secondsSince(start);
+    std::optional<QString> ourMix;
+    std::optional<QString> ourYou;
+    std::optional<QString> ourSides;
+    std::optional<QString> cliMix;
+    std::optional<QString> cliYou;
+    std::optional<QString> cliThem;
+    const Cost ourMixCost = timed([&] { ourMix = ours(engine, call, std::nullopt); });
+    const Cost ourYouCost = timed([&] { ourYou = ours(engine, call, 1); });
+    const Cost ourSidesCost = timed([&] { ourSides = oursBySide(call); });
+    if (qEnvironmentVariableIsSet("ORVO_BENCH_DEBUG")) {
+        std::printf("sides:\n%s\nthem alone:\n%s\n", qPrintable(*ourSides),
+                    qPrintable(ours(engine, call, 2).value_or("-")));
+    }
+    const Cost cliMixCost = timed([&] { cliMix = commandLine(dir + "/mix16.wav"); });
+    const Cost cliYouCost = timed([&] { cliYou = commandLine(dir + "/you16.wav"); });
+    const Cost cliSidesCost = timed([&] {
+        cliYou = commandLine(dir + "/you16.wav");
+        cliThem = commandLine(dir + "/them16.wav");
+    });
+    if (!ourMix || !ourYou || !ourSides || !cliMix || !cliYou || !cliThem) {
+        std::fprintf(stderr, "bench_transcription: a transcription failed\n");
+        return 1;
     }
 
     // Cancel while the decoder works; the backend's end waits for the worker.
     double cancelMs = 0;
     {
         std::optional<PocketsphinxSpeechRecognizer> cancelled(std::in_place);
-        auto task =
-            cancelled->recognitionTask(QLocale(QLocale::English), audio, true, [](auto, auto) {});
+        auto task = cancelled->recognitionTask(QLocale(QLocale::English), call, std::nullopt, true,
+                                               [](auto, auto) {});
         QThread::msleep(3000);
         const auto start = Clock::now();
         task->cancel();
@@ -190,15 +369,40 @@ int main(int argc, char* argv[]) {
         cancelled.reset();
         cancelMs = secondsSince(start) * 1000;
     }
+    orvo::Platform::shared().clear();
 
-    std::printf("audio: %.2f min, %lld words, %d sentences\n", audioMinutes,
-                static_cast<long long>(reference.size()), index);
-    std::printf("ours:                    WER %5.1f %%, %.2f s per audio minute\n",
-                wordErrorRate(reference, words(ourText.value_or(QString()))),
-                ourSeconds / audioMinutes);
-    std::printf("pocketsphinx_continuous: WER %5.1f %%, %.2f s per audio minute\n",
-                wordErrorRate(reference, words(QString::fromUtf8(cliOutput))),
-                cliSeconds / audioMinutes);
+    const auto line = [&](const char* what, double wer, Cost cost, double audio) {
+        std::printf("%-42s WER %5.1f %%  wall %6.2f s per audio minute (RTF %.3f), CPU %6.2f s\n",
+                    what, wer, cost.wallSeconds / (audio / 60.0), cost.wallSeconds / audio,
+                    cost.cpuSeconds / (audio / 60.0));
+    };
+    std::printf("audio: %.2f min, %lld words (%lld near, %lld far), %d sentences, %d voices\n",
+                minutes, static_cast<long long>(reference.size()),
+                static_cast<long long>(nearReference.size()),
+                static_cast<long long>(farReference.size()), int(std::size(sentences)),
+                int(std::size(voices)));
+    line("ours, mixed track", wordErrorRate(reference, words(*ourMix)), ourMixCost, audioSeconds);
+    line("pocketsphinx_continuous, mixed track", wordErrorRate(reference, words(*cliMix)),
+         cliMixCost, audioSeconds);
+    line("ours, one side (You)", wordErrorRate(nearReference, words(*ourYou)), ourYouCost,
+         audioSeconds);
+    line("pocketsphinx_continuous, one side (You)", wordErrorRate(nearReference, words(*cliYou)),
+         cliYouCost, audioSeconds);
+    line("ours, both sides at once, by speaker",
+         sidedErrorRate(nearReference, wordsOf(*ourSides, "You"), farReference,
+                        wordsOf(*ourSides, "Them")),
+         ourSidesCost, audioSeconds);
+    line("pocketsphinx_continuous, each side in turn",
+         sidedErrorRate(nearReference, words(*cliYou), farReference, words(*cliThem)), cliSidesCost,
+         audioSeconds);
+    std::printf("ours, both sides, all words in order:         WER %5.1f %%\n",
+                wordErrorRate(reference, wordsOf(*ourSides, QString())));
+    std::printf("two-sided, ours / command line: wall %.2f, CPU %.2f\n",
+                ourSidesCost.wallSeconds / cliSidesCost.wallSeconds,
+                ourSidesCost.cpuSeconds / cliSidesCost.cpuSeconds);
+    std::printf("one side, ours / command line:  wall %.2f, CPU %.2f\n",
+                ourYouCost.wallSeconds / cliYouCost.wallSeconds,
+                ourYouCost.cpuSeconds / cliYouCost.cpuSeconds);
     std::printf("cancel to worker stopped: %.0f ms\n", cancelMs);
     return 0;
 }

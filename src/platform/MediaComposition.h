@@ -27,6 +27,8 @@ struct MediaAssetTrack {
     // Start of the recording on the recording's shared clock (microseconds since the Unix
     // epoch); absent for files not made by our capture.
     std::optional<std::int64_t> captureStartMicroseconds;
+    // The stream's title, else its handler name; empty when it has neither.
+    QString title{};
 
     MediaTimeRange timeRange() const { return {0.0, durationSeconds}; }
 };

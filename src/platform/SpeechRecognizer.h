@@ -17,6 +17,8 @@ struct SpeechSegment {
     QString substring;
     double timestampSeconds = 0;
     double durationSeconds = 0;
+    // Who said it, when the recording keeps the sides of a call apart; empty otherwise.
+    QString speaker{};
 };
 
 // The best transcription so far; final once the whole file has been heard.
@@ -60,12 +62,13 @@ public:
 
     // Main thread. Whether a recogniser for the locale's language is installed.
     virtual bool supportsLocale(const QLocale& locale) const = 0;
-    // Main thread, never blocks. Starts transcribing the file; the first handler call comes
-    // in a later turn of the main loop. nullptr when the locale is not supported.
-    virtual std::unique_ptr<SpeechRecognitionTask> recognitionTask(const QLocale& locale,
-                                                                   const QString& filePath,
-                                                                   bool reportPartialResults,
-                                                                   ResultHandler handler) = 0;
+    // Main thread, never blocks. Starts transcribing the file's audio stream audioStreamIndex
+    // (absent: the file's default audio); the first handler call comes in a later turn of the
+    // main loop. nullptr when the locale is not supported.
+    virtual std::unique_ptr<SpeechRecognitionTask>
+    recognitionTask(const QLocale& locale, const QString& filePath,
+                    std::optional<int> audioStreamIndex, bool reportPartialResults,
+                    ResultHandler handler) = 0;
 };
 
 } // namespace orvo

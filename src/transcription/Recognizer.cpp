@@ -1,14 +1,29 @@
 #include "transcription/Recognizer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QLocale>
 
+#include "platform/Media.h"
 #include "platform/Platform.h"
 #include "shell/Console.h"
+#include "shell/Localization.h"
 #include "shell/Logging.h"
+#include "transcription/SpeakerTranscript.h"
 
 namespace orvo {
+
+namespace {
+
+// The titles our recorder gives the tracks of the sides, and the keys of their speakers' words.
+struct SideTrack {
+    const char* title;
+    const char* speakerKey;
+};
+constexpr SideTrack sideTracks[] = {{"You", "SPEAKER_YOU"}, {"Them", "SPEAKER_THEM"}};
+
+} // namespace
 
 std::shared_ptr<Recognizer> Recognizer::create(const std::optional<QString>& fileUrl) {
     if (!fileUrl) {
@@ -33,50 +48,118 @@ Recognizer::~Recognizer() {
     consoleLine(QStringLiteral("Recognizer deinit"));
 }
 
+void Recognizer::findSides() {
+    sides_.clear();
+    if (auto* media = Platform::shared().find<Media>()) {
+        const MediaAsset asset = media->loadAsset(filePath_);
+        durationSeconds_ = asset.durationSeconds;
+        for (const auto& track : asset.tracks) {
+            for (const auto& side : sideTracks) {
+                if (track.mediaType == MediaType::audio &&
+                    track.title == QLatin1String(side.title)) {
+                    sides_.push_back({Localization::text(QLatin1String(side.speakerKey)),
+                                      track.streamIndex, nullptr, 0, std::nullopt});
+                }
+            }
+        }
+    }
+    if (sides_.empty()) {
+        sides_.push_back(Side{});
+    }
+}
+
 void Recognizer::recognizerText() {
-    // The handler holds the recognizer until the task has delivered its last call.
-    task_ = speechRecognizer_.recognitionTask(
-        locale_, filePath_, true,
-        [self = shared_from_this()](std::optional<SpeechResult> result,
-                                    std::optional<SpeechError> error) {
-            self->handleResult(result, error);
-        });
+    findSides();
+    for (std::size_t i = 0; i < sides_.size(); ++i) {
+        // The handlers hold the recognizer until the tasks have delivered their last calls.
+        sides_[i].task = speechRecognizer_.recognitionTask(
+            locale_, filePath_, sides_[i].streamIndex, true,
+            [self = shared_from_this(), i](std::optional<SpeechResult> result,
+                                           std::optional<SpeechError> error) {
+                self->handleResult(i, result, error);
+            });
+    }
 }
 
 void Recognizer::recognizerCancel() {
-    if (task_) {
-        task_->cancel();
+    for (auto& side : sides_) {
+        if (side.task) {
+            side.task->cancel();
+        }
     }
 }
 
-void Recognizer::handleResult(const std::optional<SpeechResult>& result,
+void Recognizer::finishAll() {
+    for (auto& side : sides_) {
+        if (side.task) {
+            // A side still working would keep a core busy for nothing.
+            side.task->cancel();
+            side.task->finish();
+        }
+    }
+}
+
+void Recognizer::handleResult(std::size_t index, const std::optional<SpeechResult>& result,
                               const std::optional<SpeechError>& error) {
-    if (task_ && task_->isCancelled()) {
+    Side& side = sides_[index];
+    if (side.task && side.task->isCancelled()) {
         Logging::write(QStringLiteral("Recognizer cancel"), EventLoging::info);
-        task_->finish();
+        finishAll();
         return;
     }
     if (!result) {
+        finishAll();
         if (complitedRecognizer) {
             complitedRecognizer(std::nullopt, error);
         }
-        if (task_) {
-            task_->finish();
+        return;
+    }
+    const double lastSeconds =
+        result->segments.empty() ? 0 : result->segments.back().timestampSeconds;
+    if (side.speaker.isEmpty()) {
+        if (lastSeconds != 0 && progressRecognizer) {
+            progressRecognizer(lastSeconds);
+        }
+        if (result->isFinal) {
+            finalSegments_ = result->segments;
+            finishAll();
+            if (complitedRecognizer) {
+                complitedRecognizer(result->formattedString, std::nullopt);
+            }
         }
         return;
     }
-    if (!result->segments.empty() && result->segments.back().timestampSeconds != 0 &&
-        progressRecognizer) {
-        progressRecognizer(result->segments.back().timestampSeconds);
-    }
+    side.positionSeconds = std::max(side.positionSeconds, lastSeconds);
     if (result->isFinal) {
-        finalSegments_ = result->segments;
-        if (complitedRecognizer) {
-            complitedRecognizer(result->formattedString, std::nullopt);
+        side.finalResult = *result;
+        side.positionSeconds = std::max(side.positionSeconds, durationSeconds_);
+    }
+    // The sides run at once: the file is as far done as their positions on average.
+    double sumSeconds = 0;
+    for (const auto& each : sides_) {
+        sumSeconds += each.positionSeconds;
+    }
+    if (sumSeconds != 0 && progressRecognizer) {
+        progressRecognizer(sumSeconds / static_cast<double>(sides_.size()));
+    }
+    if (std::all_of(sides_.begin(), sides_.end(),
+                    [](const Side& each) { return each.finalResult.has_value(); })) {
+        completeSides();
+    }
+}
+
+void Recognizer::completeSides() {
+    std::vector<std::vector<SpeechSegment>> words;
+    for (const auto& side : sides_) {
+        words.push_back(side.finalResult->segments);
+        for (auto& word : words.back()) {
+            word.speaker = side.speaker;
         }
-        if (task_) {
-            task_->finish();
-        }
+    }
+    finalSegments_ = SpeakerTranscript::merged(words);
+    finishAll();
+    if (complitedRecognizer) {
+        complitedRecognizer(SpeakerTranscript::text(finalSegments_), std::nullopt);
     }
 }
 

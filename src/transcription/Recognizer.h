@@ -12,8 +12,10 @@
 namespace orvo {
 
 // Transcribes one media file in the language of the current locale, once. Main thread only.
-// While its task runs the task's handler keeps the recognizer alive, so the caller may drop
-// its reference early.
+// A file that keeps the sides of a call apart (audio tracks titled "You" and "Them") is
+// transcribed side by side, all sides at once, into lines that say who spoke.
+// While its tasks run their handlers keep the recognizer alive, so the caller may drop its
+// reference early.
 class Recognizer : public std::enable_shared_from_this<Recognizer> {
 public:
     using CompletedHandler =
@@ -34,7 +36,8 @@ public:
     void recognizerCancel();
 
     const QString& filePath() const { return filePath_; }
-    // The segments of the final result, for subtitles; empty before it.
+    // The segments of the final result in time order, with their speakers, for subtitles;
+    // empty before it.
     const std::vector<SpeechSegment>& finalSegments() const { return finalSegments_; }
 
 private:
@@ -44,13 +47,28 @@ public:
     Recognizer(Token, SpeechRecognizer& speechRecognizer, QLocale locale, QString filePath);
 
 private:
-    void handleResult(const std::optional<SpeechResult>& result,
+    // One transcribed audio track: the whole file's, or one side's.
+    struct Side {
+        QString speaker; // empty for the whole file
+        std::optional<int> streamIndex;
+        std::unique_ptr<SpeechRecognitionTask> task;
+        double positionSeconds = 0;
+        std::optional<SpeechResult> finalResult;
+    };
+
+    void findSides();
+    void handleResult(std::size_t side, const std::optional<SpeechResult>& result,
                       const std::optional<SpeechError>& error);
+    // No handler call after this one.
+    void finishAll();
+    void completeSides();
 
     SpeechRecognizer& speechRecognizer_;
     QLocale locale_;
     QString filePath_;
-    std::unique_ptr<SpeechRecognitionTask> task_;
+    double durationSeconds_ = 0;
+    std::vector<Side> sides_;
+    bool ended_ = false;
     std::vector<SpeechSegment> finalSegments_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -16,11 +17,12 @@ struct Cue {
     QString text;
 };
 
-std::vector<Cue> cuesOf(std::vector<SpeechSegment> segments) {
+// The cues of one speaker's words.
+void addCues(std::vector<SpeechSegment> segments, std::vector<Cue>& cues) {
     std::stable_sort(segments.begin(), segments.end(), [](const auto& a, const auto& b) {
         return a.timestampSeconds < b.timestampSeconds;
     });
-    std::vector<Cue> cues;
+    const std::size_t first = cues.size();
     for (const auto& segment : segments) {
         const QString text = segment.substring.trimmed();
         if (text.isEmpty()) {
@@ -28,14 +30,35 @@ std::vector<Cue> cuesOf(std::vector<SpeechSegment> segments) {
         }
         const double start = std::max(0.0, segment.timestampSeconds);
         const double end = start + std::max(0.0, segment.durationSeconds);
-        if (!cues.empty() && start - cues.back().end <= SubtitleWriter::cueGapSeconds &&
+        if (cues.size() > first && start - cues.back().end <= SubtitleWriter::cueGapSeconds &&
             end - cues.back().start <= SubtitleWriter::cueLengthSeconds) {
             cues.back().end = std::max(cues.back().end, end);
             cues.back().text += ' ' + text;
         } else {
-            cues.push_back({start, end, text});
+            const QString prefix =
+                segment.speaker.isEmpty() ? QString() : segment.speaker + QStringLiteral(": ");
+            cues.push_back({start, end, prefix + text});
         }
     }
+}
+
+std::vector<Cue> cuesOf(const std::vector<SpeechSegment>& segments) {
+    // A cue holds one speaker's words, also while both sides talk at once.
+    std::vector<QString> speakers;
+    for (const auto& segment : segments) {
+        if (std::find(speakers.begin(), speakers.end(), segment.speaker) == speakers.end()) {
+            speakers.push_back(segment.speaker);
+        }
+    }
+    std::vector<Cue> cues;
+    for (const auto& speaker : speakers) {
+        std::vector<SpeechSegment> own;
+        std::copy_if(segments.begin(), segments.end(), std::back_inserter(own),
+                     [&](const auto& segment) { return segment.speaker == speaker; });
+        addCues(std::move(own), cues);
+    }
+    std::stable_sort(cues.begin(), cues.end(),
+                     [](const auto& a, const auto& b) { return a.start < b.start; });
     // Players show overlapping cues stacked; one line at a time reads better.
     for (std::size_t i = 0; i + 1 < cues.size(); ++i) {
         cues[i].end = std::min(cues[i].end, cues[i + 1].start);
@@ -59,10 +82,10 @@ QString SubtitleWriter::timeText(double seconds) {
         .arg(totalMs % 1000, 3, 10, QChar('0'));
 }
 
-QString SubtitleWriter::srtText(std::vector<SpeechSegment> segments) {
+QString SubtitleWriter::srtText(const std::vector<SpeechSegment>& segments) {
     QString text;
     int number = 0;
-    for (const auto& cue : cuesOf(std::move(segments))) {
+    for (const auto& cue : cuesOf(segments)) {
         text += QString::number(++number) + '\n' + timeText(cue.start) + QStringLiteral(" --> ") +
                 timeText(cue.end) + '\n' + cue.text + QStringLiteral("\n\n");
     }

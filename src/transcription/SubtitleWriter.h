@@ -20,8 +20,9 @@ public:
 
     // "<media name without extension>.srt" in the media file's folder.
     static QString subtitlePath(const QString& mediaPath);
-    // Cues in time order; a cue ends no later than the next one starts.
-    static QString srtText(std::vector<SpeechSegment> segments);
+    // Cues in time order, each of one speaker, who is named in front of the words; a cue ends
+    // no later than the next one starts.
+    static QString srtText(const std::vector<SpeechSegment>& segments);
     // Any thread. Writes the file whole or not at all; the error's text when it cannot.
     static std::optional<QString> write(const QString& mediaPath,
                                         const std::vector<SpeechSegment>& segments);

@@ -56,20 +56,25 @@ class FakeSpeechRecognizer final : public SpeechRecognizer {
 public:
     std::set<QLocale::Language> languages{QLocale::English};
     std::vector<QString> requestedFiles;
+    std::vector<std::optional<int>> requestedStreams;
+    std::vector<FakeSpeechRecognitionTask*> tasks; // alive while their owner keeps them
     FakeSpeechRecognitionTask* lastTask = nullptr;
 
     bool supportsLocale(const QLocale& locale) const override {
         return languages.count(locale.language()) > 0;
     }
     std::unique_ptr<SpeechRecognitionTask> recognitionTask(const QLocale& locale,
-                                                           const QString& filePath, bool,
-                                                           ResultHandler handler) override {
+                                                           const QString& filePath,
+                                                           std::optional<int> audioStreamIndex,
+                                                           bool, ResultHandler handler) override {
         if (!supportsLocale(locale)) {
             return nullptr;
         }
         requestedFiles.push_back(filePath);
+        requestedStreams.push_back(audioStreamIndex);
         auto task = std::make_unique<FakeSpeechRecognitionTask>(std::move(handler));
         lastTask = task.get();
+        tasks.push_back(lastTask);
         return task;
     }
 };

@@ -52,6 +52,12 @@ MediaAsset FFmpegMedia::loadAsset(const QString& path) {
             track.durationSeconds = double(stream->duration) * av_q2d(stream->time_base);
         }
         track.captureStartMicroseconds = captureStart;
+        for (const char* key : {"title", "handler_name"}) {
+            const AVDictionaryEntry* entry = av_dict_get(stream->metadata, key, nullptr, 0);
+            if (entry != nullptr && track.title.isEmpty()) {
+                track.title = QString::fromUtf8(entry->value);
+            }
+        }
         asset.tracks.push_back(track);
     }
     return asset;

@@ -34,6 +34,7 @@ bool PocketsphinxSpeechRecognizer::supportsLocale(const QLocale& locale) const {
 
 std::unique_ptr<SpeechRecognitionTask>
 PocketsphinxSpeechRecognizer::recognitionTask(const QLocale& locale, const QString& filePath,
+                                              std::optional<int> audioStreamIndex,
                                               bool reportPartialResults, ResultHandler handler) {
     auto model = modelFor(locale);
     if (!model) {
@@ -41,7 +42,8 @@ PocketsphinxSpeechRecognizer::recognitionTask(const QLocale& locale, const QStri
     }
     retired_->join(false);
     return std::make_unique<PocketsphinxTask>(retired_, std::move(*model), filePath,
-                                              reportPartialResults, std::move(handler));
+                                              audioStreamIndex, reportPartialResults,
+                                              std::move(handler));
 }
 
 } // namespace orvo

@@ -24,6 +24,7 @@ public:
     bool supportsLocale(const QLocale& locale) const override;
     std::unique_ptr<SpeechRecognitionTask> recognitionTask(const QLocale& locale,
                                                            const QString& filePath,
+                                                           std::optional<int> audioStreamIndex,
                                                            bool reportPartialResults,
                                                            ResultHandler handler) override;
 

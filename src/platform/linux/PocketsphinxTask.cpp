@@ -22,6 +22,8 @@ struct DecoderDeleter {
 
 // Samples per feed: small enough that a cancel is seen within a few milliseconds.
 constexpr std::size_t chunkSamples = SpeechAudioDecoder::sampleRate / 10;
+// Within a long utterance, the words heard so far are reported this often.
+constexpr std::size_t partialEverySamples = SpeechAudioDecoder::sampleRate * 3;
 // The voice detector hands over this many frames from before it was sure of speech.
 constexpr int prespeechFrames = 20;
 
@@ -38,7 +40,7 @@ QString spelling(const char* word) {
     return paren > 0 ? text.left(paren) : text;
 }
 
-// Adds the words of the ended utterance, whose frame 0 lies at originSeconds.
+// Adds the words of the utterance so far, whose frame 0 lies at originSeconds.
 void collectWords(ps_decoder_t* decoder, double originSeconds, double frameRate,
                   SpeechResult& result) {
     for (ps_seg_t* seg = ps_seg_iter(decoder); seg != nullptr; seg = ps_seg_next(seg)) {
@@ -62,11 +64,13 @@ void collectWords(ps_decoder_t* decoder, double originSeconds, double frameRate,
 } // namespace
 
 PocketsphinxTask::PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
-                                   QString filePath, bool reportPartialResults,
+                                   QString filePath, std::optional<int> audioStreamIndex,
+                                   bool reportPartialResults,
                                    SpeechRecognizer::ResultHandler handler)
     : retired_(std::move(retired)), state_(std::make_shared<State>()) {
     state_->handler = std::move(handler);
-    worker_ = std::thread(run, state_, std::move(model), std::move(filePath), reportPartialResults);
+    worker_ = std::thread(run, state_, std::move(model), std::move(filePath), audioStreamIndex,
+                          reportPartialResults);
 }
 
 PocketsphinxTask::~PocketsphinxTask() {
@@ -115,14 +119,14 @@ void PocketsphinxTask::deliver(const std::shared_ptr<State>& state,
 }
 
 void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
-                           bool reportPartialResults) {
+                           std::optional<int> audioStreamIndex, bool reportPartialResults) {
     struct Done {
         std::atomic<bool>& done;
         ~Done() { done = true; }
     } done{*state->done};
 
     SpeechAudioDecoder audio;
-    if (auto error = audio.open(filePath)) {
+    if (auto error = audio.open(filePath, audioStreamIndex)) {
         deliver(state, std::nullopt, SpeechError{SpeechErrorCode::unreadableFile, *error});
         return;
     }
@@ -146,6 +150,7 @@ void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model
     std::vector<std::int16_t> samples;
     std::size_t fedSamples = 0;
     double originSeconds = 0;
+    std::size_t partialAt = 0;
     bool inSpeech = false;
     bool more = true;
     while (more && !state->stop) {
@@ -161,6 +166,14 @@ void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model
                 originSeconds = std::max(0.0, (static_cast<double>(fedSamples) -
                                                (prespeechFrames + 0.5) * samplesPerFrame) /
                                                   SpeechAudioDecoder::sampleRate);
+                partialAt = fedSamples;
+            } else if (speech && reportPartialResults &&
+                       fedSamples - partialAt >= partialEverySamples) {
+                // The best guess so far: one speaking long without a pause still sees progress.
+                partialAt = fedSamples;
+                SpeechResult heard = result;
+                collectWords(decoder.get(), originSeconds, frameRate, heard);
+                deliver(state, std::move(heard), std::nullopt);
             } else if (!speech && inSpeech) {
                 ps_end_utt(decoder.get());
                 collectWords(decoder.get(), originSeconds, frameRate, result);

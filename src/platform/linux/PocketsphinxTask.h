@@ -18,13 +18,14 @@ struct PocketsphinxModel {
     QString dictionaryFile;
 };
 
-// Decodes one file on a worker thread: FFmpeg feeds 16 kHz mono samples to pocketsphinx,
-// split into utterances at pauses; a partial result after each utterance, then the final.
+// Decodes one audio stream of a file on a worker thread: FFmpeg feeds 16 kHz mono samples to
+// pocketsphinx, split into utterances at pauses; a partial result after each utterance and every
+// few seconds within a long one, then the final.
 class PocketsphinxTask final : public SpeechRecognitionTask {
 public:
     PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
-                     QString filePath, bool reportPartialResults,
-                     SpeechRecognizer::ResultHandler handler);
+                     QString filePath, std::optional<int> audioStreamIndex,
+                     bool reportPartialResults, SpeechRecognizer::ResultHandler handler);
     // Main thread, never blocks: the worker is joined later, once it has stopped.
     ~PocketsphinxTask() override;
 
@@ -44,7 +45,7 @@ private:
     static void deliver(const std::shared_ptr<State>& state, std::optional<SpeechResult> result,
                         std::optional<SpeechError> error);
     static void run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
-                    bool reportPartialResults);
+                    std::optional<int> audioStreamIndex, bool reportPartialResults);
 
     std::shared_ptr<RetiredWorkers> retired_;
     std::shared_ptr<State> state_;

@@ -7,16 +7,25 @@ extern "C" {
 
 namespace orvo {
 
-std::optional<QString> SpeechAudioDecoder::open(const QString& path) {
+std::optional<QString> SpeechAudioDecoder::open(const QString& path,
+                                                std::optional<int> streamIndex) {
     ffmpeg::quietLogging();
     QString error;
     input_ = ffmpeg::openInput(path, &error);
     if (!input_) {
         return error;
     }
-    streamIndex_ = av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (streamIndex_ < 0) {
+    streamIndex_ = streamIndex.value_or(
+        av_find_best_stream(input_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0));
+    if (streamIndex_ < 0 || streamIndex_ >= static_cast<int>(input_->nb_streams) ||
+        input_->streams[streamIndex_]->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
         return QStringLiteral("no audio in %1").arg(path);
+    }
+    // The demuxer then skips the other tracks' packets instead of handing them over.
+    for (unsigned i = 0; i < input_->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex_) {
+            input_->streams[i]->discard = AVDISCARD_ALL;
+        }
     }
     decoder_ = ffmpeg::openDecoder(input_->streams[streamIndex_], &error);
     if (!decoder_) {

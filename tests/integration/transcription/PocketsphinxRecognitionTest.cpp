@@ -1,5 +1,6 @@
 #include "platform/linux/PocketsphinxSpeechRecognizer.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,25 @@ TEST_F(PocketsphinxRecognitionTest, FindsTheSpokenWordsWithTimesAndSubtitlesThat
     EXPECT_EQ(test::readFile(media), mediaBytes);
 }
 
+TEST_F(PocketsphinxRecognitionTest, ALongUtteranceWithoutPausesReportsProgressWhileItLasts) {
+    // About nine seconds of counting without a pause: one utterance.
+    const QString media = spoken("counting", "one two three four five six seven eight nine ten "
+                                             "eleven twelve thirteen fourteen fifteen sixteen "
+                                             "seventeen eighteen nineteen twenty twenty one");
+    auto recognizer = Recognizer::create(media);
+    ASSERT_NE(recognizer, nullptr);
+    std::vector<double> progress;
+    bool completed = false;
+    recognizer->progressRecognizer = [&](double seconds) { progress.push_back(seconds); };
+    recognizer->complitedRecognizer = [&](auto, auto) { completed = true; };
+    recognizer->recognizerText();
+    ASSERT_TRUE(spinUntil([&] { return completed; }, 60000));
+    // The last call comes with the final result; the others while the utterance went on.
+    ASSERT_GE(progress.size(), 3U);
+    EXPECT_LT(progress.front(), 4.0);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+}
+
 TEST_F(PocketsphinxRecognitionTest, CancelEndsWithoutCompletionAndStopsTheWorker) {
     const QString media = spoken("long", "one two three four five six seven eight nine ten.", 12);
     auto recognizer = Recognizer::create(media);
@@ -145,8 +165,8 @@ TEST_F(PocketsphinxRecognitionTest, OnlyLanguagesWithAnInstalledModelAndReadable
     test::writeFile(dir.filePath("broken.m4a"), "not a media file");
     std::optional<SpeechError> error;
     bool called = false;
-    auto task = engine->recognitionTask(QLocale(QLocale::English), dir.filePath("broken.m4a"), true,
-                                        [&](auto result, auto e) {
+    auto task = engine->recognitionTask(QLocale(QLocale::English), dir.filePath("broken.m4a"),
+                                        std::nullopt, true, [&](auto result, auto e) {
                                             called = true;
                                             EXPECT_FALSE(result);
                                             error = e;

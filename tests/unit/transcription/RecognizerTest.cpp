@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+#include "fakes/FakeMedia.h"
 #include "fakes/FakeSpeechRecognizer.h"
 #include "platform/Platform.h"
 #include "support/TestFiles.h"
@@ -16,6 +17,20 @@ namespace {
 
 SpeechResult partial(std::vector<SpeechSegment> segments) {
     return SpeechResult{QString(), std::move(segments), false};
+}
+
+SpeechResult final(std::vector<SpeechSegment> segments) {
+    return SpeechResult{QString("ignored"), std::move(segments), true};
+}
+
+// A call as our recorder keeps it: the mix, then a track per side.
+MediaAsset callAsset(const QString& path) {
+    MediaAsset asset{path, 10.0, {}};
+    const QString titles[] = {"SoundHandler", "You", "Them"};
+    for (int i = 0; i < 3; ++i) {
+        asset.tracks.push_back({MediaType::audio, path, i, 10.0, std::nullopt, titles[i]});
+    }
+    return asset;
 }
 
 class RecognizerTest : public testing::Test {
@@ -32,8 +47,8 @@ protected:
     }
 
     // A running recognizer whose handlers record what they are given.
-    std::shared_ptr<Recognizer> started() {
-        auto recognizer = Recognizer::create(QStringLiteral("/records/call.m4a"));
+    std::shared_ptr<Recognizer> started(const QString& path = QStringLiteral("/records/call.m4a")) {
+        auto recognizer = Recognizer::create(path);
         EXPECT_NE(recognizer, nullptr);
         recognizer->progressRecognizer = [this](double seconds) { progress.push_back(seconds); };
         recognizer->complitedRecognizer = [this](std::optional<QString> text,
@@ -43,6 +58,18 @@ protected:
             completedError = error;
         };
         recognizer->recognizerText();
+        return recognizer;
+    }
+
+    // A recognizer of a file with a track per side, its tasks those of the near and far side.
+    std::shared_ptr<Recognizer> startedOnCall() {
+        auto media = std::make_unique<FakeMedia>();
+        media->assets["/records/sides.m4a"] = callAsset("/records/sides.m4a");
+        Platform::shared().install<Media>(std::move(media));
+        auto recognizer = started(QStringLiteral("/records/sides.m4a"));
+        const auto& streams = engine->requestedStreams;
+        EXPECT_EQ(std::vector(streams.end() - 2, streams.end()),
+                  (std::vector<std::optional<int>>{1, 2}));
         return recognizer;
     }
 
@@ -68,6 +95,7 @@ TEST_F(RecognizerTest, CannotBeMadeWithoutFileOrForALanguageWithoutModel) {
 TEST_F(RecognizerTest, ReportsProgressOfTimedSegmentsAndTheFinalTextUnchanged) {
     auto recognizer = started();
     ASSERT_EQ(engine->requestedFiles, std::vector<QString>{"/records/call.m4a"});
+    EXPECT_EQ(engine->requestedStreams, std::vector<std::optional<int>>{std::nullopt});
     auto* task = engine->lastTask;
     task->deliver(partial({}), std::nullopt);
     task->deliver(partial({{"hello", 0.0, 0.4}}), std::nullopt);
@@ -116,6 +144,76 @@ TEST_F(RecognizerTest, CancelBeforeTheFirstResultOnlyLogsAndReleasesTheRecognize
     EXPECT_TRUE(weak.expired());
     EXPECT_EQ(completions, 0);
     EXPECT_TRUE(progress.empty());
+}
+
+TEST_F(RecognizerTest, SidesOfACallAreTranscribedAtOnceIntoLinesOfTheirSpeakers) {
+    auto recognizer = startedOnCall();
+    ASSERT_EQ(engine->tasks.size(), 2U);
+    auto* you = engine->tasks[0];
+    auto* them = engine->tasks[1];
+    you->deliver(partial({{"hello", 0.5, 0.4}}), std::nullopt);
+    them->deliver(partial({{"hi", 2.5, 0.3}}), std::nullopt);
+    EXPECT_EQ(progress, (std::vector<double>{0.25, 1.5}));
+
+    // The far side ends first; an ended side counts as the whole file.
+    them->deliver(final({{"hi", 2.5, 0.3}, {"yes", 3.2, 0.3}, {"bye", 9.0, 0.3}}), std::nullopt);
+    EXPECT_EQ(completions, 0);
+    EXPECT_EQ(progress.back(), 5.25);
+    // A phrase of the far side overlaps the near one's: its words stay together.
+    you->deliver(final({{"hello", 0.5, 0.4},
+                        {"how", 3.0, 0.2},
+                        {"are", 3.3, 0.2},
+                        {"you", 3.6, 0.2},
+                        {"fine", 5.0, 0.4}}),
+                 std::nullopt);
+    EXPECT_EQ(progress.back(), 10.0);
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(completedError);
+    EXPECT_EQ(completedText, QString("You: hello\nThem: hi yes\nYou: how are you fine\nThem: bye"));
+    const auto& words = recognizer->finalSegments();
+    ASSERT_EQ(words.size(), 8U);
+    EXPECT_EQ(words[1].substring, "hi");
+    EXPECT_EQ(words[1].speaker, "Them");
+    EXPECT_TRUE(you->finished());
+    EXPECT_TRUE(them->finished());
+}
+
+TEST_F(RecognizerTest, SpeakersSpeakTheLanguageOfTheLocaleAndSilentSidesSayNothing) {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    engine->languages.insert(QLocale::Russian);
+    auto recognizer = startedOnCall();
+    engine->tasks[0]->deliver(final({{"da", 1.0, 0.2}}), std::nullopt);
+    engine->tasks[1]->deliver(final({}), std::nullopt);
+    EXPECT_EQ(completedText, QString("Вы: da"));
+
+    auto silent = startedOnCall();
+    engine->tasks[2]->deliver(final({}), std::nullopt);
+    engine->tasks[3]->deliver(final({}), std::nullopt);
+    EXPECT_EQ(completedText, QString());
+    EXPECT_FALSE(completedError);
+    EXPECT_EQ(completions, 2);
+}
+
+TEST_F(RecognizerTest, CancelOrAFailedSideStopsBothSides) {
+    auto recognizer = startedOnCall();
+    recognizer->recognizerCancel();
+    const QString console = test::capturedConsole([] { QCoreApplication::processEvents(); });
+    EXPECT_EQ(console.count("Recognizer cancel"), 1);
+    EXPECT_TRUE(engine->tasks[0]->isCancelled());
+    EXPECT_TRUE(engine->tasks[1]->isCancelled());
+    EXPECT_TRUE(engine->tasks[1]->finished());
+    EXPECT_EQ(completions, 0);
+
+    auto failing = startedOnCall();
+    engine->tasks[2]->deliver(partial({{"a", 1.0, 0.2}}), std::nullopt);
+    engine->tasks[3]->deliver(std::nullopt, SpeechError{SpeechErrorCode::engineFailed, "model"});
+    EXPECT_EQ(completions, 1);
+    ASSERT_TRUE(completedError);
+    EXPECT_EQ(completedError->code, SpeechErrorCode::engineFailed);
+    EXPECT_TRUE(engine->tasks[2]->isCancelled());
+    EXPECT_TRUE(engine->tasks[2]->finished());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(completions, 1);
 }
 
 } // namespace

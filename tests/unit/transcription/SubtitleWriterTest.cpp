@@ -42,6 +42,16 @@ TEST(SubtitleWriter, LongSpeechIsSplitAndOverlappingCuesEndWhereTheNextBegins) {
     EXPECT_EQ(overlapping[1], "00:00:00,000 --> 00:00:08,000");
 }
 
+TEST(SubtitleWriter, EachCueIsOneSpeakersAndNamesThemAlsoWhenBothTalkAtOnce) {
+    const QString text = SubtitleWriter::srtText({{"hello", 0.0, 0.5, "You"},
+                                                  {"hi", 0.2, 0.4, "Them"},
+                                                  {"there", 0.6, 0.4, "You"},
+                                                  {"again", 3.0, 0.5, "Them"}});
+    EXPECT_EQ(text, "1\n00:00:00,000 --> 00:00:00,200\nYou: hello there\n\n"
+                    "2\n00:00:00,200 --> 00:00:00,600\nThem: hi\n\n"
+                    "3\n00:00:03,000 --> 00:00:03,500\nThem: again\n\n");
+}
+
 TEST(SubtitleWriter, WritesBesideTheMediaOrSaysWhyNot) {
     QTemporaryDir dir;
     const QString media = dir.path() + "/call.m4a";
