@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QImage>
 
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -19,14 +19,11 @@ std::optional<QString> lastActiveValue;
 
 // The rule of saveIamge (ui), which this layer cannot reach: an existing file is kept, a
 // missing bitmap writes nothing, failures are silent.
-void saveIconPng(const std::optional<QByteArray>& png, const QString& path) {
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || !png || png->isEmpty()) {
+void saveIconPng(const QImage& image, const QString& path) {
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || image.isNull()) {
         return;
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(*png) == png->size()) {
-        file.commit();
-    }
+    image.save(path, "PNG");
 }
 
 } // namespace

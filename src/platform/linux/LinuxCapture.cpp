@@ -8,34 +8,12 @@
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/LinuxCaptureSession.h"
 #include "platform/linux/LinuxMovieFileOutput.h"
-#include "platform/linux/PulseRequests.h"
-#include "platform/linux/PulseSession.h"
+#include "platform/linux/PulseRecordStream.h"
 
 namespace orvo {
 
-namespace {
-
-constexpr std::chrono::milliseconds sourceCheckTimeout{1000};
-
-} // namespace
-
 LinuxCapture::LinuxCapture() {
     ffmpeg::quietLogging();
-}
-
-LinuxCapture::~LinuxCapture() = default;
-
-bool LinuxCapture::sourceExists(const QString& sourceName) {
-    std::lock_guard lock(mutex_);
-    if (!session_ || !session_->usable()) {
-        session_ = std::make_unique<PulseSession>();
-        if (session_->connect("ORVO device check", std::nullopt, sourceCheckTimeout)) {
-            session_.reset();
-            return false;
-        }
-    }
-    PulseRequests server(*session_);
-    return server.source(sourceName.toUtf8()).record.has_value();
 }
 
 std::unique_ptr<CaptureSession> LinuxCapture::makeSession() {
@@ -43,7 +21,7 @@ std::unique_ptr<CaptureSession> LinuxCapture::makeSession() {
 }
 
 std::shared_ptr<CaptureInput> LinuxCapture::makeDeviceInput(const QString& deviceUniqueID) {
-    if (deviceUniqueID.isEmpty() || !sourceExists(deviceUniqueID)) {
+    if (deviceUniqueID.isEmpty() || !pulseSourceExists(deviceUniqueID)) {
         return nullptr;
     }
     return std::make_shared<LinuxDeviceInput>(deviceUniqueID);

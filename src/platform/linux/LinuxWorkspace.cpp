@@ -2,7 +2,6 @@
 
 #include <set>
 
-#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -10,7 +9,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -19,8 +17,6 @@
 #undef signals
 #include <gio/gdesktopappinfo.h>
 #pragma pop_macro("signals")
-
-#include "platform/linux/XcbSession.h"
 
 namespace orvo {
 namespace {
@@ -199,23 +195,18 @@ LinuxWorkspace::applicationItems(const QString& folder) {
     return items;
 }
 
-std::optional<QByteArray> LinuxWorkspace::iconForFile(const QString& path) {
+QImage LinuxWorkspace::iconForFile(const QString& path) {
     const auto entry = DesktopEntries::read(path);
     if (!entry || entry->icon.isEmpty()) {
-        return std::nullopt;
+        return {};
     }
-    QImage image;
     if (QFileInfo(entry->icon).isAbsolute()) {
-        image = QImage(entry->icon);
-    } else if (image = themeIcon(entry->icon); image.isNull()) {
-        image = pixmapsIcon(entry->icon);
+        return QImage(entry->icon);
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
-        return std::nullopt;
+    if (QImage image = themeIcon(entry->icon); !image.isNull()) {
+        return image;
     }
-    return png;
+    return pixmapsIcon(entry->icon);
 }
 
 bool LinuxWorkspace::launchApplication(const QString& path) {
@@ -288,7 +279,7 @@ bool LinuxWorkspace::notifyUser(const QString& title, const QString& body) {
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // app name, replaces id, icon, summary, body, actions, hints, timeout (-1: the server's).
-    call << QCoreApplication::applicationName() << 0u << QString() << title << body << QStringList()
+    call << QGuiApplication::applicationName() << 0u << QString() << title << body << QStringList()
          << QVariantMap() << -1;
     // Nobody waits for the answer: a desktop without a notification server simply shows none.
     return bus.send(call);

@@ -33,10 +33,10 @@ protected:
         hardware->add(output(headphones, 0.5f));
         hardware->add(output(noVolume, std::nullopt));
         Platform::shared().install<AudioHardware>(std::move(fake));
-        AudioManager::setCurrentDefaultDeviceID(speakers);
+        AudioManager::currentDefaultDeviceID = speakers;
     }
     void TearDown() override {
-        AudioManager::setCurrentDefaultDeviceID(0);
+        AudioManager::currentDefaultDeviceID = 0;
         Platform::shared().clear();
     }
 
@@ -46,6 +46,19 @@ protected:
 
     FakeAudioHardware* hardware = nullptr;
 };
+
+TEST_F(VolumeViewTest, SliderSpansTheRowLessSixteenPixelsEachSide) {
+    VolumeView view(QRect(0, 0, 300, 24));
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_EQ(view.size(), QSize(300, 24));
+    EXPECT_EQ(view.slider->orientation(), Qt::Horizontal);
+    EXPECT_EQ(view.slider->geometry().left(), 16);
+    EXPECT_EQ(view.slider->geometry().right(), 300 - 16 - 1);
+
+    view.resize(420, 24); // the menu's width decides
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.slider->width() == 420 - 32; }));
+}
 
 TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     VolumeView view(QRect(0, 0, 300, 24));
@@ -61,16 +74,16 @@ TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
     // The device the slider acts on is read at each change.
-    AudioManager::setCurrentDefaultDeviceID(headphones);
+    AudioManager::currentDefaultDeviceID = headphones;
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
     // Without a settable volume, or without a device, nothing changes.
-    AudioManager::setCurrentDefaultDeviceID(noVolume);
+    AudioManager::currentDefaultDeviceID = noVolume;
     QTest::keyClick(view.slider, Qt::Key_Home);
     EXPECT_EQ(volumeOf(noVolume), std::nullopt);
-    AudioManager::setCurrentDefaultDeviceID(0);
+    AudioManager::currentDefaultDeviceID = 0;
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
