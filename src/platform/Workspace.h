@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include <QImage>
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -44,8 +44,9 @@ public:
     virtual QStringList applicationFolders() = 0;
     // Any thread; reads the folder. Absent when the folder cannot be listed.
     virtual std::optional<std::vector<ApplicationItem>> applicationItems(const QString& folder) = 0;
-    // Main thread. The icon of the item at path at its best size; a null image when it has none.
-    virtual QImage iconForFile(const QString& path) = 0;
+    // Main thread. The icon of the item at path at its best size, encoded as PNG: the layer
+    // that shows it makes the image. Absent when the item has none.
+    virtual std::optional<QByteArray> iconForFile(const QString& path) = 0;
     // Main thread; returns once the application has been started, without waiting for it.
     // False when it cannot be started.
     virtual bool launchApplication(const QString& path) = 0;

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include <QFileInfo>
-#include <QImage>
+#include <QSaveFile>
 
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -19,11 +19,14 @@ std::optional<QString> lastActiveValue;
 
 // The rule of saveIamge (ui), which this layer cannot reach: an existing file is kept, a
 // missing bitmap writes nothing, failures are silent.
-void saveIconPng(const QImage& image, const QString& path) {
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || image.isNull()) {
+void saveIconPng(const std::optional<QByteArray>& png, const QString& path) {
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink() || !png || png->isEmpty()) {
         return;
     }
-    image.save(path, "PNG");
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(*png) == png->size()) {
+        file.commit();
+    }
 }
 
 } // namespace

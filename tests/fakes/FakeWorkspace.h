@@ -23,7 +23,7 @@ public:
         folders_ << folder;
         items_[folder] = std::move(items);
     }
-    void setIcon(const QString& path, const QImage& image) { icons_[path] = image; }
+    void setIcon(const QString& path, const QByteArray& png) { icons_[path] = png; }
     int iconRequests() const { return iconRequests_; }
 
     NotificationCenter& notificationCenter() override { return center_; }
@@ -32,10 +32,10 @@ public:
         auto it = items_.find(folder);
         return it == items_.end() ? std::nullopt : it->second;
     }
-    QImage iconForFile(const QString& path) override {
+    std::optional<QByteArray> iconForFile(const QString& path) override {
         ++iconRequests_;
         auto it = icons_.find(path);
-        return it == icons_.end() ? QImage() : it->second;
+        return it == icons_.end() ? std::nullopt : std::optional(it->second);
     }
     bool launchApplication(const QString&) override { return false; }
     void revealFile(const QString& path) override { revealed.push_back(path); }
@@ -71,7 +71,7 @@ private:
     NotificationCenter center_;
     QStringList folders_;
     std::map<QString, std::optional<std::vector<ApplicationItem>>> items_;
-    std::map<QString, QImage> icons_;
+    std::map<QString, QByteArray> icons_;
     int iconRequests_ = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
@@ -17,6 +19,8 @@
 #undef signals
 #include <gio/gdesktopappinfo.h>
 #pragma pop_macro("signals")
+
+#include "platform/linux/XcbSession.h"
 
 namespace orvo {
 namespace {
@@ -195,18 +199,23 @@ LinuxWorkspace::applicationItems(const QString& folder) {
     return items;
 }
 
-QImage LinuxWorkspace::iconForFile(const QString& path) {
+std::optional<QByteArray> LinuxWorkspace::iconForFile(const QString& path) {
     const auto entry = DesktopEntries::read(path);
     if (!entry || entry->icon.isEmpty()) {
-        return {};
+        return std::nullopt;
     }
+    QImage image;
     if (QFileInfo(entry->icon).isAbsolute()) {
-        return QImage(entry->icon);
+        image = QImage(entry->icon);
+    } else if (image = themeIcon(entry->icon); image.isNull()) {
+        image = pixmapsIcon(entry->icon);
     }
-    if (QImage image = themeIcon(entry->icon); !image.isNull()) {
-        return image;
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (image.isNull() || !buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        return std::nullopt;
     }
-    return pixmapsIcon(entry->icon);
+    return png;
 }
 
 bool LinuxWorkspace::launchApplication(const QString& path) {
@@ -279,7 +288,7 @@ bool LinuxWorkspace::notifyUser(const QString& title, const QString& body) {
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     // app name, replaces id, icon, summary, body, actions, hints, timeout (-1: the server's).
-    call << QGuiApplication::applicationName() << 0u << QString() << title << body << QStringList()
+    call << QCoreApplication::applicationName() << 0u << QString() << title << body << QStringList()
          << QVariantMap() << -1;
     // Nobody waits for the answer: a desktop without a notification server simply shows none.
     return bus.send(call);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -8,9 +9,10 @@
 
 #include "platform/Workspace.h"
 #include "platform/linux/DesktopEntries.h"
-#include "platform/linux/XcbSession.h"
 
 namespace orvo {
+
+class XcbSession;
 
 // The workspace of an X11 desktop. A window manager announces the front window in the root
 // window's _NET_ACTIVE_WINDOW; the application behind it is found through the window's
@@ -25,7 +27,7 @@ public:
     NotificationCenter& notificationCenter() override { return notificationCenter_; }
     QStringList applicationFolders() override;
     std::optional<std::vector<ApplicationItem>> applicationItems(const QString& folder) override;
-    QImage iconForFile(const QString& path) override;
+    std::optional<QByteArray> iconForFile(const QString& path) override;
     bool launchApplication(const QString& path) override;
     void revealFile(const QString& path) override;
     bool composeMail(const QString& subject, const QString& attachmentPath) override;
@@ -39,7 +41,8 @@ public:
 private:
     void readEvents();
     void activeWindowChanged();
-    RunningApplication applicationOfWindow(XcbSession& session, xcb_window_t window);
+    // window: an X window id (xcb_window_t, kept out of this header).
+    RunningApplication applicationOfWindow(XcbSession& session, std::uint32_t window);
 
     QObject callContext_; // parent of pending D-Bus calls
     NotificationCenter notificationCenter_;
