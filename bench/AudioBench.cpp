@@ -23,8 +23,8 @@ void BM_AggregateCreateRemoveCycle(benchmark::State& state) {
             state.SkipWithError("the aggregate could not be created");
             break;
         }
-        AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
-        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+        AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
+        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
         AudioManager::removeAggregateDeviceWithDefaultDevice();
     }
 }

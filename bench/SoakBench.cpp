@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no combined output: is the driver installed?\n");
         return 1;
     }
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
     auto manager = RecordManager::create(callDevices(), false, SessionPreset::high);
     if (!manager) {
         std::fprintf(stderr, "no capture session\n");
@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
         });
     });
     app.exec();
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
     AudioManager::removeAggregateDeviceWithDefaultDevice();
 
     if (samples.size() < 2) {

@@ -216,7 +216,7 @@ std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice(
         userOutput = *user;
     }
     removeOwnAggregateDevices();
-    currentDefaultDeviceID = userOutput;
+    setCurrentDefaultDeviceID(userOutput);
     currentDefaultDeviceUID = getDeviceUUID(userOutput).value_or(QString());
     // Read before anything makes the aggregate the default, which overwrites it.
     currentConfiguredDefault = hardware().configuredDefaultOutput();
@@ -233,15 +233,15 @@ std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOu
     const QVariantMap description = aggregateDescription(driverUID, outputUID);
     const AggregateCreation created = hardware().createAggregateDevice(description);
     if (created.status == noErr) {
-        currentAggreagteDeviceID = created.device;
+        setCurrentAggreagteDeviceID(created.device);
         currentAggregateDeviceUID = description.value(aggregateKey::uid).toString();
     }
     return created.status;
 }
 
 void AudioManager::removeAggregateDeviceWithDefaultDevice() {
-    if (isAggregateDevice(currentAggreagteDeviceID)) {
-        hardware().destroyAggregateDevice(currentAggreagteDeviceID);
+    if (isAggregateDevice(currentAggreagteDeviceID())) {
+        hardware().destroyAggregateDevice(currentAggreagteDeviceID());
     }
 }
 
@@ -254,7 +254,7 @@ void AudioManager::restoreConfiguredDefaultOutput() {
 }
 
 bool AudioManager::isPlayingIntoAggregate() {
-    return hardware().hasActivePlayback(currentAggreagteDeviceID).value_or(false);
+    return hardware().hasActivePlayback(currentAggreagteDeviceID()).value_or(false);
 }
 
 bool AudioManager::followDefaultOutput() {
@@ -279,9 +279,9 @@ bool AudioManager::followDefaultOutput() {
     if (configured && configured->deviceUID == getDeviceUUID(*user)) {
         currentConfiguredDefault = configured;
     }
-    currentDefaultDeviceID = *user;
+    setCurrentDefaultDeviceID(*user);
     currentDefaultDeviceUID = getDeviceUUID(*user).value_or(QString());
-    setOutputDevice(currentAggreagteDeviceID);
+    setOutputDevice(currentAggreagteDeviceID());
     if (previous != noAudioDevice) {
         hardware().destroyAggregateDevice(previous);
     }

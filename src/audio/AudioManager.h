@@ -26,9 +26,11 @@ public:
     AudioManager() = delete;
 
     // The aggregate of the running recording and the output device to restore afterwards.
-    // Written by whichever thread does the device work; the volume row reads them meanwhile.
-    static inline std::atomic<AudioDeviceID> currentAggreagteDeviceID = 0;
-    static inline std::atomic<AudioDeviceID> currentDefaultDeviceID = 0;
+    // Any thread: set by whichever thread does the device work; the volume row reads them.
+    static AudioDeviceID currentAggreagteDeviceID() { return aggregateDeviceID_; }
+    static void setCurrentAggreagteDeviceID(AudioDeviceID device) { aggregateDeviceID_ = device; }
+    static AudioDeviceID currentDefaultDeviceID() { return defaultDeviceID_; }
+    static void setCurrentDefaultDeviceID(AudioDeviceID device) { defaultDeviceID_ = device; }
     // The same two devices by UID: identifiers do not outlive a restart of the sound server.
     // Only the thread that does the device work touches them.
     static inline QString currentAggregateDeviceUID;
@@ -76,7 +78,7 @@ public:
     static std::optional<AudioStatus> createAggregateDeviceWithDefaultDevice();
     // Destroys the aggregate of the running recording, when it still is one.
     static void removeAggregateDeviceWithDefaultDevice();
-    // After the default output went back to currentDefaultDeviceID: the configured default
+    // After the default output went back to currentDefaultDeviceID(): the configured default
     // output becomes exactly what it was before the recording, none when there was none.
     // Once per recording; blocks.
     static void restoreConfiguredDefaultOutput();
@@ -103,6 +105,9 @@ public:
     static std::shared_ptr<void> observeDeviceChanges(std::function<void()> handler);
 
 private:
+    static inline std::atomic<AudioDeviceID> aggregateDeviceID_ = 0;
+    static inline std::atomic<AudioDeviceID> defaultDeviceID_ = 0;
+
     static QString getDeviceName(AudioDeviceID deviceID);
     static std::uint32_t getDeviceTransportType(AudioDeviceID deviceID);
     static std::optional<std::map<AudioDeviceID, QString>> devicesWhere(bool output);

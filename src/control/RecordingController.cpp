@@ -269,7 +269,7 @@ void RecordingController::runWhenFinalised() {
 void RecordingController::restoreOutput(std::function<void()> then) {
     onDeviceThread(
         [] {
-            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
             AudioManager::removeAggregateDeviceWithDefaultDevice();
             AudioManager::restoreConfiguredDefaultOutput();
         },
@@ -354,13 +354,13 @@ void RecordingController::prepareDevices(StartJob& job) {
     // for a good part of a second, one that already has a reader passes it on at once.
     job.engine->openSources();
     job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
-    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID == 0) {
+    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID() == 0) {
         job.engine.reset();
         return;
     }
     // The output goes through the aggregate, so the driver hears what the user hears.
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
-    job.previousVolume = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
+    job.previousVolume = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID());
 }
 
 void RecordingController::startPrepared(const StartJob& job) {

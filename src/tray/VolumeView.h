@@ -8,7 +8,7 @@ namespace orvo {
 
 // The tray menu's volume row: a horizontal slider, 16 px in from each side, setting the
 // volume (0.0 to 1.0) of the output device the running recording will restore,
-// AudioManager::currentDefaultDeviceID. Main thread.
+// AudioManager::currentDefaultDeviceID(). Main thread.
 class VolumeView : public QWidget {
     Q_OBJECT
 public:
@@ -22,7 +22,7 @@ public:
     void setVolume(float volume);
 
 public slots:
-    // Sets the slider's volume on AudioManager::currentDefaultDeviceID; a device without a
+    // Sets the slider's volume on AudioManager::currentDefaultDeviceID(); a device without a
     // settable volume keeps its own.
     void valueChange();
 };

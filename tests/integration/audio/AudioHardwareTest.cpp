@@ -92,8 +92,8 @@ protected:
         options.server = server.address();
         options.driverRoot = server.driverRoot();
         Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-        AudioManager::currentAggreagteDeviceID = 0;
-        AudioManager::currentDefaultDeviceID = 0;
+        AudioManager::setCurrentAggreagteDeviceID(0);
+        AudioManager::setCurrentDefaultDeviceID(0);
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -177,7 +177,7 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
     // A recording's combined output left behind by a killed program goes with the driver.
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
 
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runScript("uninstall_driver"), QString()) << "run " << run;
@@ -223,8 +223,8 @@ TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver)
 
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, *speakers);
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), *speakers);
     EXPECT_TRUE(AudioManager::isAggregateDevice(aggregate));
     EXPECT_TRUE(AudioManager::isOutputDevice(aggregate));
     EXPECT_EQ(AudioManager::getOutputDevices()->at(aggregate), "ORVO Multi Device");
@@ -237,7 +237,7 @@ TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver)
     EXPECT_GT(level("speakers.monitor"), toneLevel) << "the user still hears the call";
     EXPECT_TRUE(AudioManager::isUseDevice(aggregate));
 
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
     AudioManager::removeAggregateDeviceWithDefaultDevice();
     EXPECT_EQ(aggregateCount(), 0);
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), *speakers);
@@ -262,7 +262,7 @@ TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreatio
               std::optional<AudioStatus>(noErr));
     EXPECT_FALSE(deviceWithUID("LEFTOVER").has_value());
     EXPECT_EQ(aggregateCount(), 1);
-    const auto uid = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID);
+    const auto uid = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID());
     EXPECT_EQ(uid->size(), 36);
     EXPECT_EQ(*uid, uid->toUpper());
     AudioManager::removeAggregateDeviceWithDefaultDevice();
@@ -271,10 +271,10 @@ TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreatio
 
 TEST_F(AudioHardwareTest, WithoutTheDriverNothingIsCreated) {
     const auto before = AudioManager::getAllDevices();
-    AudioManager::currentAggreagteDeviceID = 77;
+    AudioManager::setCurrentAggreagteDeviceID(77);
     EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
     EXPECT_EQ(AudioManager::getAllDevices(), before);
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
     EXPECT_EQ(aggregateCount(), 0);
 }
 

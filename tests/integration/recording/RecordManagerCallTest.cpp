@@ -91,8 +91,8 @@ protected:
 
 TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
-    const auto aggregate = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
+    const auto aggregate = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID());
     ASSERT_TRUE(aggregate && !aggregate->isEmpty());
     const auto devices = callDevices();
     ASSERT_TRUE(devices[0] && devices[1]);
@@ -110,7 +110,7 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         stopAndWait(*manager);
         const QString fileName = manager->fileName();
 
-        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
         AudioManager::removeAggregateDeviceWithDefaultDevice();
 
         EXPECT_TRUE(outcome_.success())

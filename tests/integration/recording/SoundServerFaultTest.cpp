@@ -246,7 +246,7 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
     startRecording();
     const QString firstAggregate = AudioManager::currentAggregateDeviceUID;
     EXPECT_EQ(defaultSink(), firstAggregate);
-    EXPECT_FALSE(AudioManager::isOwnAggregateDevice(AudioManager::currentDefaultDeviceID))
+    EXPECT_FALSE(AudioManager::isOwnAggregateDevice(AudioManager::currentDefaultDeviceID()))
         << "the driver search skipped the user's combined output";
     // The far side plays to whatever is the default output.
     QProcess farSide;
@@ -281,7 +281,7 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
 
 TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRestored) {
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
     const QString leftover = AudioManager::currentAggregateDeviceUID;
     ASSERT_EQ(defaultSink(), leftover);
     // A new run of the program: nothing remembered but what the server keeps.
@@ -299,7 +299,7 @@ TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRest
 TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     controller = std::make_unique<RecordingController>(&privacy);
     VolumeView volume(QRect(0, 0, 200, 24));
-    AudioManager::currentDefaultDeviceID = AudioManager::getDefaultOutputDevice();
+    AudioManager::setCurrentDefaultDeviceID(AudioManager::getDefaultOutputDevice());
     server.freeze();
     // What the program does on its own meanwhile: the input watcher, the volume row.
     QTimer work;
@@ -307,7 +307,7 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     QObject::connect(&work, &QTimer::timeout, [&] {
         AudioManager::inputAudioDevices();
         controller->updateTargets();
-        volume.setVolume(AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID));
+        volume.setVolume(AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID()));
         volume.slider->setValue((++round % 10) * 100);
     });
     work.start(100);

@@ -125,7 +125,7 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
     control.toggleTarget(0);
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(control.isRecord());
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
     ASSERT_EQ(defaultOutput(), aggregate);
     const QString file = API::audioRecordsPath() + control.recordManager()->fileName();
     describeSegments();

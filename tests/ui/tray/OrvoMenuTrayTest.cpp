@@ -139,10 +139,10 @@ TEST_F(OrvoMenuTrayTest, MicrophoneEntryStartsAndStopsARecordingAndRestoresTheOu
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_FALSE(menuTray.isVideo());
     EXPECT_EQ(logCount("Event: ok Value: Start record success"), starts + 1);
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
     EXPECT_NE(aggregate, 0u);
     EXPECT_EQ(defaultOutput(), aggregate);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
     EXPECT_EQ(target("USB Mic")->text(), "Stop recording from USB Mic");
     EXPECT_TRUE(target("USB Mic")->isEnabled());
     EXPECT_FALSE(target("Headset")->isEnabled());
@@ -199,7 +199,7 @@ TEST_F(OrvoMenuTrayTest, TargetsStayDisabledUntilTheStopHasCompleted) {
     menuTray.actionMenuStartRecord(target("USB Mic"));
     EXPECT_FALSE(menuTray.isRecord());
     EXPECT_EQ(hardware_->descriptions().size(), 1u) << "no second aggregate was built";
-    EXPECT_EQ(defaultOutput(), AudioManager::currentAggreagteDeviceID);
+    EXPECT_EQ(defaultOutput(), AudioManager::currentAggreagteDeviceID());
 
     for (const auto& output : capture_->audioOutputs) {
         output->finish();

@@ -33,10 +33,10 @@ protected:
         hardware->add(output(headphones, 0.5f));
         hardware->add(output(noVolume, std::nullopt));
         Platform::shared().install<AudioHardware>(std::move(fake));
-        AudioManager::currentDefaultDeviceID = speakers;
+        AudioManager::setCurrentDefaultDeviceID(speakers);
     }
     void TearDown() override {
-        AudioManager::currentDefaultDeviceID = 0;
+        AudioManager::setCurrentDefaultDeviceID(0);
         Platform::shared().clear();
     }
 
@@ -74,16 +74,16 @@ TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
     // The device the slider acts on is read at each change.
-    AudioManager::currentDefaultDeviceID = headphones;
+    AudioManager::setCurrentDefaultDeviceID(headphones);
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
     // Without a settable volume, or without a device, nothing changes.
-    AudioManager::currentDefaultDeviceID = noVolume;
+    AudioManager::setCurrentDefaultDeviceID(noVolume);
     QTest::keyClick(view.slider, Qt::Key_Home);
     EXPECT_EQ(volumeOf(noVolume), std::nullopt);
-    AudioManager::currentDefaultDeviceID = 0;
+    AudioManager::setCurrentDefaultDeviceID(0);
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);

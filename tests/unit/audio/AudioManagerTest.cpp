@@ -56,8 +56,8 @@ protected:
         auto fake = std::make_unique<FakeAudioHardware>();
         hardware = fake.get();
         Platform::shared().install<AudioHardware>(std::move(fake));
-        AudioManager::currentAggreagteDeviceID = 0;
-        AudioManager::currentDefaultDeviceID = 0;
+        AudioManager::setCurrentAggreagteDeviceID(0);
+        AudioManager::setCurrentDefaultDeviceID(0);
         AudioManager::currentConfiguredDefault.reset();
     }
     void TearDown() override { Platform::shared().clear(); }
@@ -97,8 +97,8 @@ TEST_F(AudioManagerTest, CreationDescribesAStackedDeviceOfTheDriverThenTheDefaul
     EXPECT_TRUE(upperUuid.match(description["uid"].toString()).hasMatch())
         << description["uid"].toString().toStdString();
 
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
-    const auto aggregate = hardware->device(AudioManager::currentAggreagteDeviceID);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    const auto aggregate = hardware->device(AudioManager::currentAggreagteDeviceID());
     ASSERT_TRUE(aggregate.has_value());
     EXPECT_TRUE(AudioManager::isAggregateDevice(aggregate->id));
     EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(aggregate->id),
@@ -118,16 +118,16 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
               std::optional<AudioStatus>(noErr));
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
     EXPECT_TRUE(hardware->device(6).has_value()) << "the user's own combined output stays";
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
     // The combined outputs carry the driver's name too; only the driver itself is combined.
     const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
     EXPECT_EQ(subDevices[0].toMap()["uid"], "orvo_record_device");
 
-    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID;
+    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID();
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
     EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, first}));
-    EXPECT_NE(AudioManager::currentAggreagteDeviceID, first);
+    EXPECT_NE(AudioManager::currentAggreagteDeviceID(), first);
     const auto descriptions = hardware->descriptions();
     ASSERT_EQ(descriptions.size(), 2u);
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
@@ -150,31 +150,32 @@ TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
     hardware->add(output(headset, "Headset", "headset"));
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID;
+    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID();
     AudioManager::setOutputDevice(first);
     EXPECT_FALSE(AudioManager::followDefaultOutput()) << "nothing changed";
 
     hardware->setDefaultOutput(headset);
     EXPECT_TRUE(AudioManager::followDefaultOutput());
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, headset);
-    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), AudioManager::currentAggreagteDeviceID);
-    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(AudioManager::currentAggreagteDeviceID),
-              (std::vector<AudioDeviceID>{driverOutput, headset}));
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), headset);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), AudioManager::currentAggreagteDeviceID());
+    EXPECT_EQ(
+        AudioManager::getAggregateDeviceSubDeviceList(AudioManager::currentAggreagteDeviceID()),
+        (std::vector<AudioDeviceID>{driverOutput, headset}));
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{first});
 
     // The driver made the default (by hand, or by a restarted server) is no user's choice.
     hardware->setDefaultOutput(driverOutput);
     EXPECT_TRUE(AudioManager::followDefaultOutput());
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, headset);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), headset);
 }
 
 // What the recording control does around a recording, the user's choice during it aside.
 void recordOnce(const std::function<void()>& during = [] {}) {
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
     during();
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID);
+    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
     AudioManager::removeAggregateDeviceWithDefaultDevice();
     AudioManager::restoreConfiguredDefaultOutput();
 }
@@ -215,13 +216,13 @@ TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButOurLeftoverS
     hardware->add(output(driverOutput, "orvo record device", "lower_case"));
     hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
     hardware->setDefaultOutput(speakers);
-    AudioManager::currentAggreagteDeviceID = 77;
+    AudioManager::setCurrentAggreagteDeviceID(77);
 
     EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
     EXPECT_TRUE(hardware->descriptions().empty());
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
 }
 
 TEST_F(AudioManagerTest, NoDevicesAtAllGiveAbsentResults) {
@@ -234,11 +235,11 @@ TEST_F(AudioManagerTest, NoDevicesAtAllGiveAbsentResults) {
 TEST_F(AudioManagerTest, AFailedCreationReturnsItsStatusAndKeepsTheFormerAggregate) {
     addUsualDevices();
     hardware->setCreationStatus(audioStatusUnspecified);
-    AudioManager::currentAggreagteDeviceID = 77;
+    AudioManager::setCurrentAggreagteDeviceID(77);
 
     EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(audioStatusUnspecified));
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, 77u);
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
 }
 
 TEST_F(AudioManagerTest, TheDriverAsDefaultOutputIsStillSentTwice) {
@@ -257,7 +258,7 @@ TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
 
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, 0u);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), 0u);
     const QVariantMap description = hardware->descriptions().back();
     const QVariantList subDevices = description["subdevices"].toList();
     EXPECT_EQ(subDevices[0].toMap()["uid"], QString());
@@ -268,18 +269,18 @@ TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
 TEST_F(AudioManagerTest, RemovalDestroysOnlyAnAggregateAndKeepsTheFields) {
     addUsualDevices();
     AudioManager::removeAggregateDeviceWithDefaultDevice();
-    AudioManager::currentAggreagteDeviceID = speakers;
+    AudioManager::setCurrentAggreagteDeviceID(speakers);
     AudioManager::removeAggregateDeviceWithDefaultDevice();
     EXPECT_TRUE(hardware->destroyed().empty());
 
     ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID;
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
     AudioManager::removeAggregateDeviceWithDefaultDevice();
     AudioManager::removeAggregateDeviceWithDefaultDevice();
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{aggregate});
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID, aggregate);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID, speakers);
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), aggregate);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
 }
 
 TEST_F(AudioManagerTest, DevicesSplitIntoOutputsAndInputsWithEmptyNamesWhenUnreadable) {
