@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include "fakes/FakeCapture.h"
@@ -363,7 +364,9 @@ TEST_F(RecordManagerTest, TheRecordingClockKeepsTimeWhenTicksComeLate) {
 TEST_F(RecordManagerTest, SizeCountsMegabytesOfAMillionBytes) {
     EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({}), 0.0);
     EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({std::nullopt, std::nullopt}), 0.0);
-    const QString file = API::tempPath() + "size.bin";
+    const QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString file = folder.filePath("size.bin");
     test::writeFile(file, QByteArray(2500000, 'a'));
     EXPECT_DOUBLE_EQ(RecordManager::sizePerMB({file, std::nullopt, file + ".missing"}), 2.5);
 }
