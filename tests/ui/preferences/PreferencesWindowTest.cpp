@@ -94,22 +94,6 @@ protected:
     std::unique_ptr<PreferencesWindowController> window;
 };
 
-TEST_F(PreferencesWindowTest, WindowAndTabsShowTheirTextsAndImages) {
-    PreferencesTabViewController& tabView = open();
-    EXPECT_EQ(window->windowTitle(), Localization::text("PREF"));
-    ASSERT_EQ(tabView.count(), 2);
-    EXPECT_EQ(tabView.tabText(0), Localization::text("GENERAL"));
-    EXPECT_EQ(tabView.tabText(1), Localization::text("RECORDS"));
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_FALSE(tabView.tabIcon(i).isNull()) << i;
-    }
-    // The general image takes the accent colour; the audio one keeps its own.
-    const QImage general = tabView.tabIcon(0).pixmap(48).toImage();
-    EXPECT_EQ(general.pixelColor(24, 6).rgb(), QColor(107, 89, 204).rgb());
-    const QImage audio = tabView.tabIcon(1).pixmap(48).toImage();
-    EXPECT_EQ(audio.pixelColor(24, 16).rgb(), QColor(0x4a, 0x4a, 0x4a).rgb());
-}
-
 TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLeft) {
     writeSettings({{"QVideo", "1st"}, {"DefaultAudioDeviceForVideo", "USB Headset"}});
     open();

@@ -188,8 +188,6 @@ TEST_F(AboutWindowTest, ShowsNameAndVersionAndOpensOnceFromTheMenu) {
     EXPECT_EQ(window->windowTitle(), Localization::text("ABOUT_TITLE"));
     EXPECT_EQ(view().lblName->text(), API::prgName());
     EXPECT_EQ(view().lblVersion->text(), "Version " + API::prgVersion());
-    EXPECT_EQ(view().btnBugReport->text(), Localization::text("BUG_REPORT"));
-    EXPECT_EQ(view().btnSupport->text(), Localization::text("SUPPORT_CALLBACK"));
     // Nothing is cut off: both buttons lie side by side inside the window.
     const QRect report = view().btnBugReport->geometry();
     const QRect support = view().btnSupport->geometry();

@@ -47,19 +47,6 @@ protected:
     FakeAudioHardware* hardware = nullptr;
 };
 
-TEST_F(VolumeViewTest, SliderSpansTheRowLessSixteenPixelsEachSide) {
-    VolumeView view(QRect(0, 0, 300, 24));
-    view.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
-    EXPECT_EQ(view.size(), QSize(300, 24));
-    EXPECT_EQ(view.slider->orientation(), Qt::Horizontal);
-    EXPECT_EQ(view.slider->geometry().left(), 16);
-    EXPECT_EQ(view.slider->geometry().right(), 300 - 16 - 1);
-
-    view.resize(420, 24); // the menu's width decides
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.slider->width() == 420 - 32; }));
-}
-
 TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     VolumeView view(QRect(0, 0, 300, 24));
     view.show();

@@ -330,17 +330,5 @@ TEST_F(AudioManagerTest, ChannelVolumesGoToThePreferredStereoChannels) {
     EXPECT_EQ(AudioManager::getDeviceVolume(driverOutput), (std::array<float, 2>{0.0f, 0.0f}));
 }
 
-TEST_F(AudioManagerTest, UseAndInfoDescribeTheDevice) {
-    Device device = output(speakers, "Speakers", "speakers");
-    device.running = true;
-    hardware->add(device);
-    EXPECT_TRUE(AudioManager::isUseDevice(speakers));
-    EXPECT_FALSE(AudioManager::isUseDevice(999));
-
-    const QString printed = test::capturedConsole([] { AudioManager::info(speakers); });
-    EXPECT_TRUE(printed.contains("\"Speakers\"")) << printed.toStdString();
-    EXPECT_TRUE(printed.contains("'virt'")) << printed.toStdString();
-}
-
 } // namespace
 } // namespace orvo

@@ -69,16 +69,5 @@ TEST(MediaComposition, PlacesCapturesByTheirStartOnTheSharedClock) {
     EXPECT_DOUBLE_EQ(starts[3][1], 10.0);
 }
 
-TEST(MediaComposition, AssetsGiveTheirFirstTrackOfAKind) {
-    MediaAsset asset;
-    asset.tracks = {track(MediaType::video, 1.0), track(MediaType::audio, 2.0),
-                    track(MediaType::audio, 3.0)};
-    EXPECT_EQ(asset.firstTrack(MediaType::audio)->durationSeconds, 2.0);
-    EXPECT_EQ(asset.firstTrack(MediaType::video)->durationSeconds, 1.0);
-    EXPECT_FALSE(MediaAsset().firstTrack(MediaType::audio).has_value());
-    EXPECT_EQ(exportStatusName(ExportStatus::completed), "completed");
-    EXPECT_EQ(exportStatusName(ExportStatus::failed), "failed");
-}
-
 } // namespace
 } // namespace orvo

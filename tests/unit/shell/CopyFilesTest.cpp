@@ -67,12 +67,5 @@ TEST_F(CopyFilesTest, ReportsFailuresOnTheConsoleAndGoesOn) {
     QFile::remove(API::homePath());
 }
 
-TEST(API, PathsJoinWithExactlyOneSeparator) {
-    EXPECT_EQ(API::audioRecordsPath() + "a.m4a", API::homePath() + "/Records/Audio/a.m4a");
-    EXPECT_EQ(API::videoRecordsPath() + "a.mov", API::homePath() + "/Records/Video/a.mov");
-    EXPECT_FALSE(API::techLogPath().endsWith('/'));
-    EXPECT_TRUE(API::homePath().endsWith("/Documents/ORVO"));
-}
-
 } // namespace
 } // namespace orvo

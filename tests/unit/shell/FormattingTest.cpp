@@ -50,15 +50,6 @@ TEST(Formatting, Md5IsLowerCaseHexOfTheUtf8Text) {
     EXPECT_EQ(MD5("Skype.app"), "756e9cbbdbfba08e6e5a828db37501fd");
 }
 
-TEST(Formatting, QualitySettingsChooseAPreset) {
-    EXPECT_EQ(convertQuality("0"), SessionPreset::low);
-    EXPECT_EQ(convertQuality("1"), SessionPreset::medium);
-    EXPECT_EQ(convertQuality("2"), SessionPreset::high);
-    EXPECT_EQ(convertQuality(""), SessionPreset::low);
-    EXPECT_EQ(convertQuality("3"), SessionPreset::low);
-    EXPECT_EQ(convertQuality(" 2"), SessionPreset::low);
-}
-
 TEST(Formatting, DayCountsIgnoreTheTimeOfDay) {
     const QDate today(2024, 3, 10);
     const QDateTime earlierToday(today, QTime(0, 1));

@@ -40,16 +40,6 @@ protected:
     FakeFileAttributes* attributes = nullptr;
 };
 
-TEST(LoggingLine, HasTheFixedShape) {
-    const QDateTime time(QDate(2024, 1, 31), QTime(14, 5, 9));
-    EXPECT_EQ(Logging::lineFor("Audio device found", EventLoging::info, time),
-              "2024-01-31 14:05:09 Event: info Value: Audio device found");
-    EXPECT_EQ(Logging::lineFor("x", EventLoging::error, time),
-              "2024-01-31 14:05:09 Event: error Value: x");
-    EXPECT_EQ(Logging::lineFor("x", EventLoging::ok, time),
-              "2024-01-31 14:05:09 Event: ok Value: x");
-}
-
 TEST(LoggingLine, DayFileIsNamedByTheGmtDate) {
     // 00:30 in Moscow is still the previous day in GMT.
     const QDateTime time(QDate(2024, 2, 1), QTime(0, 30), QTimeZone("Europe/Moscow"));

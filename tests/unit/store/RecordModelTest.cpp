@@ -7,7 +7,6 @@
 
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
-#include "store/DesigneManager.h"
 #include "store/RealmManager.h"
 #include "store/RecordType.h"
 #include "support/TestFiles.h"
@@ -19,16 +18,6 @@ namespace {
 using test::ChangeRecorder;
 using test::makeRecord;
 using test::namesOf;
-
-TEST(RecordType, OnlyTheExactTextValuesConvert) {
-    EXPECT_EQ(recordTypeFromText("Audio"), RecordType::audio);
-    EXPECT_EQ(recordTypeFromText("Video"), RecordType::video);
-    EXPECT_EQ(recordTypeFromText("audio"), std::nullopt);
-    EXPECT_EQ(recordTypeFromText("Video "), std::nullopt);
-    EXPECT_EQ(recordTypeFromText(""), std::nullopt);
-    EXPECT_EQ(recordTypeText(RecordType::audio), "Audio");
-    EXPECT_EQ(recordTypeText(RecordType::video), "Video");
-}
 
 TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolTypeAndKeepsTheRest) {
     const QDateTime time(QDate(2024, 5, 1), QTime(9, 30));
@@ -55,17 +44,6 @@ TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolTypeAndKeepsTheRest) {
     EXPECT_EQ(RealmRecordModel::symbolFor("\xf0\x9f\x98\x80 smile"), "\xf0\x9f\x98\x80");
 }
 
-TEST(RealmRecordModel, DefaultRecordHasTheTableDefaults) {
-    const QDateTime before = QDateTime::currentDateTime();
-    const RealmRecordModel record;
-    EXPECT_GE(record.time(), before);
-    EXPECT_LE(record.time(), QDateTime::currentDateTime());
-    EXPECT_EQ(record.designeID(), 0);
-    EXPECT_EQ(record.duration(), 0);
-    EXPECT_FALSE(record.socialIM().has_value());
-    EXPECT_TRUE(record.name().isEmpty() && record.typeRecord().isEmpty());
-}
-
 TEST(RealmRecordModel, DesigneIDCoversZeroToSixOnly) {
     std::set<int> seen;
     for (int i = 0; i < 700; ++i) {
@@ -86,17 +64,6 @@ TEST(RealmRecordModel, FilePathFollowsTheTypeAndNeverLeavesItsFolder) {
         audio->setFileName(name);
         EXPECT_EQ(audio->filePath(), std::nullopt) << name.toStdString();
     }
-}
-
-TEST(DesigneManager, EntriesOfOneIndexBelongTogether) {
-    EXPECT_EQ(DesigneManager::arrayAvatarsCircle()[2], "ContactAvatar_3");
-    EXPECT_EQ(DesigneManager::arrayAvatarsSquare()[2], "MiniPlayerAvatar_3");
-    const SymbolColor color = DesigneManager::arraySymbolsColors()[2];
-    EXPECT_EQ(std::tie(color.red, color.green, color.blue), std::make_tuple(123, 157, 249));
-    EXPECT_EQ(DesigneManager::arrayAvatarsCircle()[0], "ContactAvatar_1");
-    EXPECT_EQ(DesigneManager::arrayAvatarsSquare()[6], "MiniPlayerAvatar_7");
-    const SymbolColor last = DesigneManager::arraySymbolsColors()[6];
-    EXPECT_EQ(std::tie(last.red, last.green, last.blue), std::make_tuple(107, 89, 204));
 }
 
 // The repository works on the shared handle, opened with the default configuration on the
