@@ -98,6 +98,18 @@ void copyWithStall(const QString& pipe, const QString& copy, std::chrono::millis
     ::close(out);
 }
 
+// Waits until the output has heard its source play. A monitor of a sink that ran with a long
+// latency feeds late at first, by a time that differs from run to run.
+bool waitForSound(CaptureFileOutput& output) {
+    auto* audio = dynamic_cast<CaptureAudioFileOutput*>(&output);
+    return audio != nullptr && test::waitUntil(
+                                   [&] {
+                                       const auto level = audio->takeLoudestDecibels();
+                                       return level && *level > -20.0f;
+                                   },
+                                   5000);
+}
+
 class LinuxCaptureTest : public testing::Test {
 protected:
     std::unique_ptr<ExportSession> mergeAudio(const QStringList& paths, const QString& output) {
@@ -202,8 +214,7 @@ TEST_F(LinuxCaptureTest, KeepsARecordingStoppedWithinItsFirstMoments) {
     const QString path = folder.filePath("20240131120000_0.m4a");
     Finishes finishes;
     recorder.session->startRunning();
-    // A monitor of a sink that ran with a long latency feeds late at first: let it settle.
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(waitForSound(*recorder.outputs[0]));
     const auto started = std::chrono::steady_clock::now();
     recorder.outputs[0]->startRecording(path, CaptureFileType::appleM4A, finishes);
     // The length of the recording, not a wait for a condition.
