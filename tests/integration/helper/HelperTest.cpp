@@ -1,4 +1,5 @@
 // The helper's copy beside a stand-in main program in a temporary folder.
+#include <algorithm>
 #include <csignal>
 
 #include <QDir>
@@ -14,8 +15,6 @@
 namespace {
 
 constexpr int launchTimeoutMs = 5000;
-// Long enough for a wrong launch or line to show up.
-constexpr int settleMs = 1500;
 const QString crashLine = QStringLiteral("id app: com.orvo.orvomac exitWithCode: 9");
 
 // CPU time that the process has used, in clock ticks (user and system).
@@ -58,9 +57,18 @@ protected:
         }
         return pids;
     }
+    // Also measures how long the launch took: the helper's reaction time on this machine.
     bool waitForLaunches(qsizetype count) {
-        return orvo::test::waitUntil([&] { return launches().size() >= count; }, launchTimeoutMs);
+        QElapsedTimer clock;
+        clock.start();
+        const bool launched =
+            orvo::test::waitUntil([&] { return launches().size() >= count; }, launchTimeoutMs);
+        reactionMs = std::max(reactionMs, clock.elapsed());
+        return launched;
     }
+    // Long enough for a wrong launch or line to show up: a few times the slowest reaction
+    // measured so far.
+    void settle() const { QThread::msleep(std::max<qint64>(300, 4 * reactionMs)); }
     QString console() {
         helper.waitForReadyRead(0);
         output += QString::fromUtf8(helper.readAll());
@@ -83,25 +91,26 @@ protected:
     QTemporaryDir folder;
     QProcess helper;
     QString output;
+    qint64 reactionMs = 0;
 };
 
 TEST_F(HelperTest, LaunchesOnceAndRelaunchesOnlyAfterACrash) {
     startHelper();
     ASSERT_TRUE(waitForLaunches(1));
-    QThread::msleep(settleMs);
+    settle();
     ASSERT_EQ(launches().size(), 1) << "exactly one launch at start";
 
     ASSERT_EQ(::kill(pid_t(launches()[0]), SIGKILL), 0);
     ASSERT_TRUE(waitForLaunches(2));
     EXPECT_TRUE(orvo::test::waitUntil([&] { return console().contains(crashLine); }, 2000))
         << console().toStdString();
-    QThread::msleep(settleMs);
+    settle();
     EXPECT_EQ(launches().size(), 2) << "one relaunch per crash";
     EXPECT_EQ(console().count("exitWithCode"), 1);
 
     // A quit (status 0) leaves the program stopped and the helper waiting.
     ASSERT_EQ(::kill(pid_t(launches()[1]), SIGTERM), 0);
-    QThread::msleep(settleMs);
+    settle();
     EXPECT_EQ(launches().size(), 2);
     EXPECT_EQ(console().count("exitWithCode"), 1);
     EXPECT_EQ(helper.state(), QProcess::Running);
@@ -111,7 +120,7 @@ TEST_F(HelperTest, ARunningProgramIsWatchedNotLaunchedAndItsEndCountsAsAQuit) {
     startDetached(mainPath(), logPath());
     ASSERT_TRUE(waitForLaunches(1));
     startHelper();
-    QThread::msleep(settleMs);
+    settle();
     ASSERT_EQ(launches().size(), 1) << "already running: no launch";
 
     // Another program beside it ending changes nothing.
@@ -120,12 +129,12 @@ TEST_F(HelperTest, ARunningProgramIsWatchedNotLaunchedAndItsEndCountsAsAQuit) {
     ASSERT_TRUE(orvo::test::waitUntil([&] { return !orvo::test::readFile(otherLog).isEmpty(); },
                                       launchTimeoutMs));
     ::kill(pid_t(orvo::test::readLines(otherLog).value(0).toLongLong()), SIGKILL);
-    QThread::msleep(settleMs);
+    settle();
     EXPECT_EQ(launches().size(), 1);
 
     // Not our child: even a kill reads as a quit, as its status cannot be known.
     ::kill(pid_t(launches()[0]), SIGKILL);
-    QThread::msleep(settleMs);
+    settle();
     EXPECT_EQ(launches().size(), 1);
     EXPECT_FALSE(console().contains("exitWithCode"));
     EXPECT_EQ(helper.state(), QProcess::Running);
