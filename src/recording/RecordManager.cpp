@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 #include "recording/ApplicationsManager.h"
 #include "recording/RecordingSpace.h"
+#include "recording/SegmentTracks.h"
 #include "shell/API.h"
 #include "shell/Console.h"
 #include "shell/CopyFiles.h"
@@ -23,23 +24,6 @@
 #include "store/RealmRecordModel.h"
 
 namespace orvo {
-
-namespace {
-
-QString extensionWithoutDot(const QString& extension) {
-    return extension.mid(1);
-}
-
-// A mixed track shorter than its sides by more than this lost its end (a failed write): the
-// sides are mixed again instead.
-constexpr double mixShortfallSeconds = 1.0;
-
-// The name players show for a side of the call: the microphone first, then the far side.
-QString sideTitle(std::size_t side) {
-    return side == 0 ? QStringLiteral("You") : QStringLiteral("Them");
-}
-
-} // namespace
 
 RecordManager::RecordManager(Private, bool isVideo, SessionPreset preset, const QString& stamp)
     : defaultAudioName_(Localization::text(QStringLiteral("DEFAULT_NAME_AUDIO"))),
@@ -169,10 +153,6 @@ QString RecordManager::segmentPath(std::size_t index) const {
 QString RecordManager::mixSegmentPath() const {
     return API::audioRecordsPath() + QFileInfo(fileName_).completeBaseName() + "_mix" +
            API::audioExtension();
-}
-
-bool RecordManager::isMixSegment(const QString& path) {
-    return QFileInfo(path).completeBaseName().endsWith(QStringLiteral("_mix"));
 }
 
 void RecordManager::openSources() {
@@ -334,59 +314,10 @@ void RecordManager::mergeAfterLastOutput() {
     margeRecordFilesAndCompleted();
 }
 
-RecordManager::Tracks RecordManager::segmentTracks() const {
-    auto& media = Platform::shared().get<Media>();
-    Tracks tracks;
-    for (const QString& url : urlRecordFiles_) {
-        const QString extension = QFileInfo(url).suffix();
-        const MediaType type = extension == extensionWithoutDot(API::videoExtension())
-                                   ? MediaType::video
-                                   : MediaType::audio;
-        if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
-            continue;
-        // A segment that cannot be read is left out; the others still make the recording.
-        const auto source = media.loadAsset(url).firstTrack(type);
-        if (!source)
-            continue;
-        if (isMixSegment(url))
-            tracks.mix = source;
-        else if (type == MediaType::audio)
-            tracks.sides.push_back(*source);
-        else
-            tracks.videos.push_back(*source);
-    }
-    return tracks;
-}
-
-RecordManager::Layout RecordManager::compose(const Tracks& tracks, MediaComposition& composition) {
-    double longestSide = 0.0;
-    for (const auto& side : tracks.sides)
-        longestSide = std::max(longestSide, side.durationSeconds);
-    Layout layout;
-    layout.remux = tracks.mix && tracks.mix->durationSeconds >= longestSide - mixShortfallSeconds;
-    const bool remux = layout.remux;
-    const auto add = [&](const MediaAssetTrack& source, const QString& title, bool enabled) {
-        MediaCompositionTrack* track = composition.addMutableTrack(source.mediaType);
-        track->setTitle(title);
-        track->setEnabled(enabled);
-        layout.anyMedia =
-            track->insertTimeRange(source.timeRange(), source, 0.0) || layout.anyMedia;
-    };
-    // The mix is what every player plays; each side follows as a track of its own.
-    if (remux)
-        add(*tracks.mix, QString(), true);
-    for (std::size_t i = 0; i < tracks.sides.size(); ++i)
-        add(tracks.sides[i], remux ? sideTitle(i) : QString(), !remux);
-    for (const auto& video : tracks.videos)
-        add(video, QString(), true);
-    return layout;
-}
-
 void RecordManager::margeRecordFilesAndCompleted() {
     auto& media = Platform::shared().get<Media>();
-    const Tracks tracks = segmentTracks();
     MediaComposition composition;
-    const Layout layout = compose(tracks, composition);
+    const auto layout = SegmentTracks::read(urlRecordFiles_).compose(composition);
     const bool anyMedia = layout.anyMedia;
     const QString outputPath = outputFolder() + fileName_;
     CopyFiles::checkFilesAndCopy();

@@ -85,10 +85,6 @@ public:
     // something plays into the combined output (see SilentFarSide).
     std::function<void()> farSideSilent;
 
-    // Whether path is the segment of the mixed track a recording of several sources writes
-    // beside theirs: the stamp, "_mix", the audio extension.
-    static bool isMixSegment(const QString& path);
-
     // The first free stamp of that moment: "yyyyMMddHHmmss", then "-2", "-3", ... appended
     // while a file of the records folders already carries it.
     static QString freeStamp(const QDateTime& time);
@@ -126,18 +122,6 @@ private:
     // Under the lock, keepWhoHearsTheEnd stores the stop's receiver; then every output stops.
     void stopOutputs(const std::function<void()>& keepWhoHearsTheEnd);
     void mergeAfterLastOutput();
-    // The readable segments' tracks: the mixed one, the sides (audio) in order, the screen.
-    struct Tracks {
-        std::optional<MediaAssetTrack> mix;
-        std::vector<MediaAssetTrack> sides;
-        std::vector<MediaAssetTrack> videos;
-    };
-    struct Layout {
-        bool anyMedia = false;
-        bool remux = false; // the mixed track and the sides are copied, nothing is encoded
-    };
-    Tracks segmentTracks() const;
-    static Layout compose(const Tracks& tracks, MediaComposition& composition);
     void margeRecordFilesAndCompleted();
     bool enoughSpaceToMerge() const;
     void exportCompleted(ExportStatus status, const QString& outputPath);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+#include "platform/Media.h"
+#include "platform/MediaComposition.h"
+
+namespace orvo {
+
+// The tracks a recording's segments hold, and how they make the merged file: the mixed track
+// first and each side after it, copied; or, without a usable mix, the sides mixed again.
+class SegmentTracks {
+public:
+    // Reads the segment files; one that cannot be read is left out, the others still count.
+    static SegmentTracks read(const std::vector<QString>& segments);
+
+    // Whether path is the segment of the mixed track a recording of several sources writes
+    // beside theirs: the stamp, "_mix", the audio extension.
+    static bool isMixSegment(const QString& path);
+
+    struct Layout {
+        bool anyMedia = false;
+        bool remux = false; // the mixed track and the sides are copied, nothing is encoded
+    };
+    Layout compose(MediaComposition& composition) const;
+
+private:
+    std::optional<MediaAssetTrack> mix_;
+    std::vector<MediaAssetTrack> sides_;
+    std::vector<MediaAssetTrack> videos_;
+};
+
+} // namespace orvo
