@@ -17,7 +17,7 @@
 
 #include "app/AppDelegate.h"
 #include "audio/AudioManager.h"
-#include "integration/app/ProgramBackends.h"
+#include "integration/app/LaunchedProgram.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
@@ -88,19 +88,8 @@ std::set<QString> catalogue() {
     return names;
 }
 
-class CallRecord : public testing::Test {
+class CallRecord : public test::LaunchedProgram {
 protected:
-    // A started program; false (with the test skipped or failed) when it cannot start.
-    bool launch() {
-        if (qEnvironmentVariableIsEmpty("DISPLAY") || !test::installProgramBackends()) {
-            return false;
-        }
-        userOutput = AudioManager::getDefaultOutputDevice();
-        delegate = std::make_unique<AppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        return userOutput != 0 && delegate->launchApplication();
-    }
-    OrvoMenuTray& tray() { return *delegate->orvoMenuTray(); }
     QAction* microphone() {
         return actionTitled(*tray().menu(), "Start recording from Microphone");
     }
@@ -114,26 +103,13 @@ protected:
         start->trigger();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !tray().isStopping(); }, 60000));
     }
-
-    // Whatever happened, the shared sound server plays to the user's output again.
-    void TearDown() override {
-        delegate.reset();
-        if (userOutput != 0) {
-            AudioManager::setOutputDevice(userOutput);
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-        }
-        Platform::shared().clear();
-    }
-
-    std::unique_ptr<AppDelegate> delegate;
-    AudioDeviceID userOutput = 0;
 };
 
 TEST_F(CallRecord, OnPipeWireTheConfiguredDefaultOutputIsLeftAsItWas) {
     if (!onPipeWire()) {
         GTEST_SKIP() << "PulseAudio keeps no configured default apart from the default";
     }
-    ASSERT_TRUE(launch()) << "needs the X server and the driver of scripts/test";
+    ASSERT_TRUE(launch());
     // Whatever happens, the test server's own choice comes back.
     const auto restore = qScopeGuard([] { tool("pactl", {"set-default-sink", "speakers"}); });
 
@@ -150,7 +126,7 @@ TEST_F(CallRecord, OnPipeWireTheConfiguredDefaultOutputIsLeftAsItWas) {
 }
 
 TEST_F(CallRecord, AFarSideSilentWhileAProgramPlaysIsToldOnce) {
-    ASSERT_TRUE(launch()) << "needs the X server and the driver of scripts/test";
+    ASSERT_TRUE(launch());
     const QString module =
         tool("pactl", {"load-module", "module-null-sink", "sink_name=orvo_test_elsewhere"})
             .trimmed();
@@ -178,17 +154,8 @@ TEST_F(CallRecord, AFarSideSilentWhileAProgramPlaysIsToldOnce) {
 }
 
 TEST_F(CallRecord, TheTrayRecordsBothSidesAndGivesTheOutputBack) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    if (!test::installProgramBackends()) {
-        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
-    }
-    userOutput = AudioManager::getDefaultOutputDevice();
-    ASSERT_NE(userOutput, 0u);
-
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    ASSERT_TRUE(delegate->launchApplication());
-    OrvoMenuTray& tray = *delegate->orvoMenuTray();
+    ASSERT_TRUE(launch());
+    OrvoMenuTray& tray = this->tray();
     QAction* microphone = actionTitled(*tray.menu(), "Start recording from Microphone");
     ASSERT_NE(microphone, nullptr);
     const std::set<QString> before = catalogue();

@@ -20,7 +20,7 @@
 #include "app/AppDelegate.h"
 #include "audio/AudioManager.h"
 #include "control/RecordingController.h"
-#include "integration/app/ProgramBackends.h"
+#include "integration/app/LaunchedProgram.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/FileAttributes.h"
 #include "platform/Platform.h"
@@ -78,42 +78,24 @@ AlertDialog* shownAlert(OrvoMenuTray& tray) {
     return tray.mainWC() != nullptr ? tray.mainWC()->findChild<AlertDialog*>() : nullptr;
 }
 
-class RecordingSurvival : public testing::Test {
+class RecordingSurvival : public test::LaunchedProgram {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY"))
-            << "needs the X server of scripts/test";
-        if (!test::installProgramBackends()) {
-            GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
+        LaunchedProgram::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
         }
-        userOutput = AudioManager::getDefaultOutputDevice();
-        ASSERT_NE(userOutput, 0u);
+        exitProgram = [this](int status) { exitStatus = status; };
         combinedBefore = combinedOutputs();
         if (!Realm::defaultConfiguration()) {
             Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
         }
     }
-    // Whatever happened, the shared sound server plays to the user's output again.
-    void TearDown() override {
-        delegate.reset();
-        if (userOutput != 0) {
-            AudioManager::removeLeftoverAggregateDevices();
-            AudioManager::setOutputDevice(userOutput);
-        }
-        Platform::shared().clear();
-    }
-
     // The server may list an unloaded module for a moment longer.
     bool combinedGone() const {
         return QTest::qWaitFor([this] { return combinedOutputs() <= combinedBefore; }, 2000);
     }
 
-    void launch() {
-        delegate = std::make_unique<AppDelegate>();
-        delegate->exitProgram = [this](int status) { exitStatus = status; };
-        delegate->applicationDidFinishLaunching();
-        ASSERT_TRUE(delegate->launchApplication());
-    }
     bool recoveryDone() {
         return QTest::qWaitFor([this] { return !delegate->segmentRecovery()->isRunning(); }, 20000);
     }
@@ -156,7 +138,7 @@ protected:
         EXPECT_FALSE(segmentsOf(fileName).isEmpty()) << "the segments wait for the next start";
         EXPECT_EQ(recordOf(fileName), nullptr);
 
-        launch();
+        ASSERT_TRUE(launch());
         ASSERT_TRUE(recoveryDone());
         const auto record = recordOf(fileName);
         ASSERT_NE(record, nullptr) << fileName.toStdString();
@@ -167,14 +149,12 @@ protected:
         EXPECT_TRUE(combinedGone());
     }
 
-    std::unique_ptr<AppDelegate> delegate;
     std::optional<int> exitStatus;
-    AudioDeviceID userOutput = 0;
     int combinedBefore = 0;
 };
 
 TEST_F(RecordingSurvival, QuitFromTheTrayFinalisesTheCallAndGivesTheOutputBack) {
-    launch();
+    ASSERT_TRUE(launch());
     OrvoMenuTray& tray = *delegate->orvoMenuTray();
     QAction* microphone = actionTitled(*tray.menu(), microphoneEntry);
     ASSERT_NE(microphone, nullptr);
@@ -281,7 +261,7 @@ TEST_F(RecordingSurvival, ASmallDiskRefusesTheStartOrEndsTheRecordingWithoutLoss
         mount.start("mount", {"-t", "tmpfs", "-o", "size=20m", "tmpfs", records});
         ASSERT_TRUE(mount.waitForFinished(5000) && mount.exitCode() == 0)
             << mount.readAllStandardError().toStdString();
-        launch(); // recreates the folders on the new file system
+        ASSERT_TRUE(launch()); // recreates the folders on the new file system
         recordOnASmallDisk(*delegate);
         return;
     }

@@ -25,7 +25,7 @@
 #include "browser/PlayerViewController.h"
 #include "browser/RecordTableRowView.h"
 #include "browser/RecordTableViewController.h"
-#include "integration/app/ProgramBackends.h"
+#include "integration/app/LaunchedProgram.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
@@ -61,20 +61,8 @@ QString catalogueRow(const QString& fileName) {
         "SELECT name, note, favorite FROM RealmRecordModel WHERE fileName = '" + fileName + "'");
 }
 
-class RecordsWindow : public testing::Test {
+class RecordsWindow : public test::LaunchedProgram {
 protected:
-    void TearDown() override {
-        while (AlertDialog* open = modalAlert()) {
-            delete open;
-        }
-        delegate.reset();
-        if (userOutput != 0) {
-            AudioManager::setOutputDevice(userOutput);
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-        }
-        Platform::shared().clear();
-    }
-
     void answerAlert(const QString& text) {
         ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 5000));
         if (auto* field = modalAlert()->findChild<QLineEdit*>()) {
@@ -85,24 +73,12 @@ protected:
         modalAlert()->done(1000);
         QCoreApplication::processEvents();
     }
-
-    std::unique_ptr<AppDelegate> delegate;
-    AudioDeviceID userOutput = 0;
 };
 
 TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    if (!test::installProgramBackends()) {
-        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
-    }
-    userOutput = AudioManager::getDefaultOutputDevice();
-
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    ASSERT_TRUE(delegate->launchApplication());
-    MainWindowController* window = delegate->orvoMenuTray()->mainWC();
+    ASSERT_TRUE(launch());
+    MainWindowController* window = shownWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     MainViewController& content = *window->contentViewController();
     RecordTableViewController& table = *content.recordsTableView;
     const int rowsBefore = table.numberOfRows();
@@ -114,7 +90,7 @@ TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
     QTemporaryDir folder;
     test::TonePlayer nearSide(folder.path(), "microphone_feed", 1000, 0.3);
     microphone->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->orvoMenuTray()->isRecord(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray().isRecord(); }, 10000));
     QTest::qWait(recordingMs);
     EXPECT_TRUE(window->statusLine()->text().contains("ORVO: "));
     QAction* stop = actionTitled(*recordMenu, "Stop recording from Microphone");
@@ -167,10 +143,6 @@ TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
 // A user's window with three records: one with its note unfolded, a screen recording and a
 // favourite, written to build/screenshots/records-window.png to be looked at.
 TEST_F(RecordsWindow, ThreeRecordsAsTheUserSeesThem) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    if (!test::installProgramBackends()) {
-        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
-    }
     delegate = std::make_unique<AppDelegate>();
     delegate->applicationDidFinishLaunching();
     MainWindowController* window = delegate->orvoMenuTray()->mainWC();

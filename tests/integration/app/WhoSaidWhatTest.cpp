@@ -20,7 +20,7 @@
 #include "browser/MainWindowController.h"
 #include "browser/RecordTableRowView.h"
 #include "browser/RecordTableViewController.h"
-#include "integration/app/ProgramBackends.h"
+#include "integration/app/LaunchedProgram.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
 #include "store/RealmRecordModel.h"
@@ -68,17 +68,8 @@ QMenu* recordMenu(const QMenuBar& bar) {
     return nullptr;
 }
 
-class WhoSaidWhat : public testing::Test {
+class WhoSaidWhat : public test::LaunchedProgram {
 protected:
-    void TearDown() override {
-        delegate.reset();
-        if (userOutput != 0) {
-            AudioManager::setOutputDevice(userOutput);
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-        }
-        Platform::shared().clear();
-    }
-
     // flite's voice saying text into a PulseAudio sink; true once it has been said.
     bool say(const QString& sink, const QString& text) {
         const QString wav = folder.filePath(QString::number(++spoken) + ".wav");
@@ -88,22 +79,12 @@ protected:
 
     QTemporaryDir folder;
     int spoken = 0;
-    std::unique_ptr<AppDelegate> delegate;
-    AudioDeviceID userOutput = 0;
 };
 
 TEST_F(WhoSaidWhat, EachSideIsTranscribedOnItsSpeakersLinesAndFound) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    if (!test::installProgramBackends()) {
-        GTEST_SKIP() << "needs the virtual driver that scripts/test installs";
-    }
-    userOutput = AudioManager::getDefaultOutputDevice();
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    ASSERT_TRUE(delegate->launchApplication());
-    MainWindowController* window = delegate->orvoMenuTray()->mainWC();
+    ASSERT_TRUE(launch());
+    MainWindowController* window = shownWindow();
     ASSERT_NE(window, nullptr);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
     MainViewController& content = *window->contentViewController();
     RecordTableViewController& table = *content.recordsTableView;
     const int rowsBefore = table.numberOfRows();
@@ -113,7 +94,7 @@ TEST_F(WhoSaidWhat, EachSideIsTranscribedOnItsSpeakersLinesAndFound) {
     QAction* start = test::actionTitled(*menu, "Start recording from Microphone");
     ASSERT_NE(start, nullptr);
     start->trigger();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return delegate->orvoMenuTray()->isRecord(); }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tray().isRecord(); }, 10000));
     // One after the other, as in a call; the far side plays to the output the call uses.
     QTest::qWait(500);
     ASSERT_TRUE(say("microphone_feed", "please send the invoice to my office on monday"));
