@@ -26,8 +26,6 @@ public:
         std::optional<float> mainVolume; // absent: the device has none
         std::optional<std::array<std::uint32_t, 2>> stereoChannels;
         std::map<std::uint32_t, float> channelVolumes;
-        bool running = false;
-        bool playback = false; // some program plays into it
         std::vector<AudioDeviceID> subDevices;
         QVariantMap properties;
     };
@@ -151,17 +149,12 @@ public:
             return noErr;
         });
     }
+    // Nothing runs or plays on the fake devices.
     std::optional<bool> isRunningSomewhere(AudioDeviceID id) override {
-        return read(id, [](const Device& d) { return std::optional(d.running); });
+        return read(id, [](const Device&) { return std::optional(false); });
     }
     std::optional<bool> hasActivePlayback(AudioDeviceID id) override {
-        return read(id, [](const Device& d) { return std::optional(d.playback); });
-    }
-    void setPlayback(AudioDeviceID id, bool playing) {
-        write(id, [&](Device& d) {
-            d.playback = playing;
-            return noErr;
-        });
+        return isRunningSomewhere(id);
     }
     AggregateCreation createAggregateDevice(const QVariantMap& description) override {
         std::lock_guard lock(mutex_);
@@ -208,26 +201,9 @@ public:
                                               : std::nullopt;
         });
     }
-    // Observers hear of every change the test announces with announceChange.
+    // The devices change only when the test says so: no observer is ever told.
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override {
-        auto shared = std::make_shared<std::function<void()>>(std::move(handler));
-        std::lock_guard lock(mutex_);
-        observers_.push_back(shared);
-        return shared;
-    }
-    void announceChange() {
-        std::vector<std::shared_ptr<std::function<void()>>> handlers;
-        {
-            std::lock_guard lock(mutex_);
-            for (const auto& observer : observers_) {
-                if (auto handler = observer.lock()) {
-                    handlers.push_back(handler);
-                }
-            }
-        }
-        for (const auto& handler : handlers) {
-            (*handler)();
-        }
+        return std::make_shared<std::function<void()>>(std::move(handler));
     }
     std::vector<AudioCaptureDevice> captureDevices() override {
         std::lock_guard lock(mutex_);
@@ -245,9 +221,7 @@ private:
         return it == devices_.end() ? nullptr : &*it;
     }
     Device* findLocked(AudioDeviceID id) {
-        const auto it = std::find_if(devices_.begin(), devices_.end(),
-                                     [id](const Device& d) { return d.id == id; });
-        return it == devices_.end() ? nullptr : &*it;
+        return const_cast<Device*>(std::as_const(*this).findLocked(id));
     }
     template <class Fn> auto read(AudioDeviceID id, Fn fn) const -> decltype(fn(Device())) {
         std::lock_guard lock(mutex_);
@@ -270,7 +244,6 @@ private:
     std::vector<AudioDeviceID> destroyed_;
     AudioDeviceID nextID_ = 1000;
     QString driverPath_;
-    std::vector<std::weak_ptr<std::function<void()>>> observers_;
 };
 
 } // namespace orvo

@@ -34,8 +34,6 @@ struct FakeOutputState {
     int starts = 0;
     int stops = 0;
     bool finishOnStop = true;
-    std::optional<CaptureError> finishError; // what a finish reports
-    std::optional<float> loudestDecibels;    // what the next level reading answers
     std::vector<std::thread> threads;
 };
 
@@ -73,7 +71,6 @@ public:
     void finish() {
         CaptureFileOutputRecordingDelegate* delegate;
         QString path;
-        std::optional<CaptureError> error;
         {
             std::lock_guard lock(state.mutex);
             if (!state.recording) {
@@ -82,20 +79,17 @@ public:
             state.recording = false;
             delegate = state.delegate;
             path = state.path;
-            error = state.finishError;
         }
-        delegate->fileOutputDidFinishRecording(*this, path, error);
+        delegate->fileOutputDidFinishRecording(*this, path, std::nullopt);
     }
 
     mutable FakeOutputState state;
 };
 
+// Its level readings find no samples.
 class FakeAudioFileOutput final : public FakeFileOutput<CaptureAudioFileOutput> {
 public:
-    std::optional<float> takeLoudestDecibels() override {
-        std::lock_guard lock(state.mutex);
-        return state.loudestDecibels;
-    }
+    std::optional<float> takeLoudestDecibels() override { return std::nullopt; }
 };
 using FakeMovieFileOutput = FakeFileOutput<CaptureMovieFileOutput>;
 
@@ -136,14 +130,10 @@ public:
         std::erase(connections, connection);
         ++removedConnections;
     }
-    void setAudioMixPath(const QString& path) override {
-        std::lock_guard lock(mutex);
-        audioMixPath = path;
-    }
+    void setAudioMixPath(const QString&) override {}
     void startRunning() override {
         std::lock_guard lock(mutex);
         running = true;
-        ++startRunningCalls;
     }
     void stopRunning() override {
         std::lock_guard lock(mutex);
@@ -160,8 +150,6 @@ public:
     mutable std::mutex mutex; // guards the fields below
     std::vector<std::shared_ptr<CaptureConnection>> connections;
     bool running = false;
-    std::optional<QString> audioMixPath;
-    int startRunningCalls = 0;
     int stopRunningCalls = 0;
     int removedConnections = 0;
 

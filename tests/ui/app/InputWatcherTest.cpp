@@ -5,13 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "app/AppDelegate.h"
-
 #include "fakes/FakeAudioHardware.h"
 #include "platform/Platform.h"
 #include "shell/Logging.h"
+#include "support/Dialogs.h"
 #include "support/TestFiles.h"
 #include "tray/OrvoMenuTray.h"
-#include <QMenu>
 
 namespace orvo {
 namespace {
@@ -32,12 +31,7 @@ int changeLines() {
 }
 
 bool menuHas(const AppDelegate& delegate, const QString& title) {
-    for (const QAction* action : delegate.orvoMenuTray()->menu()->actions()) {
-        if (action->text() == title) {
-            return true;
-        }
-    }
-    return false;
+    return test::actionTitled(*delegate.orvoMenuTray()->menu(), title) != nullptr;
 }
 
 TEST(InputWatcher, LogsWhenTheNumberOfInputDevicesChangesAndKeepsWatching) {

@@ -2,9 +2,7 @@
 
 #include <memory>
 
-#include <QApplication>
 #include <QDir>
-#include <QHeaderView>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -24,6 +22,7 @@
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
 #include "ui/AlertManager.h"
+#include "unit/store/StoreTestSupport.h"
 
 namespace orvo {
 namespace {
@@ -57,13 +56,7 @@ protected:
         if (!Realm::defaultConfiguration()) {
             Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
         }
-        Results all = realm().objects();
-        realm().write([&] {
-            // The result moves on only after the write.
-            for (int i = all.size() - 1; i >= 0; --i) {
-                realm().remove(all.at(i));
-            }
-        });
+        test::removeAllRecords(realm());
         auto workspace = std::make_unique<FakeWorkspace>();
         workspace_ = workspace.get();
         Platform::shared().install<Workspace>(std::move(workspace));
@@ -210,25 +203,19 @@ TEST_F(RecordsTableTest, UnfoldingTwiceFoldsAndAnEditedNoteKeepsTheRowOpen) {
     const int folded = RecordTableRowView::foldedHeight();
     ASSERT_EQ(view.rowHeight(0), folded);
 
+    const auto openedFully = [&] {
+        const auto state = table.uncoverState(*record);
+        return state && !state->animating;
+    };
     click(buttonOf(0, RecordTableRowView::Control::subInfo));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const auto state = table.uncoverState(*record);
-            return state && !state->animating;
-        },
-        2000));
+    ASSERT_TRUE(QTest::qWaitFor(openedFully, 2000));
     const int open = view.rowHeight(0);
     EXPECT_GT(open, folded);
 
     // New text while open: the row stays open and grows for it.
     realm().write([&] { record->setNote("a note\nwith\nseveral\nlines"); });
     table.actionSubInfo(record);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const auto state = table.uncoverState(*record);
-            return state && !state->animating;
-        },
-        2000));
+    ASSERT_TRUE(QTest::qWaitFor(openedFully, 2000));
     EXPECT_TRUE(table.uncoverState(*record)->uncovered);
     EXPECT_GT(view.rowHeight(0), open);
 

@@ -66,11 +66,8 @@ TEST_F(RecordingControllerTest, RecordMenuAndTrayStayInStepWhicheverStartsOrStop
     EXPECT_EQ(shown(*tray->menu(), "USB Mic").at(1), "disabled") << "while the devices answer";
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(controller->isRecord());
-    EXPECT_EQ(shown(*tray->menu(), "Headset"),
+    EXPECT_EQ(shown(*recordMenu, "Headset"),
               QStringList({"Stop recording from Headset", "enabled"}));
-    EXPECT_EQ(shown(*tray->menu(), "USB Mic").at(1), "disabled");
-    EXPECT_TRUE(tray->viewVolume()->slider->isEnabled());
-    EXPECT_FLOAT_EQ(tray->viewVolume()->volume(), controller->volumeOfPreviousOutput());
     expectInStep();
 
     // One line of progress for both: the tray's title and the window's status.
@@ -94,7 +91,6 @@ TEST_F(RecordingControllerTest, RecordMenuAndTrayStayInStepWhicheverStartsOrStop
         output->finish();
     }
     ASSERT_TRUE(waitForStopCompletion());
-    EXPECT_EQ(shown(*recordMenu, "Right Screen").at(1), "enabled");
     expectInStep();
 
     // A new device reaches both menus.
@@ -226,8 +222,6 @@ TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown
     auto* sheet = window.findChild<AlertDialog*>();
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(sheet->informativeText(),
-              "Could not start the audio recording.\nDevice: USB Mic\nError code: -50");
     delete sheet;
 
     // Without the window the alert is the application's.

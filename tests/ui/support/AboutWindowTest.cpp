@@ -112,7 +112,6 @@ TEST_F(AboutWindowTest, ReportHoldsEveryTxtEntryUnderItsOwnNameAndIsShown) {
     EXPECT_TRUE(listing.intact);
     EXPECT_EQ(workspace->revealed, std::vector<QString>{archive});
     EXPECT_EQ(message, Localization::format(Localization::text("BUG_REPORT_CREATED"), {archive}));
-    EXPECT_TRUE(message.contains(archive));
 }
 
 TEST_F(AboutWindowTest, SecondPressReplacesTheArchiveWithTheFilesOfThatMoment) {
@@ -178,7 +177,6 @@ TEST_F(AboutWindowTest, SupportExplainsFirstThenWritesToTheSupportAddress) {
 
     ASSERT_EQ(workspace->mailsTo.size(), 1U);
     EXPECT_EQ(workspace->mailsTo[0].recipients, QStringList{AboutViewController::supportAddress()});
-    EXPECT_TRUE(AboutViewController::supportAddress().contains('@'));
     EXPECT_EQ(workspace->mailsTo[0].subject, API::prgName() + " for Linux Support");
     EXPECT_EQ(workspace->mailsTo[0].body, "\n");
     EXPECT_TRUE(workspace->mails.empty()) << "the archive is attached by the user";

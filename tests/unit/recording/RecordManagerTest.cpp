@@ -25,6 +25,7 @@
 #include "store/Results.h"
 #include "support/StopOutcome.h"
 #include "support/TestFiles.h"
+#include "unit/store/StoreTestSupport.h"
 
 namespace orvo {
 namespace {
@@ -49,7 +50,8 @@ protected:
         Platform::shared().install<Media>(std::move(media));
         if (!Realm::defaultConfiguration())
             Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
-        clearCatalogue();
+        // Recordings of one second share their names, so every test starts with no records.
+        test::removeAllRecords(realm());
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -74,29 +76,13 @@ protected:
     static QStringList filesIn(const QString& folder) {
         return QDir(folder).entryList(QDir::Files, QDir::Name);
     }
-    // Recordings of one second share their names, so every test starts with no records.
-    static void clearCatalogue() {
-        auto all = realm().objects();
-        std::vector<std::shared_ptr<RealmRecordModel>> records;
-        for (int i = 0; i < all.size(); ++i)
-            records.push_back(all.at(i));
-        realm().write([&] {
-            for (const auto& record : records)
-                realm().remove(record);
-        });
-    }
     static void clearRecordFolders() {
         for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()})
             for (const QString& name : filesIn(folder))
                 QFile::remove(folder + name);
     }
-    static std::vector<std::shared_ptr<RealmRecordModel>> recordsOf(const QString& fileName) {
-        std::vector<std::shared_ptr<RealmRecordModel>> found;
-        auto all = realm().objects();
-        for (int i = 0; i < all.size(); ++i)
-            if (all.at(i)->fileName() == fileName)
-                found.push_back(all.at(i));
-        return found;
+    static Results recordsOf(const QString& fileName) {
+        return realm().objects().filter("fileName == %@", {fileName});
     }
 
     FakeCapture* capture_ = nullptr;
@@ -165,8 +151,8 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     EXPECT_TRUE(console.contains("completed file://"));
 
     const auto records = recordsOf(manager->fileName());
-    ASSERT_EQ(records.size(), 1u);
-    const auto& record = records.front();
+    ASSERT_EQ(records.size(), 1);
+    const auto record = records.at(0);
     EXPECT_EQ(record->name(), manager->recordName());
     EXPECT_EQ(record->typeRecord(), "Audio");
     EXPECT_EQ(record->socialIM(), QStringLiteral("Telegram.app"));
@@ -176,51 +162,63 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     setLastActiveIM(std::nullopt);
 }
 
-TEST_F(RecordManagerTest, FailedOrUnknownExportKeepsTheSegmentsAndSaysWhy) {
-    for (auto [status, expected] : {std::pair{ExportStatus::failed, ErrorRecord::margeFail},
-                                    std::pair{ExportStatus::unknown, ErrorRecord::margeUnknow}}) {
+// Every way a merge can fail ends in one report that keeps the segments and catalogues nothing.
+TEST_F(RecordManagerTest, EveryFailedMergeReportsOnceAndKeepsTheSegments) {
+    auto attributes = std::make_unique<FakeFileAttributes>();
+    FakeFileAttributes* space = attributes.get();
+    Platform::shared().install<FileAttributes>(std::move(attributes));
+    constexpr std::int64_t plenty = 1000000000;
+    struct Case {
+        ExportStatus status;
+        bool mergedReadable; // the merged file reads as media
+        std::int64_t freeBytes;
+        bool refuseExport;
+        bool segmentsReadable;
+        ErrorRecord expected;
+        bool exportStarts;
+    };
+    const Case cases[] = {
+        {ExportStatus::failed, false, plenty, false, true, ErrorRecord::margeFail, true},
+        {ExportStatus::unknown, false, plenty, false, true, ErrorRecord::margeUnknow, true},
+        {ExportStatus::cancelled, true, plenty, false, true, ErrorRecord::margeCancel, true},
+        {ExportStatus::completed, false, plenty, false, true, ErrorRecord::margeFail, true},
+        {ExportStatus::completed, true, 1000, false, true, ErrorRecord::noSpace, false},
+        {ExportStatus::completed, false, plenty, true, true, ErrorRecord::margeFail, false},
+        {ExportStatus::completed, false, plenty, false, false, ErrorRecord::margeFail, false},
+    };
+    for (const Case& round : cases) {
+        SCOPED_TRACE(&round - cases);
         clearRecordFolders();
-        clearCatalogue();
         // Only this round's outputs get segments: an earlier round may lie in another second.
         capture_->audioOutputs.clear();
         outcome_.reset();
-        media_->outcome = status;
+        {
+            std::lock_guard lock(media_->mutex);
+            media_->exports.clear();
+            media_->assets.clear();
+            media_->outcome = round.status;
+            media_->refuseExport = round.refuseExport;
+        }
+        space->setAvailableBytes(round.freeBytes);
         auto manager = RecordManager::create({mic, driver});
-        startWithSegments(*manager);
+        ASSERT_NE(manager, nullptr);
+        if (round.segmentsReadable) {
+            startWithSegments(*manager);
+        } else {
+            manager->startRecord();
+        }
+        if (round.mergedReadable) {
+            describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
+        }
         stopAndWait(*manager);
-        EXPECT_FALSE(outcome_.success());
-        EXPECT_EQ(outcome_.error(), expected);
-        EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
-        EXPECT_TRUE(recordsOf(manager->fileName()).empty());
+        EXPECT_EQ(outcome_.calls(), 1);
+        EXPECT_EQ(outcome_.error(), round.expected);
+        EXPECT_EQ(media_->exports.size(), round.exportStarts ? 1u : 0u);
+        if (round.segmentsReadable) {
+            EXPECT_EQ(filesIn(API::audioRecordsPath()).filter("_").size(), 2);
+        }
+        EXPECT_EQ(recordsOf(manager->fileName()).size(), 0);
     }
-    EXPECT_EQ(rawValue(ErrorRecord::margeFail), "Error #354");
-    EXPECT_EQ(rawValue(ErrorRecord::margeUnknow), "Error #355");
-}
-
-TEST_F(RecordManagerTest, AnUnreadableMergedFileKeepsTheSegments) {
-    auto manager = RecordManager::create({mic});
-    startWithSegments(*manager);
-    stopAndWait(*manager); // the export "completes", but its file reads as nothing
-    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
-    EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 2u);
-    EXPECT_TRUE(recordsOf(manager->fileName()).empty());
-}
-
-TEST_F(RecordManagerTest, NothingToExportStillReportsAFailure) {
-    media_->refuseExport = true;
-    auto refused = RecordManager::create({mic});
-    startWithSegments(*refused);
-    stopAndWait(*refused);
-    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
-
-    media_->refuseExport = false;
-    media_->assets.clear();
-    outcome_.reset();
-    auto empty = RecordManager::create({mic});
-    empty->startRecord(); // its segment never gets any media
-    stopAndWait(*empty);
-    EXPECT_EQ(outcome_.error(), ErrorRecord::margeFail);
-    EXPECT_TRUE(media_->exports.empty());
 }
 
 TEST_F(RecordManagerTest, OutputsThatEndBeforeTheStopStillLeadToOneOutcome) {
@@ -247,35 +245,6 @@ TEST_F(RecordManagerTest, RacingFinishCallbacksMergeExactlyOnce) {
     EXPECT_EQ(media_->exports.size(), 1u);
     EXPECT_EQ(session->stopRunningCalls, 1);
     EXPECT_EQ(outcome_.calls(), 1);
-}
-
-TEST_F(RecordManagerTest, EveryExportStatusAndAFullDiskEndInAReportThatKeepsTheSegments) {
-    auto attributes = std::make_unique<FakeFileAttributes>();
-    FakeFileAttributes* space = attributes.get();
-    Platform::shared().install<FileAttributes>(std::move(attributes));
-    struct Case {
-        ExportStatus status;
-        std::int64_t availableBytes;
-        ErrorRecord expected;
-    };
-    for (const Case& round : {Case{ExportStatus::cancelled, 1000000000, ErrorRecord::margeCancel},
-                              Case{ExportStatus::completed, 1000, ErrorRecord::noSpace}}) {
-        clearRecordFolders();
-        capture_->audioOutputs.clear();
-        outcome_.reset();
-        media_->exports.clear();
-        media_->outcome = round.status;
-        space->setAvailableBytes(round.availableBytes);
-        auto manager = RecordManager::create({mic, driver});
-        startWithSegments(*manager);
-        describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
-        stopAndWait(*manager);
-        EXPECT_EQ(outcome_.calls(), 1);
-        EXPECT_EQ(outcome_.error(), round.expected);
-        EXPECT_EQ(filesIn(API::audioRecordsPath()).filter("_").size(), 2);
-        EXPECT_TRUE(recordsOf(manager->fileName()).empty());
-    }
-    EXPECT_TRUE(media_->exports.empty()) << "a merge that cannot fit is not started";
 }
 
 TEST_F(RecordManagerTest, RecordingsOfOneSecondGetDistinctNamesAndOverwriteNothing) {
@@ -332,11 +301,11 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
         5000));
 
     const auto records = recordsOf(stamp + ".m4a");
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_NEAR(double(records.front()->time().toMSecsSinceEpoch()),
+    ASSERT_EQ(records.size(), 1);
+    EXPECT_NEAR(double(records.at(0)->time().toMSecsSinceEpoch()),
                 double(started.toMSecsSinceEpoch()), 1000.0);
-    EXPECT_DOUBLE_EQ(records.front()->duration(), 7.0);
-    EXPECT_EQ(recovered, std::vector<QString>{records.front()->name()});
+    EXPECT_DOUBLE_EQ(records.at(0)->duration(), 7.0);
+    EXPECT_EQ(recovered, std::vector<QString>{records.at(0)->name()});
     EXPECT_EQ(filesIn(API::audioRecordsPath()),
               QStringList({"20200101000000_0.m4a", stamp + ".m4a"}));
     const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));

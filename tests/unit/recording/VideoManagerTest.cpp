@@ -25,11 +25,5 @@ TEST(VideoManager, NamesAndIdentifiersComeFromTheSameScreens) {
     Platform::shared().clear();
 }
 
-TEST(VideoManager, NothingWithoutDisplays) {
-    Platform::shared().clear();
-    EXPECT_TRUE(VideoManager::screenNameDevices().isEmpty());
-    EXPECT_EQ(VideoManager::screenDeviceID(0), std::nullopt);
-}
-
 } // namespace
 } // namespace orvo

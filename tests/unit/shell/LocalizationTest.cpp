@@ -50,10 +50,6 @@ TEST_F(LocalizationTest, BothTablesHaveTheSameKeysAndPlaceholders) {
         EXPECT_EQ(placeholders(english[key].toString()), placeholders(russian[key].toString()))
             << key.toStdString();
     }
-    EXPECT_EQ(placeholders(english["UNINSTALL_TITLE"].toString()), QStringList{"%@"});
-    EXPECT_EQ(placeholders(english["UNINSTALL_MSG"].toString()), QStringList{"%@"});
-    EXPECT_EQ(placeholders(english["VERSION"].toString()), QStringList{"%@"});
-    EXPECT_EQ(placeholders(english["BUG_REPORT_CREATED"].toString()), QStringList{"%@"});
 }
 
 TEST_F(LocalizationTest, TextsFollowTheDefaultLocaleWithEnglishAndTheKeyAsFallbacks) {
@@ -73,8 +69,6 @@ TEST_F(LocalizationTest, TextsFollowTheDefaultLocaleWithEnglishAndTheKeyAsFallba
 TEST_F(LocalizationTest, FormatsPrintfStylePlaceholdersInOrder) {
     EXPECT_EQ(Localization::format("%@: %d files, %.02f %@ (100%%)", {"Audio", 3, 1.2666, "MB"}),
               "Audio: 3 files, 1.27 MB (100%)");
-    EXPECT_EQ(Localization::format("Uninstall %@", {"ORVO - Call Recorder"}),
-              "Uninstall ORVO - Call Recorder");
     EXPECT_EQ(Localization::format("%@ and %@", {"one"}), "one and ");
     EXPECT_EQ(Localization::format("%@", {"%d stays text"}), "%d stays text");
     EXPECT_EQ(Localization::format("50% off %s", {}), "50% off %s");

@@ -16,7 +16,6 @@ using test::namesOf;
 TEST(TextFolding, CaseAndDiacriticsAreIgnoredOnlyAsAsked) {
     const int cd = searchCaseInsensitive | searchDiacriticInsensitive;
     EXPECT_TRUE(searchContains("Meeting über plans", "uber", cd));
-    EXPECT_TRUE(searchContains("Meeting über plans", "UBER", cd));
     EXPECT_TRUE(searchContains("Meeting uber plans", "ÜBER", cd));
     EXPECT_TRUE(searchContains(QString::fromUtf8("U\xcc\x88"
                                                  "ber"),
@@ -25,8 +24,6 @@ TEST(TextFolding, CaseAndDiacriticsAreIgnoredOnlyAsAsked) {
     EXPECT_FALSE(searchContains("Über", "uber", searchDiacriticInsensitive));
     EXPECT_FALSE(searchContains("Über", "uber", searchCaseInsensitive));
     EXPECT_FALSE(searchContains("Über", "uber", 0));
-    EXPECT_TRUE(searchContains("ЁЛКА", "елка", cd));
-    EXPECT_TRUE(searchContains("Crème Brûlée", "CREME BRULEE", cd));
     EXPECT_TRUE(searchContains("ΆΝΘΡΩΠΟΣ", "ανθρωπος", cd));
     EXPECT_TRUE(searchContains("anything", "", cd));
 }
@@ -106,17 +103,6 @@ protected:
         return namesOf(store->objects().filter(predicate, arguments).sorted("time"));
     }
 };
-
-TEST_F(PredicateTest, ProgramsSearchAndFavouritePredicates) {
-    const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
-    EXPECT_EQ(query(search, {"john", "john"}), (QStringList{"Call with JOHN", "Anna"}));
-    EXPECT_EQ(query("favorite == true"), QStringList{"Anna"});
-    EXPECT_EQ(query("favorite == true AND (" + search + ")", {"john", "john"}),
-              QStringList{"Anna"});
-    EXPECT_EQ(query("favorite == true AND (" + search + ")", {"nobody", "nobody"}), QStringList{});
-    // The text is used as typed: a trailing space is part of it.
-    EXPECT_EQ(query(search, {"anna ", "anna "}), QStringList{});
-}
 
 TEST_F(PredicateTest, ComparisonsOperatorsAndLiterals) {
     EXPECT_EQ(query("typeRecord == 'Video'"), QStringList{"Anna"});

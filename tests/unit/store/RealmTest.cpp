@@ -125,20 +125,6 @@ TEST_F(RealmTest, FilteredResultSeesRecordsLeaveAndEnterAndNotifiesEveryWrite) {
     EXPECT_EQ(namesOf(favorites), (QStringList{"C"}));
 }
 
-TEST_F(RealmTest, SearchResultListsOnlyMatchingNewRecordsAtTheirSortedPlace) {
-    const Results search = newestFirst().filter(
-        "name contains[cd] %@ || recognizeText contains[cd] %@", {"call", "call"});
-    ChangeRecorder recorder(search);
-    ASSERT_TRUE(store->write([&] { store->add(makeRecord("Call Anna", 35)); }));
-    ASSERT_TRUE(store->write([&] { store->add(makeRecord("Meeting", 45)); }));
-    ASSERT_TRUE(store->write([&] { records["B"]->setRecognizeText("the CÄLL was short"); }));
-    ASSERT_EQ(recorder.changes.size(), 4u);
-    expectUpdate(recorder.changes[1], {{}, {0}, {}});
-    expectUpdate(recorder.changes[2], {{}, {}, {}});
-    expectUpdate(recorder.changes[3], {{}, {1}, {}});
-    EXPECT_EQ(namesOf(search), (QStringList{"Call Anna", "B"}));
-}
-
 TEST_F(RealmTest, ObservationEndsWithItsTokenAndOtherObserversGoOn) {
     const Results results = newestFirst();
     ChangeRecorder first(results);

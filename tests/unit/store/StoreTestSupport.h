@@ -32,6 +32,17 @@ inline QStringList namesOf(const Results& results) {
     return names;
 }
 
+// Empties the catalogue in one write.
+inline void removeAllRecords(Realm& store) {
+    const Results all = store.objects();
+    // The result moves on only after the write.
+    ASSERT_TRUE(store.write([&] {
+        for (int i = all.size() - 1; i >= 0; --i) {
+            store.remove(all.at(i));
+        }
+    }));
+}
+
 // Every notification of one observation, from the initial one on.
 class ChangeRecorder {
 public:

@@ -130,22 +130,6 @@ TEST_F(RecognizerTest, EmptyFinalTextCompletesWithoutErrorAndAFailureWithItsErro
     EXPECT_EQ(completedError->code, SpeechErrorCode::unreadableFile);
 }
 
-TEST_F(RecognizerTest, CancelBeforeTheFirstResultOnlyLogsAndReleasesTheRecognizer) {
-    auto recognizer = started();
-    std::weak_ptr<Recognizer> weak = recognizer;
-    recognizer->recognizerCancel();
-    recognizer.reset();
-    // The task's handler keeps it until the cancelled task has reported.
-    ASSERT_FALSE(weak.expired());
-
-    const QString console = test::capturedConsole([] { QCoreApplication::processEvents(); });
-    EXPECT_TRUE(console.contains("Event: info Value: Recognizer cancel"));
-    EXPECT_TRUE(console.contains("Recognizer deinit"));
-    EXPECT_TRUE(weak.expired());
-    EXPECT_EQ(completions, 0);
-    EXPECT_TRUE(progress.empty());
-}
-
 TEST_F(RecognizerTest, SidesOfACallAreTranscribedAtOnceIntoLinesOfTheirSpeakers) {
     auto recognizer = startedOnCall();
     ASSERT_EQ(engine->tasks.size(), 2U);

@@ -1,7 +1,5 @@
 #include "transcription/SubtitleWriter.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
