@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QStringList>
 
@@ -28,6 +29,16 @@ inline QAction* actionTitled(const QMenu& menu, const QString& title) {
     for (QAction* action : menu.actions()) {
         if (action->text() == title) {
             return action;
+        }
+    }
+    return nullptr;
+}
+
+// The menu of a menu bar with exactly that title; nullptr when there is none.
+inline QMenu* menuTitled(const QMenuBar& bar, const QString& title) {
+    for (QAction* action : bar.actions()) {
+        if (action->text() == title && action->menu() != nullptr) {
+            return action->menu();
         }
     }
     return nullptr;

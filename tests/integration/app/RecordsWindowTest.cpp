@@ -41,18 +41,10 @@ namespace orvo {
 namespace {
 
 using test::actionTitled;
+using test::menuTitled;
 using test::modalAlert;
 
 constexpr int recordingMs = 3000;
-
-QMenu* menuTitled(const QMenuBar& bar, const QString& title) {
-    for (QAction* action : bar.actions()) {
-        if (action->text() == title && action->menu() != nullptr) {
-            return action->menu();
-        }
-    }
-    return nullptr;
-}
 
 // The catalogue as the sqlite3 tool reads the file: one line per record.
 QString catalogueRow(const QString& fileName) {

@@ -59,15 +59,6 @@ bool saidBy(const QString& text, const QString& speaker, const QStringList& word
     return false;
 }
 
-QMenu* recordMenu(const QMenuBar& bar) {
-    for (QAction* action : bar.actions()) {
-        if (action->text() == "Record" && action->menu() != nullptr) {
-            return action->menu();
-        }
-    }
-    return nullptr;
-}
-
 class WhoSaidWhat : public test::LaunchedProgram {
 protected:
     // flite's voice saying text into a PulseAudio sink; true once it has been said.
@@ -89,7 +80,7 @@ TEST_F(WhoSaidWhat, EachSideIsTranscribedOnItsSpeakersLinesAndFound) {
     RecordTableViewController& table = *content.recordsTableView;
     const int rowsBefore = table.numberOfRows();
 
-    QMenu* menu = recordMenu(*window->menuBar());
+    QMenu* menu = test::menuTitled(*window->menuBar(), "Record");
     ASSERT_NE(menu, nullptr);
     QAction* start = test::actionTitled(*menu, "Start recording from Microphone");
     ASSERT_NE(start, nullptr);
