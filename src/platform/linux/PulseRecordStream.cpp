@@ -60,8 +60,8 @@ std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
     return std::nullopt;
 }
 
-void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandler& handler) {
-    connection_.iterate(timeout);
+void PulseRecordStream::read(const ChunkHandler& handler) {
+    connection_.drain();
     // Everything that arrived goes out as one chunk: some sources deliver a few frames at a
     // time, and the count, not each arrival, places them.
     batch_.clear();

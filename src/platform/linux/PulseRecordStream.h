@@ -37,10 +37,8 @@ public:
     // Blocks until the stream records or fails; the error when it fails. May be called again
     // after a failure: the stream then records anew, on a new connection.
     std::optional<QString> open(const QString& sourceName);
-    // Waits at most timeout for audio and hands every chunk that arrived to handler.
-    void read(std::chrono::milliseconds timeout, const ChunkHandler& handler);
-    // Any thread: ends a read early.
-    void wakeup() { connection_.wakeup(); }
+    // Without waiting: hands all the audio that has arrived to handler, as one chunk.
+    void read(const ChunkHandler& handler);
     // The error once the stream has broken.
     std::optional<QString> failure() const;
 

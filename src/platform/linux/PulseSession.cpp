@@ -145,10 +145,6 @@ bool PulseSession::waitLocked(const std::function<bool()>& done, Timeout timeout
     return done();
 }
 
-void PulseSession::iterate(Timeout timeout) {
-    iterateFor(timeout);
-}
-
 bool PulseSession::runUntil(const std::function<bool()>& done, Timeout timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!done()) {
@@ -173,9 +169,13 @@ void PulseSession::iterateFor(std::chrono::microseconds timeout) {
     pa_mainloop_dispatch(plain_);
 }
 
-void PulseSession::wakeup() {
-    if (plain_ != nullptr) {
-        pa_mainloop_wakeup(plain_);
+void PulseSession::drain() {
+    // Bounded: a server that never stops talking does not hold the owner here.
+    constexpr int mostRounds = 256;
+    for (int round = 0; plain_ != nullptr && round < mostRounds; ++round) {
+        if (pa_mainloop_iterate(plain_, 0, nullptr) <= 0) {
+            return;
+        }
     }
 }
 

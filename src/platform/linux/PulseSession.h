@@ -15,9 +15,9 @@
 namespace orvo {
 
 // One connection to a PulseAudio (or PipeWire-pulse) server. Its main loop is driven either
-// by a thread of its own (Drive::ownThread: a connection kept between requests always reads
-// what the server says, as PipeWire's server expects of an idle client) or by its owner
-// (Drive::byOwner: a record stream read on the owner's thread, no thread in between).
+// by a thread of its own (Drive::ownThread: a connection kept between requests reads what the
+// server says at once, also between requests) or by its owner (Drive::byOwner: a record
+// stream read on the owner's thread, no thread in between).
 // The order of the library calls that matters, written down once:
 //   connect: a loop, a context on it, (start the loop's thread,) connect without autospawn
 //     under the loop's lock, wait until ready;
@@ -26,7 +26,7 @@ namespace orvo {
 //   streams made on context() go before the session, or before it connects again;
 //   destroy: disconnect under the lock, (stop the loop's thread,) unref the context, free
 //     the loop.
-// Not thread-safe apart from wakeup(): the owner serialises the calls, from any thread.
+// Not thread-safe: the owner serialises the calls, from any thread.
 class PulseSession {
 public:
     using Timeout = std::chrono::milliseconds;
@@ -45,13 +45,10 @@ public:
     std::optional<QString> connect(const char* clientName, const std::optional<QByteArray>& server,
                                    Timeout timeout, Drive drive);
 
-    // Drive::byOwner only. Runs the loop for at most timeout; returns early once something
-    // happened or wakeup().
-    void iterate(Timeout timeout);
     // Drive::byOwner only. Runs the loop until done() holds or timeout has passed.
     bool runUntil(const std::function<bool()>& done, Timeout timeout);
-    // Any thread, while connected: ends an iterate early.
-    void wakeup();
+    // Drive::byOwner only. Handles all that has arrived, without waiting.
+    void drain();
 
     // Sends the one request that start makes (nullptr when it could not) and waits until it
     // has been answered. False when it could not be sent, the connection broke or the
