@@ -17,9 +17,8 @@ namespace {
 
 constexpr std::chrono::milliseconds sourceCheckTimeout{1000};
 
-// A connection of its own per check, closed at once: on PipeWire's server a connection kept
-// beside the recording went with a far side that sometimes reached neither the combined
-// output's driver nor the recording.
+// A connection of its own per check, closed at once, as before the wrapper was shared: whether
+// one kept for the program's life is safe on PipeWire's server is not settled yet.
 bool sourceExists(const QString& sourceName) {
     PulseSession session;
     if (session.connect("ORVO device check", std::nullopt, sourceCheckTimeout,
