@@ -21,6 +21,8 @@ constexpr auto prerollLength = std::chrono::milliseconds(500);
 constexpr auto gatherLength = std::chrono::milliseconds(500);
 // How long a stop waits for samples captured before it (the stream's latency).
 constexpr auto stopGrace = std::chrono::milliseconds(500);
+// The source is read this often, as a sound card's period: a server posts its audio in blocks
+// of a few milliseconds, and waking for each cost more than encoding it.
 constexpr auto readSlice = std::chrono::milliseconds(50);
 // A source lost while recording is looked for again this often, for this long.
 constexpr auto reconnectInterval = std::chrono::milliseconds(500);
@@ -64,13 +66,6 @@ void LinuxAudioFileOutput::measure(const float* samples, std::int64_t frames) {
     }
 }
 
-void LinuxAudioFileOutput::wake() {
-    std::lock_guard lock(wakeMutex_);
-    if (liveStream_ != nullptr) {
-        liveStream_->wakeup();
-    }
-}
-
 void LinuxAudioFileOutput::run() {
     PulseRecordStream stream;
     const auto* device = dynamic_cast<const LinuxDeviceInput*>(input_.get());
@@ -80,7 +75,6 @@ void LinuxAudioFileOutput::run() {
     std::optional<QString> sourceError =
         device != nullptr ? stream.open(sourceName_)
                           : std::optional<QString>(QStringLiteral("not an audio device"));
-    setLiveStream(&stream);
     reportOpened();
 
     std::optional<TimePoint> stopAt;
@@ -137,7 +131,8 @@ void LinuxAudioFileOutput::run() {
             }
             continue;
         }
-        stream.read(readSlice, onChunk);
+        waitForRequest(readSlice);
+        stream.read(onChunk);
         if (auto failure = stream.failure()) {
             sourceError = failure;
             if (recording_ && !stopAt) {
@@ -148,12 +143,6 @@ void LinuxAudioFileOutput::run() {
             }
         }
     }
-    setLiveStream(nullptr);
-}
-
-void LinuxAudioFileOutput::setLiveStream(PulseRecordStream* stream) {
-    std::lock_guard lock(wakeMutex_);
-    liveStream_ = stream;
 }
 
 bool LinuxAudioFileOutput::reconnect(PulseRecordStream& stream) {
@@ -171,10 +160,7 @@ bool LinuxAudioFileOutput::reconnect(PulseRecordStream& stream) {
         return false;
     }
     lastAttempt_ = now;
-    // The stream's connection is replaced: no wakeup may reach it meanwhile.
-    setLiveStream(nullptr);
     const std::optional<QString> error = stream.open(sourceName_);
-    setLiveStream(&stream);
     if (error) {
         return false;
     }

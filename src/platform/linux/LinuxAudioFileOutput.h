@@ -40,9 +40,7 @@ private:
     };
 
     void run() override;
-    void wake() override;
 
-    void setLiveStream(PulseRecordStream* stream);
     // While the source is lost: opens it again when due. True once it records again; after
     // the reconnect window, ends the recording with the error instead.
     bool reconnect(PulseRecordStream& stream);
@@ -57,12 +55,11 @@ private:
     std::optional<QString> writeSilence(std::int64_t frames);
     void end(std::optional<CaptureError> error);
 
-    std::mutex wakeMutex_; // guards stream_'s wakeup against its end, and nextMix_
+    std::mutex wakeMutex_; // guards nextMix_ and nextMixSource_
     std::shared_ptr<LiveMixSegment> nextMix_;
     int nextMixSource_ = 0;
     // The largest magnitude read since the last reading of the level; negative: none read.
     std::atomic<float> loudest_{-1.0f};
-    PulseRecordStream* liveStream_ = nullptr;
 
     // Worker thread only.
     std::deque<Chunk> preroll_; // the last moments before a start, so all sources start together

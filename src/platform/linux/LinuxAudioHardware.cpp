@@ -54,8 +54,11 @@ PulseSession* LinuxAudioHardware::sessionLocked() {
     if (now < quietUntil_) {
         return nullptr;
     }
-    session_ = PulseSession::connect(options_.server, options_.callTimeout);
-    if (!session_ && std::chrono::steady_clock::now() - now >= options_.callTimeout) {
+    auto session = std::make_unique<PulseSession>();
+    if (!session->connect("ORVO - Call Recorder", options_.server, options_.callTimeout,
+                          PulseSession::Drive::ownThread)) {
+        session_ = std::move(session);
+    } else if (std::chrono::steady_clock::now() - now >= options_.callTimeout) {
         quietUntil_ = std::chrono::steady_clock::now() + hungServerPause;
     }
     return session_.get();

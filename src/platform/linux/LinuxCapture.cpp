@@ -8,9 +8,28 @@
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/LinuxCaptureSession.h"
 #include "platform/linux/LinuxMovieFileOutput.h"
-#include "platform/linux/PulseRecordStream.h"
+#include "platform/linux/PulseRequests.h"
+#include "platform/linux/PulseSession.h"
 
 namespace orvo {
+
+namespace {
+
+constexpr std::chrono::milliseconds sourceCheckTimeout{1000};
+
+// A connection of its own per check, closed at once, as before the wrapper was shared: whether
+// one kept for the program's life is safe on PipeWire's server is not settled yet.
+bool sourceExists(const QString& sourceName) {
+    PulseSession session;
+    if (session.connect("ORVO device check", std::nullopt, sourceCheckTimeout,
+                        PulseSession::Drive::byOwner)) {
+        return false;
+    }
+    PulseRequests server(session);
+    return server.source(sourceName.toUtf8()).record.has_value();
+}
+
+} // namespace
 
 LinuxCapture::LinuxCapture() {
     ffmpeg::quietLogging();
@@ -21,7 +40,7 @@ std::unique_ptr<CaptureSession> LinuxCapture::makeSession() {
 }
 
 std::shared_ptr<CaptureInput> LinuxCapture::makeDeviceInput(const QString& deviceUniqueID) {
-    if (deviceUniqueID.isEmpty() || !pulseSourceExists(deviceUniqueID)) {
+    if (deviceUniqueID.isEmpty() || !sourceExists(deviceUniqueID)) {
         return nullptr;
     }
     return std::make_shared<LinuxDeviceInput>(deviceUniqueID);

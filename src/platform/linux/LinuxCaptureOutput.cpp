@@ -45,7 +45,6 @@ void LinuxCaptureOutput::detach() {
         quit_ = true;
     }
     changed_.notify_all();
-    wake();
 }
 
 void LinuxCaptureOutput::waitEnded() {
@@ -84,7 +83,6 @@ void LinuxCaptureOutput::requestStart(const QString& path, CaptureFileType fileT
         return;
     }
     changed_.notify_all();
-    wake();
 }
 
 void LinuxCaptureOutput::requestStop() {
@@ -96,7 +94,6 @@ void LinuxCaptureOutput::requestStop() {
         stop_ = clock_->now();
     }
     changed_.notify_all();
-    wake();
 }
 
 bool LinuxCaptureOutput::recordingNow() const {

@@ -57,8 +57,6 @@ protected:
 
     // Worker thread: the capture loop of the backend. Returns when quitRequested().
     virtual void run() = 0;
-    // Any thread: wakes the worker when it waits inside its source.
-    virtual void wake() {}
 
     // Worker thread helpers.
     void reportOpened();

@@ -21,89 +21,13 @@ QString contextError(pa_context* context) {
 
 } // namespace
 
-std::optional<QString> PulseConnection::connect(const char* clientName,
-                                                std::chrono::milliseconds timeout) {
-    // A connection made again drops the old one first: its context needs the old loop.
-    context_.reset();
-    loop_.reset(pa_mainloop_new());
-    if (!loop_) {
-        return QStringLiteral("cannot create a sound server loop");
-    }
-    context_.reset(pa_context_new(pa_mainloop_get_api(loop_.get()), clientName));
-    if (!context_ ||
-        pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        return QStringLiteral("cannot reach the sound server");
-    }
-    const auto deadline = Clock::now() + timeout;
-    while (Clock::now() < deadline) {
-        const pa_context_state_t state = pa_context_get_state(context_.get());
-        if (state == PA_CONTEXT_READY) {
-            return std::nullopt;
-        }
-        if (!PA_CONTEXT_IS_GOOD(state)) {
-            return QStringLiteral("cannot reach the sound server: %1")
-                .arg(contextError(context_.get()));
-        }
-        iterate(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
-    }
-    return QStringLiteral("the sound server does not answer");
-}
-
-void PulseConnection::iterate(std::chrono::milliseconds timeout) {
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(timeout).count();
-    if (pa_mainloop_prepare(loop_.get(), int(std::max<std::int64_t>(0, micros))) < 0) {
-        return;
-    }
-    if (pa_mainloop_poll(loop_.get()) < 0) {
-        return;
-    }
-    pa_mainloop_dispatch(loop_.get());
-}
-
-void PulseConnection::wakeup() {
-    if (loop_) {
-        pa_mainloop_wakeup(loop_.get());
-    }
-}
-
-bool pulseSourceExists(const QString& sourceName) {
-    PulseConnection connection;
-    if (connection.connect("ORVO device check", std::chrono::milliseconds(1000))) {
-        return false;
-    }
-    struct Answer {
-        bool done = false;
-        bool found = false;
-    } answer;
-    const QByteArray name = sourceName.toUtf8();
-    pa_operation* operation = pa_context_get_source_info_by_name(
-        connection.context(), name.constData(),
-        [](pa_context*, const pa_source_info* info, int eol, void* data) {
-            auto* answer = static_cast<Answer*>(data);
-            if (eol != 0) {
-                answer->done = true;
-            } else if (info != nullptr) {
-                answer->found = true;
-            }
-        },
-        &answer);
-    if (operation == nullptr) {
-        return false;
-    }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(1000);
-    while (!answer.done && Clock::now() < deadline) {
-        connection.iterate(std::chrono::milliseconds(100));
-    }
-    pa_operation_cancel(operation);
-    pa_operation_unref(operation);
-    return answer.found;
-}
-
 std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
     // Opened again after a failure: the old stream goes before its connection.
     stream_.reset();
     lastTimingRequest_.reset();
-    if (auto error = connection_.connect("ORVO capture", std::chrono::milliseconds(3000))) {
+    if (auto error =
+            connection_.connect("ORVO capture", std::nullopt, std::chrono::milliseconds(3000),
+                                PulseSession::Drive::byOwner)) {
         return error;
     }
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, std::uint32_t(sampleRate),
@@ -122,23 +46,22 @@ std::optional<QString> PulseRecordStream::open(const QString& sourceName) {
         return QStringLiteral("cannot record from %1: %2")
             .arg(sourceName, contextError(connection_.context()));
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(3000);
-    while (Clock::now() < deadline) {
+    const auto settled = [this] {
         const pa_stream_state_t state = pa_stream_get_state(stream_.get());
-        if (state == PA_STREAM_READY) {
-            return std::nullopt;
-        }
-        if (!PA_STREAM_IS_GOOD(state)) {
-            return QStringLiteral("cannot record from %1: %2")
-                .arg(sourceName, contextError(connection_.context()));
-        }
-        connection_.iterate(std::chrono::milliseconds(100));
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    };
+    if (!connection_.runUntil(settled, std::chrono::milliseconds(3000))) {
+        return QStringLiteral("the sound server does not start recording from %1").arg(sourceName);
     }
-    return QStringLiteral("the sound server does not start recording from %1").arg(sourceName);
+    if (pa_stream_get_state(stream_.get()) != PA_STREAM_READY) {
+        return QStringLiteral("cannot record from %1: %2")
+            .arg(sourceName, contextError(connection_.context()));
+    }
+    return std::nullopt;
 }
 
-void PulseRecordStream::read(std::chrono::milliseconds timeout, const ChunkHandler& handler) {
-    connection_.iterate(timeout);
+void PulseRecordStream::read(const ChunkHandler& handler) {
+    connection_.drain();
     // Everything that arrived goes out as one chunk: some sources deliver a few frames at a
     // time, and the count, not each arrival, places them.
     batch_.clear();

@@ -1,130 +1,226 @@
 #include "platform/linux/PulseSession.h"
 
+#include <algorithm>
+#include <cstdint>
+
+#include <pulse/error.h>
 #include <pulse/rtclock.h>
 #include <pulse/timeval.h>
 
 namespace orvo {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct OperationUnref {
     void operator()(pa_operation* operation) const { pa_operation_unref(operation); }
 };
 using OperationPtr = std::unique_ptr<pa_operation, OperationUnref>;
 
-void signalLoop(pa_context*, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-}
-
-void signalLoopFromOperation(pa_operation*, void* loop) {
-    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-}
-
-bool contextBroken(pa_context* context) {
-    return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+void signalLoop(pa_threaded_mainloop* loop) {
+    if (loop != nullptr) {
+        pa_threaded_mainloop_signal(loop, 0);
+    }
 }
 
 } // namespace
 
-PulseSession::PulseSession(Key, pa_threaded_mainloop* loop, pa_context* context, Timeout timeout)
-    : loop_(loop), context_(context), timeout_(timeout) {}
+class PulseSession::Lock {
+public:
+    explicit Lock(pa_threaded_mainloop* loop) : loop_(loop) {
+        if (loop_ != nullptr) {
+            pa_threaded_mainloop_lock(loop_);
+        }
+    }
+    ~Lock() {
+        if (loop_ != nullptr) {
+            pa_threaded_mainloop_unlock(loop_);
+        }
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    Lock(Lock&&) = delete;
+    Lock& operator=(Lock&&) = delete;
 
-std::unique_ptr<PulseSession> PulseSession::connect(const std::optional<QByteArray>& server,
-                                                    Timeout timeout) {
-    pa_threaded_mainloop* loop = pa_threaded_mainloop_new();
-    if (loop == nullptr) {
-        return nullptr;
-    }
-    pa_context* context =
-        pa_context_new(pa_threaded_mainloop_get_api(loop), "ORVO - Call Recorder");
-    if (context == nullptr) {
-        pa_threaded_mainloop_free(loop);
-        return nullptr;
-    }
-    auto session = std::make_unique<PulseSession>(Key(), loop, context, timeout);
-    pa_context_set_state_callback(context, signalLoop, loop);
-    if (pa_threaded_mainloop_start(loop) < 0) {
-        return nullptr;
-    }
-    pa_threaded_mainloop_lock(loop);
-    bool ready = false;
-    // No autospawn: a server that is not running must give a failure at once.
-    if (pa_context_connect(context, server ? server->constData() : nullptr, PA_CONTEXT_NOAUTOSPAWN,
-                           nullptr) >= 0) {
-        ready = session->waitLocked([context] {
-            const auto state = pa_context_get_state(context);
-            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
-        }) && pa_context_get_state(context) == PA_CONTEXT_READY;
-    }
-    pa_threaded_mainloop_unlock(loop);
-    return ready ? std::move(session) : nullptr;
-}
+private:
+    pa_threaded_mainloop* loop_;
+};
 
 PulseSession::~PulseSession() {
-    pa_threaded_mainloop_lock(loop_);
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_threaded_mainloop_unlock(loop_);
-    pa_threaded_mainloop_stop(loop_);
-    pa_context_unref(context_);
-    pa_threaded_mainloop_free(loop_);
+    disconnect();
 }
 
-bool PulseSession::waitLocked(const std::function<bool()>& done) {
+void PulseSession::disconnect() {
+    if (context_ != nullptr) {
+        Lock lock(threaded_);
+        pa_context_set_state_callback(context_, nullptr, nullptr);
+        pa_context_disconnect(context_);
+    }
+    if (threaded_ != nullptr) {
+        pa_threaded_mainloop_stop(threaded_);
+    }
+    if (context_ != nullptr) {
+        pa_context_unref(context_);
+        context_ = nullptr;
+    }
+    if (threaded_ != nullptr) {
+        pa_threaded_mainloop_free(threaded_);
+        threaded_ = nullptr;
+    }
+    if (plain_ != nullptr) {
+        pa_mainloop_free(plain_);
+        plain_ = nullptr;
+    }
+}
+
+std::optional<QString> PulseSession::connect(const char* clientName,
+                                             const std::optional<QByteArray>& server,
+                                             Timeout timeout, Drive drive) {
+    disconnect();
+    timeout_ = timeout;
+    timedOut_ = false;
+    pa_mainloop_api* api = nullptr;
+    if (drive == Drive::ownThread) {
+        threaded_ = pa_threaded_mainloop_new();
+        api = threaded_ != nullptr ? pa_threaded_mainloop_get_api(threaded_) : nullptr;
+    } else {
+        plain_ = pa_mainloop_new();
+        api = plain_ != nullptr ? pa_mainloop_get_api(plain_) : nullptr;
+    }
+    if (api == nullptr) {
+        return QStringLiteral("cannot create a sound server loop");
+    }
+    context_ = pa_context_new(api, clientName);
+    if (context_ == nullptr) {
+        return QStringLiteral("cannot reach the sound server");
+    }
+    pa_context_set_state_callback(
+        context_,
+        [](pa_context*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
+        threaded_);
+    if (threaded_ != nullptr && pa_threaded_mainloop_start(threaded_) < 0) {
+        return QStringLiteral("cannot start a sound server loop");
+    }
+    Lock lock(threaded_);
+    // No autospawn: a server that is not running must give a failure at once.
+    if (pa_context_connect(context_, server ? server->constData() : nullptr, PA_CONTEXT_NOAUTOSPAWN,
+                           nullptr) < 0) {
+        return QStringLiteral("cannot reach the sound server");
+    }
+    const bool settled = waitLocked(
+        [this] {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+        },
+        timeout);
+    if (!settled) {
+        return QStringLiteral("the sound server does not answer");
+    }
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        return QStringLiteral("cannot reach the sound server: %1")
+            .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_))));
+    }
+    return std::nullopt;
+}
+
+bool PulseSession::waitLocked(const std::function<bool()>& done, Timeout timeout) {
+    if (threaded_ == nullptr) {
+        return runUntil(done, timeout);
+    }
     expired_ = false;
-    const auto timerCallback = [](pa_mainloop_api*, pa_time_event*, const struct timeval*,
-                                  void* self) {
+    const auto expire = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
         auto* session = static_cast<PulseSession*>(self);
         session->expired_ = true;
-        pa_threaded_mainloop_signal(session->loop_, 0);
+        signalLoop(session->threaded_);
     };
     const pa_usec_t deadline =
-        pa_rtclock_now() + pa_usec_t(std::chrono::microseconds(timeout_).count());
-    pa_time_event* timer = pa_context_rttime_new(context_, deadline, timerCallback, this);
+        pa_rtclock_now() + pa_usec_t(std::chrono::microseconds(timeout).count());
+    pa_time_event* timer = pa_context_rttime_new(context_, deadline, expire, this);
     while (!done() && !expired_) {
-        pa_threaded_mainloop_wait(loop_);
+        pa_threaded_mainloop_wait(threaded_);
     }
     if (timer != nullptr) {
-        pa_threaded_mainloop_get_api(loop_)->time_free(timer);
+        pa_threaded_mainloop_get_api(threaded_)->time_free(timer);
     }
     return done();
 }
 
-bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& start) {
-    // After one timeout the server is taken for hung: the caller's next requests fail at once.
-    if (timedOut_) {
-        return false;
-    }
-    pa_threaded_mainloop_lock(loop_);
-    bool answered = false;
-    if (!contextBroken(context_)) {
-        OperationPtr operation(start(context_));
-        if (operation) {
-            pa_operation_set_state_callback(operation.get(), signalLoopFromOperation, loop_);
-            const bool finished = waitLocked([&] {
-                return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING ||
-                       contextBroken(context_);
-            });
-            answered = pa_operation_get_state(operation.get()) == PA_OPERATION_DONE;
-            if (!answered) {
-                // Drops the callback, whose data lives on the caller's stack.
-                pa_operation_cancel(operation.get());
-                timedOut_ = timedOut_ || !finished;
-            }
-            pa_operation_set_state_callback(operation.get(), nullptr, nullptr);
+bool PulseSession::runUntil(const std::function<bool()>& done, Timeout timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (!done()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            return false;
         }
+        iterateFor(left);
     }
-    pa_threaded_mainloop_unlock(loop_);
-    return answered;
+    return true;
 }
 
-bool PulseSession::usable() const {
-    if (timedOut_) {
+void PulseSession::iterateFor(std::chrono::microseconds timeout) {
+    if (plain_ == nullptr ||
+        pa_mainloop_prepare(plain_, int(std::max<std::int64_t>(0, timeout.count()))) < 0) {
+        return;
+    }
+    if (pa_mainloop_poll(plain_) < 0) {
+        return;
+    }
+    pa_mainloop_dispatch(plain_);
+}
+
+void PulseSession::drain() {
+    // Bounded: a server that never stops talking does not hold the owner here.
+    constexpr int mostRounds = 256;
+    for (int round = 0; plain_ != nullptr && round < mostRounds; ++round) {
+        if (pa_mainloop_iterate(plain_, 0, nullptr) <= 0) {
+            return;
+        }
+    }
+}
+
+bool PulseSession::broken() const {
+    return context_ == nullptr || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+}
+
+bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& start) {
+    // After one timeout the server is taken for hung: the caller's next requests fail at once.
+    if (timedOut_ || context_ == nullptr) {
         return false;
     }
-    pa_threaded_mainloop_lock(loop_);
-    const bool good = pa_context_get_state(context_) == PA_CONTEXT_READY;
-    pa_threaded_mainloop_unlock(loop_);
-    return good;
+    Lock lock(threaded_);
+    if (broken()) {
+        return false;
+    }
+    OperationPtr operation(start(context_));
+    if (!operation) {
+        return false;
+    }
+    pa_operation_set_state_callback(
+        operation.get(),
+        [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
+        threaded_);
+    const bool finished = waitLocked(
+        [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING || broken(); },
+        timeout_);
+    const pa_operation_state_t state = pa_operation_get_state(operation.get());
+    if (state == PA_OPERATION_RUNNING) {
+        // Drops the callback, whose data lives on the caller's stack.
+        pa_operation_cancel(operation.get());
+        timedOut_ = !finished;
+    }
+    pa_operation_set_state_callback(operation.get(), nullptr, nullptr);
+    return state == PA_OPERATION_DONE;
+}
+
+bool PulseSession::usable() {
+    if (timedOut_ || context_ == nullptr) {
+        return false;
+    }
+    Lock lock(threaded_);
+    // An owner-driven loop takes in what the server said meanwhile first.
+    iterateFor(std::chrono::microseconds(0));
+    return pa_context_get_state(context_) == PA_CONTEXT_READY;
 }
 
 } // namespace orvo
