@@ -15,7 +15,7 @@ public:
     // A pause this long ends a stretch; shorter ones stay inside it.
     static constexpr std::size_t pauseFrames = 50;
     // Audio kept before the first and after the last loud frame: soft onsets and endings.
-    static constexpr std::size_t marginFrames = 30;
+    static constexpr std::size_t marginFrames = 20;
     // Fewer loud frames than this are a click, not speech.
     static constexpr std::size_t minimumSpeechFrames = 10;
     // One speaking this long without a pause is cut, to bound memory and wait.
