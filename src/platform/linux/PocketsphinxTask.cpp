@@ -5,6 +5,9 @@
 #include <vector>
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
+#include <sphinxbase/fe.h>
+#include <sphinxbase/feat.h>
 
 #include "platform/MainThread.h"
 #include "platform/linux/SpeechAudioDecoder.h"
@@ -19,13 +22,14 @@ struct ConfigDeleter {
 struct DecoderDeleter {
     void operator()(ps_decoder_t* decoder) const { ps_free(decoder); }
 };
+struct FrontEndDeleter {
+    void operator()(fe_t* frontEnd) const { fe_free(frontEnd); }
+};
 
 // Samples per feed: small enough that a cancel is seen within a few milliseconds.
 constexpr std::size_t chunkSamples = SpeechAudioDecoder::sampleRate / 10;
 // Within a long utterance, the words heard so far are reported this often.
 constexpr std::size_t partialEverySamples = SpeechAudioDecoder::sampleRate * 3;
-// The voice detector hands over this many frames from before it was sure of speech.
-constexpr int prespeechFrames = 20;
 
 bool isWord(const char* word) {
     const QByteArray text(word);
@@ -133,58 +137,43 @@ void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model
     const QByteArray hmm = model.acousticModelDir.toLocal8Bit();
     const QByteArray lm = model.languageModelFile.toLocal8Bit();
     const QByteArray dict = model.dictionaryFile.toLocal8Bit();
-    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
-                    "-dict", dict.constData(), "-logfn", "/dev/null", nullptr));
+    // The segmenter already keeps the silences out; the decoder's own voice detector would
+    // only blur the words' times.
+    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(cmd_ln_init(
+        nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
+        dict.constData(), "-remove_silence", "no", "-logfn", "/dev/null", nullptr));
     std::unique_ptr<ps_decoder_t, DecoderDeleter> decoder(config ? ps_init(config.get()) : nullptr);
-    if (!decoder || ps_start_utt(decoder.get()) < 0) {
+    // After ps_init, which completes the configuration from the model's feature parameters.
+    std::unique_ptr<fe_t, FrontEndDeleter> frontEnd(decoder ? fe_init_auto_r(config.get())
+                                                            : nullptr);
+    if (!decoder || !frontEnd) {
         deliver(state, std::nullopt,
                 SpeechError{SpeechErrorCode::engineFailed,
                             QStringLiteral("The speech model cannot be loaded")});
         return;
     }
-    const double frameRate = cmd_ln_int32_r(config.get(), "-frate");
-    const double samplesPerFrame = SpeechAudioDecoder::sampleRate / frameRate;
+    const Stretch stretch{decoder.get(), frontEnd.get(),
+                          static_cast<double>(cmd_ln_int32_r(config.get(), "-frate")),
+                          reportPartialResults};
 
     SpeechResult result;
+    SpeechSegmenter segmenter;
+    std::vector<SpeechSegmenter::Segment> segments;
     std::vector<std::int16_t> samples;
-    std::size_t fedSamples = 0;
-    double originSeconds = 0;
-    std::size_t partialAt = 0;
-    bool inSpeech = false;
     bool more = true;
     while (more && !state->stop) {
+        samples.clear();
         more = audio.read(samples);
-        std::size_t offset = 0;
-        while (offset < samples.size() && !state->stop) {
-            const std::size_t count = std::min(chunkSamples, samples.size() - offset);
-            ps_process_raw(decoder.get(), samples.data() + offset, count, FALSE, FALSE);
-            offset += count;
-            fedSamples += count;
-            const bool speech = ps_get_in_speech(decoder.get()) != 0;
-            if (speech && !inSpeech) {
-                originSeconds = std::max(0.0, (static_cast<double>(fedSamples) -
-                                               (prespeechFrames + 0.5) * samplesPerFrame) /
-                                                  SpeechAudioDecoder::sampleRate);
-                partialAt = fedSamples;
-            } else if (speech && reportPartialResults &&
-                       fedSamples - partialAt >= partialEverySamples) {
-                // The best guess so far: one speaking long without a pause still sees progress.
-                partialAt = fedSamples;
-                SpeechResult heard = result;
-                collectWords(decoder.get(), originSeconds, frameRate, heard);
-                deliver(state, std::move(heard), std::nullopt);
-            } else if (!speech && inSpeech) {
-                ps_end_utt(decoder.get());
-                collectWords(decoder.get(), originSeconds, frameRate, result);
-                ps_start_utt(decoder.get());
-                if (reportPartialResults) {
-                    deliver(state, result, std::nullopt);
-                }
-            }
-            inSpeech = speech;
+        segmenter.push(samples.data(), samples.size(), segments);
+        if (!more) {
+            segmenter.finish(segments);
         }
-        samples.erase(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(offset));
+        for (const auto& segment : segments) {
+            if (!stretch.decode(state, segment, result)) {
+                return;
+            }
+        }
+        segments.clear();
     }
     if (state->stop) {
         return;
@@ -193,12 +182,81 @@ void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model
         deliver(state, std::nullopt, SpeechError{SpeechErrorCode::unreadableFile, *audio.error()});
         return;
     }
-    ps_end_utt(decoder.get());
-    if (inSpeech) {
-        collectWords(decoder.get(), originSeconds, frameRate, result);
-    }
     result.isFinal = true;
     deliver(state, std::move(result), std::nullopt);
+}
+
+bool PocketsphinxTask::Stretch::decode(const std::shared_ptr<State>& state,
+                                       const SpeechSegmenter::Segment& segment,
+                                       SpeechResult& result) const {
+    normalise(segment.samples);
+    const double originSeconds =
+        static_cast<double>(segment.startSample) / SpeechAudioDecoder::sampleRate;
+    if (ps_start_utt(decoder) < 0) {
+        deliver(state, std::nullopt,
+                SpeechError{SpeechErrorCode::engineFailed,
+                            QStringLiteral("The speech decoder cannot start")});
+        return false;
+    }
+    std::size_t partialAt = 0;
+    for (std::size_t offset = 0; offset < segment.samples.size(); offset += chunkSamples) {
+        if (state->stop) {
+            ps_end_utt(decoder);
+            return false;
+        }
+        const std::size_t count = std::min(chunkSamples, segment.samples.size() - offset);
+        ps_process_raw(decoder, segment.samples.data() + offset, count, FALSE, FALSE);
+        if (reportPartialResults && offset + count - partialAt >= partialEverySamples) {
+            // The best guess so far: one speaking long without a pause still sees progress.
+            partialAt = offset + count;
+            SpeechResult heard = result;
+            collectWords(decoder, originSeconds, frameRate, heard);
+            deliver(state, std::move(heard), std::nullopt);
+        }
+    }
+    ps_end_utt(decoder);
+    collectWords(decoder, originSeconds, frameRate, result);
+    if (reportPartialResults) {
+        deliver(state, result, std::nullopt);
+    }
+    return true;
+}
+
+void PocketsphinxTask::Stretch::normalise(const std::vector<std::int16_t>& samples) const {
+    // The stretch's own mean cepstrum, as a whole-utterance normalisation would take it, but
+    // set ahead so that the decoder can still take the audio in small, cancellable steps.
+    mfcc_t** cepstra = nullptr;
+    std::int32_t frames = 0;
+    fe_start_utt(frontEnd);
+    if (fe_process_utt(frontEnd, samples.data(), samples.size(), &cepstra, &frames) < 0) {
+        return;
+    }
+    const std::unique_ptr<void, decltype(&fe_free_2d)> owned(cepstra, &fe_free_2d);
+    const int size = fe_get_output_size(frontEnd);
+    std::vector<mfcc_t> tail(static_cast<std::size_t>(size));
+    std::int32_t tailFrames = 0;
+    fe_end_utt(frontEnd, tail.data(), &tailFrames);
+    std::vector<double> sum(static_cast<std::size_t>(size), 0.0);
+    int counted = 0;
+    for (std::int32_t frame = 0; frame < frames; ++frame) {
+        // The decoder's normalisation skips frames without energy as well.
+        if (cepstra[frame][0] < 0) {
+            continue;
+        }
+        for (int i = 0; i < size; ++i) {
+            sum[static_cast<std::size_t>(i)] += cepstra[frame][i];
+        }
+        ++counted;
+    }
+    if (counted == 0) {
+        return;
+    }
+    std::vector<mfcc_t> mean(static_cast<std::size_t>(size));
+    for (int i = 0; i < size; ++i) {
+        mean[static_cast<std::size_t>(i)] =
+            static_cast<mfcc_t>(sum[static_cast<std::size_t>(i)] / counted);
+    }
+    cmn_live_set(ps_get_feat(decoder)->cmn_struct, mean.data());
 }
 
 } // namespace orvo

@@ -8,6 +8,10 @@
 
 #include "platform/SpeechRecognizer.h"
 #include "platform/linux/RetiredWorkers.h"
+#include "platform/linux/SpeechSegmenter.h"
+
+struct ps_decoder_s;
+struct fe_s;
 
 namespace orvo {
 
@@ -18,9 +22,9 @@ struct PocketsphinxModel {
     QString dictionaryFile;
 };
 
-// Decodes one audio stream of a file on a worker thread: FFmpeg feeds 16 kHz mono samples to
-// pocketsphinx, split into utterances at pauses; a partial result after each utterance and every
-// few seconds within a long one, then the final.
+// Decodes one audio stream of a file on a worker thread: FFmpeg reads 16 kHz mono samples, cut
+// at pauses into stretches of speech that pocketsphinx decodes one by one (silence costs nothing);
+// a partial result after each stretch and every few seconds within a long one, then the final.
 class PocketsphinxTask final : public SpeechRecognitionTask {
 public:
     PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
@@ -44,6 +48,17 @@ private:
     };
     static void deliver(const std::shared_ptr<State>& state, std::optional<SpeechResult> result,
                         std::optional<SpeechError> error);
+    // One stretch of speech through the decoder, its words added to result; false once stopped
+    // or failed (the failure delivered).
+    struct Stretch {
+        ps_decoder_s* decoder;
+        fe_s* frontEnd;
+        double frameRate;
+        bool reportPartialResults;
+        bool decode(const std::shared_ptr<State>& state, const SpeechSegmenter::Segment& segment,
+                    SpeechResult& result) const;
+        void normalise(const std::vector<std::int16_t>& samples) const;
+    };
     static void run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
                     std::optional<int> audioStreamIndex, bool reportPartialResults);
 
