@@ -146,6 +146,33 @@ void AppDelegate::actionMenuUninstall() {
 }
 
 void AppDelegate::uninstallApplication() {
+    // What was made ahead of a start plays to the driver: it goes first.
+    if (recordingController_) {
+        QPointer<AppDelegate> self(this);
+        recordingController_->releaseDevices([self] {
+            if (self != nullptr) {
+                self->removeDriverAndExit();
+            }
+        });
+    } else {
+        removeDriverAndExit();
+    }
+}
+
+void AppDelegate::releaseDevicesAndExit() {
+    if (!recordingController_) {
+        exitProgram(0);
+        return;
+    }
+    QPointer<AppDelegate> self(this);
+    recordingController_->releaseDevices([self] {
+        if (self != nullptr) {
+            self->exitProgram(0);
+        }
+    });
+}
+
+void AppDelegate::removeDriverAndExit() {
     const std::optional<QString> error = runDriverScript(QStringLiteral("uninstall_driver"));
     // A refused password or a failed script leaves the driver: the recordings stay too, so
     // that trying again loses nothing.
@@ -155,6 +182,9 @@ void AppDelegate::uninstallApplication() {
         QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
         AlertManager::shared().showDefaultAlert(window, Localization::text("ERROR"), reason,
                                                 AlertManager::AlertStyle::critical);
+        if (recordingController_) {
+            recordingController_->keepDevicesReady();
+        }
         return;
     }
     QDir(API::homePath()).removeRecursively();
@@ -178,7 +208,7 @@ void AppDelegate::actionMenuPreferences() {
 void AppDelegate::actionQuit() {
     if (!recordingController_ ||
         (!recordingController_->isRecord() && !recordingController_->isStopping())) {
-        exitProgram(0);
+        releaseDevicesAndExit();
         return;
     }
     QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
@@ -200,7 +230,7 @@ void AppDelegate::stopAndQuit() {
     recordingController_->stopAndFinalise(
         [self] {
             if (self != nullptr) {
-                self->exitProgram(0);
+                self->releaseDevicesAndExit();
             }
         },
         true);

@@ -88,6 +88,9 @@ private:
     // Removes the driver, then the storage tree, and ends the process. While the driver is
     // still there (password refused, script failed) it says why and keeps everything.
     void uninstallApplication();
+    void removeDriverAndExit();
+    // Removes what was made ahead of a start, then ends the process with status 0.
+    void releaseDevicesAndExit();
 
     const QString txtUninstallTitle;
     const QString txtUninstallMsg;

@@ -1,5 +1,6 @@
 #include "audio/AudioManager.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <QUuid>
@@ -183,13 +184,18 @@ std::optional<AudioDeviceID> AudioManager::driverOutputDevice() {
     return std::nullopt;
 }
 
-void AudioManager::removeOwnAggregateDevices() {
+void AudioManager::removeOwnAggregateDevices(const std::vector<AudioDeviceID>& keep) {
     // Only ours: a combined output the user made is theirs to keep.
     for (AudioDeviceID device : getAllDevices()) {
-        if (isOwnAggregateDevice(device)) {
+        if (isOwnAggregateDevice(device) &&
+            std::find(keep.begin(), keep.end(), device) == keep.end()) {
             hardware().destroyAggregateDevice(device);
         }
     }
+}
+
+void AudioManager::removeIdleAggregateDevices() {
+    removeOwnAggregateDevices({getDefaultOutputDevice()});
 }
 
 int AudioManager::removeLeftoverAggregateDevices() {
@@ -209,21 +215,67 @@ int AudioManager::removeLeftoverAggregateDevices() {
     return count;
 }
 
-std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice() {
-    AudioDeviceID userOutput = getDefaultOutputDevice();
+std::shared_ptr<void> AudioManager::keepInputRunning(const QString& uniqueID) {
+    return hardware().keepCaptureDeviceRunning(uniqueID);
+}
+
+AudioDeviceID AudioManager::userOutputOfDefault() {
+    const AudioDeviceID output = getDefaultOutputDevice();
     // A leftover of ours still in use stands for the user's device in it.
-    if (const auto user = userDeviceOfAggregate(userOutput)) {
-        userOutput = *user;
+    return userDeviceOfAggregate(output).value_or(output);
+}
+
+std::optional<AudioDeviceID> AudioManager::aggregateReadyFor(AudioDeviceID userOutput) {
+    const auto driver = driverOutputDevice();
+    if (!driver) {
+        return std::nullopt;
     }
-    removeOwnAggregateDevices();
+    for (AudioDeviceID device : getAllDevices()) {
+        if (userDeviceOfAggregate(device) != std::optional(userOutput)) {
+            continue;
+        }
+        const auto subDevices = getAggregateDeviceSubDeviceList(device);
+        if (std::find(subDevices.begin(), subDevices.end(), *driver) != subDevices.end()) {
+            return device;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice() {
+    const AudioDeviceID userOutput = userOutputOfDefault();
+    const auto ready = aggregateReadyFor(userOutput);
+    removeOwnAggregateDevices({ready.value_or(noAudioDevice)});
     setCurrentDefaultDeviceID(userOutput);
     currentDefaultDeviceUID = getDeviceUUID(userOutput).value_or(QString());
     // Read before anything makes the aggregate the default, which overwrites it.
     currentConfiguredDefault = hardware().configuredDefaultOutput();
-    return buildAggregateWith(userOutput);
+    if (!ready) {
+        return buildAggregateWith(userOutput);
+    }
+    setCurrentAggreagteDeviceID(*ready);
+    currentAggregateDeviceUID = getDeviceUUID(*ready).value_or(QString());
+    return noErr;
 }
 
-std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOutput) {
+bool AudioManager::prepareAggregateDevice() {
+    const AudioDeviceID userOutput = userOutputOfDefault();
+    const auto ready = aggregateReadyFor(userOutput);
+    // The default output stays whatever it is: the user may have chosen one of ours.
+    removeOwnAggregateDevices({ready.value_or(noAudioDevice), getDefaultOutputDevice()});
+    if (ready || userOutput == noAudioDevice) {
+        return false;
+    }
+    const auto made = makeAggregateWith(userOutput);
+    if (made && made->first.status != noErr) {
+        consoleLine(QStringLiteral("cannot make the combined output ahead: status %1")
+                        .arg(made->first.status));
+    }
+    return made && made->first.status == noErr;
+}
+
+std::optional<std::pair<AggregateCreation, QString>>
+AudioManager::makeAggregateWith(AudioDeviceID userOutput) {
     const auto driver = driverOutputDevice();
     if (!driver) {
         return std::nullopt;
@@ -231,12 +283,20 @@ std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOu
     const QString driverUID = getDeviceUUID(*driver).value_or(QString());
     const QString outputUID = getDeviceUUID(userOutput).value_or(QString());
     const QVariantMap description = aggregateDescription(driverUID, outputUID);
-    const AggregateCreation created = hardware().createAggregateDevice(description);
-    if (created.status == noErr) {
-        setCurrentAggreagteDeviceID(created.device);
-        currentAggregateDeviceUID = description.value(aggregateKey::uid).toString();
+    return std::pair(hardware().createAggregateDevice(description),
+                     description.value(aggregateKey::uid).toString());
+}
+
+std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOutput) {
+    const auto made = makeAggregateWith(userOutput);
+    if (!made) {
+        return std::nullopt;
     }
-    return created.status;
+    if (made->first.status == noErr) {
+        setCurrentAggreagteDeviceID(made->first.device);
+        currentAggregateDeviceUID = made->second;
+    }
+    return made->first.status;
 }
 
 void AudioManager::removeAggregateDeviceWithDefaultDevice() {

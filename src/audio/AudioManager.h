@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -74,8 +75,18 @@ public:
     // builds a new aggregate
     // of the driver device and the default output. Absent when no driver device exists;
     // otherwise the status of the creation, noErr on success. Does not change the default
-    // output.
+    // output. An aggregate made ahead by prepareAggregateDevice() for that output serves
+    // instead of a new one.
     static std::optional<AudioStatus> createAggregateDeviceWithDefaultDevice();
+    // While no recording runs: makes the aggregate of the driver and the user's output ahead
+    // of a start, unless one of ours for both exists, and removes our others that are not the
+    // default output. The default output stays. True when it built one.
+    static bool prepareAggregateDevice();
+    // Removes our combined outputs that are not the default output.
+    static void removeIdleAggregateDevices();
+    // Keeps the input device running while the token lives: a recording opened on it then
+    // gets its audio at once. nullptr when it cannot be read.
+    static std::shared_ptr<void> keepInputRunning(const QString& uniqueID);
     // Destroys the aggregate of the running recording, when it still is one.
     static void removeAggregateDeviceWithDefaultDevice();
     // After the default output went back to currentDefaultDeviceID(): the configured default
@@ -115,9 +126,17 @@ private:
     // The driver's output device: named "ORVO", and not a combined output.
     static std::optional<AudioDeviceID> driverOutputDevice();
     static std::optional<AudioDeviceID> outputDeviceWithUID(const QString& uid);
-    static void removeOwnAggregateDevices();
+    // Ours, except those in keep.
+    static void removeOwnAggregateDevices(const std::vector<AudioDeviceID>& keep = {});
     // Builds the aggregate of the driver and userOutput and remembers both.
     static std::optional<AudioStatus> buildAggregateWith(AudioDeviceID userOutput);
+    // The aggregate of the driver and userOutput, built, and its UID; absent without a driver.
+    static std::optional<std::pair<AggregateCreation, QString>>
+    makeAggregateWith(AudioDeviceID userOutput);
+    // The user's output the default output stands for: the user's device in ours.
+    static AudioDeviceID userOutputOfDefault();
+    // One of ours that plays to userOutput and to the driver, the default output or not.
+    static std::optional<AudioDeviceID> aggregateReadyFor(AudioDeviceID userOutput);
 };
 
 } // namespace orvo

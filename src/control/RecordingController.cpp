@@ -42,7 +42,20 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
     deviceThread_.setMaxThreadCount(1);
     // A combined output of ours left by a killed run would keep the user's sound from them.
-    onDeviceThread([] { AudioManager::removeLeftoverAggregateDevices(); }, [] {});
+    onDeviceThread(
+        [warm = warmStart_] {
+            AudioManager::removeLeftoverAggregateDevices();
+            warm->prepare();
+        },
+        [] {});
+    QPointer<RecordingController> controller(this);
+    deviceChanges_ = AudioManager::observeDeviceChanges([controller] {
+        dispatchToMain([controller] {
+            if (controller != nullptr) {
+                controller->devicesChanged();
+            }
+        });
+    });
     updateTargets();
 }
 
@@ -163,6 +176,7 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
     if (deferWhileStarting([this, whenClosed] { closeForExit(whenClosed); })) {
         return;
     }
+    devicesReleased_ = true;
     // Idle, or a merge under way: that needs no capture any more, only the output goes back;
     // the segments stay until the catalogue has the record.
     if (!isRecord_ || !recordManager_) {
@@ -182,7 +196,6 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
 }
 
 void RecordingController::stopRecord() {
-    deviceChanges_.reset();
     // Until the engine has reported, every target stays disabled: a new start would replace
     // the device that the output has to return to.
     stopPending_ = recordManager_ != nullptr;
@@ -240,8 +253,8 @@ void RecordingController::captureFailed(const QString& message) {
 
 void RecordingController::devicesChanged() {
     // Events come in bursts; one look at the devices answers those before it, and one more
-    // look those that came while it ran.
-    if (!isRecord_) {
+    // look those that came while it ran. A start or a stop under way makes its own.
+    if (starting_ || stopPending_ || (!isRecord_ && devicesReleased_)) {
         return;
     }
     if (followPending_) {
@@ -250,13 +263,21 @@ void RecordingController::devicesChanged() {
     }
     followPending_ = true;
     followAgain_ = false;
-    onDeviceThread([] { AudioManager::followDefaultOutput(); },
-                   [this] {
-                       followPending_ = false;
-                       if (followAgain_) {
-                           devicesChanged();
-                       }
-                   });
+    const bool recording = isRecord_;
+    onDeviceThread(
+        [recording, warm = warmStart_] {
+            if (recording) {
+                AudioManager::followDefaultOutput();
+            } else {
+                warm->prepare();
+            }
+        },
+        [this] {
+            followPending_ = false;
+            if (followAgain_) {
+                devicesChanged();
+            }
+        });
 }
 
 void RecordingController::runWhenFinalised() {
@@ -268,12 +289,30 @@ void RecordingController::runWhenFinalised() {
 
 void RecordingController::restoreOutput(std::function<void()> then) {
     onDeviceThread(
-        [] {
+        [warm = warmStart_, ready = !devicesReleased_] {
             AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
             AudioManager::removeAggregateDeviceWithDefaultDevice();
             AudioManager::restoreConfiguredDefaultOutput();
+            // The next start finds the devices ready; a program on its way out leaves none.
+            if (ready) {
+                warm->prepare();
+            } else {
+                warm->release();
+            }
         },
         std::move(then));
+}
+
+void RecordingController::releaseDevices(std::function<void()> then) {
+    devicesReleased_ = true;
+    onDeviceThread([warm = warmStart_] { warm->release(); }, std::move(then));
+}
+
+void RecordingController::keepDevicesReady() {
+    devicesReleased_ = false;
+    if (!isRecord_ && !stopPending_ && !starting_) {
+        onDeviceThread([warm = warmStart_] { warm->prepare(); }, [] {});
+    }
 }
 
 void RecordingController::onDeviceThread(std::function<void()> work, std::function<void()> then) {
@@ -419,13 +458,6 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
             controller->setProgress(seconds, megabytes);
         }
     };
-    deviceChanges_ = AudioManager::observeDeviceChanges([controller] {
-        dispatchToMain([controller] {
-            if (controller != nullptr) {
-                controller->devicesChanged();
-            }
-        });
-    });
     recordManager_->captureFailed = [controller](const QString& message) {
         if (controller != nullptr) {
             controller->captureFailed(message);

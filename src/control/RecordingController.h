@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include "control/RecordingTarget.h"
+#include "control/WarmStart.h"
 #include "platform/AudioHardware.h"
 #include "platform/Displays.h"
 #include "platform/SessionPreset.h"
@@ -82,6 +83,10 @@ public:
     // leaving them for the next start's recovery, and gives the output back; whenClosed runs
     // on the main thread afterwards, at once when idle.
     void closeForExit(std::function<void()> whenClosed);
+    // Before the process ends (or the driver goes): removes what was made ahead of a start,
+    // and makes nothing more of it until keepDevicesReady(); then runs on the main thread.
+    void releaseDevices(std::function<void()> then);
+    void keepDevicesReady();
 
     // The window that carries every alert as a sheet; nullptr makes them application-modal.
     void setAlertWindow(QWidget* window) { alertWindow_ = window; }
@@ -152,7 +157,8 @@ private:
     void finishStop(std::optional<ErrorRecord> error);
     // The engine lost a source for good: the recording is finalised with what came.
     void captureFailed(const QString& message);
-    // While recording: the devices changed; the combined output follows the user's output.
+    // The devices changed. While recording the combined output follows the user's output;
+    // while idle the next start is made ready for the devices as they are now.
     void devicesChanged();
     // Gives the output back and removes the combined device; then runs on the main thread
     // once that is done (or given up on a hung server).
@@ -175,7 +181,10 @@ private:
     std::shared_ptr<RecordManager> recordManager_;
     QPointer<QWidget> alertWindow_;
     std::vector<std::function<void()>> whenFinalised_;
-    std::shared_ptr<void> deviceChanges_; // while recording: the audio hardware's events
+    std::shared_ptr<void> deviceChanges_; // the audio hardware's events
+    // Used by device jobs that may outlive this object's last look at it.
+    std::shared_ptr<WarmStart> warmStart_ = std::make_shared<WarmStart>();
+    bool devicesReleased_ = false;
     bool followPending_ = false;
     bool followAgain_ = false;
     bool isVideo_ = false;

@@ -132,6 +132,9 @@ public:
 
     // The devices a capture session can record from, in the platform's order.
     virtual std::vector<AudioCaptureDevice> captureDevices() = 0;
+    // Keeps the capture device running, for as long as the returned token lives, so that a
+    // recording opened on it gets its audio at once; nullptr when it cannot be read.
+    virtual std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) = 0;
 
     // Where the driver's install script puts the installed driver (a directory). A test's
     // backend names a private folder instead.

@@ -209,6 +209,23 @@ public:
         std::lock_guard lock(mutex_);
         return captureDevices_;
     }
+    // A token per capture device that is kept running; the test sees which still live.
+    std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override {
+        auto token = std::make_shared<QString>(uniqueID);
+        std::lock_guard lock(mutex_);
+        kept_.push_back(token);
+        return token;
+    }
+    std::vector<QString> keptRunning() const {
+        std::lock_guard lock(mutex_);
+        std::vector<QString> alive;
+        for (const auto& token : kept_) {
+            if (const auto held = token.lock()) {
+                alive.push_back(*held);
+            }
+        }
+        return alive;
+    }
     QString installedDriverPath() const override {
         std::lock_guard lock(mutex_);
         return driverPath_;
@@ -244,6 +261,7 @@ private:
     std::vector<AudioDeviceID> destroyed_;
     AudioDeviceID nextID_ = 1000;
     QString driverPath_;
+    std::vector<std::weak_ptr<QString>> kept_;
 };
 
 } // namespace orvo

@@ -17,6 +17,7 @@
 #include "platform/linux/PulseDeviceCache.h"
 #include "platform/linux/PulseRequests.h"
 #include "platform/linux/PulseSession.h"
+#include "platform/linux/PulseSourceKeeper.h"
 
 namespace orvo {
 
@@ -465,6 +466,11 @@ std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
         }
     }
     return devices;
+}
+
+std::shared_ptr<void> LinuxAudioHardware::keepCaptureDeviceRunning(const QString& uniqueID) {
+    auto keeper = std::make_shared<PulseSourceKeeper>(uniqueID);
+    return keeper->reading() ? keeper : nullptr;
 }
 
 QString LinuxAudioHardware::installedDriverPath() const {

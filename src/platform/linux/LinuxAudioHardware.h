@@ -64,6 +64,7 @@ public:
     std::optional<QString> property(AudioDeviceID device, const QString& key) override;
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override;
     std::vector<AudioCaptureDevice> captureDevices() override;
+    std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override;
     QString installedDriverPath() const override;
 
 private:

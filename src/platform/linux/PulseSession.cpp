@@ -213,6 +213,20 @@ bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& star
     return state == PA_OPERATION_DONE;
 }
 
+bool PulseSession::startAndWait(const std::function<void()>& start,
+                                const std::function<bool()>& done) {
+    if (context_ == nullptr) {
+        return false;
+    }
+    Lock lock(threaded_);
+    start();
+    return waitLocked([&] { return done() || broken(); }, timeout_) && done();
+}
+
+void PulseSession::wake() const {
+    signalLoop(threaded_);
+}
+
 bool PulseSession::usable() {
     if (timedOut_ || context_ == nullptr) {
         return false;

@@ -54,6 +54,12 @@ public:
     // has been answered. False when it could not be sent, the connection broke or the
     // timeout passed (then also for every later request, at once).
     bool request(const std::function<pa_operation*(pa_context*)>& start);
+    // Drive::ownThread: runs start under the loop's lock, then waits there until done() holds
+    // or the timeout passes; whether done() holds. What start makes on context() (a stream)
+    // calls wake() from its callbacks.
+    bool startAndWait(const std::function<void()>& start, const std::function<bool()>& done);
+    // From a callback on the loop's thread: startAndWait looks at done() again.
+    void wake() const;
     // False once the connection has broken or a request has timed out: connect anew.
     bool usable();
     // True once a request has waited for its whole timeout.

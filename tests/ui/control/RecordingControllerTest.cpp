@@ -161,6 +161,38 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
     EXPECT_EQ(calls.size(), 2u) << "each caller is called once";
 }
 
+TEST_F(RecordingControllerTest, TheStartSwitchesToWhatWasMadeAheadAndTheStopMakesTheNext) {
+    RecordingController& control = makeController();
+    // Made while idle: the combined output, not the default yet, and a reader of the driver.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !hardware_->keptRunning().empty(); }, 5000));
+    EXPECT_EQ(hardware_->keptRunning(), std::vector<QString>{driverInput.uniqueID});
+    EXPECT_EQ(hardware_->descriptions().size(), 1u);
+    EXPECT_EQ(defaultOutput(), speakers);
+
+    control.toggleTarget(0);
+    ASSERT_TRUE(waitForStart());
+    ASSERT_TRUE(control.isRecord());
+    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
+    EXPECT_EQ(defaultOutput(), aggregate);
+    EXPECT_EQ(hardware_->descriptions().size(), 1u) << "the start builds none of its own";
+
+    describeSegments();
+    control.stopAndFinalise([] {});
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(hardware_->destroyed(), std::vector<AudioDeviceID>{aggregate});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hardware_->descriptions().size() == 2; }, 5000))
+        << "the next start's is made";
+
+    // On the way out nothing of it stays behind, and nothing more is made.
+    bool released = false;
+    control.releaseDevices([&] { released = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return released; }, 5000));
+    EXPECT_EQ(hardware_->destroyed().size(), 2u);
+    EXPECT_TRUE(hardware_->keptRunning().empty());
+    EXPECT_EQ(defaultOutput(), speakers);
+}
+
 TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNothing) {
     RecordingController& control = makeController();
     QSignalSpy state(&control, &RecordingController::stateChanged);
@@ -170,7 +202,7 @@ TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNo
     ASSERT_TRUE(QTest::qWaitFor([&] { return calls == 1; }, 5000));
     EXPECT_EQ(state.size(), 0);
     EXPECT_EQ(defaultOutput(), speakers);
-    EXPECT_TRUE(hardware_->descriptions().empty());
+    EXPECT_TRUE(hardware_->destroyed().empty());
     EXPECT_TRUE(capture_->sessions.empty());
 }
 
@@ -186,7 +218,7 @@ TEST_F(RecordingControllerTest, TooLittleRoomRefusesTheStartAndAFillingDiskEndsT
     space->setAvailableBytes(tenMinutes - 1);
     control.toggleTarget(0);
     EXPECT_FALSE(control.isRecord());
-    EXPECT_TRUE(hardware_->descriptions().empty()) << "no combined device for a refused start";
+    EXPECT_EQ(defaultOutput(), speakers) << "a refused start switches nothing";
     ASSERT_NE(modalAlert(), nullptr);
     EXPECT_TRUE(modalAlert()->informativeText().contains("not enough free disk space"));
     EXPECT_TRUE(QFileInfo(API::audioRecordsPath()).isDir());

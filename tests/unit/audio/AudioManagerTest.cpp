@@ -98,6 +98,50 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
 }
 
+std::vector<AudioDeviceID> ownAggregates() {
+    std::vector<AudioDeviceID> ours;
+    for (AudioDeviceID device : AudioManager::getAllDevices()) {
+        if (AudioManager::isOwnAggregateDevice(device)) {
+            ours.push_back(device);
+        }
+    }
+    return ours;
+}
+
+TEST_F(AudioManagerTest, OneMadeAheadServesTheNextStartWhileItFitsTheUsersOutput) {
+    addUsualDevices();
+    hardware->add(output(headset, "Headset", "headset"));
+    EXPECT_TRUE(AudioManager::prepareAggregateDevice());
+    EXPECT_FALSE(AudioManager::prepareAggregateDevice()) << "one is enough";
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
+    ASSERT_EQ(ownAggregates().size(), 1u);
+    const AudioDeviceID ahead = ownAggregates().front();
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+              std::optional<AudioStatus>(noErr));
+    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), ahead);
+    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    EXPECT_EQ(hardware->descriptions().size(), 1u);
+
+    // The user chose another output while idle: the one made ahead plays to the old one.
+    hardware->setDefaultOutput(headset);
+    EXPECT_TRUE(AudioManager::prepareAggregateDevice());
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{ahead});
+    ASSERT_EQ(ownAggregates().size(), 1u);
+    const AudioDeviceID next = ownAggregates().front();
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(next),
+              (std::vector<AudioDeviceID>{driverOutput, headset}));
+
+    // One of ours that the user made the default stays theirs.
+    hardware->setDefaultOutput(next);
+    EXPECT_FALSE(AudioManager::prepareAggregateDevice());
+    AudioManager::removeIdleAggregateDevices();
+    EXPECT_EQ(ownAggregates(), std::vector<AudioDeviceID>{next});
+    hardware->setDefaultOutput(headset);
+    AudioManager::removeIdleAggregateDevices();
+    EXPECT_TRUE(ownAggregates().empty());
+}
+
 TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
     addUsualDevices();
     hardware->add(output(headset, "Headset", "headset"));
