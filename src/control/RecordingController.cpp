@@ -40,14 +40,6 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
       txtFarSideSilentTitle(Localization::text("FAR_SIDE_SILENT_TITLE")),
       txtFarSideSilentMsg(Localization::text("FAR_SIDE_SILENT_MSG")),
       privacy_(privacy != nullptr ? *privacy : PrivacyManager::shared()) {
-    deviceThread_.setMaxThreadCount(1);
-    // A combined output of ours left by a killed run would keep the user's sound from them.
-    onDeviceThread(
-        [warm = warmStart_] {
-            AudioManager::removeLeftoverAggregateDevices();
-            warm->prepare();
-        },
-        [] {});
     QPointer<RecordingController> controller(this);
     deviceChanges_ = AudioManager::observeDeviceChanges([controller] {
         dispatchToMain([controller] {
@@ -156,9 +148,9 @@ void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, b
         stopRecord();
     } else if (stopPending_) {
         whenFinalised_.push_back(std::move(whenFinalised));
-    } else if (deviceThread_.activeThreadCount() > 0) {
+    } else if (deviceWork_.isBusy()) {
         // The output of a failed start may still be on its way back.
-        onDeviceThread([] {}, std::move(whenFinalised));
+        deviceWork_.run([] {}, std::move(whenFinalised));
     } else {
         whenFinalised();
     }
@@ -176,11 +168,11 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
     if (deferWhileStarting([this, whenClosed] { closeForExit(whenClosed); })) {
         return;
     }
-    devicesReleased_ = true;
+    deviceWork_.release([] {});
     // Idle, or a merge under way: that needs no capture any more, only the output goes back;
     // the segments stay until the catalogue has the record.
     if (!isRecord_ || !recordManager_) {
-        restoreOutput(std::move(whenClosed));
+        deviceWork_.restoreOutput(std::move(whenClosed));
         return;
     }
     setIsRecord(false);
@@ -191,7 +183,7 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
             whenClosed();
         }
     };
-    restoreOutput(oneDone);
+    deviceWork_.restoreOutput(oneDone);
     recordManager_->closeSegments([oneDone] { dispatchToMain(oneDone); });
 }
 
@@ -202,7 +194,7 @@ void RecordingController::stopRecord() {
     setIsRecord(false);
     setProgress(std::nullopt, std::nullopt);
     if (!recordManager_) {
-        restoreOutput([this] { runWhenFinalised(); });
+        deviceWork_.restoreOutput([this] { runWhenFinalised(); });
         return;
     }
     QPointer<RecordingController> controller(this);
@@ -217,7 +209,7 @@ void RecordingController::stopRecord() {
 
 void RecordingController::completedStop(std::optional<ErrorRecord> error) {
     // The targets stay disabled until the output is back.
-    restoreOutput([this, error] { finishStop(error); });
+    deviceWork_.restoreOutput([this, error] { finishStop(error); });
 }
 
 void RecordingController::finishStop(std::optional<ErrorRecord> error) {
@@ -254,7 +246,7 @@ void RecordingController::captureFailed(const QString& message) {
 void RecordingController::devicesChanged() {
     // Events come in bursts; one look at the devices answers those before it, and one more
     // look those that came while it ran. A start or a stop under way makes its own.
-    if (starting_ || stopPending_ || (!isRecord_ && devicesReleased_)) {
+    if (starting_ || stopPending_ || (!isRecord_ && deviceWork_.isReleased())) {
         return;
     }
     if (followPending_) {
@@ -263,21 +255,12 @@ void RecordingController::devicesChanged() {
     }
     followPending_ = true;
     followAgain_ = false;
-    const bool recording = isRecord_;
-    onDeviceThread(
-        [recording, warm = warmStart_] {
-            if (recording) {
-                AudioManager::followDefaultOutput();
-            } else {
-                warm->prepare();
-            }
-        },
-        [this] {
-            followPending_ = false;
-            if (followAgain_) {
-                devicesChanged();
-            }
-        });
+    deviceWork_.follow(isRecord_, [this] {
+        followPending_ = false;
+        if (followAgain_) {
+            devicesChanged();
+        }
+    });
 }
 
 void RecordingController::runWhenFinalised() {
@@ -287,44 +270,14 @@ void RecordingController::runWhenFinalised() {
     }
 }
 
-void RecordingController::restoreOutput(std::function<void()> then) {
-    onDeviceThread(
-        [warm = warmStart_, ready = !devicesReleased_] {
-            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-            AudioManager::restoreConfiguredDefaultOutput();
-            // The next start finds the devices ready; a program on its way out leaves none.
-            if (ready) {
-                warm->prepare();
-            } else {
-                warm->release();
-            }
-        },
-        std::move(then));
-}
-
 void RecordingController::releaseDevices(std::function<void()> then) {
-    devicesReleased_ = true;
-    onDeviceThread([warm = warmStart_] { warm->release(); }, std::move(then));
+    deviceWork_.release(std::move(then));
 }
 
 void RecordingController::keepDevicesReady() {
-    devicesReleased_ = false;
     if (!isRecord_ && !stopPending_ && !starting_) {
-        onDeviceThread([warm = warmStart_] { warm->prepare(); }, [] {});
+        deviceWork_.keepReady();
     }
-}
-
-void RecordingController::onDeviceThread(std::function<void()> work, std::function<void()> then) {
-    QPointer<RecordingController> controller(this);
-    deviceThread_.start([controller, work = std::move(work), then = std::move(then)] {
-        work();
-        dispatchToMain([controller, then] {
-            if (controller != nullptr) {
-                then();
-            }
-        });
-    });
 }
 
 bool RecordingController::checkPermissions() {
@@ -381,7 +334,7 @@ void RecordingController::startRecord() {
     job->screen = VideoManager::screenDeviceID(screenPosition(targets_, selectedIndex_));
     starting_ = true;
     setIsRecord(false);
-    onDeviceThread([job] { prepareDevices(*job); }, [this, job] { startPrepared(*job); });
+    deviceWork_.run([job] { prepareDevices(*job); }, [this, job] { startPrepared(*job); });
 }
 
 void RecordingController::prepareDevices(StartJob& job) {
@@ -496,7 +449,7 @@ void RecordingController::failStart(std::optional<AudioStatus> status) {
                              {deviceName, statusText}),
         AlertManager::AlertStyle::critical, QStringLiteral("OK"));
     setIsRecord(false);
-    restoreOutput([] {});
+    deviceWork_.restoreOutput([] {});
     Logging::write("No create aggregate", EventLoging::error);
 }
 

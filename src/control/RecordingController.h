@@ -8,11 +8,10 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QThreadPool>
 #include <QWidget>
 
+#include "control/DeviceWork.h"
 #include "control/RecordingTarget.h"
-#include "control/WarmStart.h"
 #include "platform/AudioHardware.h"
 #include "platform/Displays.h"
 #include "platform/SessionPreset.h"
@@ -160,11 +159,6 @@ private:
     // The devices changed. While recording the combined output follows the user's output;
     // while idle the next start is made ready for the devices as they are now.
     void devicesChanged();
-    // Gives the output back and removes the combined device; then runs on the main thread
-    // once that is done (or given up on a hung server).
-    void restoreOutput(std::function<void()> then);
-    // work runs on the device thread after the jobs before it; then on the main thread.
-    void onDeviceThread(std::function<void()> work, std::function<void()> then);
     // A start in progress: the action runs once it has completed, else at once.
     bool deferWhileStarting(std::function<void()> action);
     void runWhenFinalised();
@@ -182,9 +176,6 @@ private:
     QPointer<QWidget> alertWindow_;
     std::vector<std::function<void()>> whenFinalised_;
     std::shared_ptr<void> deviceChanges_; // the audio hardware's events
-    // Used by device jobs that may outlive this object's last look at it.
-    std::shared_ptr<WarmStart> warmStart_ = std::make_shared<WarmStart>();
-    bool devicesReleased_ = false;
     bool followPending_ = false;
     bool followAgain_ = false;
     bool isVideo_ = false;
@@ -198,7 +189,7 @@ private:
     std::optional<double> megabytes_;
     QString warning_;
     // Last: its destruction waits for the device jobs, which may still report to this object.
-    QThreadPool deviceThread_;
+    DeviceWork deviceWork_;
 };
 
 } // namespace orvo

@@ -26,7 +26,7 @@ void LinuxCaptureOutput::attach(std::shared_ptr<CaptureInput> input,
     preset_ = preset;
     // The worker owns a reference to its output until it ends, so that a finish callback may
     // drop every other one.
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     thread_ = std::thread([owner = self()]() mutable {
         owner->run();
         {
@@ -36,7 +36,11 @@ void LinuxCaptureOutput::attach(std::shared_ptr<CaptureInput> input,
         owner->changed_.notify_all();
         owner.reset();
     });
-    changed_.wait(lock, [this] { return opened_ || ended_; });
+}
+
+void LinuxCaptureOutput::waitOpened() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return opened_ || ended_ || !thread_.joinable(); });
 }
 
 void LinuxCaptureOutput::detach() {

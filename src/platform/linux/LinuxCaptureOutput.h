@@ -25,9 +25,12 @@ public:
     LinuxCaptureOutput(const LinuxCaptureOutput&) = delete;
     LinuxCaptureOutput& operator=(const LinuxCaptureOutput&) = delete;
 
-    // Main thread. Starts the worker and blocks until it has opened the source or failed.
+    // Starts the worker, which opens the source; returns at once.
     void attach(std::shared_ptr<CaptureInput> input, std::shared_ptr<RecordingClock> clock,
                 SessionPreset preset);
+    // Blocks until the worker has opened the source or failed: the sources of a session open
+    // side by side, each on its own connection.
+    void waitOpened();
     // Any thread; returns at once. The worker finishes a running recording and ends.
     void detach();
     // Any thread except this output's worker; blocks until the worker has ended.

@@ -162,6 +162,11 @@ void LinuxCaptureSession::startRunning() {
             out->attach(connection->input(), clock, preset);
         }
     }
+    for (const auto& connection : connections) {
+        if (auto* out = worker(connection->output())) {
+            out->waitOpened();
+        }
+    }
 }
 
 void LinuxCaptureSession::stopRunning() {

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QThreadPool>
+
+#include "control/WarmStart.h"
+
+namespace orvo {
+
+// The recording control's work on the sound server, one job after another on a thread of its
+// own, so that a hung server never holds the main thread: the devices of a start, giving the
+// output back, following the user's output, and while idle keeping the next start ready.
+// Main thread.
+class DeviceWork : public QObject {
+public:
+    // Starts with the start-up's job: our combined outputs that a killed run left go, then the
+    // next start is made ready.
+    DeviceWork();
+    ~DeviceWork() override;
+    DeviceWork(const DeviceWork&) = delete;
+    DeviceWork& operator=(const DeviceWork&) = delete;
+
+    // work runs on the device thread after the jobs before it; then on the main thread, unless
+    // this object is gone by then.
+    void run(std::function<void()> work, std::function<void()> then);
+    bool isBusy() const;
+    // Gives the output back and removes the recording's combined output; the next start is
+    // made ready, unless released.
+    void restoreOutput(std::function<void()> then);
+    // The devices changed: while recording the combined output follows the user's output;
+    // while idle the next start is made ready for the devices as they are now.
+    void follow(bool recording, std::function<void()> then);
+    // Removes what was made ahead of a start and makes nothing more until keepReady().
+    void release(std::function<void()> then);
+    void keepReady();
+    bool isReleased() const { return released_; }
+
+private:
+    // Shared with the jobs, which may still run when this object goes.
+    std::shared_ptr<WarmStart> warmStart_ = std::make_shared<WarmStart>();
+    bool released_ = false;
+    // Last: its destruction waits for the jobs.
+    QThreadPool thread_;
+};
+
+} // namespace orvo
