@@ -244,8 +244,9 @@ TEST_F(RecordingControllerTest, TooLittleRoomRefusesTheStartAndAFillingDiskEndsT
 }
 
 TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown) {
-    RecordingController& control = makeController();
+    // Refused from the start on, also the combined output made ahead of a start.
     hardware_->setCreationStatus(-50);
+    RecordingController& control = makeController();
     QWidget window;
     window.show();
     control.setAlertWindow(&window);
