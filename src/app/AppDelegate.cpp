@@ -147,29 +147,16 @@ void AppDelegate::actionMenuUninstall() {
 
 void AppDelegate::uninstallApplication() {
     // What was made ahead of a start plays to the driver: it goes first.
-    if (recordingController_) {
-        QPointer<AppDelegate> self(this);
-        recordingController_->releaseDevices([self] {
-            if (self != nullptr) {
-                self->removeDriverAndExit();
-            }
-        });
-    } else {
-        removeDriverAndExit();
-    }
+    releaseDevicesThen([this] { removeDriverAndExit(); });
 }
 
-void AppDelegate::releaseDevicesAndExit() {
+void AppDelegate::releaseDevicesThen(std::function<void()> next) {
     if (!recordingController_) {
-        exitProgram(0);
+        next();
         return;
     }
-    QPointer<AppDelegate> self(this);
-    recordingController_->releaseDevices([self] {
-        if (self != nullptr) {
-            self->exitProgram(0);
-        }
-    });
+    // next runs only while the controller, and so this object, still lives.
+    recordingController_->releaseDevices(std::move(next));
 }
 
 void AppDelegate::removeDriverAndExit() {
@@ -208,7 +195,7 @@ void AppDelegate::actionMenuPreferences() {
 void AppDelegate::actionQuit() {
     if (!recordingController_ ||
         (!recordingController_->isRecord() && !recordingController_->isStopping())) {
-        releaseDevicesAndExit();
+        releaseDevicesThen([this] { exitProgram(0); });
         return;
     }
     QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
@@ -230,7 +217,7 @@ void AppDelegate::stopAndQuit() {
     recordingController_->stopAndFinalise(
         [self] {
             if (self != nullptr) {
-                self->releaseDevicesAndExit();
+                self->releaseDevicesThen([self] { self->exitProgram(0); });
             }
         },
         true);

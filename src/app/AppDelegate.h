@@ -89,8 +89,8 @@ private:
     // still there (password refused, script failed) it says why and keeps everything.
     void uninstallApplication();
     void removeDriverAndExit();
-    // Removes what was made ahead of a start, then ends the process with status 0.
-    void releaseDevicesAndExit();
+    // Removes what was made ahead of a start, then runs next.
+    void releaseDevicesThen(std::function<void()> next);
 
     const QString txtUninstallTitle;
     const QString txtUninstallMsg;
