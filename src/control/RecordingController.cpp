@@ -275,9 +275,8 @@ void RecordingController::releaseDevices(std::function<void()> then) {
 }
 
 void RecordingController::keepDevicesReady() {
-    if (!isRecord_ && !stopPending_ && !starting_) {
-        deviceWork_.keepReady();
-    }
+    // Also during a recording: what is ready then (its own combined output) stays as it is.
+    deviceWork_.keepReady();
 }
 
 bool RecordingController::checkPermissions() {
