@@ -13,9 +13,11 @@ orvo_make_runtime_dir() {
     trap 'exit 143' TERM
 }
 
+# -noreset: without it the server resets when its last client leaves, and a client that
+# connects during the reset is refused (seen as "could not connect to display").
 orvo_start_xvfb() {
     local display_file="$ORVO_RUNTIME_DIR/display"
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp >"$ORVO_RUNTIME_DIR/xvfb.log" 2>&1 \
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset >"$ORVO_RUNTIME_DIR/xvfb.log" 2>&1 \
         3>"$display_file" &
     ORVO_SERVICE_PIDS+=($!)
     local tries=0

@@ -14,11 +14,13 @@ constexpr int commandTimeoutMs = 10000;
 PrivateDisplay::PrivateDisplay() {
     const QString displayFile = folder_.filePath("display");
     // Xvfb writes the display number it took into the descriptor; a shell gives it one.
+    // -noreset: a server that resets when its last client (an xdotool) leaves refuses the
+    // clients that connect meanwhile.
     server_.setStandardOutputFile(QProcess::nullDevice());
     server_.setStandardErrorFile(folder_.filePath("xvfb.log"));
     server_.start(
         "/bin/sh",
-        {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>\"$0\"", displayFile});
+        {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>\"$0\"", displayFile});
     if (!server_.waitForStarted()) {
         startError_ = "Xvfb: " + server_.errorString();
         return;
