@@ -18,9 +18,10 @@ PrivateDisplay::PrivateDisplay() {
     // clients that connect meanwhile.
     server_.setStandardOutputFile(QProcess::nullDevice());
     server_.setStandardErrorFile(folder_.filePath("xvfb.log"));
-    server_.start(
-        "/bin/sh",
-        {"-c", "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>\"$0\"", displayFile});
+    server_.start("/bin/sh",
+                  {"-c",
+                   "exec Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>\"$0\"",
+                   displayFile});
     if (!server_.waitForStarted()) {
         startError_ = "Xvfb: " + server_.errorString();
         return;

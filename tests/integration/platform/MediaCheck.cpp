@@ -151,12 +151,16 @@ QString makeAacTone(const QString& folder, double frequency, double amplitude, d
 }
 
 TonePlayer::TonePlayer(const QString& folder, const QString& sink, double frequency,
-                       double amplitude)
+                       double amplitude, int latencyMs)
     : player_(std::make_unique<QProcess>()) {
     const QString wav = makeTone(folder, frequency, amplitude, 60);
     name_ = "orvo-tone-" + QString::number(frequency);
+    // Verbose: the player then tells each underrun.
+    log_ = folder + "/" + name_ + ".log";
+    player_->setStandardErrorFile(log_);
     player_->start("paplay",
-                   {"--device=" + sink, "--latency-msec=20", "--client-name=" + name_, wav});
+                   {"--verbose", "--device=" + sink, "--latency-msec=" + QString::number(latencyMs),
+                    "--client-name=" + name_, wav});
     player_->waitForStarted();
 }
 
@@ -168,6 +172,10 @@ TonePlayer::~TonePlayer() {
 bool TonePlayer::playing() const {
     return player_->state() == QProcess::Running &&
            QString::fromUtf8(run("pactl", {"list", "sink-inputs"})).contains(name_);
+}
+
+int TonePlayer::underruns() const {
+    return int(readFile(log_).count("Stream underrun."));
 }
 
 bool waitForOutput(QProcess& process, const QByteArray& marker, int timeoutMs) {

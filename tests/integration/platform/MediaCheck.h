@@ -44,19 +44,23 @@ QString makeTone(const QString& folder, double frequency, double amplitude, doub
 // Encodes a sox tone into AAC .m4a with the ffmpeg tool.
 QString makeAacTone(const QString& folder, double frequency, double amplitude, double seconds);
 
-// Plays a tone into a PulseAudio sink for as long as it lives.
+// Plays a tone into a PulseAudio sink for as long as it lives, with a buffer of latencyMs.
 class TonePlayer {
 public:
-    TonePlayer(const QString& folder, const QString& sink, double frequency, double amplitude);
+    TonePlayer(const QString& folder, const QString& sink, double frequency, double amplitude,
+               int latencyMs = 20);
     ~TonePlayer();
     TonePlayer(const TonePlayer&) = delete;
     TonePlayer& operator=(const TonePlayer&) = delete;
     // Whether the sound server plays it (its stream exists).
     bool playing() const;
+    // How often the player ran dry so far: a gap in its sound that is none of the recorder's.
+    int underruns() const;
 
 private:
     std::unique_ptr<QProcess> player_;
     QString name_;
+    QString log_;
 };
 
 // Reads what process prints until it has said marker or has ended; whether it said it.
