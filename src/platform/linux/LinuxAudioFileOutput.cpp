@@ -51,7 +51,7 @@ std::optional<float> LinuxAudioFileOutput::takeLoudestDecibels() {
 }
 
 void LinuxAudioFileOutput::setMix(std::shared_ptr<LiveMixSegment> mix, int source) {
-    std::lock_guard lock(wakeMutex_);
+    std::lock_guard lock(mixMutex_);
     nextMix_ = std::move(mix);
     nextMixSource_ = source;
 }
@@ -197,7 +197,7 @@ void LinuxAudioFileOutput::begin(const StartRequest& request) {
     timeline_ = std::make_unique<AudioTimeline>(sampleRate, request.start);
     stretcher_ = std::make_unique<AudioStretcher>(sampleRate, channels);
     {
-        std::lock_guard lock(wakeMutex_);
+        std::lock_guard lock(mixMutex_);
         mix_ = nextMix_;
         mixSource_ = nextMixSource_;
     }

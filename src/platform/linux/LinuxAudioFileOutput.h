@@ -55,7 +55,7 @@ private:
     std::optional<QString> writeSilence(std::int64_t frames);
     void end(std::optional<CaptureError> error);
 
-    std::mutex wakeMutex_; // guards nextMix_ and nextMixSource_
+    std::mutex mixMutex_; // guards nextMix_ and nextMixSource_
     std::shared_ptr<LiveMixSegment> nextMix_;
     int nextMixSource_ = 0;
     // The largest magnitude read since the last reading of the level; negative: none read.

@@ -51,26 +51,18 @@ PulseSession::~PulseSession() {
 }
 
 void PulseSession::disconnect() {
-    if (context_ != nullptr) {
-        Lock lock(threaded_);
-        pa_context_set_state_callback(context_, nullptr, nullptr);
-        pa_context_disconnect(context_);
+    if (context_) {
+        Lock lock(threaded_.get());
+        pa_context_set_state_callback(context_.get(), nullptr, nullptr);
+        pa_context_disconnect(context_.get());
     }
-    if (threaded_ != nullptr) {
-        pa_threaded_mainloop_stop(threaded_);
+    // The loop's thread stops before the context goes: it may still be dispatching for it.
+    if (threaded_) {
+        pa_threaded_mainloop_stop(threaded_.get());
     }
-    if (context_ != nullptr) {
-        pa_context_unref(context_);
-        context_ = nullptr;
-    }
-    if (threaded_ != nullptr) {
-        pa_threaded_mainloop_free(threaded_);
-        threaded_ = nullptr;
-    }
-    if (plain_ != nullptr) {
-        pa_mainloop_free(plain_);
-        plain_ = nullptr;
-    }
+    context_.reset();
+    threaded_.reset();
+    plain_.reset();
 }
 
 std::optional<QString> PulseSession::connect(const char* clientName,
@@ -81,66 +73,66 @@ std::optional<QString> PulseSession::connect(const char* clientName,
     timedOut_ = false;
     pa_mainloop_api* api = nullptr;
     if (drive == Drive::ownThread) {
-        threaded_ = pa_threaded_mainloop_new();
-        api = threaded_ != nullptr ? pa_threaded_mainloop_get_api(threaded_) : nullptr;
+        threaded_.reset(pa_threaded_mainloop_new());
+        api = threaded_ ? pa_threaded_mainloop_get_api(threaded_.get()) : nullptr;
     } else {
-        plain_ = pa_mainloop_new();
-        api = plain_ != nullptr ? pa_mainloop_get_api(plain_) : nullptr;
+        plain_.reset(pa_mainloop_new());
+        api = plain_ ? pa_mainloop_get_api(plain_.get()) : nullptr;
     }
     if (api == nullptr) {
         return QStringLiteral("cannot create a sound server loop");
     }
-    context_ = pa_context_new(api, clientName);
-    if (context_ == nullptr) {
+    context_.reset(pa_context_new(api, clientName));
+    if (!context_) {
         return QStringLiteral("cannot reach the sound server");
     }
     pa_context_set_state_callback(
-        context_,
+        context_.get(),
         [](pa_context*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
-        threaded_);
-    if (threaded_ != nullptr && pa_threaded_mainloop_start(threaded_) < 0) {
+        threaded_.get());
+    if (threaded_ && pa_threaded_mainloop_start(threaded_.get()) < 0) {
         return QStringLiteral("cannot start a sound server loop");
     }
-    Lock lock(threaded_);
+    Lock lock(threaded_.get());
     // No autospawn: a server that is not running must give a failure at once.
-    if (pa_context_connect(context_, server ? server->constData() : nullptr, PA_CONTEXT_NOAUTOSPAWN,
-                           nullptr) < 0) {
+    if (pa_context_connect(context_.get(), server ? server->constData() : nullptr,
+                           PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
         return QStringLiteral("cannot reach the sound server");
     }
     const bool settled = waitLocked(
         [this] {
-            const pa_context_state_t state = pa_context_get_state(context_);
+            const pa_context_state_t state = pa_context_get_state(context_.get());
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         },
         timeout);
     if (!settled) {
         return QStringLiteral("the sound server does not answer");
     }
-    if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
+    if (pa_context_get_state(context_.get()) != PA_CONTEXT_READY) {
         return QStringLiteral("cannot reach the sound server: %1")
-            .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_))));
+            .arg(QString::fromUtf8(pa_strerror(pa_context_errno(context_.get()))));
     }
     return std::nullopt;
 }
 
 bool PulseSession::waitLocked(const std::function<bool()>& done, Timeout timeout) {
-    if (threaded_ == nullptr) {
+    if (!threaded_) {
         return runUntil(done, timeout);
     }
     expired_ = false;
     const auto expire = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
         auto* session = static_cast<PulseSession*>(self);
         session->expired_ = true;
-        signalLoop(session->threaded_);
+        signalLoop(session->threaded_.get());
     };
     const pa_usec_t deadline =
         pa_rtclock_now() + pa_usec_t(std::chrono::microseconds(timeout).count());
-    pa_time_event* timer = pa_context_rttime_new(context_, deadline, expire, this);
+    pa_time_event* timer = pa_context_rttime_new(context_.get(), deadline, expire, this);
     while (!done() && !expired_) {
-        pa_threaded_mainloop_wait(threaded_);
+        pa_threaded_mainloop_wait(threaded_.get());
     }
     if (timer != nullptr) {
-        pa_threaded_mainloop_get_api(threaded_)->time_free(timer);
+        pa_threaded_mainloop_get_api(threaded_.get())->time_free(timer);
     }
     return done();
 }
@@ -159,47 +151,47 @@ bool PulseSession::runUntil(const std::function<bool()>& done, Timeout timeout) 
 }
 
 void PulseSession::iterateFor(std::chrono::microseconds timeout) {
-    if (plain_ == nullptr ||
-        pa_mainloop_prepare(plain_, int(std::max<std::int64_t>(0, timeout.count()))) < 0) {
+    if (!plain_ ||
+        pa_mainloop_prepare(plain_.get(), int(std::max<std::int64_t>(0, timeout.count()))) < 0) {
         return;
     }
-    if (pa_mainloop_poll(plain_) < 0) {
+    if (pa_mainloop_poll(plain_.get()) < 0) {
         return;
     }
-    pa_mainloop_dispatch(plain_);
+    pa_mainloop_dispatch(plain_.get());
 }
 
 void PulseSession::drain() {
     // Bounded: a server that never stops talking does not hold the owner here.
     constexpr int mostRounds = 256;
-    for (int round = 0; plain_ != nullptr && round < mostRounds; ++round) {
-        if (pa_mainloop_iterate(plain_, 0, nullptr) <= 0) {
+    for (int round = 0; plain_ && round < mostRounds; ++round) {
+        if (pa_mainloop_iterate(plain_.get(), 0, nullptr) <= 0) {
             return;
         }
     }
 }
 
 bool PulseSession::broken() const {
-    return context_ == nullptr || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_));
+    return !context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_.get()));
 }
 
 bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& start) {
     // After one timeout the server is taken for hung: the caller's next requests fail at once.
-    if (timedOut_ || context_ == nullptr) {
+    if (timedOut_ || !context_) {
         return false;
     }
-    Lock lock(threaded_);
+    Lock lock(threaded_.get());
     if (broken()) {
         return false;
     }
-    OperationPtr operation(start(context_));
+    OperationPtr operation(start(context_.get()));
     if (!operation) {
         return false;
     }
     pa_operation_set_state_callback(
         operation.get(),
         [](pa_operation*, void* loop) { signalLoop(static_cast<pa_threaded_mainloop*>(loop)); },
-        threaded_);
+        threaded_.get());
     const bool finished = waitLocked(
         [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING || broken(); },
         timeout_);
@@ -215,26 +207,26 @@ bool PulseSession::request(const std::function<pa_operation*(pa_context*)>& star
 
 bool PulseSession::startAndWait(const std::function<void()>& start,
                                 const std::function<bool()>& done) {
-    if (context_ == nullptr) {
+    if (!context_) {
         return false;
     }
-    Lock lock(threaded_);
+    Lock lock(threaded_.get());
     start();
     return waitLocked([&] { return done() || broken(); }, timeout_) && done();
 }
 
 void PulseSession::wake() const {
-    signalLoop(threaded_);
+    signalLoop(threaded_.get());
 }
 
 bool PulseSession::usable() {
-    if (timedOut_ || context_ == nullptr) {
+    if (timedOut_ || !context_) {
         return false;
     }
-    Lock lock(threaded_);
+    Lock lock(threaded_.get());
     // An owner-driven loop takes in what the server said meanwhile first.
     iterateFor(std::chrono::microseconds(0));
-    return pa_context_get_state(context_) == PA_CONTEXT_READY;
+    return pa_context_get_state(context_.get()) == PA_CONTEXT_READY;
 }
 
 } // namespace orvo

@@ -64,7 +64,7 @@ public:
     bool usable();
     // True once a request has waited for its whole timeout.
     bool timedOut() const { return timedOut_; }
-    pa_context* context() const { return context_; }
+    pa_context* context() const { return context_.get(); }
 
 private:
     // Holds the threaded loop's lock, when there is one.
@@ -76,10 +76,21 @@ private:
     void iterateFor(std::chrono::microseconds timeout);
     bool broken() const;
 
-    // Exactly one of the two loops while connected.
-    pa_threaded_mainloop* threaded_ = nullptr;
-    pa_mainloop* plain_ = nullptr;
-    pa_context* context_ = nullptr;
+    struct ThreadedLoopFree {
+        void operator()(pa_threaded_mainloop* loop) const { pa_threaded_mainloop_free(loop); }
+    };
+    struct PlainLoopFree {
+        void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
+    };
+    struct ContextUnref {
+        void operator()(pa_context* context) const { pa_context_unref(context); }
+    };
+
+    // Exactly one of the two loops while connected. disconnect(), also on destruction,
+    // releases them in the order the library needs.
+    std::unique_ptr<pa_threaded_mainloop, ThreadedLoopFree> threaded_;
+    std::unique_ptr<pa_mainloop, PlainLoopFree> plain_;
+    std::unique_ptr<pa_context, ContextUnref> context_;
     Timeout timeout_{0};
     bool expired_ = false;  // guarded by the loop's lock
     bool timedOut_ = false; // guarded by the owner's serialisation
