@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
+#include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxCapture.h"
 
 namespace {
@@ -56,6 +58,8 @@ public:
 
 void BM_OurTwoSourceCapture(benchmark::State& state) {
     QTemporaryDir folder;
+    // The capture knows its sources through the audio hardware's connection.
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
     LinuxCapture capture;
     double cpu = 0.0;
     for (auto _ : state) {

@@ -25,7 +25,9 @@
 #include <QTemporaryDir>
 
 #include "platform/Media.h"
+#include "platform/Platform.h"
 #include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxCapture.h"
 
 namespace {
@@ -230,6 +232,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The capture knows its sources through the audio hardware's connection.
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
     QTemporaryDir temporary;
     const QString folder = parser.isSet(keepOption) ? parser.value(keepOption) : temporary.path();
     QDir().mkpath(folder);

@@ -468,6 +468,18 @@ std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
     return devices;
 }
 
+bool LinuxAudioHardware::hasSource(const QByteArray& name) {
+    const auto knows = [&](const PulseDeviceSnapshot& snapshot) {
+        return std::any_of(snapshot.sources.begin(), snapshot.sources.end(),
+                           [&](const PulseSourceRecord& source) { return source.name == name; });
+    };
+    const auto snapshot = known();
+    if (!snapshot->connected || name.isEmpty()) {
+        return false;
+    }
+    return knows(*snapshot) || (catchUp() && knows(*known()));
+}
+
 std::shared_ptr<void> LinuxAudioHardware::keepCaptureDeviceRunning(const QString& uniqueID) {
     auto keeper = std::make_shared<PulseSourceKeeper>(uniqueID);
     return keeper->reading() ? keeper : nullptr;

@@ -67,6 +67,11 @@ public:
     std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override;
     QString installedDriverPath() const override;
 
+    // Whether the server has a source (monitors included) of this name. Answered from what
+    // the kept connection knows; asked anew only for one not known yet, which may have come
+    // just now. Never waits for a server that is gone.
+    bool hasSource(const QByteArray& name);
+
 private:
     // With mutex_ held: the connected session, made anew when the last one broke; nullptr
     // without a server, and for a while after a server let a call wait for its timeout.

@@ -5,28 +5,19 @@
 #include "platform/Platform.h"
 #include "platform/linux/FFmpegHandles.h"
 #include "platform/linux/LinuxAudioFileOutput.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxCaptureInputs.h"
 #include "platform/linux/LinuxCaptureSession.h"
 #include "platform/linux/LinuxMovieFileOutput.h"
-#include "platform/linux/PulseRequests.h"
-#include "platform/linux/PulseSession.h"
 
 namespace orvo {
 
 namespace {
 
-constexpr std::chrono::milliseconds sourceCheckTimeout{1000};
-
-// A connection of its own per check, closed at once, as before the wrapper was shared: whether
-// one kept for the program's life is safe on PipeWire's server is not settled yet.
+// Asked of the audio hardware's kept connection: a check costs no connection of its own.
 bool sourceExists(const QString& sourceName) {
-    PulseSession session;
-    if (session.connect("ORVO device check", std::nullopt, sourceCheckTimeout,
-                        PulseSession::Drive::byOwner)) {
-        return false;
-    }
-    PulseRequests server(session);
-    return server.source(sourceName.toUtf8()).record.has_value();
+    auto* hardware = dynamic_cast<LinuxAudioHardware*>(Platform::shared().find<AudioHardware>());
+    return hardware != nullptr && hardware->hasSource(sourceName.toUtf8());
 }
 
 } // namespace

@@ -4,8 +4,9 @@
 
 namespace orvo {
 
-// Capture on Linux: PulseAudio sources (by name, the device's unique ID) and screens of the
-// X display named by DISPLAY, placed by the Displays port.
+// Capture on Linux: PulseAudio sources (by name, the device's unique ID) as the installed
+// LinuxAudioHardware knows them (none without one), and screens of the X display named by
+// DISPLAY, placed by the Displays port.
 class LinuxCapture final : public Capture {
 public:
     LinuxCapture();

@@ -335,7 +335,20 @@ TEST_F(AudioHardwareTest, AStoppedServerGivesEmptyResultsAndFailuresAtOnce) {
     auto& hardware = Platform::shared().get<AudioHardware>();
     EXPECT_NE(hardware.setDefaultOutputDevice(*speakers), noErr);
     EXPECT_NE(hardware.createAggregateDevice({}).status, noErr);
+    EXPECT_FALSE(dynamic_cast<LinuxAudioHardware&>(hardware).hasSource("microphone"));
     EXPECT_LT(elapsed.elapsed(), std::chrono::milliseconds(timeout).count());
+}
+
+// What a capture asks before it opens a source: a source made a moment ago counts, although
+// the device cache may not have heard of it yet.
+TEST_F(AudioHardwareTest, KnowsASourceMadeJustNowAndNoneThatIsMissing) {
+    auto& hardware = dynamic_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>());
+    EXPECT_TRUE(hardware.hasSource("microphone"));
+    EXPECT_TRUE(hardware.hasSource("speakers.monitor"));
+    EXPECT_FALSE(hardware.hasSource("no_such_source"));
+    EXPECT_FALSE(hardware.hasSource(""));
+    server.pactl({"load-module", "module-null-sink", "sink_name=just_made"});
+    EXPECT_TRUE(hardware.hasSource("just_made.monitor"));
 }
 
 TEST_F(AudioHardwareTest, ADescriptionThatCouldLeaveItsQuotesIsRefused) {

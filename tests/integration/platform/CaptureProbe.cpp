@@ -6,6 +6,7 @@
 
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxCapture.h"
 
 namespace {
@@ -25,6 +26,7 @@ int main(int argc, char* argv[]) {
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     Platform::shared().install<Displays>(std::make_unique<test::RootScreenDisplays>());
+    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
     LinuxCapture capture;
     auto session = capture.makeSession();
     // Low: the screen encoder leaves the machine to the other tests.

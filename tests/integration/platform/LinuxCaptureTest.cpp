@@ -17,6 +17,7 @@
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/LinuxAudioHardware.h"
 #include "support/TestFiles.h"
 
 namespace orvo {
@@ -129,6 +130,7 @@ protected:
 
     void SetUp() override {
         Platform::shared().install<Displays>(std::make_unique<test::RootScreenDisplays>());
+        Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
     }
     void TearDown() override { Platform::shared().clear(); }
 
