@@ -40,13 +40,6 @@ PulseLookup<PulseSinkRecord> PulseRequests::sink(const QByteArray& name) {
         });
 }
 
-PulseLookup<PulseSourceRecord> PulseRequests::source(const QByteArray& name) {
-    return lookup<pa_source_info, PulseSourceRecord>(
-        session_, [&name](auto* context, auto cb, auto* data) {
-            return pa_context_get_source_info_by_name(context, name.constData(), cb, data);
-        });
-}
-
 PulseLookup<PulseModuleRecord> PulseRequests::module(std::uint32_t index) {
     return lookup<pa_module_info, PulseModuleRecord>(
         session_, [index](auto* context, auto cb, auto* data) {

@@ -29,7 +29,6 @@ public:
 
     PulseLookup<PulseSinkRecord> sink(std::uint32_t index);
     PulseLookup<PulseSinkRecord> sink(const QByteArray& name);
-    PulseLookup<PulseSourceRecord> source(const QByteArray& name);
     PulseLookup<PulseModuleRecord> module(std::uint32_t index);
     // The combined-output module that owns a sink; none for any other sink.
     PulseLookup<PulseModuleRecord> combineModuleOf(const PulseSinkRecord& sink);
