@@ -1,9 +1,9 @@
 // How long after the start action the first sound of an already-playing source is in the
 // recording: a call recorded from the tray as a user starts it (the sources opened, the default
 // output switched to the combined output that the idle program made ahead), with a tone
-// playing on each side before the click. Beside it, `ffmpeg -f pulse` started at the same moment on the microphone and on
-// the monitor of the speakers (where the far side plays before the switch): what a fresh
-// client of the same server needs. Run it through bench/run-start-bench.
+// playing on each side before the click. Beside it, `ffmpeg -f pulse` started at the same moment on
+// the microphone and on the monitor of the speakers (where the far side plays before the switch):
+// what a fresh client of the same server needs. Run it through bench/run-start-bench.
 //
 // bench_start_latency [--runs N]
 #include <chrono>
