@@ -147,6 +147,7 @@ void PlayerViewController::playerPrepare() {
         const QSignalBlocker blocker(sliderAudio);
         sliderAudio->setValue(0);
     }
+    ++item_;
     player->setSource(QUrl::fromLocalFile(infoRecord->filePath().value_or(QString())));
     observePlayerCurrentTime();
 }
@@ -154,11 +155,21 @@ void PlayerViewController::playerPrepare() {
 void PlayerViewController::play() {
     player->play();
     QObject::disconnect(endOfItem_);
-    // Queued: the player is still inside its own state change when it reports the end.
-    endOfItem_ = connect(
-        player, &QMediaPlayer::mediaStatusChanged, this,
-        [this](QMediaPlayer::MediaStatus status) {
-            if (status == QMediaPlayer::EndOfMedia) {
+    // Handled a turn later: the player is still inside its own state change when it reports the
+    // end. By then another item may have been prepared, and the end is not its own.
+    endOfItem_ = connect(player, &QMediaPlayer::mediaStatusChanged, this,
+                         [this](QMediaPlayer::MediaStatus status) {
+                             if (status == QMediaPlayer::EndOfMedia) {
+                                 stopAtEndOf(item_);
+                             }
+                         });
+}
+
+void PlayerViewController::stopAtEndOf(quint64 item) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, item] {
+            if (item == item_) {
                 eventStopPlayer();
             }
         },

@@ -70,12 +70,15 @@ private:
     void buildLayout();
     void setPlayImage(const QString& name);
     void observeTick();
+    void stopAtEndOf(quint64 item);
     // The item's duration: 1 s without an item, indefinite while it is not known yet.
     MediaTime currentDuration() const;
 
     QAudioOutput* const audioOutput_;
     std::unique_ptr<QTimer> timeObserver_;
     QMetaObject::Connection endOfItem_;
+    // Counts the items prepared, so that an end reported for an earlier one is told apart.
+    quint64 item_ = 0;
 };
 
 } // namespace orvo
