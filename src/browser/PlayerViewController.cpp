@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QUrl>
 
+#include "browser/MediaBackend.h"
 #include "shell/API.h"
 #include "shell/Bundle.h"
 #include "shell/Formatting.h"
@@ -53,7 +54,7 @@ QString avatarStyle(const QString& imagePath, const SymbolColor& letter) {
 PlayerViewController::PlayerViewController(QWidget* parent)
     : QWidget(parent), lblTimeEnd(new QLabel(this)), sliderAudio(new QSlider(this)),
       lblTimeBegine(new QLabel(this)), btnPlay(new QPushButton(this)),
-      btnIcon(new QPushButton(this)), player(new QMediaPlayer(this)),
+      btnIcon(new QPushButton(this)), player(MediaBackend::newPlayer(this)),
       audioOutput_(new QAudioOutput(this)) {
     player->setAudioOutput(audioOutput_);
     buildLayout();

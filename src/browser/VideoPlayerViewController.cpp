@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "browser/MediaBackend.h"
 #include "shell/Formatting.h"
 #include "ui/Fonts.h"
 #include "ui/ImageExtensions.h"
@@ -34,9 +35,9 @@ QIcon whiteIcon(const QString& name) {
 } // namespace
 
 VideoPlayerViewController::VideoPlayerViewController(QWidget* parent)
-    : QWidget(parent), playerView(new QVideoWidget(this)), playButton_(new QPushButton(this)),
-      positionSlider_(new QSlider(Qt::Horizontal, this)), elapsedLabel_(new QLabel(this)),
-      remainingLabel_(new QLabel(this)) {
+    : QWidget(parent), playerView(MediaBackend::newVideoWidget(this)),
+      playButton_(new QPushButton(this)), positionSlider_(new QSlider(Qt::Horizontal, this)),
+      elapsedLabel_(new QLabel(this)), remainingLabel_(new QLabel(this)) {
     buildControls();
     attachControls();
 }
@@ -122,7 +123,7 @@ void VideoPlayerViewController::stop() {
         return;
     }
     shown_->disconnect(this);
-    // Detached first: the GStreamer backend sets a paused pipeline playing again when its
+    // Detached before the pause: a backend may set a paused player playing again when its
     // video output changes.
     shown_->setVideoOutput(nullptr);
     shown_->pause();

@@ -170,33 +170,38 @@ TEST_F(PlayerTest, AnEndReportedAsTheNextRecordIsChosenLeavesTheNextPlaying) {
     EXPECT_EQ(strip.player->source().fileName(), "long.m4a");
 }
 
+// Two windows one after the other, as when the records window is closed and opened again:
+// a paused player must stay paused in each.
 TEST_F(PlayerTest, ClosingTheVideoWindowStopsItAndItPlaysAgainWhenShown) {
-    VideoPlayerWindowController window;
-    window.show();
-    VideoPlayerViewController* content = window.contentViewController();
-    for (int round = 0; round < 2; ++round) {
+    for (int windowNumber = 0; windowNumber < 2; ++windowNumber) {
+        VideoPlayerWindowController window;
         window.show();
-        content->titleController = "Screen recording";
-        content->url = QUrl::fromLocalFile(API::videoRecordsPath() + "screen.mov");
-        content->preparePlayer();
-        content->play();
-        EXPECT_EQ(window.windowTitle(), "Screen recording");
-        QMediaPlayer* player = content->player.get();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return player->position() > 1000; }, loadTimeoutMs));
-        if (round == 0) {
-            saveScreenshot(&window, "VideoPlayerWindow");
-        }
+        VideoPlayerViewController* content = window.contentViewController();
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(testing::Message() << "window " << windowNumber << ", round " << round);
+            window.show();
+            content->titleController = "Screen recording";
+            content->url = QUrl::fromLocalFile(API::videoRecordsPath() + "screen.mov");
+            content->preparePlayer();
+            content->play();
+            EXPECT_EQ(window.windowTitle(), "Screen recording");
+            QMediaPlayer* player = content->player.get();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return player->position() > 1000; }, loadTimeoutMs));
+            if (windowNumber == 0 && round == 0) {
+                saveScreenshot(&window, "VideoPlayerWindow");
+            }
 
-        EXPECT_TRUE(window.close());
-        EXPECT_EQ(player->playbackState(), QMediaPlayer::PausedState);
-        // The reported position lags the pipeline by a tick; then it stands still.
-        const qint64 closedAt = player->position();
-        QTest::qWait(300);
-        const qint64 stoppedAt = player->position();
-        EXPECT_LT(stoppedAt - closedAt, 400) << "round " << round;
-        QTest::qWait(500);
-        EXPECT_EQ(player->position(), stoppedAt) << "round " << round;
-        EXPECT_EQ(player->videoOutput(), nullptr);
+            EXPECT_TRUE(window.close());
+            EXPECT_EQ(player->playbackState(), QMediaPlayer::PausedState);
+            // The reported position lags the pipeline by a tick; then it stands still.
+            const qint64 closedAt = player->position();
+            QTest::qWait(300);
+            const qint64 stoppedAt = player->position();
+            EXPECT_LT(stoppedAt - closedAt, 400);
+            QTest::qWait(500);
+            EXPECT_EQ(player->position(), stoppedAt);
+            EXPECT_EQ(player->videoOutput(), nullptr);
+        }
     }
 }
 
