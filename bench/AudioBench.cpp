@@ -18,14 +18,14 @@ namespace {
 void BM_AggregateCreateRemoveCycle(benchmark::State& state) {
     using orvo::AudioManager;
     for (auto _ : state) {
-        const auto status = AudioManager::createAggregateDeviceWithDefaultDevice();
-        if (status != std::optional<orvo::AudioStatus>(orvo::noErr)) {
-            state.SkipWithError("the aggregate could not be created");
+        orvo::AudioRoute route;
+        const auto status = AudioManager::createAggregateDeviceWithDefaultDevice(route);
+        if (status != std::optional<orvo::AudioStatus>(orvo::noErr) ||
+            AudioManager::switchToAggregate(route) != orvo::noErr) {
+            state.SkipWithError("the aggregate could not be created or made the default");
             break;
         }
-        AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
-        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-        AudioManager::removeAggregateDeviceWithDefaultDevice();
+        AudioManager::restoreRoute(route);
     }
 }
 BENCHMARK(BM_AggregateCreateRemoveCycle)->Unit(benchmark::kMillisecond)->UseRealTime();

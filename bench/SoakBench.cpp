@@ -84,11 +84,12 @@ int main(int argc, char** argv) {
     CopyFiles::checkFilesAndCopy();
     Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
 
-    if (AudioManager::createAggregateDeviceWithDefaultDevice() != std::optional(noErr)) {
+    AudioRoute route;
+    if (AudioManager::createAggregateDeviceWithDefaultDevice(route) != std::optional(noErr) ||
+        AudioManager::switchToAggregate(route) != noErr) {
         std::fprintf(stderr, "no combined output: is the driver installed?\n");
         return 1;
     }
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
     auto manager = RecordManager::create(callDevices(), false, SessionPreset::high);
     if (!manager) {
         std::fprintf(stderr, "no capture session\n");
@@ -115,8 +116,7 @@ int main(int argc, char** argv) {
         });
     });
     app.exec();
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::restoreRoute(route);
 
     if (samples.size() < 2) {
         std::fprintf(stderr, "fewer than two samples: record longer or sample more often\n");

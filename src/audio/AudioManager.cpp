@@ -1,6 +1,7 @@
 #include "audio/AudioManager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include <QUuid>
@@ -19,6 +20,9 @@ AudioHardware& hardware() {
 
 const QString aggregateName = QStringLiteral("ORVO Multi Device");
 const QString driverNameMark = QStringLiteral("ORVO");
+// How long a switch of the default output may take to show: PipeWire's session manager makes
+// it a moment after the server has answered.
+constexpr std::chrono::milliseconds defaultSwitchWait{2000};
 
 } // namespace
 
@@ -80,8 +84,13 @@ AudioDeviceID AudioManager::getDefaultOutputDevice() {
     return hardware().defaultOutputDevice().value_or(noAudioDevice);
 }
 
-void AudioManager::setOutputDevice(AudioDeviceID newDeviceID) {
-    hardware().setDefaultOutputDevice(newDeviceID);
+AudioStatus AudioManager::setOutputDevice(AudioDeviceID newDeviceID) {
+    const AudioStatus status = hardware().setDefaultOutputDevice(newDeviceID);
+    if (status != noErr) {
+        return status;
+    }
+    return hardware().awaitDefaultOutput(newDeviceID, defaultSwitchWait) ? noErr
+                                                                         : audioStatusTimeout;
 }
 
 float AudioManager::getVolumeDevice(AudioDeviceID deviceID) {
@@ -242,20 +251,156 @@ std::optional<AudioDeviceID> AudioManager::aggregateReadyFor(AudioDeviceID userO
     return std::nullopt;
 }
 
-std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice() {
+std::optional<AudioStatus> AudioManager::createAggregateDeviceWithDefaultDevice(AudioRoute& route) {
     const AudioDeviceID userOutput = userOutputOfDefault();
     const auto ready = aggregateReadyFor(userOutput);
     removeOwnAggregateDevices({ready.value_or(noAudioDevice)});
-    setCurrentDefaultDeviceID(userOutput);
-    currentDefaultDeviceUID = getDeviceUUID(userOutput).value_or(QString());
+    route = AudioRoute{};
+    route.userOutputUID = getDeviceUUID(userOutput).value_or(QString());
     // Read before anything makes the aggregate the default, which overwrites it.
-    currentConfiguredDefault = hardware().configuredDefaultOutput();
+    route.configuredDefault = hardware().configuredDefaultOutput();
     if (!ready) {
-        return buildAggregateWith(userOutput);
+        return buildAggregateWith(userOutput, route.aggregateUID);
     }
-    setCurrentAggreagteDeviceID(*ready);
-    currentAggregateDeviceUID = getDeviceUUID(*ready).value_or(QString());
+    route.aggregateUID = getDeviceUUID(*ready).value_or(QString());
     return noErr;
+}
+
+AudioStatus AudioManager::switchDefaultTo(AudioDeviceID device) {
+    AudioStatus status = setOutputDevice(device);
+    if (status != noErr) {
+        consoleLine(
+            QStringLiteral("the default output did not switch (status %1): once more").arg(status));
+        status = setOutputDevice(device);
+    }
+    return status;
+}
+
+AudioStatus AudioManager::switchToAggregate(AudioRoute& route) {
+    const AudioDeviceID aggregate = route.aggregateDevice();
+    if (aggregate == noAudioDevice) {
+        return audioStatusBadDevice;
+    }
+    const AudioStatus status = switchDefaultTo(aggregate);
+    if (status != noErr) {
+        // Nothing stays changed: the user's output is the default as before.
+        if (const AudioDeviceID user = route.userOutputDevice(); user != noAudioDevice) {
+            setOutputDevice(user);
+        }
+    }
+    return status;
+}
+
+bool AudioManager::isOursOrDriver(AudioDeviceID device) {
+    return isOwnAggregateDevice(device) ||
+           getDeviceName(device).contains(driverNameMark, Qt::CaseSensitive);
+}
+
+std::optional<AudioDeviceID> AudioManager::routeFor(AudioRoute& route, AudioDeviceID device) {
+    const QString uid = getDeviceUUID(device).value_or(QString());
+    if (uid == route.userOutputUID) {
+        const AudioDeviceID aggregate = route.aggregateDevice();
+        return aggregate != noAudioDevice ? std::optional(aggregate) : std::nullopt;
+    }
+    for (const auto& branch : route.branches) {
+        if (branch.deviceUID == uid) {
+            if (const auto made = outputDeviceWithUID(branch.aggregateUID)) {
+                return made;
+            }
+        }
+    }
+    QString aggregateUID;
+    if (buildAggregateWith(device, aggregateUID) != std::optional(noErr)) {
+        return std::nullopt;
+    }
+    route.branches.push_back({uid, aggregateUID});
+    consoleLine("Recording also what plays on " + getDeviceName(device));
+    return outputDeviceWithUID(aggregateUID);
+}
+
+int AudioManager::routeStreams(AudioRoute& route, int followersMs) {
+    if (route.empty()) {
+        return 0;
+    }
+    // Every output device whose streams stay where they are: those that reach the driver
+    // already, and a virtual microphone's feed, which is the near side's sound.
+    std::vector<AudioDeviceID> inside;
+    const auto driver = driverOutputDevice();
+    for (AudioDeviceID device : getAllDevices()) {
+        const auto subDevices = getAggregateDeviceSubDeviceList(device);
+        const bool reachesDriver = route.carries(device) || isOursOrDriver(device) ||
+                                   (driver && std::find(subDevices.begin(), subDevices.end(),
+                                                        *driver) != subDevices.end());
+        if (isOutputDevice(device) && (reachesDriver || hardware().feedsInput(device))) {
+            inside.push_back(device);
+        }
+    }
+    const auto isOutside = [&inside](const PlaybackStream& stream) {
+        return stream.device != noAudioDevice &&
+               std::find(inside.begin(), inside.end(), stream.device) == inside.end();
+    };
+    const auto outside = [&] {
+        auto streams = hardware().playbackStreams();
+        std::erase_if(streams, [&](const PlaybackStream& stream) { return !isOutside(stream); });
+        return streams;
+    };
+    // Streams that follow the default are on their way; only those the server keeps stay.
+    hardware().awaitPlaybackStreams(
+        [&](const std::vector<PlaybackStream>& streams) {
+            return std::none_of(streams.begin(), streams.end(), isOutside);
+        },
+        std::chrono::milliseconds(followersMs));
+    int unrouted = 0;
+    for (const PlaybackStream& stream : outside()) {
+        const QString from = getDeviceUUID(stream.device).value_or(QString());
+        const auto target = routeFor(route, stream.device);
+        if (target && hardware().movePlaybackStream(stream.id, *target) == noErr) {
+            route.moved.push_back({stream.id, from});
+        } else if (!stream.paused) {
+            ++unrouted;
+        }
+    }
+    return unrouted;
+}
+
+void AudioManager::removeAggregateDeviceWithDefaultDevice(const AudioRoute& route) {
+    std::vector<QString> uids{route.aggregateUID};
+    for (const auto& branch : route.branches) {
+        uids.push_back(branch.aggregateUID);
+    }
+    for (const QString& uid : uids) {
+        const auto device = outputDeviceWithUID(uid);
+        if (device && isAggregateDevice(*device)) {
+            hardware().destroyAggregateDevice(*device);
+        }
+    }
+}
+
+void AudioManager::restoreRoute(AudioRoute& route) {
+    if (route.empty()) {
+        return;
+    }
+    if (const AudioDeviceID user = route.userOutputDevice(); user != noAudioDevice) {
+        setOutputDevice(user);
+    }
+    // Back where the server kept them, before their combined outputs go.
+    for (const auto& moved : route.moved) {
+        const auto from = outputDeviceWithUID(moved.fromUID);
+        const auto streams = hardware().playbackStreams();
+        const bool alive = std::any_of(streams.begin(), streams.end(), [&](const auto& stream) {
+            return stream.id == moved.id && route.carries(stream.device);
+        });
+        if (from && alive) {
+            hardware().movePlaybackStream(moved.id, *from);
+        }
+    }
+    removeAggregateDeviceWithDefaultDevice(route);
+    // Writing only a difference: PipeWire's session manager re-reads every write.
+    if (route.configuredDefault &&
+        hardware().configuredDefaultOutput() != route.configuredDefault) {
+        hardware().setConfiguredDefaultOutput(*route.configuredDefault);
+    }
+    route = AudioRoute{};
 }
 
 bool AudioManager::prepareAggregateDevice() {
@@ -287,63 +432,58 @@ AudioManager::makeAggregateWith(AudioDeviceID userOutput) {
                      description.value(aggregateKey::uid).toString());
 }
 
-std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOutput) {
+std::optional<AudioStatus> AudioManager::buildAggregateWith(AudioDeviceID userOutput,
+                                                            QString& aggregateUID) {
     const auto made = makeAggregateWith(userOutput);
     if (!made) {
         return std::nullopt;
     }
     if (made->first.status == noErr) {
-        setCurrentAggreagteDeviceID(made->first.device);
-        currentAggregateDeviceUID = made->second;
+        aggregateUID = made->second;
     }
     return made->first.status;
 }
 
-void AudioManager::removeAggregateDeviceWithDefaultDevice() {
-    if (isAggregateDevice(currentAggreagteDeviceID())) {
-        hardware().destroyAggregateDevice(currentAggreagteDeviceID());
-    }
+bool AudioManager::isProgramPlaying() {
+    const auto streams = hardware().playbackStreams();
+    return std::any_of(streams.begin(), streams.end(),
+                       [](const PlaybackStream& stream) { return !stream.paused; });
 }
 
-void AudioManager::restoreConfiguredDefaultOutput() {
-    const auto saved = std::exchange(currentConfiguredDefault, std::nullopt);
-    // Writing only a difference: PipeWire's session manager re-reads every write.
-    if (saved && hardware().configuredDefaultOutput() != saved) {
-        hardware().setConfiguredDefaultOutput(*saved);
-    }
-}
-
-bool AudioManager::isPlayingIntoAggregate() {
-    return hardware().hasActivePlayback(currentAggreagteDeviceID()).value_or(false);
-}
-
-bool AudioManager::followDefaultOutput() {
+bool AudioManager::followDefaultOutput(AudioRoute& route) {
     const AudioDeviceID current = getDefaultOutputDevice();
-    const auto aggregate = outputDeviceWithUID(currentAggregateDeviceUID);
-    if (current == noAudioDevice || (aggregate && current == *aggregate)) {
+    const AudioDeviceID aggregate = route.aggregateDevice();
+    if (route.empty() || current == noAudioDevice || current == aggregate) {
         return false;
     }
-    // The new default is the user's choice unless it is one of our own devices.
-    const bool ours = isOwnAggregateDevice(current) ||
-                      getDeviceName(current).contains(driverNameMark, Qt::CaseSensitive);
-    const auto user = ours ? outputDeviceWithUID(currentDefaultDeviceUID) : std::optional(current);
+    // Where the server keeps the user's choice apart (PipeWire), a default that moved while
+    // that choice still names ours was moved by the session manager, not by the user.
+    const auto configured = hardware().configuredDefaultOutput();
+    const bool ours = isOursOrDriver(current);
+    const bool chosen = !configured || configured->deviceUID != route.aggregateUID;
+    if (aggregate != noAudioDevice && (ours || !chosen)) {
+        if (setOutputDevice(aggregate) == noErr && !std::exchange(route.putBackLogged, true)) {
+            Logging::write("Output put back to ORVO Multi Device", EventLoging::info);
+        }
+        return true;
+    }
+    const auto user = ours ? outputDeviceWithUID(route.userOutputUID) : std::optional(current);
     if (!user) {
         return false;
     }
-    // A device the user chose now is their configured default from here on.
-    const auto configured = ours ? std::nullopt : hardware().configuredDefaultOutput();
-    const AudioDeviceID previous = aggregate.value_or(noAudioDevice);
-    if (buildAggregateWith(*user) != std::optional(noErr)) {
+    QString aggregateUID;
+    if (buildAggregateWith(*user, aggregateUID) != std::optional(noErr)) {
         return false;
     }
-    if (configured && configured->deviceUID == getDeviceUUID(*user)) {
-        currentConfiguredDefault = configured;
+    // A device the user chose now is their configured default from here on.
+    if (!ours && configured && configured->deviceUID == getDeviceUUID(*user)) {
+        route.configuredDefault = configured;
     }
-    setCurrentDefaultDeviceID(*user);
-    currentDefaultDeviceUID = getDeviceUUID(*user).value_or(QString());
-    setOutputDevice(currentAggreagteDeviceID());
-    if (previous != noAudioDevice) {
-        hardware().destroyAggregateDevice(previous);
+    const QString previous = std::exchange(route.aggregateUID, aggregateUID);
+    route.userOutputUID = getDeviceUUID(*user).value_or(QString());
+    setOutputDevice(route.aggregateDevice());
+    if (const auto old = outputDeviceWithUID(previous)) {
+        hardware().destroyAggregateDevice(*old);
     }
     Logging::write("Output followed to " + getDeviceName(*user), EventLoging::info);
     return true;

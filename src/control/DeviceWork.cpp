@@ -40,10 +40,8 @@ bool DeviceWork::isBusy() const {
 
 void DeviceWork::restoreOutput(std::function<void()> then) {
     run(
-        [warm = warmStart_, ready = !released_] {
-            AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-            AudioManager::removeAggregateDeviceWithDefaultDevice();
-            AudioManager::restoreConfiguredDefaultOutput();
+        [warm = warmStart_, route = route_, ready = !released_] {
+            AudioManager::restoreRoute(*route);
             // The next start finds the devices ready; a program on its way out leaves none.
             if (ready) {
                 warm->prepare();
@@ -54,16 +52,18 @@ void DeviceWork::restoreOutput(std::function<void()> then) {
         std::move(then));
 }
 
-void DeviceWork::follow(bool recording, std::function<void()> then) {
+void DeviceWork::follow(bool recording, std::function<void(int unrouted)> then) {
+    auto unrouted = std::make_shared<int>(0);
     run(
-        [recording, warm = warmStart_] {
+        [recording, unrouted, warm = warmStart_, route = route_] {
             if (recording) {
-                AudioManager::followDefaultOutput();
-            } else {
+                AudioManager::followDefaultOutput(*route);
+                *unrouted = AudioManager::routeStreams(*route);
+            } else if (route->empty()) {
                 warm->prepare();
             }
         },
-        std::move(then));
+        [unrouted, then = std::move(then)] { then(*unrouted); });
 }
 
 void DeviceWork::release(std::function<void()> then) {
@@ -73,7 +73,14 @@ void DeviceWork::release(std::function<void()> then) {
 
 void DeviceWork::keepReady() {
     released_ = false;
-    run([warm = warmStart_] { warm->prepare(); }, [] {});
+    // During a recording what is ready is its route, which stays as it is.
+    run(
+        [warm = warmStart_, route = route_] {
+            if (route->empty()) {
+                warm->prepare();
+            }
+        },
+        [] {});
 }
 
 } // namespace orvo

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include "audio/AudioRoute.h"
 #include "control/WarmStart.h"
 
 namespace orvo {
@@ -27,12 +28,15 @@ public:
     // this object is gone by then.
     void run(std::function<void()> work, std::function<void()> then);
     bool isBusy() const;
-    // Gives the output back and removes the recording's combined output; the next start is
-    // made ready, unless released.
+    // The recording's route, for jobs only: they run on the device thread, one at a time.
+    const std::shared_ptr<AudioRoute>& route() const { return route_; }
+    // Gives the output back, the streams moved into the route too, and removes the route's
+    // combined outputs; the next start is made ready, unless released.
     void restoreOutput(std::function<void()> then);
-    // The devices changed: while recording the combined output follows the user's output;
-    // while idle the next start is made ready for the devices as they are now.
-    void follow(bool recording, std::function<void()> then);
+    // The devices changed: while recording the combined output follows the user's output and
+    // every program's stream is brought into the route; while idle the next start is made ready
+    // for the devices as they are now. then gets how many playing streams stay outside.
+    void follow(bool recording, std::function<void(int unrouted)> then);
     // Removes what was made ahead of a start and makes nothing more until keepReady().
     void release(std::function<void()> then);
     void keepReady();
@@ -41,6 +45,7 @@ public:
 private:
     // Shared with the jobs, which may still run when this object goes.
     std::shared_ptr<WarmStart> warmStart_ = std::make_shared<WarmStart>();
+    std::shared_ptr<AudioRoute> route_ = std::make_shared<AudioRoute>();
     bool released_ = false;
     // Last: its destruction waits for the jobs.
     QThreadPool thread_;

@@ -1,5 +1,6 @@
 #include "control/RecordingController.h"
 
+#include <chrono>
 #include <utility>
 
 #include "audio/AudioManager.h"
@@ -19,6 +20,15 @@
 #include "ui/AlertManager.h"
 
 namespace orvo {
+namespace {
+
+// How long the driver may take to deliver its first data after the switch.
+constexpr std::chrono::milliseconds farSideWait{1500};
+// How long streams that follow the default output are given to arrive in the route.
+constexpr int followersMs = 300;
+
+} // namespace
+
 RecordingController::RecordingController(PrivacyManager* privacy, QObject* parent)
     : QObject(parent), txtStartAudioRecord(Localization::text("START_AUDIO_RECORD")),
       txtStopAudioRecord(Localization::text("STOP_AUDIO_RECORD")),
@@ -255,8 +265,12 @@ void RecordingController::devicesChanged() {
     }
     followPending_ = true;
     followAgain_ = false;
-    deviceWork_.follow(isRecord_, [this] {
+    deviceWork_.follow(isRecord_, [this](int unrouted) {
         followPending_ = false;
+        // A program plays where the recording cannot hear it: the far side is lost now.
+        if (unrouted > 0 && isRecord_) {
+            warnFarSideSilent();
+        }
         if (followAgain_) {
             devicesChanged();
         }
@@ -333,10 +347,11 @@ void RecordingController::startRecord() {
     job->screen = VideoManager::screenDeviceID(screenPosition(targets_, selectedIndex_));
     starting_ = true;
     setIsRecord(false);
-    deviceWork_.run([job] { prepareDevices(*job); }, [this, job] { startPrepared(*job); });
+    deviceWork_.run([job, route = deviceWork_.route()] { prepareDevices(*job, *route); },
+                    [this, job] { startPrepared(*job); });
 }
 
-void RecordingController::prepareDevices(StartJob& job) {
+void RecordingController::prepareDevices(StartJob& job, AudioRoute& route) {
     job.engine = RecordManager::create(job.devices, job.isVideo, job.preset, job.screen);
     if (!job.engine) {
         return;
@@ -344,20 +359,31 @@ void RecordingController::prepareDevices(StartJob& job) {
     // Read before the output moves: an idle driver holds back the first sound that reaches it
     // for a good part of a second, one that already has a reader passes it on at once.
     job.engine->openSources();
-    job.status = AudioManager::createAggregateDeviceWithDefaultDevice();
-    if (!job.status || *job.status != noErr || AudioManager::currentAggreagteDeviceID() == 0) {
+    job.status = AudioManager::createAggregateDeviceWithDefaultDevice(route);
+    if (job.status == std::optional(noErr)) {
+        // The output goes through the aggregate, so the driver hears what the user hears; a
+        // start counts only once the server says so and the driver delivers.
+        job.status = AudioManager::switchToAggregate(route);
+    }
+    if (job.status == std::optional(noErr) && !job.engine->awaitFarSide(farSideWait)) {
+        job.status = audioStatusNotRunning;
+    }
+    if (job.status != std::optional(noErr)) {
         job.engine.reset();
         return;
     }
-    // The output goes through the aggregate, so the driver hears what the user hears.
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
-    job.previousVolume = AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID());
+    job.unrouted = AudioManager::routeStreams(route, followersMs);
+    job.previousOutput = route.userOutputDevice();
+    job.previousVolume = AudioManager::getVolumeDevice(job.previousOutput);
 }
 
 void RecordingController::startPrepared(const StartJob& job) {
     starting_ = false;
     if (job.engine) {
-        beginRecording(job.engine, job.previousVolume);
+        beginRecording(job.engine, job.previousOutput, job.previousVolume);
+        if (job.unrouted > 0) {
+            warnFarSideSilent();
+        }
     } else {
         failStart(job.status);
     }
@@ -398,7 +424,8 @@ void RecordingController::stopForFullDisk() {
 }
 
 void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
-                                         float previousVolume) {
+                                         AudioDeviceID previousOutput, float previousVolume) {
+    previousOutput_ = previousOutput;
     volumeOfPreviousOutput_ = previousVolume;
     emit volumeOfPreviousOutputChanged(volumeOfPreviousOutput_);
 
@@ -420,7 +447,7 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
             controller->stopForFullDisk();
         }
     };
-    recordManager_->isPlayingIntoCombinedOutput = AudioManager::isPlayingIntoAggregate;
+    recordManager_->isPlayingIntoCombinedOutput = AudioManager::isProgramPlaying;
     recordManager_->farSideSilent = [controller] {
         if (controller != nullptr) {
             controller->warnFarSideSilent();
@@ -431,6 +458,9 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
 }
 
 void RecordingController::warnFarSideSilent() {
+    if (!warning_.isEmpty()) {
+        return;
+    }
     warning_ = txtFarSideSilentMsg;
     if (auto* workspace = Platform::shared().find<Workspace>()) {
         workspace->notifyUser(txtFarSideSilentTitle, txtFarSideSilentMsg);

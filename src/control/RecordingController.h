@@ -102,6 +102,9 @@ public:
     // Whether the volume of the previous output may be changed: while recording.
     bool isVolumeEnabled() const { return volumeEnabled_; }
     float volumeOfPreviousOutput() const { return volumeOfPreviousOutput_; }
+    // The output the recording gives the sound back to, as it was at the start; the volume row
+    // acts on it.
+    AudioDeviceID previousOutput() const { return previousOutput_; }
 
     // The target chosen last, by its index in targets(); none after a rebuild.
     std::optional<int> selectedTarget() const { return selectedIndex_; }
@@ -137,13 +140,16 @@ private:
         std::optional<DisplayID> screen;
         std::optional<AudioStatus> status;
         std::shared_ptr<RecordManager> engine;
+        AudioDeviceID previousOutput = noAudioDevice;
         float previousVolume = 0;
+        int unrouted = 0; // playing streams the route could not take in
     };
 
     void startRecord();
-    static void prepareDevices(StartJob& job);
+    static void prepareDevices(StartJob& job, AudioRoute& route);
     void startPrepared(const StartJob& job);
-    void beginRecording(std::shared_ptr<RecordManager> engine, float previousVolume);
+    void beginRecording(std::shared_ptr<RecordManager> engine, AudioDeviceID previousOutput,
+                        float previousVolume);
     void stopRecord();
     bool checkPermissions();
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
@@ -185,6 +191,7 @@ private:
     std::vector<std::function<void()>> afterStart_;
     bool volumeEnabled_ = false;
     float volumeOfPreviousOutput_ = 0;
+    AudioDeviceID previousOutput_ = noAudioDevice;
     std::optional<double> seconds_;
     std::optional<double> megabytes_;
     QString warning_;

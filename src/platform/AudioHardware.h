@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -71,6 +72,13 @@ struct ConfiguredDefaultOutput {
     bool operator==(const ConfiguredDefaultOutput&) const = default;
 };
 
+// A program's playback stream: what it plays into now.
+struct PlaybackStream {
+    std::uint32_t id = 0;                 // the server's, for as long as the stream lives
+    AudioDeviceID device = noAudioDevice; // none while the server has not placed it yet
+    bool paused = false;
+};
+
 struct AggregateCreation {
     AudioStatus status = audioStatusUnspecified;
     AudioDeviceID device = noAudioDevice; // set when status is noErr
@@ -110,6 +118,25 @@ public:
     // Whether some program plays into the output device now: one of its streams to it is not
     // paused. Absent for an unknown device.
     virtual std::optional<bool> hasActivePlayback(AudioDeviceID device) = 0;
+
+    // The playback streams of programs, not those the server's own devices play (a combined
+    // output's feeds, loopbacks). Never waits.
+    virtual std::vector<PlaybackStream> playbackStreams() = 0;
+    // Whether what plays into the output device is an input's sound (a virtual microphone's
+    // feed: a source of the server reads the device's monitor), not what a user listens to.
+    virtual bool feedsInput(AudioDeviceID device) = 0;
+    // Blocks. Moves the stream to the output device; the server may remember the device for
+    // the program's next stream, as it does when the user moves one.
+    virtual AudioStatus movePlaybackStream(std::uint32_t stream, AudioDeviceID device) = 0;
+    // Blocks at most timeout until the playback streams satisfy placed, asking it anew on each of
+    // the server's events; placed runs under the backend's lock and must not call it. False when
+    // they do not by then.
+    virtual bool
+    awaitPlaybackStreams(const std::function<bool(const std::vector<PlaybackStream>&)>& placed,
+                         std::chrono::milliseconds timeout) = 0;
+    // Blocks at most timeout until the server has reported device as the default output, asking
+    // it anew on each of its events. False when it has not by then.
+    virtual bool awaitDefaultOutput(AudioDeviceID device, std::chrono::milliseconds timeout) = 0;
 
     // Blocks. The user's configured default output; absent where the server keeps none apart
     // from the default output itself, or it cannot be read.

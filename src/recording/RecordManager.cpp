@@ -1,7 +1,9 @@
 #include "recording/RecordManager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include <QDir>
@@ -157,6 +159,23 @@ QString RecordManager::mixSegmentPath() const {
 
 void RecordManager::openSources() {
     session_->startRunning();
+}
+
+bool RecordManager::awaitFarSide(std::chrono::milliseconds timeout) {
+    if (!farSideOutput_) {
+        return true;
+    }
+    // The capture port offers no wait for a first buffer; a few short looks at what came cost
+    // nothing beside the start they confirm.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!farSideOutput_->takeLoudestDecibels()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            consoleLine("The driver delivered nothing after the switch");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 void RecordManager::startRecord() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,9 @@ public:
     // just after may keep it back for several tenths of a second. startRecord opens them when
     // this was not called.
     void openSources();
+    // After openSources, from any thread: blocks at most timeout until the far side (the second
+    // source) has delivered data. True at once without one.
+    bool awaitFarSide(std::chrono::milliseconds timeout);
     void startRecord();
     void stopRecord(CompletedStop completedStop = [](bool, std::optional<ErrorRecord>) {});
     // For the end of the program: stops the outputs and leaves their closed segments for the

@@ -70,6 +70,7 @@ OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QMenu* applicationMe
     connect(&controller_, &RecordingController::volumeOfPreviousOutputChanged, this,
             [this](float volume) {
                 if (viewVolume_ != nullptr) {
+                    viewVolume_->setDevice(controller_.previousOutput());
                     viewVolume_->setVolume(volume);
                 }
             });

@@ -38,7 +38,7 @@ void VolumeView::setVolume(float volume) {
 }
 
 void VolumeView::valueChange() {
-    AudioManager::setVolumeDevice(volume(), AudioManager::currentDefaultDeviceID());
+    AudioManager::setVolumeDevice(volume(), device_);
 }
 
 } // namespace orvo

@@ -4,11 +4,13 @@
 #include <QSlider>
 #include <QWidget>
 
+#include "platform/AudioHardware.h"
+
 namespace orvo {
 
 // The tray menu's volume row: a horizontal slider, 16 px in from each side, setting the
 // volume (0.0 to 1.0) of the output device the running recording will restore,
-// AudioManager::currentDefaultDeviceID(). Main thread.
+// setDevice(). Main thread.
 class VolumeView : public QWidget {
     Q_OBJECT
 public:
@@ -20,11 +22,15 @@ public:
     float volume() const;
     // Shows volume (clamped to 0.0 to 1.0) without setting any device's volume.
     void setVolume(float volume);
+    // The output device the slider acts on from now on; none at first.
+    void setDevice(AudioDeviceID device) { device_ = device; }
 
 public slots:
-    // Sets the slider's volume on AudioManager::currentDefaultDeviceID(); a device without a
-    // settable volume keeps its own.
+    // Sets the slider's volume on the device; a device without a settable volume keeps its own.
     void valueChange();
+
+private:
+    AudioDeviceID device_ = noAudioDevice;
 };
 
 } // namespace orvo

@@ -48,6 +48,16 @@ public:
         std::lock_guard lock(mutex_);
         creationStatus_ = status;
     }
+    // How many of the next default-output switches the server takes without making them: the
+    // default stays where it was, as with a session manager that does not follow.
+    void ignoreDefaultSwitches(int count) {
+        std::lock_guard lock(mutex_);
+        ignoredSwitches_ = count;
+    }
+    void setPlaybackStreams(std::vector<PlaybackStream> streams) {
+        std::lock_guard lock(mutex_);
+        streams_ = std::move(streams);
+    }
     void setCaptureDevices(std::vector<AudioCaptureDevice> devices) {
         std::lock_guard lock(mutex_);
         captureDevices_ = std::move(devices);
@@ -98,6 +108,10 @@ public:
         std::lock_guard lock(mutex_);
         if (findLocked(id) == nullptr) {
             return audioStatusBadDevice;
+        }
+        if (ignoredSwitches_ > 0) {
+            --ignoredSwitches_;
+            return noErr;
         }
         defaultOutput_ = id;
         if (configured_) {
@@ -154,7 +168,51 @@ public:
         return read(id, [](const Device&) { return std::optional(false); });
     }
     std::optional<bool> hasActivePlayback(AudioDeviceID id) override {
-        return isRunningSomewhere(id);
+        std::lock_guard lock(mutex_);
+        if (findLocked(id) == nullptr) {
+            return std::nullopt;
+        }
+        return std::any_of(streams_.begin(), streams_.end(),
+                           [id](const PlaybackStream& s) { return s.device == id && !s.paused; });
+    }
+    std::vector<PlaybackStream> playbackStreams() override {
+        std::lock_guard lock(mutex_);
+        return streams_;
+    }
+    // Set by the test: the outputs whose sound an input records.
+    void setFeedsInput(std::vector<AudioDeviceID> devices) {
+        std::lock_guard lock(mutex_);
+        feeds_ = std::move(devices);
+    }
+    bool feedsInput(AudioDeviceID device) override {
+        std::lock_guard lock(mutex_);
+        return std::find(feeds_.begin(), feeds_.end(), device) != feeds_.end();
+    }
+    // Set by the test: streams that the server will not move.
+    void setUnmovable(std::vector<std::uint32_t> streams) {
+        std::lock_guard lock(mutex_);
+        unmovable_ = std::move(streams);
+    }
+    AudioStatus movePlaybackStream(std::uint32_t stream, AudioDeviceID device) override {
+        std::lock_guard lock(mutex_);
+        const auto it = std::find_if(streams_.begin(), streams_.end(),
+                                     [stream](const PlaybackStream& s) { return s.id == stream; });
+        if (it == streams_.end() || findLocked(device) == nullptr) {
+            return audioStatusBadDevice;
+        }
+        if (std::find(unmovable_.begin(), unmovable_.end(), stream) != unmovable_.end()) {
+            return audioStatusIllegalOperation;
+        }
+        it->device = device;
+        return noErr;
+    }
+    // Nothing changes while a fake waits: the answer is the one of now.
+    bool awaitPlaybackStreams(const std::function<bool(const std::vector<PlaybackStream>&)>& placed,
+                              std::chrono::milliseconds) override {
+        return placed(playbackStreams());
+    }
+    bool awaitDefaultOutput(AudioDeviceID device, std::chrono::milliseconds) override {
+        return defaultOutputDevice() == device;
     }
     AggregateCreation createAggregateDevice(const QVariantMap& description) override {
         std::lock_guard lock(mutex_);
@@ -258,6 +316,10 @@ private:
     AudioStatus creationStatus_ = noErr;
     std::vector<AudioCaptureDevice> captureDevices_;
     std::vector<QVariantMap> descriptions_;
+    std::vector<PlaybackStream> streams_;
+    int ignoredSwitches_ = 0;
+    std::vector<AudioDeviceID> feeds_;
+    std::vector<std::uint32_t> unmovable_;
     std::vector<AudioDeviceID> destroyed_;
     AudioDeviceID nextID_ = 1000;
     QString driverPath_;

@@ -89,7 +89,8 @@ public:
 // Its level readings find no samples.
 class FakeAudioFileOutput final : public FakeFileOutput<CaptureAudioFileOutput> {
 public:
-    std::optional<float> takeLoudestDecibels() override { return std::nullopt; }
+    // Silence, as a driver delivers while nothing plays.
+    std::optional<float> takeLoudestDecibels() override { return -120.0f; }
 };
 using FakeMovieFileOutput = FakeFileOutput<CaptureMovieFileOutput>;
 

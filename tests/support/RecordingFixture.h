@@ -91,8 +91,6 @@ protected:
         Platform::shared().install<Capture>(std::move(capture));
         Platform::shared().install<Displays>(std::move(displays));
         Platform::shared().install<Media>(std::move(media));
-        AudioManager::setCurrentAggreagteDeviceID(0);
-        AudioManager::setCurrentDefaultDeviceID(0);
     }
     void TearDown() override {
         dropFaces();
@@ -102,8 +100,6 @@ protected:
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Platform::shared().clear();
-        AudioManager::setCurrentAggreagteDeviceID(0);
-        AudioManager::setCurrentDefaultDeviceID(0);
     }
     // The faces go before the controller they present.
     virtual void dropFaces() {}

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
-#include <thread>
 #include <utility>
 
 #include <QStringList>
@@ -194,11 +193,9 @@ std::optional<AudioDeviceID> LinuxAudioHardware::defaultOutputDevice() {
 }
 
 AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
-    QByteArray name;
     const AudioStatus status = withSink(
         device, audioStatusBadDevice, audioStatusNotRunning, audioStatusTimeout,
-        [&name](Server& server, SinkRecord& sink) {
-            name = sink.name;
+        [](Server& server, SinkRecord& sink) {
             // Streams that follow the default move with it, so what plays keeps
             // being heard.
             return server.succeed([&](pa_context* context, pa_context_success_cb_t answer,
@@ -207,19 +204,80 @@ AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
             });
         });
     if (status == noErr) {
-        awaitDefaultSink(name);
+        catchUp();
     }
     return status;
 }
 
 // PulseAudio reports the new default with its answer. PipeWire's server answers at once and
 // switches only when WirePlumber has taken the new configured default, a moment later.
-void LinuxAudioHardware::awaitDefaultSink(const QByteArray& name) {
-    const auto deadline = std::chrono::steady_clock::now() + options_.callTimeout;
-    while (catchUp() && known()->defaultSink != name &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+bool LinuxAudioHardware::awaitDefaultOutput(AudioDeviceID device,
+                                            std::chrono::milliseconds timeout) {
+    const auto ref = decode(device);
+    if (!ref || ref->isSource) {
+        return false;
     }
+    return cache_->waitFor(
+        [&](const PulseDeviceSnapshot& snapshot) {
+            const auto* sink = snapshot.sink(ref->index);
+            return sink != nullptr && snapshot.defaultSink == sink->name;
+        },
+        timeout);
+}
+
+std::vector<PlaybackStream> LinuxAudioHardware::playbackStreams() {
+    return streamsOf(*known());
+}
+
+bool LinuxAudioHardware::awaitPlaybackStreams(
+    const std::function<bool(const std::vector<PlaybackStream>&)>& placed,
+    std::chrono::milliseconds timeout) {
+    return cache_->waitFor(
+        [&](const PulseDeviceSnapshot& snapshot) { return placed(streamsOf(snapshot)); }, timeout);
+}
+
+std::vector<PlaybackStream> LinuxAudioHardware::streamsOf(const PulseDeviceSnapshot& snapshot) {
+    std::vector<PlaybackStream> streams;
+    for (const auto& input : snapshot.sinkInputs) {
+        // A program's streams come through a client; the server's own devices have none.
+        if (input.client == PA_INVALID_INDEX) {
+            continue;
+        }
+        const auto* sink = snapshot.sink(input.sink);
+        const bool placed = sink != nullptr && representable(sink->index);
+        streams.push_back(
+            {input.index, placed ? sinkID(sink->index) : noAudioDevice, input.corked});
+    }
+    return streams;
+}
+
+bool LinuxAudioHardware::feedsInput(AudioDeviceID device) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    const auto* monitor = sink != nullptr ? snapshot->source(sink->monitorSource) : nullptr;
+    if (monitor == nullptr) {
+        return false;
+    }
+    const QString name = QString::fromUtf8(monitor->name);
+    return std::any_of(
+        snapshot->modules.begin(), snapshot->modules.end(),
+        [&](const PulseModuleRecord& module) { return sourcesOf(module.argument).contains(name); });
+}
+
+AudioStatus LinuxAudioHardware::movePlaybackStream(std::uint32_t stream, AudioDeviceID device) {
+    const AudioStatus status =
+        withSink(device, audioStatusBadDevice, audioStatusNotRunning, audioStatusTimeout,
+                 [stream](Server& server, SinkRecord& sink) {
+                     return server.succeed(
+                         [&](pa_context* context, pa_context_success_cb_t answer, void* data) {
+                             return pa_context_move_sink_input_by_index(context, stream, sink.index,
+                                                                        answer, data);
+                         });
+                 });
+    if (status == noErr) {
+        catchUp();
+    }
+    return status;
 }
 
 bool LinuxAudioHardware::hasVirtualMainVolume(AudioDeviceID device) {

@@ -56,6 +56,12 @@ public:
                                  float volume) override;
     std::optional<bool> isRunningSomewhere(AudioDeviceID device) override;
     std::optional<bool> hasActivePlayback(AudioDeviceID device) override;
+    std::vector<PlaybackStream> playbackStreams() override;
+    bool feedsInput(AudioDeviceID device) override;
+    AudioStatus movePlaybackStream(std::uint32_t stream, AudioDeviceID device) override;
+    bool awaitPlaybackStreams(const std::function<bool(const std::vector<PlaybackStream>&)>& placed,
+                              std::chrono::milliseconds timeout) override;
+    bool awaitDefaultOutput(AudioDeviceID device, std::chrono::milliseconds timeout) override;
     std::optional<ConfiguredDefaultOutput> configuredDefaultOutput() override;
     AudioStatus setConfiguredDefaultOutput(const ConfiguredDefaultOutput& configured) override;
     AggregateCreation createAggregateDevice(const QVariantMap& description) override;
@@ -86,10 +92,9 @@ private:
                                            const QString& deviceUID, const QByteArray& arguments);
 
     std::shared_ptr<const PulseDeviceSnapshot> known() const;
+    static std::vector<PlaybackStream> streamsOf(const PulseDeviceSnapshot& snapshot);
     // After a change: waits (bounded by the call timeout) until the cache shows it.
     bool catchUp();
-    // After a new default output: until the server reports it (bounded by the call timeout).
-    void awaitDefaultSink(const QByteArray& name);
     // The metadata of the PipeWire behind the server; absent on PulseAudio, and for a named
     // server whose PipeWire cannot be told from its address.
     std::optional<PipeWireMetadata> pipeWireMetadata() const;

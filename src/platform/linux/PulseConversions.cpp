@@ -53,4 +53,15 @@ QStringList slavesOf(const QString& moduleArgument) {
     return match.hasMatch() ? match.captured(1).split(',', Qt::SkipEmptyParts) : QStringList();
 }
 
+QStringList sourcesOf(const QString& moduleArgument) {
+    static const QRegularExpression pattern(
+        QStringLiteral("(?:^|\\s)(?:master|source)=(?:\"([^\"]*)\"|(\\S+))"));
+    QStringList sources;
+    for (auto it = pattern.globalMatch(moduleArgument); it.hasNext();) {
+        const auto match = it.next();
+        sources << (match.capturedLength(1) > 0 ? match.captured(1) : match.captured(2));
+    }
+    return sources;
+}
+
 } // namespace orvo::pulse

@@ -46,5 +46,7 @@ bool validServerName(const QString& name);
 bool quotableText(const QString& text);
 // The sinks a combined output's module argument plays to.
 QStringList slavesOf(const QString& moduleArgument);
+// The sources a module argument reads from: its "master=" and "source=" values.
+QStringList sourcesOf(const QString& moduleArgument);
 
 } // namespace orvo::pulse

@@ -252,7 +252,8 @@ void PulseDeviceCache::startRoundLocked() {
                                   void* data) {
         auto* self = static_cast<PulseDeviceCache*>(data);
         if (eol == 0 && info != nullptr && self->building_) {
-            self->building_->sinkInputs.push_back({info->index, info->sink, info->corked != 0});
+            self->building_->sinkInputs.push_back(
+                {info->index, info->sink, info->corked != 0, info->client});
         } else if (eol != 0) {
             self->roundPartDone();
         }
@@ -338,6 +339,12 @@ bool PulseDeviceCache::refresh(std::chrono::milliseconds timeout) {
     }
     std::unique_lock lock(mutex_);
     return publishedChanged_.wait_for(lock, timeout, [&] { return published_ >= target; });
+}
+
+bool PulseDeviceCache::waitFor(const std::function<bool(const PulseDeviceSnapshot&)>& holds,
+                               std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return publishedChanged_.wait_for(lock, timeout, [&] { return holds(*snapshot_); });
 }
 
 void PulseDeviceCache::setSinkVolume(std::uint32_t index, const pa_cvolume& volume) {

@@ -55,6 +55,7 @@ struct PulseSinkInputRecord {
     std::uint32_t index = PA_INVALID_INDEX;
     std::uint32_t sink = PA_INVALID_INDEX;
     bool corked = false;
+    std::uint32_t client = PA_INVALID_INDEX; // none when a device of the server plays it
 };
 
 PulseSinkRecord toRecord(const pa_sink_info& info);
@@ -100,6 +101,10 @@ public:
     // Any thread; blocks at most timeout until a snapshot asked for after this call is in.
     // False on timeout.
     bool refresh(std::chrono::milliseconds timeout);
+    // Any thread; blocks at most timeout until a published snapshot satisfies holds (the one
+    // there now included). False on timeout.
+    bool waitFor(const std::function<bool(const PulseDeviceSnapshot&)>& holds,
+                 std::chrono::milliseconds timeout);
     // Any thread; does not wait: sends the volume and shows it in the snapshot at once.
     void setSinkVolume(std::uint32_t index, const pa_cvolume& volume);
     // Any thread. handler runs on the loop's thread after every new snapshot, also the empty

@@ -92,8 +92,6 @@ protected:
         options.server = server.address();
         options.driverRoot = server.driverRoot();
         Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-        AudioManager::setCurrentAggreagteDeviceID(0);
-        AudioManager::setCurrentDefaultDeviceID(0);
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -159,6 +157,7 @@ protected:
     }
 
     test::PrivateSoundServer server;
+    AudioRoute route;
 };
 
 TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDriver) {
@@ -182,9 +181,9 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
     }
 
     // A recording's combined output left behind by a killed program goes with the driver.
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
+    AudioManager::setOutputDevice(route.aggregateDevice());
 
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runScript("uninstall_driver"), QString()) << "run " << run;
@@ -228,24 +227,23 @@ TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver)
     EXPECT_GT(level("speakers.monitor"), toneLevel);
     EXPECT_LT(level("orvo_record_device_input"), silenceLevel);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), *speakers);
+    const AudioDeviceID aggregate = route.aggregateDevice();
+    EXPECT_EQ(route.userOutputDevice(), *speakers);
     EXPECT_TRUE(AudioManager::isAggregateDevice(aggregate));
     EXPECT_TRUE(AudioManager::isOutputDevice(aggregate));
     EXPECT_EQ(AudioManager::getOutputDevices()->at(aggregate), "ORVO Multi Device");
     EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(aggregate),
               (std::vector<AudioDeviceID>{*deviceWithUID("orvo_record_device"), *speakers}));
 
-    AudioManager::setOutputDevice(aggregate);
-    EXPECT_TRUE(defaultOutputBecomes(aggregate));
+    EXPECT_EQ(AudioManager::switchToAggregate(route), noErr);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), aggregate) << "confirmed by the server";
     EXPECT_GT(level("orvo_record_device_input"), toneLevel);
     EXPECT_GT(level("speakers.monitor"), toneLevel) << "the user still hears the call";
     EXPECT_TRUE(AudioManager::isUseDevice(aggregate));
 
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::restoreRoute(route);
     EXPECT_EQ(aggregateCount(), 0);
     EXPECT_TRUE(defaultOutputBecomes(*speakers));
     EXPECT_GT(level("speakers.monitor"), toneLevel);
@@ -266,23 +264,22 @@ TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreatio
     const auto leftover = deviceWithUID("LEFTOVER");
     ASSERT_TRUE(AudioManager::isAggregateDevice(*leftover));
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
     EXPECT_FALSE(deviceWithUID("LEFTOVER").has_value());
     EXPECT_EQ(aggregateCount(), 1);
-    const auto uid = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID());
+    const auto uid = AudioManager::getDeviceUUID(route.aggregateDevice());
     EXPECT_EQ(uid->size(), 36);
     EXPECT_EQ(*uid, uid->toUpper());
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
     EXPECT_EQ(aggregateCount(), 0);
 }
 
 TEST_F(AudioHardwareTest, WithoutTheDriverNothingIsCreated) {
     const auto before = AudioManager::getAllDevices();
-    AudioManager::setCurrentAggreagteDeviceID(77);
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
     EXPECT_EQ(AudioManager::getAllDevices(), before);
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
+    EXPECT_TRUE(route.empty());
     EXPECT_EQ(aggregateCount(), 0);
 }
 
@@ -335,10 +332,10 @@ TEST_F(AudioHardwareTest, AStoppedServerGivesEmptyResultsAndFailuresAtOnce) {
     EXPECT_EQ(AudioManager::getVolumeDevice(*speakers), 0.0f);
     EXPECT_EQ(AudioManager::getDeviceUUID(*speakers), std::optional<QString>(QString()));
     EXPECT_FALSE(AudioManager::isUseDevice(*speakers));
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
-    AudioManager::setOutputDevice(*speakers);
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
+    EXPECT_NE(AudioManager::setOutputDevice(*speakers), noErr);
     AudioManager::setVolumeDevice(0.5f, *speakers);
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
     auto& hardware = Platform::shared().get<AudioHardware>();
     EXPECT_NE(hardware.setDefaultOutputDevice(*speakers), noErr);
     EXPECT_NE(hardware.createAggregateDevice({}).status, noErr);

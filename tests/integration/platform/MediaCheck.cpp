@@ -90,13 +90,16 @@ ProbedFile probe(const QString& path) {
     return probed;
 }
 
-std::vector<float> decodeAudio(const QString& path, int audioTrack) {
-    const QByteArray raw =
-        run("ffmpeg", {"-v", "error", "-i", path, "-map", QStringLiteral("0:a:%1").arg(audioTrack),
-                       "-af", "pan=mono|c0=c0", "-ar", QString::number(rate), "-f", "f32le", "-"});
+std::vector<float> samplesOf(const QByteArray& raw) {
     std::vector<float> samples(std::size_t(raw.size()) / sizeof(float));
     std::memcpy(samples.data(), raw.constData(), samples.size() * sizeof(float));
     return samples;
+}
+
+std::vector<float> decodeAudio(const QString& path, int audioTrack) {
+    return samplesOf(
+        run("ffmpeg", {"-v", "error", "-i", path, "-map", QStringLiteral("0:a:%1").arg(audioTrack),
+                       "-af", "pan=mono|c0=c0", "-ar", QString::number(rate), "-f", "f32le", "-"}));
 }
 
 double toneAmplitude(const std::vector<float>& samples, double frequency, double fromSeconds,
@@ -158,9 +161,12 @@ TonePlayer::TonePlayer(const QString& folder, const QString& sink, double freque
     // Verbose: the player then tells each underrun.
     log_ = folder + "/" + name_ + ".log";
     player_->setStandardErrorFile(log_);
-    player_->start("paplay",
-                   {"--verbose", "--device=" + sink, "--latency-msec=" + QString::number(latencyMs),
-                    "--client-name=" + name_, wav});
+    QStringList arguments{"--verbose", "--latency-msec=" + QString::number(latencyMs),
+                          "--client-name=" + name_, wav};
+    if (!sink.isEmpty()) {
+        arguments.prepend("--device=" + sink);
+    }
+    player_->start("paplay", arguments);
     player_->waitForStarted();
 }
 
@@ -172,6 +178,16 @@ TonePlayer::~TonePlayer() {
 bool TonePlayer::playing() const {
     return player_->state() == QProcess::Running &&
            QString::fromUtf8(run("pactl", {"list", "sink-inputs"})).contains(name_);
+}
+
+std::optional<int> TonePlayer::streamIndex() const {
+    const QString list = QString::fromUtf8(run("pactl", {"list", "sink-inputs"}));
+    for (const QString& block : list.split("Sink Input #", Qt::SkipEmptyParts)) {
+        if (block.contains("application.name = \"" + name_ + "\"")) {
+            return block.section('\n', 0, 0).trimmed().toInt();
+        }
+    }
+    return std::nullopt;
 }
 
 int TonePlayer::underruns() const {

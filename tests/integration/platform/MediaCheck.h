@@ -32,6 +32,8 @@ ProbedFile probe(const QString& path);
 // The left channel of a file's audio at 48 kHz (its audio track audioTrack), decoded by the
 // ffmpeg tool.
 std::vector<float> decodeAudio(const QString& path, int audioTrack = 0);
+// Raw native 32-bit float samples as they are.
+std::vector<float> samplesOf(const QByteArray& raw);
 
 // Amplitude of one frequency in samples[from, to) at 48 kHz: the mean over 20-ms windows, so
 // that a recording kept on time by a slight change of pace still counts at its level.
@@ -44,7 +46,9 @@ QString makeTone(const QString& folder, double frequency, double amplitude, doub
 // Encodes a sox tone into AAC .m4a with the ffmpeg tool.
 QString makeAacTone(const QString& folder, double frequency, double amplitude, double seconds);
 
-// Plays a tone into a PulseAudio sink for as long as it lives, with a buffer of latencyMs.
+// Plays a tone into a PulseAudio sink for as long as it lives, with a buffer of latencyMs. An
+// empty sink names none: the server chooses, as it does for a program that names none. The
+// player's stream is named after the frequency, the same for each player of one frequency.
 class TonePlayer {
 public:
     TonePlayer(const QString& folder, const QString& sink, double frequency, double amplitude,
@@ -56,6 +60,8 @@ public:
     bool playing() const;
     // How often the player ran dry so far: a gap in its sound that is none of the recorder's.
     int underruns() const;
+    // The server's index of the player's stream; absent while it has none.
+    std::optional<int> streamIndex() const;
 
 private:
     std::unique_ptr<QProcess> player_;

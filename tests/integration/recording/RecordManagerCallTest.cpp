@@ -90,10 +90,10 @@ protected:
 };
 
 TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
-    const auto aggregate = AudioManager::getDeviceUUID(AudioManager::currentAggreagteDeviceID());
-    ASSERT_TRUE(aggregate && !aggregate->isEmpty());
+    AudioRoute route;
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::optional(noErr));
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
+    const auto aggregate = std::optional(route.aggregateUID);
     const auto devices = callDevices();
     ASSERT_TRUE(devices[0] && devices[1]);
 
@@ -114,8 +114,7 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         stopAndWait(*manager);
         const QString fileName = manager->fileName();
 
-        AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-        AudioManager::removeAggregateDeviceWithDefaultDevice();
+        AudioManager::restoreRoute(route);
 
         EXPECT_TRUE(outcome_.success())
             << (outcome_.error() ? rawValue(*outcome_.error()).toStdString() : "");

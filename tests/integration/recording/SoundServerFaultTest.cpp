@@ -165,6 +165,13 @@ protected:
     bool sinkExists(const QString& name) const {
         return server.pactl({"list", "short", "sinks"}).contains("\t" + name + "\t");
     }
+    // The user's output that the default output, a combined output of ours, plays to; empty
+    // when the default is no combined output of ours.
+    static QString userOutputOfDefault() {
+        const auto user =
+            AudioManager::userDeviceOfAggregate(AudioManager::getDefaultOutputDevice());
+        return user ? AudioManager::getDeviceUUID(*user).value_or(QString()) : QString();
+    }
 
     test::PrivateSoundServer server;
     FakePrivacy privacy;
@@ -185,8 +192,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
     EXPECT_TRUE(test::waitUntil(
         [&] {
             QCoreApplication::processEvents();
-            return defaultSink() == AudioManager::currentAggregateDeviceUID &&
-                   sinkExists(AudioManager::currentAggregateDeviceUID);
+            return userOutputOfDefault() == "speakers";
         },
         6000));
     EXPECT_TRUE(controller->isRecord());
@@ -244,9 +250,9 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
                      .isEmpty());
     server.keepBusy("headset");
     startRecording();
-    const QString firstAggregate = AudioManager::currentAggregateDeviceUID;
-    EXPECT_EQ(defaultSink(), firstAggregate);
-    EXPECT_FALSE(AudioManager::isOwnAggregateDevice(AudioManager::currentDefaultDeviceID()))
+    const QString firstAggregate = defaultSink();
+    EXPECT_EQ(userOutputOfDefault(), "speakers");
+    EXPECT_FALSE(AudioManager::isOwnAggregateDevice(controller->previousOutput()))
         << "the driver search skipped the user's combined output";
     // The far side plays to whatever is the default output.
     QProcess farSide;
@@ -259,13 +265,13 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
     EXPECT_TRUE(test::waitUntil(
         [&] {
             QCoreApplication::processEvents();
-            return AudioManager::currentDefaultDeviceUID == "headset" &&
-                   defaultSink() == AudioManager::currentAggregateDeviceUID;
+            return userOutputOfDefault() == "headset";
         },
         5000));
     EXPECT_FALSE(sinkExists(firstAggregate));
     const double switchedAt = 1.5;
     runEventLoopFor(3500);
+    const QString lastAggregate = defaultSink();
     const auto record = stopRecording();
     farSide.kill();
     farSide.waitForFinished();
@@ -276,13 +282,14 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
         << "the far side is still recorded";
     EXPECT_EQ(defaultSink(), "headset") << "the user's choice, not the output of the start";
     EXPECT_TRUE(sinkExists(bothSink)) << "the user's combined output survives";
-    EXPECT_FALSE(sinkExists(AudioManager::currentAggregateDeviceUID));
+    EXPECT_FALSE(sinkExists(lastAggregate));
 }
 
 TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRestored) {
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::optional(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
-    const QString leftover = AudioManager::currentAggregateDeviceUID;
+    AudioRoute route;
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::optional(noErr));
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
+    const QString leftover = route.aggregateUID;
     ASSERT_EQ(defaultSink(), leftover);
     // A new run of the program: nothing remembered but what the server keeps.
     Platform::shared().clear();
@@ -299,7 +306,8 @@ TEST_F(SoundServerFault, ALeftoverCombinedOutputIsRemovedAtStartAndTheOutputRest
 TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     controller = std::make_unique<RecordingController>(&privacy);
     VolumeView volume(QRect(0, 0, 200, 24));
-    AudioManager::setCurrentDefaultDeviceID(AudioManager::getDefaultOutputDevice());
+    const AudioDeviceID output = AudioManager::getDefaultOutputDevice();
+    volume.setDevice(output);
     server.freeze();
     // What the program does on its own meanwhile: the input watcher, the volume row.
     QTimer work;
@@ -307,7 +315,7 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     QObject::connect(&work, &QTimer::timeout, [&] {
         AudioManager::inputAudioDevices();
         controller->updateTargets();
-        volume.setVolume(AudioManager::getVolumeDevice(AudioManager::currentDefaultDeviceID()));
+        volume.setVolume(AudioManager::getVolumeDevice(output));
         volume.slider->setValue((++round % 10) * 100);
     });
     work.start(100);

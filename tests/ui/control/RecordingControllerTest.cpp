@@ -121,8 +121,8 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
     control.toggleTarget(0);
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(control.isRecord());
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
-    ASSERT_EQ(defaultOutput(), aggregate);
+    const AudioDeviceID aggregate = defaultOutput().value_or(noAudioDevice);
+    ASSERT_TRUE(AudioManager::isOwnAggregateDevice(aggregate));
     const QString file = API::audioRecordsPath() + control.recordManager()->fileName();
     describeSegments();
     holdOutputs();
@@ -172,8 +172,8 @@ TEST_F(RecordingControllerTest, TheStartSwitchesToWhatWasMadeAheadAndTheStopMake
     control.toggleTarget(0);
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(control.isRecord());
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
-    EXPECT_EQ(defaultOutput(), aggregate);
+    const AudioDeviceID aggregate = defaultOutput().value_or(noAudioDevice);
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(aggregate));
     EXPECT_EQ(hardware_->descriptions().size(), 1u) << "the start builds none of its own";
 
     describeSegments();
@@ -191,6 +191,36 @@ TEST_F(RecordingControllerTest, TheStartSwitchesToWhatWasMadeAheadAndTheStopMake
     EXPECT_EQ(hardware_->destroyed().size(), 2u);
     EXPECT_TRUE(hardware_->keptRunning().empty());
     EXPECT_EQ(defaultOutput(), speakers);
+}
+
+TEST_F(RecordingControllerTest, AProgramPlayingWhereTheRecordingCannotHearItIsToldAtTheStart) {
+    constexpr AudioDeviceID elsewhere = 90;
+    hardware_->add(outputDevice(elsewhere, "Elsewhere", "elsewhere"));
+    // The call's voice plays on a device of its own, and the server will not move it.
+    hardware_->setPlaybackStreams({{7, elsewhere, false}});
+    hardware_->setUnmovable({7});
+    RecordingController& control = makeController();
+    control.toggleTarget(0);
+    ASSERT_TRUE(waitForStart());
+    ASSERT_TRUE(control.isRecord());
+    EXPECT_EQ(control.warningText(), control.txtFarSideSilentMsg) << "at once, not 10 s later";
+
+    describeSegments();
+    control.stopAndFinalise([] {});
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_TRUE(control.warningText().isEmpty());
+
+    // One the server moves is recorded: nothing to tell.
+    hardware_->setUnmovable({});
+    control.toggleTarget(0);
+    ASSERT_TRUE(waitForStart());
+    ASSERT_TRUE(control.isRecord());
+    EXPECT_TRUE(control.warningText().isEmpty());
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(hardware_->playbackStreams().front().device));
+    describeSegments();
+    control.stopAndFinalise([] {});
+    ASSERT_TRUE(waitForStopCompletion());
+    EXPECT_EQ(hardware_->playbackStreams().front().device, elsewhere) << "back where it was";
 }
 
 TEST_F(RecordingControllerTest, StopRecordingWhenIdleCallsBackAtOnceAndTouchesNothing) {

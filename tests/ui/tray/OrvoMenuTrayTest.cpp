@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QDir>
 #include <QTest>
 #include <QWidgetAction>
 #include <gtest/gtest.h>
@@ -135,10 +136,9 @@ TEST_F(OrvoMenuTrayTest, MicrophoneEntryStartsAndStopsARecordingAndRestoresTheOu
     ASSERT_TRUE(waitForStart());
     ASSERT_TRUE(menuTray.isRecord());
     EXPECT_FALSE(menuTray.isVideo());
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
-    EXPECT_NE(aggregate, 0u);
-    EXPECT_EQ(defaultOutput(), aggregate);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    const AudioDeviceID aggregate = defaultOutput().value_or(noAudioDevice);
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(aggregate));
+    EXPECT_EQ(menuTray.controller().previousOutput(), speakers);
     EXPECT_EQ(target("USB Mic")->text(), "Stop recording from USB Mic");
     EXPECT_EQ(enabledTargets(), QStringList{"USB Mic"});
     EXPECT_TRUE(menuTray.viewVolume()->slider->isEnabled());
@@ -177,7 +177,7 @@ TEST_F(OrvoMenuTrayTest, TargetsStayDisabledUntilTheStopHasCompleted) {
     menuTray.actionMenuStartRecord(target("USB Mic"));
     EXPECT_FALSE(menuTray.isRecord());
     EXPECT_EQ(hardware_->descriptions().size(), 1u) << "no second aggregate was built";
-    EXPECT_EQ(defaultOutput(), AudioManager::currentAggreagteDeviceID());
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(defaultOutput().value_or(noAudioDevice)));
 
     for (const auto& output : capture_->audioOutputs) {
         output->finish();
@@ -295,6 +295,30 @@ TEST_F(OrvoMenuTrayTest, AMissingAggregateShowsTheStartErrorAndRestoresTheOutput
     QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
     EXPECT_TRUE(target("USB Mic")->isEnabled());
     EXPECT_EQ(target("USB Mic")->text(), "Start recording from USB Mic");
+}
+
+TEST_F(OrvoMenuTrayTest, ASwitchTheServerNeverMakesIsAFailedStartThatChangesNothing) {
+    OrvoMenuTray& menuTray = makeTray();
+    const QStringList before = QDir(API::audioRecordsPath()).entryList(QDir::Files);
+    hardware_->ignoreDefaultSwitches(2);
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
+    EXPECT_FALSE(menuTray.isRecord());
+    AlertDialog* alert = modalAlert();
+    ASSERT_NE(alert, nullptr);
+    EXPECT_EQ(alert->informativeText(),
+              "Could not start the audio recording.\nDevice: USB Mic\nError code: " +
+                  QString::number(audioStatusTimeout));
+    EXPECT_EQ(defaultOutput(), speakers);
+    EXPECT_EQ(QDir(API::audioRecordsPath()).entryList(QDir::Files), before) << "no record";
+    EXPECT_EQ(menuTray.recordManager(), nullptr);
+    QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
+
+    // The server takes the next one: the start goes through.
+    target("USB Mic")->trigger();
+    ASSERT_TRUE(waitForStart());
+    EXPECT_TRUE(menuTray.isRecord());
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(defaultOutput().value_or(noAudioDevice)));
 }
 
 TEST_F(OrvoMenuTrayTest, WithoutTheDriverOutputTheStartErrorHasAnEmptyStatus) {

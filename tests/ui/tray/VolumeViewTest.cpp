@@ -33,12 +33,8 @@ protected:
         hardware->add(output(headphones, 0.5f));
         hardware->add(output(noVolume, std::nullopt));
         Platform::shared().install<AudioHardware>(std::move(fake));
-        AudioManager::setCurrentDefaultDeviceID(speakers);
     }
-    void TearDown() override {
-        AudioManager::setCurrentDefaultDeviceID(0);
-        Platform::shared().clear();
-    }
+    void TearDown() override { Platform::shared().clear(); }
 
     std::optional<float> volumeOf(AudioDeviceID id) const {
         return hardware->device(id)->mainVolume;
@@ -49,6 +45,7 @@ protected:
 
 TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     VolumeView view(QRect(0, 0, 300, 24));
+    view.setDevice(speakers);
     view.show();
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_FLOAT_EQ(view.volume(), 1.0f);
@@ -60,17 +57,17 @@ TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
     view.slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
-    // The device the slider acts on is read at each change.
-    AudioManager::setCurrentDefaultDeviceID(headphones);
+    // The device the slider acts on is the one set last.
+    view.setDevice(headphones);
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
 
     // Without a settable volume, or without a device, nothing changes.
-    AudioManager::setCurrentDefaultDeviceID(noVolume);
+    view.setDevice(noVolume);
     QTest::keyClick(view.slider, Qt::Key_Home);
     EXPECT_EQ(volumeOf(noVolume), std::nullopt);
-    AudioManager::setCurrentDefaultDeviceID(0);
+    view.setDevice(0);
     QTest::keyClick(view.slider, Qt::Key_End);
     EXPECT_EQ(volumeOf(headphones), 1.0f);
     EXPECT_FLOAT_EQ(*volumeOf(speakers), 0.3f);
@@ -78,6 +75,7 @@ TEST_F(VolumeViewTest, MovingTheSliderSetsTheVolumeOfTheDeviceToRestore) {
 
 TEST_F(VolumeViewTest, ShowingAVolumeSetsNoDevice) {
     VolumeView view(QRect(0, 0, 300, 24));
+    view.setDevice(speakers);
     view.setVolume(0.75f);
     EXPECT_FLOAT_EQ(view.volume(), 0.75f);
     EXPECT_EQ(volumeOf(speakers), 0.5f);

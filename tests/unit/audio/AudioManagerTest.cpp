@@ -55,9 +55,6 @@ protected:
         auto fake = std::make_unique<FakeAudioHardware>();
         hardware = fake.get();
         Platform::shared().install<AudioHardware>(std::move(fake));
-        AudioManager::setCurrentAggreagteDeviceID(0);
-        AudioManager::setCurrentDefaultDeviceID(0);
-        AudioManager::currentConfiguredDefault.reset();
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -70,6 +67,7 @@ protected:
     }
 
     FakeAudioHardware* hardware = nullptr;
+    AudioRoute route;
 };
 
 TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid) {
@@ -79,20 +77,20 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     // The leftover still plays: the user's device in it is the one to give the sound back to.
     hardware->setDefaultOutput(5);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
     EXPECT_TRUE(hardware->device(6).has_value()) << "the user's own combined output stays";
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    EXPECT_EQ(route.userOutputDevice(), speakers);
     // The combined outputs carry the driver's name too; only the driver itself is combined.
     const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
     EXPECT_EQ(subDevices[0].toMap()["uid"], "orvo_record_device");
 
-    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID();
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    const AudioDeviceID first = route.aggregateDevice();
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
     EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, first}));
-    EXPECT_NE(AudioManager::currentAggreagteDeviceID(), first);
+    EXPECT_NE(route.aggregateDevice(), first);
     const auto descriptions = hardware->descriptions();
     ASSERT_EQ(descriptions.size(), 2u);
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
@@ -117,10 +115,10 @@ TEST_F(AudioManagerTest, OneMadeAheadServesTheNextStartWhileItFitsTheUsersOutput
     ASSERT_EQ(ownAggregates().size(), 1u);
     const AudioDeviceID ahead = ownAggregates().front();
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), ahead);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    EXPECT_EQ(route.aggregateDevice(), ahead);
+    EXPECT_EQ(route.userOutputDevice(), speakers);
     EXPECT_EQ(hardware->descriptions().size(), 1u);
 
     // The user chose another output while idle: the one made ahead plays to the old one.
@@ -145,36 +143,121 @@ TEST_F(AudioManagerTest, OneMadeAheadServesTheNextStartWhileItFitsTheUsersOutput
 TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
     addUsualDevices();
     hardware->add(output(headset, "Headset", "headset"));
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID first = AudioManager::currentAggreagteDeviceID();
-    AudioManager::setOutputDevice(first);
-    EXPECT_FALSE(AudioManager::followDefaultOutput()) << "nothing changed";
+    const AudioDeviceID first = route.aggregateDevice();
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
+    EXPECT_FALSE(AudioManager::followDefaultOutput(route)) << "nothing changed";
 
     hardware->setDefaultOutput(headset);
-    EXPECT_TRUE(AudioManager::followDefaultOutput());
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), headset);
-    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), AudioManager::currentAggreagteDeviceID());
-    EXPECT_EQ(
-        AudioManager::getAggregateDeviceSubDeviceList(AudioManager::currentAggreagteDeviceID()),
-        (std::vector<AudioDeviceID>{driverOutput, headset}));
+    EXPECT_TRUE(AudioManager::followDefaultOutput(route));
+    EXPECT_EQ(route.userOutputDevice(), headset);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), route.aggregateDevice());
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(route.aggregateDevice()),
+              (std::vector<AudioDeviceID>{driverOutput, headset}));
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{first});
 
-    // The driver made the default (by hand, or by a restarted server) is no user's choice.
-    hardware->setDefaultOutput(driverOutput);
-    EXPECT_TRUE(AudioManager::followDefaultOutput());
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), headset);
+    // The driver made the default (by hand, or by a restarted server) is no user's choice:
+    // the combined output is put back, and said so once.
+    const AudioDeviceID second = route.aggregateDevice();
+    const QString console = test::capturedConsole([&] {
+        for (int time = 0; time < 2; ++time) {
+            hardware->setDefaultOutput(driverOutput);
+            EXPECT_TRUE(AudioManager::followDefaultOutput(route));
+            EXPECT_EQ(AudioManager::getDefaultOutputDevice(), second);
+        }
+    });
+    EXPECT_EQ(route.userOutputDevice(), headset);
+    EXPECT_EQ(hardware->descriptions().size(), 2u) << "nothing new was built";
+    EXPECT_EQ(console.count("Output put back to ORVO Multi Device"), 1);
+
+    // Where the server keeps the user's choice apart, a default that moved while that choice
+    // still names ours was the session manager's doing.
+    const QString ours = route.aggregateUID;
+    hardware->setConfiguredDefault(ConfiguredDefaultOutput{"{\"name\":\"" + ours + "\"}", ours});
+    hardware->setDefaultOutput(speakers);
+    EXPECT_TRUE(AudioManager::followDefaultOutput(route));
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), second);
+    EXPECT_EQ(route.userOutputDevice(), headset);
+}
+
+TEST_F(AudioManagerTest, ASwitchTheServerDoesNotMakeIsTriedOnceMoreThenGivenUp) {
+    addUsualDevices();
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
+              std::optional<AudioStatus>(noErr));
+    hardware->ignoreDefaultSwitches(1);
+    EXPECT_EQ(AudioManager::switchToAggregate(route), noErr) << "the second try took";
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), route.aggregateDevice());
+    AudioManager::restoreRoute(route);
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
+              std::optional<AudioStatus>(noErr));
+    hardware->ignoreDefaultSwitches(2);
+    EXPECT_EQ(AudioManager::switchToAggregate(route), audioStatusTimeout);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers) << "the user's output stays";
+}
+
+TEST_F(AudioManagerTest, StreamsTheServerKeepsOnADeviceAreRecordedThereAndGoBackAfterwards) {
+    addUsualDevices();
+    hardware->add(output(headset, "Headset", "headset"));
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
+              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
+    const AudioDeviceID aggregate = route.aggregateDevice();
+    // One followed the default, one stays on the user's output, one on the headset (paused:
+    // a call on hold), one is not placed yet, and one feeds a virtual microphone: the near side.
+    constexpr AudioDeviceID micFeed = 15;
+    hardware->add(output(micFeed, "Microphone feed", "microphone_feed"));
+    hardware->setFeedsInput({micFeed});
+    hardware->setPlaybackStreams({{1, aggregate, false},
+                                  {2, speakers, false},
+                                  {3, headset, true},
+                                  {4, noAudioDevice, false},
+                                  {5, micFeed, false}});
+    EXPECT_EQ(AudioManager::routeStreams(route), 0);
+
+    const auto streams = hardware->playbackStreams();
+    EXPECT_EQ(streams[0].device, aggregate);
+    EXPECT_EQ(streams[1].device, aggregate) << "through the user's combined output";
+    const AudioDeviceID branch = streams[2].device;
+    EXPECT_TRUE(AudioManager::isOwnAggregateDevice(branch));
+    EXPECT_EQ(AudioManager::getAggregateDeviceSubDeviceList(branch),
+              (std::vector<AudioDeviceID>{driverOutput, headset}))
+        << "recorded, and still heard on the headset";
+    EXPECT_EQ(streams[3].device, noAudioDevice);
+    EXPECT_EQ(streams[4].device, micFeed);
+    EXPECT_EQ(AudioManager::routeStreams(route), 0);
+    EXPECT_EQ(hardware->descriptions().size(), 2u) << "one branch per device";
+
+    // A stream the server will not move is counted while it plays, not while it is paused.
+    auto withUnmovable = hardware->playbackStreams();
+    withUnmovable.push_back({6, headset, false});
+    withUnmovable.push_back({7, speakers, true});
+    hardware->setPlaybackStreams(withUnmovable);
+    hardware->setUnmovable({6, 7});
+    EXPECT_EQ(AudioManager::routeStreams(route), 1);
+    hardware->setUnmovable({});
+    EXPECT_EQ(AudioManager::routeStreams(route), 0);
+
+    AudioManager::restoreRoute(route);
+    const auto after = hardware->playbackStreams();
+    EXPECT_EQ(after[1].device, speakers);
+    EXPECT_EQ(after[2].device, headset);
+    EXPECT_EQ(after[5].device, headset);
+    EXPECT_EQ(after[6].device, speakers);
+    EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{aggregate, branch}));
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
 }
 
 // What the recording control does around a recording, the user's choice during it aside.
-void recordOnce(const std::function<void()>& during = [] {}) {
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+void recordOnce(
+    AudioRoute& route, const std::function<void()>& during = [] {}) {
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    AudioManager::setOutputDevice(AudioManager::currentAggreagteDeviceID());
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
     during();
-    AudioManager::setOutputDevice(AudioManager::currentDefaultDeviceID());
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
-    AudioManager::restoreConfiguredDefaultOutput();
+    AudioManager::restoreRoute(route);
+    EXPECT_TRUE(route.empty());
 }
 
 TEST_F(AudioManagerTest, TheConfiguredDefaultOutputComesBackExactlyAsItWas) {
@@ -184,26 +267,26 @@ TEST_F(AudioManagerTest, TheConfiguredDefaultOutputComesBackExactlyAsItWas) {
     const ConfiguredDefaultOutput speakersChosen{R"({ "name": "speakers" })", "speakers"};
 
     hardware->setConfiguredDefault(none);
-    recordOnce();
+    recordOnce(route);
     EXPECT_EQ(hardware->configuredDefaultOutput(), none);
 
     hardware->setConfiguredDefault(speakersChosen);
-    recordOnce();
+    recordOnce(route);
     EXPECT_EQ(hardware->configuredDefaultOutput(), speakersChosen) << "the very same text";
 
     // A device the user chooses during the recording stays their choice afterwards.
     const ConfiguredDefaultOutput headsetChosen{R"({ "name": "headset" })", "headset"};
-    recordOnce([&] {
+    recordOnce(route, [&] {
         hardware->setDefaultOutput(headset);
         hardware->setConfiguredDefault(headsetChosen);
-        ASSERT_TRUE(AudioManager::followDefaultOutput());
+        ASSERT_TRUE(AudioManager::followDefaultOutput(route));
     });
     EXPECT_EQ(hardware->configuredDefaultOutput(), headsetChosen);
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), headset);
 
     // Put back once: a later restore without a recording changes nothing.
     hardware->setConfiguredDefault(speakersChosen);
-    AudioManager::restoreConfiguredDefaultOutput();
+    AudioManager::restoreRoute(route);
     EXPECT_EQ(hardware->configuredDefaultOutput(), speakersChosen);
 }
 
@@ -213,29 +296,29 @@ TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButOurLeftoverS
     hardware->add(output(driverOutput, "orvo record device", "lower_case"));
     hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
     hardware->setDefaultOutput(speakers);
-    AudioManager::setCurrentAggreagteDeviceID(77);
 
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(), std::nullopt);
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
     EXPECT_TRUE(hardware->descriptions().empty());
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    EXPECT_TRUE(route.empty());
+    EXPECT_EQ(route.userOutputDevice(), speakers);
 }
 
-TEST_F(AudioManagerTest, AFailedCreationReturnsItsStatusAndKeepsTheFormerAggregate) {
+TEST_F(AudioManagerTest, AFailedCreationReturnsItsStatusAndLeavesNoRoute) {
     addUsualDevices();
     hardware->setCreationStatus(audioStatusUnspecified);
-    AudioManager::setCurrentAggreagteDeviceID(77);
 
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(audioStatusUnspecified));
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), 77u);
+    EXPECT_TRUE(route.empty());
+    EXPECT_EQ(AudioManager::switchToAggregate(route), audioStatusBadDevice);
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
 }
 
 TEST_F(AudioManagerTest, TheDriverAsDefaultOutputIsStillSentTwice) {
     addUsualDevices();
     hardware->setDefaultOutput(driverOutput);
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
     const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
     EXPECT_EQ(subDevices[0], subDevices[1]);
@@ -246,9 +329,9 @@ TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
     driver.uid.reset();
     hardware->add(driver);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), 0u);
+    EXPECT_EQ(route.userOutputDevice(), noAudioDevice);
     const QVariantMap description = hardware->descriptions().back();
     const QVariantList subDevices = description["subdevices"].toList();
     EXPECT_EQ(subDevices[0].toMap()["uid"], QString());
@@ -256,22 +339,21 @@ TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
     EXPECT_EQ(description["master"], QString());
 }
 
-TEST_F(AudioManagerTest, RemovalDestroysOnlyAnAggregateAndKeepsTheFields) {
+TEST_F(AudioManagerTest, RemovalDestroysOnlyAnAggregateAndKeepsTheRoute) {
     addUsualDevices();
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
-    AudioManager::setCurrentAggreagteDeviceID(speakers);
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    route.aggregateUID = "speakers";
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
     EXPECT_TRUE(hardware->destroyed().empty());
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(),
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
               std::optional<AudioStatus>(noErr));
-    const AudioDeviceID aggregate = AudioManager::currentAggreagteDeviceID();
+    const AudioDeviceID aggregate = route.aggregateDevice();
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers) << "the caller's step";
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
-    AudioManager::removeAggregateDeviceWithDefaultDevice();
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{aggregate});
-    EXPECT_EQ(AudioManager::currentAggreagteDeviceID(), aggregate);
-    EXPECT_EQ(AudioManager::currentDefaultDeviceID(), speakers);
+    EXPECT_EQ(route.userOutputDevice(), speakers);
 }
 
 TEST_F(AudioManagerTest, DevicesSplitIntoOutputsAndInputsWithEmptyNamesWhenUnreadable) {
