@@ -69,6 +69,7 @@ void AppDelegate::setLaunchApplication(bool launched) {
 void AppDelegate::applicationDidFinishLaunching() {
     Logging::write("Launch application " + API::prgTitle(), EventLoging::info);
     CopyFiles::checkFilesAndCopy();
+    CopyFiles::makeTreePrivate();
     setupMenu();
     setLaunchApplication(false);
     if (!QFileInfo::exists(API::pathDriver())) {
@@ -221,6 +222,16 @@ void AppDelegate::stopAndQuit() {
             }
         },
         true);
+}
+
+void AppDelegate::showFront() {
+    if (orvoMenuTray_) {
+        orvoMenuTray_->actionMenuOpenApp();
+    } else if (launcherInstall_) {
+        launcherInstall_->show();
+        launcherInstall_->raise();
+        launcherInstall_->activateWindow();
+    }
 }
 
 void AppDelegate::terminateOnSignal(int signalNumber) {

@@ -70,6 +70,9 @@ public:
     // Ends the program. While a recording runs it asks first; confirmed, the recording is
     // stopped and finalised under the loading sheet, then the process ends with status 0.
     void actionQuit();
+    // Another copy of the program was started: this one shows its window instead, the records
+    // window, or the driver installation while it is missing. Nothing before the start-up.
+    void showFront();
     // A termination signal: the recording's segments are closed for the next start, the
     // output given back, and the process ends with status 0 within terminateTimeoutMs.
     void terminateOnSignal(int signalNumber);

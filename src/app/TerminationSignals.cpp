@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
@@ -24,6 +25,15 @@ void onSignal(int signalNumber) {
         [[maybe_unused]] const auto written = ::write(fd, &byte, 1);
     }
     errno = savedErrno;
+}
+
+sigset_t watchedSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signalNumber : watchedSignals) {
+        sigaddset(&set, signalNumber);
+    }
+    return set;
 }
 
 void setHandler(void (*handler)(int)) {
@@ -47,6 +57,14 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
     notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::readPipe);
     setHandler(&onSignal);
+    // What came while held back is handled now.
+    const sigset_t set = watchedSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
+void TerminationSignals::holdUntilWatched() {
+    const sigset_t set = watchedSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 TerminationSignals::~TerminationSignals() {

@@ -23,6 +23,11 @@ public:
     // False when the pipe could not be made; the signals then keep their default action.
     bool isWatching() const { return notifier_ != nullptr; }
 
+    // First thing of the process, before any thread: holds the signals back until an instance
+    // watches them, which lets them through. Nothing ends the program the default way while it
+    // starts up; threads started meanwhile never take them.
+    static void holdUntilWatched();
+
 signals:
     void received(int signalNumber);
 

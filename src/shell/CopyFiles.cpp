@@ -24,6 +24,23 @@ void createFolder(const QString& path) {
     if (!fs::create_directory(path.toStdString(), error) && error) {
         consoleLine("Cannot create folder " + path + ": " +
                     QString::fromStdString(error.message()));
+        return;
+    }
+    fs::permissions(path.toStdString(), fs::perms::owner_all, error);
+}
+
+// Only the owner may read what a call holds: the group's and others' bits go.
+void makePrivate(const fs::path& path, fs::file_type type) {
+    std::error_code error;
+    const fs::perms current = fs::symlink_status(path, error).permissions();
+    const fs::perms shared = fs::perms::group_all | fs::perms::others_all;
+    if (error || type == fs::file_type::symlink || (current & shared) == fs::perms::none) {
+        return;
+    }
+    fs::permissions(path, shared, fs::perm_options::remove, error);
+    if (error) {
+        consoleLine("Cannot make " + QString::fromStdString(path.string()) +
+                    " private: " + QString::fromStdString(error.message()));
     }
 }
 
@@ -57,6 +74,19 @@ const QStringList& CopyFiles::arrayFolders() {
 const QStringList& CopyFiles::arrayFiles() {
     static const QStringList files = {"Settings.plist"};
     return files;
+}
+
+void CopyFiles::makeTreePrivate() {
+    const fs::path home = API::homePath().toStdString();
+    std::error_code error;
+    if (!fs::is_directory(fs::symlink_status(home, error))) {
+        return;
+    }
+    makePrivate(home, fs::file_type::directory);
+    for (fs::recursive_directory_iterator it(home, error), end; !error && it != end;
+         it.increment(error)) {
+        makePrivate(it->path(), it->symlink_status(error).type());
+    }
 }
 
 void CopyFiles::checkFilesAndCopy() {

@@ -15,7 +15,11 @@ public:
     static const QStringList& arrayFiles();
 
     // Caller's thread; never fails towards the caller; safe to call any number of times.
+    // Folders it creates are the owner's only.
     static void checkFilesAndCopy();
+    // Takes the group's and others' rights from everything in the storage tree (a tree of an
+    // older version was readable by all). Caller's thread; failures go to the console.
+    static void makeTreePrivate();
 };
 
 } // namespace orvo
