@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
@@ -78,7 +80,78 @@ void AppDelegate::terminateApp(int status) {
         return;
     }
     std::cout << "id app: " << mainBundleID << " exitWithCode: " << status << std::endl;
+    if (sessionEnding()) {
+        std::cout << "The session is ending: " << mainBundleID << " is not started again"
+                  << std::endl;
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(failures_, [&](auto at) { return now - at > failureWindow; });
+    failures_.push_back(now);
+    if (int(failures_.size()) > failuresToGiveUp) {
+        giveUp();
+        return;
+    }
+    // A program that fails at once (no display, a missing plugin) must not spin.
+    std::this_thread::sleep_for(std::chrono::seconds(1 << (failures_.size() - 1)));
     launchORVO();
+}
+
+bool AppDelegate::sessionEnding() {
+    // DISPLAY ":N" (or ":N.S") is the socket /tmp/.X11-unix/XN of a local server.
+    if (const char* display = std::getenv("DISPLAY"); display != nullptr && display[0] == ':') {
+        const std::string number =
+            std::string(display + 1).substr(0, std::strcspn(display + 1, "."));
+        if (!std::filesystem::exists("/tmp/.X11-unix/X" + number)) {
+            return true;
+        }
+    }
+    const std::string pathKey = "unix:path=";
+    if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+        bus != nullptr && std::string(bus).starts_with(pathKey)) {
+        const std::string address(bus + pathKey.size());
+        return !std::filesystem::exists(address.substr(0, address.find(',')));
+    }
+    return false;
+}
+
+void AppDelegate::giveUp() {
+    if (std::exchange(gaveUp_, true)) {
+        return;
+    }
+    const std::string message = "ORVO - Call Recorder failed " + std::to_string(failuresToGiveUp) +
+                                " times in two minutes and is not started again";
+    std::cout << message << std::endl;
+    // gdbus: the notification's hints are a dictionary of variants, which dbus-send cannot
+    // write. Nobody waits for it; without a notification server nothing shows.
+    std::string program = "gdbus";
+    std::vector<std::string> words{program,
+                                   "call",
+                                   "--session",
+                                   "--dest",
+                                   "org.freedesktop.Notifications",
+                                   "--object-path",
+                                   "/org/freedesktop/Notifications",
+                                   "--method",
+                                   "org.freedesktop.Notifications.Notify",
+                                   "ORVO - Call Recorder Helper",
+                                   "0",
+                                   "",
+                                   "ORVO - Call Recorder",
+                                   message,
+                                   "[]",
+                                   "{}",
+                                   "-1"};
+    std::vector<char*> arguments;
+    for (auto& word : words) {
+        arguments.push_back(word.data());
+    }
+    arguments.push_back(nullptr);
+    pid_t notifier = 0;
+    if (::posix_spawnp(&notifier, program.c_str(), nullptr, nullptr, arguments.data(), environ) ==
+        0) {
+        waitForChild(notifier);
+    }
 }
 
 std::optional<pid_t> AppDelegate::runningMainProgram() const {

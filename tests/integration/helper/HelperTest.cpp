@@ -53,9 +53,17 @@ protected:
     QList<qint64> launches() const {
         QList<qint64> pids;
         for (const QString& line : orvo::test::readLines(logPath())) {
-            pids << line.toLongLong();
+            pids << line.section(' ', 0, 0).toLongLong();
         }
         return pids;
+    }
+    // When each start happened, in milliseconds of the monotonic clock.
+    QList<qint64> launchTimes() const {
+        QList<qint64> times;
+        for (const QString& line : orvo::test::readLines(logPath())) {
+            times << line.section(' ', 1, 1).toLongLong();
+        }
+        return times;
     }
     // Also measures how long the launch took: the helper's reaction time on this machine.
     bool waitForLaunches(qsizetype count) {
@@ -128,7 +136,8 @@ TEST_F(HelperTest, ARunningProgramIsWatchedNotLaunchedAndItsEndCountsAsAQuit) {
     startDetached(folder.filePath("other-program"), otherLog);
     ASSERT_TRUE(orvo::test::waitUntil([&] { return !orvo::test::readFile(otherLog).isEmpty(); },
                                       launchTimeoutMs));
-    ::kill(pid_t(orvo::test::readLines(otherLog).value(0).toLongLong()), SIGKILL);
+    ::kill(pid_t(orvo::test::readLines(otherLog).value(0).section(' ', 0, 0).toLongLong()),
+           SIGKILL);
     settle();
     EXPECT_EQ(launches().size(), 1);
 
@@ -138,6 +147,31 @@ TEST_F(HelperTest, ARunningProgramIsWatchedNotLaunchedAndItsEndCountsAsAQuit) {
     EXPECT_EQ(launches().size(), 1);
     EXPECT_FALSE(console().contains("exitWithCode"));
     EXPECT_EQ(helper.state(), QProcess::Running);
+}
+
+TEST_F(HelperTest, AProgramThatFailsAtOnceIsRelaunchedFiveTimesWithGrowingPausesThenNoMore) {
+    QProcessEnvironment environment = helper.processEnvironment();
+    environment.insert("ORVO_STAND_IN_EXIT", "1");
+    helper.setProcessEnvironment(environment);
+    startHelper();
+    // The pauses are 1, 2, 4, 8 and 16 s.
+    ASSERT_TRUE(orvo::test::waitUntil([&] { return launches().size() >= 6; }, 45000))
+        << launches().size() << " starts";
+    EXPECT_TRUE(
+        orvo::test::waitUntil([&] { return console().contains("is not started again"); }, 5000))
+        << console().toStdString();
+    QThread::msleep(3000);
+    EXPECT_EQ(launches().size(), 6) << "not again";
+    EXPECT_EQ(console().count("exitWithCode: 1"), 6);
+    EXPECT_EQ(console().count("is not started again"), 1) << "said once";
+    const QList<qint64> times = launchTimes();
+    for (int i = 1; i < times.size(); ++i) {
+        const qint64 pause = times[i] - times[i - 1];
+        const qint64 expected = 1000 << (i - 1);
+        EXPECT_GE(pause, expected) << "pause " << i;
+        EXPECT_LT(pause, expected + 2000) << "pause " << i;
+    }
+    EXPECT_EQ(helper.state(), QProcess::Running) << "it keeps watching for a start by hand";
 }
 
 // A bound on the waiting helper's CPU use, not a speed measurement.
