@@ -87,6 +87,7 @@ struct Call {
     qint64 confirmedMs = 0;
     bool farMissing = false;
     bool nearMissing = false;
+    QString absent; // which tone was missing how long, for the calls that lost a side
 };
 
 Call recordOnce(OrvoMenuTray& tray, QAction& start, const QString& folder) {
@@ -126,10 +127,19 @@ Call recordOnce(OrvoMenuTray& tray, QAction& start, const QString& folder) {
     const auto you = test::decodeAudio(path, youTrack);
     const double end = double(them.size()) / 48000.0 - 0.1;
     // A player just started needs a moment of its own before it plays.
-    call.farMissing = absentSeconds(them, 440, 0.0, end) > allowedGap ||
-                      absentSeconds(them, 880, 0.0, end) > allowedGap ||
-                      absentSeconds(them, 660, duringFrom + 0.3, end) > allowedGap;
-    call.nearMissing = absentSeconds(you, 1000, 0.0, end) > allowedGap;
+    const double followed = absentSeconds(them, 440, 0.0, end);
+    const double elsewhere = absentSeconds(them, 880, 0.0, end);
+    const double joined = absentSeconds(them, 660, duringFrom + 0.3, end);
+    const double near = absentSeconds(you, 1000, 0.0, end);
+    call.farMissing = std::max({followed, elsewhere, joined}) > allowedGap;
+    call.nearMissing = near > allowedGap;
+    call.absent = QStringLiteral("absent s: following %1, named device %2, joined %3, "
+                                 "microphone %4 of %5 s")
+                      .arg(followed, 0, 'f', 2)
+                      .arg(elsewhere, 0, 'f', 2)
+                      .arg(joined, 0, 'f', 2)
+                      .arg(near, 0, 'f', 2)
+                      .arg(end, 0, 'f', 2);
     return call;
 }
 
@@ -181,9 +191,9 @@ int main(int argc, char** argv) {
         if (call.started) {
             confirmed.push_back(call.confirmedMs);
         }
-        std::fprintf(stderr, "call %d: %s%s%s\n", i + 1, call.started ? "started" : "no start",
+        std::fprintf(stderr, "call %d: %s%s%s (%s)\n", i + 1, call.started ? "started" : "no start",
                      call.farMissing ? ", far side missing" : "",
-                     call.nearMissing ? ", microphone missing" : "");
+                     call.nearMissing ? ", microphone missing" : "", qPrintable(call.absent));
     }
     std::printf("calls %d, far side missing %d, microphone missing %d, start confirmed in "
                 "%lld/%lld ms\n",

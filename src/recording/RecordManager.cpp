@@ -19,6 +19,7 @@
 #include "shell/API.h"
 #include "shell/Console.h"
 #include "shell/CopyFiles.h"
+#include "shell/FileSync.h"
 #include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
@@ -350,6 +351,15 @@ void RecordManager::margeRecordFilesAndCompleted() {
     // Without a usable mixed track (one source, or the segments of an older recording) the
     // sides are mixed now.
     const bool copy = isVideo_ || layout.remux;
+    // What the merged file must hold before the segments may go: every track copied, or the
+    // one mix; as long as the aligned segments last.
+    expectedTracks_ = copy ? composition.tracks().size() : 1;
+    expectedSeconds_ = alignedEnd(composition);
+    if (!layout.everySegmentRead) {
+        consoleLine("A segment of " + fileName_ + " cannot be read: the segments are kept");
+        exportCompleted(ExportStatus::failed, outputPath);
+        return;
+    }
     exportSession_ = anyMedia ? media.makeExportSession(composition, copy ? exportPresetPassthrough
                                                                           : exportPresetAppleM4A)
                               : nullptr;
@@ -359,9 +369,24 @@ void RecordManager::margeRecordFilesAndCompleted() {
         return;
     }
     exportSession_->setOutputFileType(isVideo_ ? MediaFileType::mpeg4 : MediaFileType::appleM4A);
+    setAsideLeftover(outputPath);
     exportSession_->setOutputPath(outputPath);
     exportSession_->exportAsynchronously(
         [this, outputPath] { exportCompleted(exportSession_->status(), outputPath); });
+}
+
+void RecordManager::setAsideLeftover(const QString& outputPath) {
+    // A new recording's name is free; one taken is what a merge that was killed, or whose
+    // record the catalogue refused, left of these segments. Kept, never overwritten.
+    if (!QFileInfo(outputPath).isFile())
+        return;
+    const QFileInfo output(outputPath);
+    const QString base = output.path() + "/" + output.completeBaseName() + ".partial";
+    QString aside = base + "." + output.suffix();
+    for (int suffix = 2; QFileInfo::exists(aside); ++suffix)
+        aside = base + "-" + QString::number(suffix) + "." + output.suffix();
+    if (QFile::rename(outputPath, aside))
+        consoleLine("An unfinished " + fileName_ + " was kept as " + QFileInfo(aside).fileName());
 }
 
 bool RecordManager::enoughSpaceToMerge() const {
@@ -397,9 +422,40 @@ void RecordManager::exportCompleted(ExportStatus status, const QString& outputPa
     report(false, ErrorRecord::margeUnknow);
 }
 
+double RecordManager::alignedEnd(const MediaComposition& composition) {
+    const auto tracks = composition.tracks();
+    const auto starts = composition.alignedStartSeconds();
+    double end = 0.0;
+    for (std::size_t t = 0; t < tracks.size() && t < starts.size(); ++t) {
+        const auto& segments = tracks[t]->segments();
+        for (std::size_t s = 0; s < segments.size() && s < starts[t].size(); ++s)
+            end = std::max(end, starts[t][s] + segments[s].sourceRange.durationSeconds);
+    }
+    return end;
+}
+
+bool RecordManager::provenOnDisk(const QString& outputPath) const {
+    if (!FileSync::toDisk(outputPath)) {
+        consoleLine("Cannot sync " + outputPath + " to the disk");
+        return false;
+    }
+    const MediaAsset merged = Platform::shared().get<Media>().loadAsset(outputPath);
+    const bool proven = merged.tracks.size() >= expectedTracks_ &&
+                        std::abs(merged.durationSeconds - expectedSeconds_) <= provenSlackSeconds;
+    if (!proven)
+        consoleLine(QStringLiteral("%1 holds %2 tracks of %3 s where the segments make %4 of %5 s")
+                        .arg(fileName_)
+                        .arg(merged.tracks.size())
+                        .arg(merged.durationSeconds)
+                        .arg(expectedTracks_)
+                        .arg(expectedSeconds_));
+    return proven;
+}
+
 void RecordManager::finishCompletedExport(const QString& outputPath) {
-    // The segments are the only copy of the call until the merged file can be read back.
-    if (Platform::shared().get<Media>().loadAsset(outputPath).tracks.empty()) {
+    // The segments are the only copy of the call until the merged file is on the disk, reads
+    // back, holds every track and lasts as long as they do.
+    if (!provenOnDisk(outputPath)) {
         Logging::write("marge completed with status" + exportStatusName(ExportStatus::failed),
                        EventLoging::ok);
         report(false, ErrorRecord::margeFail);

@@ -16,6 +16,7 @@
 #include "platform/Capture.h"
 #include "platform/Displays.h"
 #include "platform/Media.h"
+#include "platform/MediaComposition.h"
 #include "platform/SessionPreset.h"
 #include "recording/ErrorRecord.h"
 #include "recording/SilentFarSide.h"
@@ -128,6 +129,13 @@ private:
     void mergeAfterLastOutput();
     void margeRecordFilesAndCompleted();
     bool enoughSpaceToMerge() const;
+    // Moves a file already at the output path aside, as "<stamp>.partial.<extension>".
+    void setAsideLeftover(const QString& outputPath);
+    // Where the last of the composition's aligned segments ends, in seconds.
+    static double alignedEnd(const MediaComposition& composition);
+    // Synced to the disk, read back, expectedTracks_ tracks, expectedSeconds_ long.
+    bool provenOnDisk(const QString& outputPath) const;
+    static constexpr double provenSlackSeconds = 0.5;
     void exportCompleted(ExportStatus status, const QString& outputPath);
     void finishCompletedExport(const QString& outputPath);
     void saveAndCleanUp(const std::shared_ptr<RealmRecordModel>& record);
@@ -163,6 +171,9 @@ private:
     double countSeconds_ = 0;
     QElapsedTimer recordingTime_;
     std::unique_ptr<ExportSession> exportSession_;
+    // What the merge must give, set when it starts (on the worker that merges).
+    std::size_t expectedTracks_ = 0;
+    double expectedSeconds_ = 0.0;
     // Set by stopRecord, released once the outcome is known.
     std::shared_ptr<RecordManager> keepAliveUntilReported_;
 };

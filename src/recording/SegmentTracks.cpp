@@ -41,8 +41,11 @@ SegmentTracks SegmentTracks::read(const std::vector<QString>& segments) {
         if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
             continue;
         const auto source = media.loadAsset(url).firstTrack(type);
-        if (!source)
+        if (!source) {
+            // One never written (a source that delivered nothing) holds nothing to lose.
+            tracks.everySegmentRead_ = tracks.everySegmentRead_ && QFileInfo(url).size() == 0;
             continue;
+        }
         if (isMixSegment(url))
             tracks.mix_ = source;
         else if (type == MediaType::audio)
@@ -58,6 +61,7 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition) cons
     for (const auto& side : sides_)
         longestSide = std::max(longestSide, side.durationSeconds);
     Layout layout;
+    layout.everySegmentRead = everySegmentRead_;
     layout.remux = mix_ && mix_->durationSeconds >= longestSide - mixShortfallSeconds;
     const bool remux = layout.remux;
     const auto add = [&](const MediaAssetTrack& source, const QString& title, bool enabled) {

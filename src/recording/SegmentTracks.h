@@ -14,7 +14,8 @@ namespace orvo {
 // first and each side after it, copied; or, without a usable mix, the sides mixed again.
 class SegmentTracks {
 public:
-    // Reads the segment files; one that cannot be read is left out, the others still count.
+    // Reads the segment files; one that cannot be read is left out, the others still count,
+    // and the layout says so unless it holds nothing (missing or empty).
     static SegmentTracks read(const std::vector<QString>& segments);
 
     // Whether path is the segment of the mixed track a recording of several sources writes
@@ -24,6 +25,7 @@ public:
     struct Layout {
         bool anyMedia = false;
         bool remux = false; // the mixed track and the sides are copied, nothing is encoded
+        bool everySegmentRead = true; // false: one with data could not be read: left out
     };
     Layout compose(MediaComposition& composition) const;
 
@@ -31,6 +33,7 @@ private:
     std::optional<MediaAssetTrack> mix_;
     std::vector<MediaAssetTrack> sides_;
     std::vector<MediaAssetTrack> videos_;
+    bool everySegmentRead_ = true;
 };
 
 } // namespace orvo

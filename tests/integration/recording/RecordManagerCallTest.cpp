@@ -1,5 +1,6 @@
 // Whole recordings on the private sound server and X display: capture, merge, catalogue.
 #include "recording/RecordManager.h"
+#include "recording/SegmentRecovery.h"
 
 #include <chrono>
 #include <mutex>
@@ -224,7 +225,7 @@ TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
     EXPECT_EQ(recordOf(manager->fileName()), nullptr);
 }
 
-TEST_F(RecordManagerCallTest, AKilledRecorderLeavesEverySegmentReadable) {
+TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnlyWhenWhole) {
     // Both sides deliver: an idle PipeWire monitor would deliver nothing to keep.
     test::TonePlayer farSide(folder_.path(), "orvo_record_device", 440, 0.3);
     test::TonePlayer nearSide(folder_.path(), "microphone_feed", 1000, 0.3);
@@ -252,6 +253,39 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesEverySegmentReadable) {
             EXPECT_NEAR(probed.durationSeconds, seconds, 1.5);
         }
     }
+
+    const QString stamp = segments.front().section('_', 0, 0);
+    const auto recover = [] {
+        SegmentRecovery recovery([](const QString&) {});
+        bool done = false;
+        recovery.start([&] { done = true; });
+        return test::waitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                return done;
+            },
+            20000);
+    };
+    // A segment that cannot be read: nothing is merged, every segment stays.
+    const QString damaged = API::audioRecordsPath() + stamp + "_1.m4a";
+    const QByteArray intact = test::readFile(damaged);
+    test::writeFile(damaged, QByteArray(256, '\0') + intact.mid(256));
+    ASSERT_TRUE(recover());
+    EXPECT_EQ(recordOf(stamp + ".m4a"), nullptr);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()), segments);
+    test::writeFile(damaged, intact);
+
+    // A merge killed halfway left its file: the next start still recovers the call, with its
+    // three tracks, and keeps what was left aside.
+    const QString merged = API::audioRecordsPath() + stamp + ".m4a";
+    test::writeFile(merged, QByteArray(4096, '\x01'));
+    ASSERT_TRUE(recover());
+    ASSERT_NE(recordOf(stamp + ".m4a"), nullptr);
+    const auto probed = test::probe(merged);
+    EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio"}));
+    EXPECT_NEAR(probed.durationSeconds, seconds, 1.5);
+    EXPECT_EQ(filesIn(API::audioRecordsPath()),
+              QStringList({stamp + ".m4a", stamp + ".partial.m4a"}));
 }
 
 } // namespace
