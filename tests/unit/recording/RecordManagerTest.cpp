@@ -70,6 +70,17 @@ protected:
         std::lock_guard lock(media_->mutex);
         media_->assets[path] = MediaAsset{path, seconds, {{type, path, 0, seconds, {}}}};
     }
+    // What the merged file reads as once the export has written it: its tracks, the last of
+    // type lastType.
+    void describeMerged(const QString& path, double seconds, std::size_t tracks,
+                        MediaType lastType = MediaType::audio) {
+        MediaAsset asset{path, seconds, {}};
+        for (std::size_t i = 0; i < tracks; ++i)
+            asset.tracks.push_back(
+                {i + 1 == tracks ? lastType : MediaType::audio, path, int(i), seconds, {}});
+        std::lock_guard lock(media_->mutex);
+        media_->assets[path] = asset;
+    }
 
     void stopAndWait(RecordManager& manager) { ASSERT_TRUE(outcome_.stopAndWait(manager, 5000)); }
 
@@ -119,7 +130,7 @@ TEST_F(RecordManagerTest, ConnectsEachInputToItsOwnOutputAndNamesSegmentsByIndex
     EXPECT_EQ(capture_->movieOutputs.front()->state.fileType, CaptureFileType::quickTimeMovie);
     EXPECT_EQ(capture_->audioOutputs.front()->state.fileType, CaptureFileType::appleM4A);
 
-    describe(API::videoRecordsPath() + manager->fileName(), MediaType::video, 5.0);
+    describeMerged(API::videoRecordsPath() + manager->fileName(), 5.0, 3, MediaType::video);
     stopAndWait(*manager);
     EXPECT_TRUE(outcome_.success());
     ASSERT_EQ(media_->exports.size(), 1u);
@@ -137,7 +148,7 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     auto manager = RecordManager::create({mic, driver});
     ASSERT_NE(manager, nullptr);
     startWithSegments(*manager);
-    describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
+    describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 1);
     const QString console = test::capturedConsole([&] { stopAndWait(*manager); });
 
     EXPECT_TRUE(outcome_.success());
@@ -208,7 +219,7 @@ TEST_F(RecordManagerTest, EveryFailedMergeReportsOnceAndKeepsTheSegments) {
             manager->startRecord();
         }
         if (round.mergedReadable) {
-            describe(API::audioRecordsPath() + manager->fileName(), MediaType::audio, 5.0);
+            describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 1);
         }
         stopAndWait(*manager);
         EXPECT_EQ(outcome_.calls(), 1);
@@ -280,7 +291,7 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
             MediaAsset{path, 7.0, {{MediaType::audio, path, 0, 7.0, startMicroseconds}}};
     }
     const QString merged = API::audioRecordsPath() + stamp + ".m4a";
-    describe(merged, MediaType::audio, 7.0);
+    describeMerged(merged, 7.0, 1);
     // Segments of a recording already catalogued are not touched.
     test::writeFile(API::audioRecordsPath() + "20200101000000_0.m4a", "kept");
     realm().write([] {
