@@ -23,8 +23,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "app/AppDelegate.h"
-#include "app/Backends.h"
+#include "LaunchedTray.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAudioHardware.h"
@@ -159,25 +158,12 @@ int main(int argc, char** argv) {
     parser.addOption({"calls", "calls to record", "N", "50"});
     parser.process(app);
 
-    installBackends();
-    LinuxAudioHardware::Options options;
-    options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    auto delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    if (!delegate->launchApplication()) {
-        std::fprintf(stderr, "the program did not start (is the driver installed?)\n");
+    auto launched = LaunchedTray::launch();
+    if (!launched) {
         return 1;
     }
-    OrvoMenuTray& tray = *delegate->orvoMenuTray();
-    QAction* start = nullptr;
-    for (QAction* action : tray.menu()->actions()) {
-        start = action->text() == "Start recording from Microphone" ? action : start;
-    }
-    if (start == nullptr) {
-        std::fprintf(stderr, "no start action in the tray menu\n");
-        return 1;
-    }
+    OrvoMenuTray& tray = *launched->tray;
+    QAction* start = launched->start;
     QTemporaryDir folder;
     const int calls = parser.value("calls").toInt();
     int farMissing = 0;
@@ -199,7 +185,5 @@ int main(int argc, char** argv) {
                 "%lld/%lld ms\n",
                 calls, farMissing, nearMissing, percentile(confirmed, 0.5),
                 percentile(confirmed, 0.95));
-    delegate.reset();
-    Platform::shared().clear();
     return farMissing == 0 && nearMissing == 0 ? 0 : 1;
 }

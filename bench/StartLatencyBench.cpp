@@ -27,8 +27,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "app/AppDelegate.h"
-#include "app/Backends.h"
+#include "LaunchedTray.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "platform/linux/LinuxAudioHardware.h"
@@ -179,27 +178,12 @@ int main(int argc, char** argv) {
     parser.addOption({"runs", "recordings to measure", "N", "4"});
     parser.process(app);
 
-    installBackends();
-    LinuxAudioHardware::Options options;
-    options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    auto delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    if (!delegate->launchApplication()) {
-        std::fprintf(stderr, "the program did not start (is the driver installed?)\n");
+    auto launched = LaunchedTray::launch();
+    if (!launched) {
         return 1;
     }
-    OrvoMenuTray& tray = *delegate->orvoMenuTray();
-    QAction* start = nullptr;
-    for (QAction* action : tray.menu()->actions()) {
-        if (action->text() == "Start recording from Microphone") {
-            start = action;
-        }
-    }
-    if (start == nullptr) {
-        std::fprintf(stderr, "no start action in the tray menu\n");
-        return 1;
-    }
+    OrvoMenuTray& tray = *launched->tray;
+    QAction* start = launched->start;
     QTemporaryDir scratch;
     std::printf("first sound after the click, ms: ours (microphone, far side), "
                 "ffmpeg -f pulse (microphone, speakers.monitor); the far side at the driver's "
@@ -213,7 +197,5 @@ int main(int argc, char** argv) {
                     qPrintable(ms(r.atDriver)), qPrintable(ms(r.started)));
         std::fflush(stdout);
     }
-    delegate.reset();
-    Platform::shared().clear();
     return 0;
 }

@@ -68,7 +68,7 @@ private:
     QString output_;
 };
 
-// The driver installed for real in private /etc and /var/lib, on a sound server of its own.
+// Runs the driver's install script against the server of environment, as the program would.
 QString installDriver(QProcessEnvironment environment) {
     environment.remove("ORVO_DRIVER_TEST_ROOT");
     QProcess script;
@@ -79,17 +79,28 @@ QString installDriver(QProcessEnvironment environment) {
     return finished && script.exitCode() == 0 ? QString() : script.readAll() + "(failed)";
 }
 
-TEST(HelperWithTheProgram, AKilledProgramIsBackWithinThreeSeconds) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
+// The driver installed for real in private /etc and /var/lib, on a sound server of its own;
+// a home of the test's own.
+class ProgramWithDriver : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY"))
+            << "needs the X server of scripts/test";
+        ASSERT_EQ(places.error(), QString());
+        ASSERT_EQ(server.startError(), QString());
+        environment = server.environment();
+        environment.remove("ORVO_DRIVER_TEST_ROOT");
+        ASSERT_EQ(installDriver(environment), QString());
+        ASSERT_TRUE(QDir(home.path()).mkdir("Documents"));
+    }
+
     orvo::test::PrivateSystemPlaces places;
-    ASSERT_EQ(places.error(), QString());
     orvo::test::PrivateSoundServer server;
-    ASSERT_EQ(server.startError(), QString());
-    QProcessEnvironment environment = server.environment();
-    environment.remove("ORVO_DRIVER_TEST_ROOT");
-    ASSERT_EQ(installDriver(environment), QString());
+    QProcessEnvironment environment;
     QTemporaryDir home;
-    ASSERT_TRUE(QDir(home.path()).mkdir("Documents"));
+};
+
+TEST_F(ProgramWithDriver, AKilledProgramIsBackWithinThreeSeconds) {
 
     HelperWithProgram helper(home.path(), environment);
     QString output = helper.outputUntil(completed, 1);
@@ -112,18 +123,8 @@ TEST(HelperWithTheProgram, AKilledProgramIsBackWithinThreeSeconds) {
 
 // Two copies of the real program started in the same instant, and a third later: one runs,
 // the others hand over and leave with status 0, touching nothing of the first one's.
-TEST(OneCopy, CopiesStartedBesideARunningOneHandOverAndTouchNothing) {
-    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs the X server of scripts/test";
-    orvo::test::PrivateSystemPlaces places;
-    ASSERT_EQ(places.error(), QString());
-    orvo::test::PrivateSoundServer server;
-    ASSERT_EQ(server.startError(), QString());
-    QProcessEnvironment environment = server.environment();
-    environment.remove("ORVO_DRIVER_TEST_ROOT");
-    ASSERT_EQ(installDriver(environment), QString());
-    QTemporaryDir home;
+TEST_F(ProgramWithDriver, CopiesStartedBesideARunningOneHandOverAndTouchNothing) {
     QTemporaryDir runtime;
-    ASSERT_TRUE(QDir(home.path()).mkdir("Documents"));
     QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     environment.insert("HOME", home.path());
     environment.insert("XDG_CONFIG_HOME", home.path() + "/.config");
