@@ -1,51 +1,35 @@
 #include "shell/SettingsManager.h"
 
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
 #include <QFile>
 #include <QSaveFile>
-#include <plist/plist++.h>
 
 #include "shell/API.h"
 #include "shell/Bundle.h"
 #include "shell/Console.h"
+#include "shell/SettingsFile.h"
 
 namespace orvo {
 namespace {
 
-// The whole file as a dictionary, or nothing when it cannot be read or is something else.
-std::unique_ptr<PList::Dictionary> loadDictionary() {
+// The whole file, or nothing when it cannot be read or holds no dictionary.
+std::optional<SettingsFile> loadSettings() {
     QFile file(API::settingsPath());
     if (!file.open(QIODevice::ReadOnly)) {
-        return nullptr;
+        return std::nullopt;
     }
-    const QByteArray data = file.readAll();
-    if (data.isEmpty()) {
-        return nullptr;
-    }
-    plist_t root = nullptr;
-    plist_from_memory(data.constData(), uint32_t(data.size()), &root);
-    if (root == nullptr) {
-        return nullptr;
-    }
-    if (plist_get_node_type(root) != PLIST_DICT) {
-        plist_free(root);
-        return nullptr;
-    }
-    // The wrapper takes ownership of root.
-    return std::make_unique<PList::Dictionary>(root);
+    return SettingsFile::parse(file.read(SettingsFile::largestFile + 1));
 }
 
 // Temporary file in the same folder, then rename: readers see the old or the new file.
-bool saveAtomically(const PList::Dictionary& dictionary) {
-    const std::string xml = dictionary.ToXml();
+bool saveAtomically(const SettingsFile& settings) {
     QSaveFile file(API::settingsPath());
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
     }
-    file.write(xml.data(), qint64(xml.size()));
+    file.write(settings.toXml());
     return file.commit();
 }
 
@@ -73,23 +57,15 @@ void SettingsManager::createSettingFile() {
 
 QString SettingsManager::getValue(const QString& key) {
     createSettingFile();
-    const auto dictionary = loadDictionary();
-    if (!dictionary) {
-        return {};
-    }
-    const auto entry = dictionary->Find(key.toStdString());
-    if (entry == dictionary->End()) {
-        return {};
-    }
-    const auto* string = dynamic_cast<const PList::String*>(entry->second);
-    return string == nullptr ? QString() : QString::fromStdString(string->GetValue());
+    const auto settings = loadSettings();
+    return settings ? settings->value(key) : QString();
 }
 
 void SettingsManager::writeValueSetting(const QString& value, const QString& key) {
     createSettingFile();
-    if (auto dictionary = loadDictionary()) {
-        dictionary->Set(key.toStdString(), PList::String(value.toStdString()));
-        saveAtomically(*dictionary);
+    if (auto settings = loadSettings()) {
+        settings->setValue(key, value);
+        saveAtomically(*settings);
     }
     consoleLine("Set setting " + key + ": " + value);
 }

@@ -11,8 +11,8 @@ namespace orvo {
 namespace {
 
 // Deeper nesting and longer chains than any real predicate, well inside the stack and
-// SQLite's limit on the depth of an expression (a chain of n terms is n deep there).
-constexpr int maxDepth = 64;
+// SQLite's parser, whose stack overflows at about 45 nested negations.
+constexpr int maxDepth = 16;
 constexpr int maxTerms = 256;
 
 enum class Token {
@@ -211,25 +211,38 @@ private:
     }
 
     Part parseOr(int depth) {
-        Part part = parseAnd(depth);
+        std::vector<Part> parts{parseAnd(depth)};
         while (current_.token == Token::orOp || isKeyword(current_, "OR")) {
             advance();
-            const Part right = parseAnd(depth);
-            part = {"(" + part.sql + " OR " + right.sql + ")",
-                    combined(SearchTerm::Kind::any, part, right)};
+            parts.push_back(parseAnd(depth));
         }
-        return part;
+        return chain(SearchTerm::Kind::any, " OR ", parts);
     }
 
     Part parseAnd(int depth) {
-        Part part = parseNot(depth);
+        std::vector<Part> parts{parseNot(depth)};
         while (current_.token == Token::andOp || isKeyword(current_, "AND")) {
             advance();
-            const Part right = parseNot(depth);
-            part = {"(" + part.sql + " AND " + right.sql + ")",
-                    combined(SearchTerm::Kind::all, part, right)};
+            parts.push_back(parseNot(depth));
         }
-        return part;
+        return chain(SearchTerm::Kind::all, " AND ", parts);
+    }
+
+    // One flat list in SQL too: SQLite's parser stack overflows on about a hundred nested
+    // parentheses, which a chain of pairs would give.
+    static Part chain(SearchTerm::Kind kind, const QString& separator, std::vector<Part>& parts) {
+        if (parts.size() == 1) {
+            return std::move(parts.front());
+        }
+        QStringList sql;
+        std::optional<SearchTerm> search = parts.front().search;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            sql << parts[i].sql;
+            if (i > 0) {
+                search = combined(kind, {QString(), search}, parts[i]);
+            }
+        }
+        return {"(" + sql.join(separator) + ")", std::move(search)};
     }
 
     Part parseNot(int depth) {

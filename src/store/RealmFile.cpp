@@ -86,6 +86,10 @@ std::optional<QString> RealmFile::setAside(const QString& path) {
 
 void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configuration) {
     sqlite3_busy_timeout(db.handle(), busyTimeoutMs);
+    // A file from elsewhere may carry a schema made to harm: it cannot write to the schema
+    // tables or have functions run from its views and triggers.
+    sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    db.exec("PRAGMA trusted_schema = OFF");
     // Reads through the page cache without copying: a search walks the whole file.
     db.exec(QString("PRAGMA mmap_size = %1").arg(mmapBytes));
     if (const int rc = registerSearchFunctions(db.handle()); rc != SQLITE_OK) {
@@ -115,6 +119,7 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
             QString("schema version %1, expected %2").arg(version).arg(configuration.schemaVersion),
             schemaMismatch);
     }
+    checkStructure(db);
     const QStringList columns = tableColumns(db);
     if (tables != QStringList{RecordTableSql::tableName} ||
         (columns != RecordTableSql::tableColumns(true) &&
@@ -123,6 +128,15 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     }
     if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies(db);
+    }
+}
+
+void RealmFile::checkStructure(SqliteDatabase& db) {
+    // Damage found now sets the file aside; found later, it would fail searches and writes.
+    // The quick check misses an index that disagrees with its table, which fails writes.
+    SqliteStatement check(db.handle(), "PRAGMA integrity_check(1)");
+    if (check.step() && check.text(0) != "ok") {
+        throw StoreError("damaged: " + check.text(0), SQLITE_CORRUPT);
     }
 }
 

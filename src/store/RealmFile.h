@@ -25,6 +25,8 @@ private:
     static void prepare(SqliteDatabase& db, const RealmConfiguration& configuration);
     // Moves the file and its journals to a new name; the name, or none when it failed.
     static std::optional<QString> setAside(const QString& path);
+    // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.
+    static void checkStructure(SqliteDatabase& db);
     static QStringList tableColumns(SqliteDatabase& db);
     // Brings a file of the layout before the folded copies up to date, in one transaction.
     static void addFoldedCopies(SqliteDatabase& db);

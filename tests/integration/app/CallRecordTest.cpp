@@ -168,6 +168,20 @@ TEST_F(CallRecord, OnPipeWireTheConfiguredDefaultOutputIsLeftAsItWas) {
     EXPECT_EQ(configuredText(), "none");
 }
 
+// A settings file of the kind that once made the property-list library abort the program.
+TEST_F(CallRecord, ASettingsFileThatCannotBeReadRecordsWithTheDefaultsAndStaysAsItWas) {
+    ASSERT_TRUE(launch());
+    const QString cases = ORVO_FUZZ_CASES;
+    const QByteArray damaged = test::readFile(cases + "/settings/crash-utf16-nul-key.plist");
+    ASSERT_FALSE(damaged.isEmpty());
+    test::writeFile(API::settingsPath(), damaged);
+    const std::set<QString> before = catalogue();
+
+    record([] { QTest::qWait(1500); });
+    EXPECT_GT(QFileInfo(API::audioRecordsPath() + newRecord(before)).size(), 0);
+    EXPECT_EQ(test::readFile(API::settingsPath()), damaged);
+}
+
 TEST_F(CallRecord, ACallAlreadyPlayingIsInTheRecordingFromItsStart) {
     ASSERT_TRUE(launch());
     const std::set<QString> before = catalogue();

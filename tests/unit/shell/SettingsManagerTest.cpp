@@ -92,6 +92,27 @@ TEST_F(SettingsManagerTest, AnUnreadableFileIsNeverReplaced) {
     }
 }
 
+// A key or string holding a NUL byte makes the property-list library abort when it is
+// walked; such a file reads as unreadable, binary or not.
+TEST_F(SettingsManagerTest, BinaryFilesReadAndFilesTheLibraryCannotWalkAreUnreadable) {
+    const QString cases = ORVO_SETTINGS_CASES;
+    QFile::copy(cases + "/binary.plist", API::settingsPath());
+    EXPECT_EQ(settings.getValue("QAudio"), "2");
+    settings.writeValueSetting("0", "QVideo");
+    EXPECT_EQ(readWithPython("QVideo"), "0") << "written back as XML";
+    EXPECT_EQ(settings.getValue("AutoLaunch"), "NO");
+
+    for (const char* name : {"crash-utf16-nul-key.plist", "crash-utf16-nul-string.plist",
+                             "xml-entities-and-other-types.plist"}) {
+        const QByteArray content = test::readFile(cases + "/" + name);
+        ASSERT_FALSE(content.isEmpty()) << name;
+        test::writeFile(API::settingsPath(), content);
+        EXPECT_EQ(settings.getValue("QAudio"), "") << name;
+        settings.writeValueSetting("1", "QAudio");
+        EXPECT_EQ(test::readFile(API::settingsPath()), content) << name;
+    }
+}
+
 TEST_F(SettingsManagerTest, AFileDeletedWhileRunningComesBackWithTheDefaults) {
     settings.writeValueSetting("0", "QAudio");
     ASSERT_EQ(settings.getValue("QAudio"), "0");

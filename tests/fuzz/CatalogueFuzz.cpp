@@ -1,0 +1,66 @@
+// A catalogue file of any bytes: it opens as it is, or is set aside with every byte kept and
+// a fresh catalogue takes its place; either way searches and writes work afterwards.
+#include <cstdint>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "FuzzCheck.h"
+#include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "store/Results.h"
+
+namespace {
+
+using orvo::fuzz::check;
+
+QByteArray contentsOf(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
+    // The technical log of the set-aside files goes into the temporary home.
+    static QTemporaryDir home;
+    static const bool homeSet = qputenv("HOME", home.path().toUtf8());
+    check(homeSet && home.isValid(), "a temporary home");
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("records.realm");
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    {
+        QFile file(path);
+        check(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(),
+              "the file is written");
+    }
+    orvo::Realm store(orvo::RealmConfiguration{path, 1});
+    const QStringList aside =
+        QDir(folder.path()).entryList({"records.realm.unreadable-*"}, QDir::Files);
+    for (const QString& file : aside) {
+        check(file.endsWith("-journal") || contentsOf(folder.filePath(file)) == bytes,
+              "a file set aside keeps every byte");
+    }
+
+    const orvo::Results all = store.objects();
+    const int before = all.size();
+    const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
+    const int found = all.filter(search, {"a", "a"}).size();
+    const int scanned =
+        all.filter("(" + search + ") AND fileName != %@", {"a", "a", "\u0001"}).size();
+    check(found == scanned, "memory and SQL find as many records");
+    auto record = std::make_shared<orvo::RealmRecordModel>(
+        "Anna", "", "fuzz.m4a", QDateTime(QDate(2024, 5, 1), QTime(10, 0)), 1.0,
+        orvo::RecordType::audio, std::nullopt, 0.5);
+    check(store.write([&] { store.add(record); }), "a record is written");
+    check(store.objects().size() == before + 1, "the written record is there");
+    return 0;
+}
