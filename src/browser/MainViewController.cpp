@@ -10,6 +10,7 @@
 #include "browser/VideoPlayerWindowController.h"
 #include "shell/API.h"
 #include "shell/Localization.h"
+#include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/RecordType.h"
 #include "ui/Fonts.h"
@@ -21,9 +22,43 @@ constexpr int topBarHeight = 56;
 constexpr int sideMargin = 20;
 constexpr int playerSlideMs = 250;
 constexpr int iconPixelSize = 22;
+// Below the notice, before the table's first row.
+constexpr int noticeGap = 8;
 
 QIcon tinted(const QString& name) {
     return tintedImageNamed(name, accentColor, iconPixelSize);
+}
+
+QString noticeText(const OpeningNotice& notice) {
+    using Storage = OpeningNotice::Storage;
+    QStringList sentences;
+    if (!notice.catalogueMovedTo.isEmpty()) {
+        sentences << Localization::format(Localization::text("CATALOGUE_MOVED_ASIDE"),
+                                          {notice.catalogueMovedTo});
+    } else if (notice.storage != Storage::catalogue) {
+        sentences << Localization::text("CATALOGUE_UNAVAILABLE");
+    }
+    switch (notice.storage) {
+    case Storage::catalogue:
+        if (!notice.catalogueMovedTo.isEmpty()) {
+            sentences << Localization::text("CATALOGUE_NEW");
+        }
+        break;
+    case Storage::pendingFile:
+        sentences << Localization::text("CATALOGUE_PENDING");
+        break;
+    case Storage::memory:
+        sentences << Localization::text("CATALOGUE_IN_MEMORY");
+        break;
+    }
+    if (!notice.pendingMovedTo.isEmpty()) {
+        sentences << Localization::format(Localization::text("CATALOGUE_PENDING_MOVED_ASIDE"),
+                                          {notice.pendingMovedTo});
+    }
+    if (notice.pendingNotAdded) {
+        sentences << Localization::text("CATALOGUE_PENDING_NOT_ADDED");
+    }
+    return sentences.join(' ');
 }
 } // namespace
 
@@ -58,10 +93,24 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     connect(searchField, &QLineEdit::textChanged, this, &MainViewController::actionSearchField);
     connect(btnFaforite, &QToolButton::clicked, this, &MainViewController::actionFavorite);
 
+    catalogueNotice = new QLabel(this);
+    catalogueNotice->setObjectName(QStringLiteral("catalogueNotice"));
+    catalogueNotice->setTextFormat(Qt::PlainText);
+    catalogueNotice->setWordWrap(true);
+    // The path is there to be copied into a file manager or a terminal.
+    catalogueNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    catalogueNotice->setFont(robotoFont(QStringLiteral("Roboto-Regular"), 13));
+    catalogueNotice->setContentsMargins(12, 8, 12, 8);
+    catalogueNotice->setStyleSheet(
+        QStringLiteral("QLabel { background: #fff4d1; color: #4a3a10; border: 1px solid #ecd48f;"
+                       " border-radius: 6px; }"));
+    catalogueNotice->hide();
+
     recordsTableView = new RecordTableViewController(this);
     recordsTableView->delegate = this;
     playerViewController = new PlayerViewController(this);
     setupView();
+    showOpeningNotice(realm().openingNotice());
 }
 
 MainViewController::~MainViewController() {
@@ -90,6 +139,12 @@ void MainViewController::actionFavorite() {
     isFavoriteMode = !isFavoriteMode;
     showFavoriteImage();
     recordsTableView->setFilter(searchText, isFavoriteMode);
+}
+
+void MainViewController::showOpeningNotice(const std::optional<OpeningNotice>& notice) {
+    catalogueNotice->setText(notice ? noticeText(*notice) : QString());
+    catalogueNotice->setVisible(notice.has_value());
+    layoutViews();
 }
 
 void MainViewController::recordTable(RecordTableViewController&,
@@ -172,8 +227,15 @@ void MainViewController::layoutViews() {
     const int stripTop = height - layoutPlayerButtom_ - stripHeight;
     playerViewController->setGeometry(sideMargin, stripTop, width - 2 * sideMargin, stripHeight);
     playerViewController->setVisible(stripTop < height);
+    int tableTop = topBarHeight;
+    if (!catalogueNotice->isHidden()) {
+        const int noticeWidth = qMax(0, width - 2 * sideMargin);
+        const int noticeHeight = catalogueNotice->heightForWidth(noticeWidth);
+        catalogueNotice->setGeometry(sideMargin, tableTop, noticeWidth, noticeHeight);
+        tableTop += noticeHeight + noticeGap;
+    }
     const int tableBottom = qMin(height, stripTop - 8);
-    recordsTableView->setGeometry(0, topBarHeight, width, qMax(0, tableBottom - topBarHeight));
+    recordsTableView->setGeometry(0, tableTop, width, qMax(0, tableBottom - tableTop));
     playerViewController->raise();
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QString>
@@ -9,6 +11,7 @@
 #include <QWidget>
 
 #include "browser/RecordTableDelegate.h"
+#include "store/OpeningNotice.h"
 
 class QVariantAnimation;
 
@@ -18,8 +21,9 @@ class PlayerViewController;
 class VideoPlayerWindowController;
 
 // The content of the records window: the search field and the favourites toggle above the
-// records table, the audio player strip that slides in along the bottom, and the video
-// player window. Main thread only.
+// records table, under them what became of the catalogue when it is not the user's file as
+// it was, the audio player strip that slides in along the bottom, and the video player
+// window. Main thread only.
 class MainViewController : public QWidget, public RecordTableDelegate {
     Q_OBJECT
 public:
@@ -32,6 +36,7 @@ public:
 
     QPointer<QLineEdit> searchField;
     QPointer<QToolButton> btnFaforite;
+    QPointer<QLabel> catalogueNotice;
     QPointer<RecordTableViewController> recordsTableView;
     QPointer<PlayerViewController> playerViewController;
     QPointer<VideoPlayerWindowController> videoPlayerWindowController;
@@ -45,6 +50,9 @@ public:
 
     void actionSearchField();
     void actionFavorite();
+    // Tells the user what the opening did to the catalogue; hidden for none. The window
+    // starts with the shared catalogue's.
+    void showOpeningNotice(const std::optional<OpeningNotice>& notice);
 
     void recordTable(RecordTableViewController& table,
                      const std::shared_ptr<RealmRecordModel>& didSelectRecrd) override;

@@ -85,7 +85,7 @@ Realm& realm() {
 void Realm::openFile() {
     RealmFile::Opened opened = RealmFile::open(configuration_);
     db_ = std::move(opened.database);
-    inMemory_ = opened.inMemory;
+    notice_ = std::move(opened.notice);
 }
 
 void Realm::prepareSearch() {

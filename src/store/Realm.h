@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include "store/CollectionChange.h"
+#include "store/OpeningNotice.h"
 #include "store/Predicate.h"
 #include "store/RealmConfiguration.h"
 #include "store/RealmRecordModel.h"
@@ -33,7 +34,9 @@ public:
     // A file of the layout before the folded search copies gains them, once, at open.
     // A file that is not a database, or carries another schema, is moved aside to
     // "<file>.unreadable-<timestamp>" with one error line in the technical log, and a
-    // fresh file takes its place; when even that fails the records live in memory only.
+    // fresh file takes its place. When the file cannot be used the records go to
+    // "<file>.pending", and live in memory only when even that fails. A pending file left by
+    // an earlier run is added to the file that opens, once, and removed.
     explicit Realm(const RealmConfiguration& configuration);
     ~Realm();
     Realm(const Realm&) = delete;
@@ -45,8 +48,12 @@ public:
     static std::optional<RealmConfiguration> defaultConfiguration();
 
     const RealmConfiguration& configuration() const { return configuration_; }
-    // True when the file could not be used and the records are not persisted.
-    bool isInMemory() const { return inMemory_; }
+    // True when no file could be used and the records are not persisted.
+    bool isInMemory() const {
+        return notice_ && notice_->storage == OpeningNotice::Storage::memory;
+    }
+    // What the user must be told about the opening; empty when the file is theirs as it was.
+    const std::optional<OpeningNotice>& openingNotice() const { return notice_; }
     bool isInWriteTransaction() const { return write_.has_value(); }
 
     // Runs block in one transaction and commits it, then notifies the observers of every
@@ -110,7 +117,7 @@ private:
 
     RealmConfiguration configuration_;
     SqliteDatabase db_;
-    bool inMemory_ = false;
+    std::optional<OpeningNotice> notice_;
     std::map<QString, std::unique_ptr<SqliteStatement>> statements_;
     std::unordered_map<qint64, std::weak_ptr<RealmRecordModel>> objects_;
     std::size_t objectsAfterPrune_ = 0;

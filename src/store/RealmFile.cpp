@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <sqlite3.h>
 
 #include "shell/Logging.h"
@@ -24,46 +25,188 @@ bool isUnreadable(int code) {
     return code == schemaMismatch || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
+// Ends a failed transaction; the first error tells why it failed.
+void rollbackQuietly(SqliteDatabase& db) {
+    if (!db.isAutocommit()) {
+        // When this fails too, SQLite has already rolled back.
+        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
 } // namespace
 
 RealmFile::Opened RealmFile::open(const RealmConfiguration& configuration) {
     const QString& path = configuration.filePath;
-    QString problem;
-    bool unreadable = false;
-    try {
-        Opened opened{SqliteDatabase::open(path)};
-        prepare(opened.database, configuration);
-        return opened;
-    } catch (const StoreError& error) {
-        problem = error.message();
-        unreadable = isUnreadable(error.code());
-    }
-    if (unreadable) {
-        if (const auto aside = setAside(path)) {
-            try {
-                Opened opened{SqliteDatabase::open(path)};
-                prepare(opened.database, configuration);
-                Logging::write("Records database unreadable (" + problem + "), moved to " + *aside +
-                                   "; starting a fresh catalogue",
-                               EventLoging::error);
-                return opened;
-            } catch (const StoreError& error) {
-                problem += "; moved to " + *aside + ", but a fresh file failed: " + error.message();
-            }
-        } else {
-            problem += "; it could not be moved aside and is left untouched";
+    Attempt catalogue = openOrSetAside(path, configuration);
+    if (catalogue.database) {
+        Opened opened;
+        opened.database = std::move(*catalogue.database);
+        if (!catalogue.movedTo.isEmpty()) {
+            Logging::write("Records database unreadable (" + catalogue.problem + "), moved to " +
+                               catalogue.movedTo + "; starting a fresh catalogue",
+                           EventLoging::error);
+            opened.notice.emplace().catalogueMovedTo = catalogue.movedTo;
         }
+        addBackPending(opened, configuration);
+        return opened;
     }
-    Logging::write("Records database cannot be opened (" + problem +
+
+    // The records of this run wait beside the catalogue for a start that can open it.
+    OpeningNotice notice;
+    notice.storage = OpeningNotice::Storage::pendingFile;
+    notice.catalogueMovedTo = catalogue.movedTo;
+    const QString pending = pendingPath(path);
+    Attempt beside = openOrSetAside(pending, configuration);
+    notice.pendingMovedTo = beside.movedTo;
+    if (!beside.movedTo.isEmpty()) {
+        Logging::write("Records pending file " + pending + " cannot be read (" + beside.problem +
+                           "); moved to " + beside.movedTo,
+                       EventLoging::error);
+    }
+    if (beside.database) {
+        Logging::write("Records database cannot be opened (" + catalogue.problem +
+                           "); recordings are kept in " + pending + " until it can be",
+                       EventLoging::error);
+        return Opened{std::move(*beside.database), notice};
+    }
+    Logging::write("Records database cannot be opened (" + catalogue.problem +
+                       "; the pending file failed too: " + beside.problem +
                        "); the catalogue is kept in memory only",
                    EventLoging::error);
+    notice.storage = OpeningNotice::Storage::memory;
     try {
-        Opened opened{SqliteDatabase::openInMemory(), true};
+        Opened opened{SqliteDatabase::openInMemory(), notice};
         prepare(opened.database, configuration);
         return opened;
     } catch (const StoreError& error) {
         qFatal("Records database: no memory database either: %s", error.what());
     }
+}
+
+QString RealmFile::pendingPath(const QString& cataloguePath) {
+    return cataloguePath + ".pending";
+}
+
+RealmFile::Attempt RealmFile::openOrSetAside(const QString& path,
+                                             const RealmConfiguration& configuration) {
+    Attempt attempt;
+    bool unreadable = false;
+    try {
+        attempt.database = openPrepared(path, configuration);
+        return attempt;
+    } catch (const StoreError& error) {
+        attempt.problem = error.message();
+        unreadable = isUnreadable(error.code());
+    }
+    if (!unreadable) {
+        return attempt;
+    }
+    const auto aside = setAside(path);
+    if (!aside) {
+        attempt.problem += "; it could not be moved aside and is left untouched";
+        return attempt;
+    }
+    attempt.movedTo = *aside;
+    try {
+        attempt.database = openPrepared(path, configuration);
+    } catch (const StoreError& error) {
+        attempt.problem += "; moved to " + *aside + ", but a fresh file failed: " + error.message();
+    }
+    return attempt;
+}
+
+SqliteDatabase RealmFile::openPrepared(const QString& path,
+                                       const RealmConfiguration& configuration) {
+    SqliteDatabase db = SqliteDatabase::open(path);
+    prepare(db, configuration);
+    return db;
+}
+
+void RealmFile::addBackPending(Opened& opened, const RealmConfiguration& configuration) {
+    const QString pending = pendingPath(configuration.filePath);
+    if (!QFileInfo::exists(pending)) {
+        return;
+    }
+    const auto notice = [&]() -> OpeningNotice& {
+        if (!opened.notice) {
+            opened.notice.emplace();
+        }
+        return *opened.notice;
+    };
+    int added = 0;
+    {
+        SqliteDatabase source;
+        try {
+            source = openPrepared(pending, configuration);
+        } catch (const StoreError& error) {
+            // Its records may still be read by hand, so it is kept whole under a new name.
+            const auto aside = isUnreadable(error.code()) ? setAside(pending) : std::nullopt;
+            if (aside) {
+                notice().pendingMovedTo = *aside;
+            } else {
+                notice().pendingNotAdded = true;
+            }
+            Logging::write("Records pending file " + pending + " cannot be read (" +
+                               error.message() + "); " +
+                               (aside ? "moved to " + *aside : "it is left for the next start"),
+                           EventLoging::error);
+            return;
+        }
+        try {
+            added = copyNewRecords(source, opened.database);
+        } catch (const StoreError& error) {
+            notice().pendingNotAdded = true;
+            Logging::write("Records pending file " + pending + " could not be added back (" +
+                               error.message() + "); it is left for the next start",
+                           EventLoging::error);
+            return;
+        }
+    }
+    // A file left behind by a failed removal only repeats records the catalogue skips.
+    bool removed = QFile::remove(pending);
+    for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+        if (removed && QFile::exists(pending + suffix)) {
+            removed = QFile::remove(pending + suffix);
+        }
+    }
+    Logging::write(QString("Records database: %1 records added back from %2%3")
+                       .arg(added)
+                       .arg(pending, removed ? "" : ", which could not be removed"),
+                   removed ? EventLoging::info : EventLoging::error);
+}
+
+int RealmFile::copyNewRecords(SqliteDatabase& from, SqliteDatabase& to) {
+    SqliteStatement read(from.handle(),
+                         QString("SELECT %1 FROM %2 ORDER BY id")
+                             .arg(RecordTableSql::fieldList(), RecordTableSql::tableName));
+    to.exec("BEGIN IMMEDIATE");
+    int added = 0;
+    try {
+        SqliteStatement known(
+            to.handle(), QString("SELECT 1 FROM %1 WHERE \"%2\" = ?")
+                             .arg(RecordTableSql::tableName, recordFields[fieldFileName].name));
+        SqliteStatement insert(to.handle(), RecordTableSql::insertSql());
+        while (read.step()) {
+            known.bind(1, read.text(fieldFileName));
+            const bool present = known.step();
+            known.reset();
+            if (present) {
+                continue;
+            }
+            for (int field = 0; field < fieldCount; ++field) {
+                insert.bind(field + 1,
+                            RecordTableSql::columnValue(read, field, recordFields[field].kind));
+            }
+            insert.step();
+            insert.reset();
+            ++added;
+        }
+        to.exec("COMMIT");
+    } catch (const StoreError&) {
+        rollbackQuietly(to);
+        throw;
+    }
+    return added;
 }
 
 std::optional<QString> RealmFile::setAside(const QString& path) {
@@ -171,10 +314,7 @@ void RealmFile::addFoldedCopies(SqliteDatabase& db) {
         }
         db.exec("COMMIT");
     } catch (const StoreError&) {
-        if (!db.isAutocommit()) {
-            // When this fails too, SQLite has already rolled back; the first error tells why.
-            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
+        rollbackQuietly(db);
         throw;
     }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 #include <QStringList>
 
+#include "store/OpeningNotice.h"
 #include "store/RealmConfiguration.h"
 #include "store/SqliteDatabase.h"
 
@@ -10,17 +13,34 @@ namespace orvo {
 
 // Opens the catalogue's file: a new file gets the schema, a file of the layout before the
 // folded copies is brought up to date, and an unreadable one is set aside (never overwritten
-// or deleted) for a fresh file; when no file can be had the catalogue lives in memory.
+// or deleted) for a fresh file. When the file cannot be used, the records go to a pending
+// file beside it ("<file>.pending"), and in memory when even that cannot be had. A start
+// that opens the catalogue adds the records of a pending file to it and removes the file.
 class RealmFile {
 public:
     struct Opened {
         SqliteDatabase database;
-        bool inMemory = false;
+        // Empty when the catalogue is the user's file as it was.
+        std::optional<OpeningNotice> notice;
     };
 
     static Opened open(const RealmConfiguration& configuration);
+    static QString pendingPath(const QString& cataloguePath);
 
 private:
+    struct Attempt {
+        std::optional<SqliteDatabase> database;
+        // Why the file as it was could not be used.
+        QString problem;
+        // Where the unreadable file went; empty when it stayed.
+        QString movedTo;
+    };
+
+    // Opens and prepares the file; one that cannot be read is set aside for a fresh file.
+    static Attempt openOrSetAside(const QString& path, const RealmConfiguration& configuration);
+    // Opens and prepares one file. Throws StoreError.
+    static SqliteDatabase openPrepared(const QString& path,
+                                       const RealmConfiguration& configuration);
     // Prepares an open database and checks its schema; throws StoreError when it is not ours.
     static void prepare(SqliteDatabase& db, const RealmConfiguration& configuration);
     // Moves the file and its journals to a new name; the name, or none when it failed.
@@ -30,6 +50,12 @@ private:
     static QStringList tableColumns(SqliteDatabase& db);
     // Brings a file of the layout before the folded copies up to date, in one transaction.
     static void addFoldedCopies(SqliteDatabase& db);
+    // Adds the records of a pending file to the opened catalogue and removes the file; what
+    // the user must know of it goes into the notice.
+    static void addBackPending(Opened& opened, const RealmConfiguration& configuration);
+    // Copies the records whose file name the catalogue does not hold yet, in one
+    // transaction; how many. Throws StoreError.
+    static int copyNewRecords(SqliteDatabase& from, SqliteDatabase& to);
 };
 
 } // namespace orvo

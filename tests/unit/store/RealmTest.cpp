@@ -338,6 +338,9 @@ protected:
         ASSERT_EQ(aside.size(), 1);
         EXPECT_EQ(test::readFile(folder.filePath(aside[0])), original);
         EXPECT_FALSE(store->isInMemory());
+        ASSERT_TRUE(store->openingNotice().has_value());
+        EXPECT_EQ(store->openingNotice()->storage, OpeningNotice::Storage::catalogue);
+        EXPECT_EQ(store->openingNotice()->catalogueMovedTo, folder.filePath(aside[0]));
         EXPECT_EQ(store->objects().size(), 0);
         save("fresh", 1);
         EXPECT_EQ(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
@@ -383,6 +386,8 @@ TEST_F(UnreadableFileTest, UnreachableFolderKeepsTheCatalogueInMemory) {
     store =
         std::make_unique<Realm>(RealmConfiguration{folder.filePath("missing/records.realm"), 1});
     EXPECT_TRUE(store->isInMemory());
+    ASSERT_TRUE(store->openingNotice().has_value());
+    EXPECT_EQ(store->openingNotice()->storage, OpeningNotice::Storage::memory);
     save("memory only", 1);
     EXPECT_EQ(namesOf(store->objects()), QStringList{"memory only"});
     EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
@@ -425,7 +430,7 @@ TEST_F(EarlierLayoutTest, OpensWithEveryRecordGainsTheSearchDataOnceAndIsSearcha
     const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
     for (int round = 0; round < 2; ++round) {
         open();
-        EXPECT_FALSE(store->isInMemory());
+        EXPECT_FALSE(store->openingNotice().has_value());
         EXPECT_EQ(QDir(folder.path()).entryList({"records.realm.unreadable-*"}).size(), 0);
         EXPECT_EQ(query(search, {"UBER", "UBER"}), (QStringList{"Meeting über plans", "Call"}));
         EXPECT_EQ(query("favorite == true AND (" + search + ")", {"jorg", "jorg"}),
