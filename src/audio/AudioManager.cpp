@@ -326,12 +326,19 @@ int AudioManager::routeStreams(AudioRoute& route, int followersMs) {
     // already, and a virtual microphone's feed, which is the near side's sound.
     std::vector<AudioDeviceID> inside;
     const auto driver = driverOutputDevice();
-    for (AudioDeviceID device : getAllDevices()) {
+    const auto playsToDriver = [&driver](AudioDeviceID device) {
+        if (!driver || !isAggregateDevice(device)) {
+            return false;
+        }
         const auto subDevices = getAggregateDeviceSubDeviceList(device);
-        const bool reachesDriver = route.carries(device) || isOursOrDriver(device) ||
-                                   (driver && std::find(subDevices.begin(), subDevices.end(),
-                                                        *driver) != subDevices.end());
-        if (isOutputDevice(device) && (reachesDriver || hardware().feedsInput(device))) {
+        return std::find(subDevices.begin(), subDevices.end(), *driver) != subDevices.end();
+    };
+    for (AudioDeviceID device : getAllDevices()) {
+        if (!isOutputDevice(device)) {
+            continue;
+        }
+        if (route.carries(device) || isOursOrDriver(device) || playsToDriver(device) ||
+            hardware().feedsInput(device)) {
             inside.push_back(device);
         }
     }
@@ -384,9 +391,10 @@ void AudioManager::restoreRoute(AudioRoute& route) {
         setOutputDevice(user);
     }
     // Back where the server kept them, before their combined outputs go.
+    const auto streams =
+        route.moved.empty() ? std::vector<PlaybackStream>{} : hardware().playbackStreams();
     for (const auto& moved : route.moved) {
         const auto from = outputDeviceWithUID(moved.fromUID);
-        const auto streams = hardware().playbackStreams();
         const bool alive = std::any_of(streams.begin(), streams.end(), [&](const auto& stream) {
             return stream.id == moved.id && route.carries(stream.device);
         });

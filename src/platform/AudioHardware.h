@@ -115,9 +115,6 @@ public:
 
     // Whether some program plays to or records from the device now.
     virtual std::optional<bool> isRunningSomewhere(AudioDeviceID device) = 0;
-    // Whether some program plays into the output device now: one of its streams to it is not
-    // paused. Absent for an unknown device.
-    virtual std::optional<bool> hasActivePlayback(AudioDeviceID device) = 0;
 
     // The playback streams of programs, not those the server's own devices play (a combined
     // output's feeds, loopbacks). Never waits.

@@ -167,14 +167,6 @@ public:
     std::optional<bool> isRunningSomewhere(AudioDeviceID id) override {
         return read(id, [](const Device&) { return std::optional(false); });
     }
-    std::optional<bool> hasActivePlayback(AudioDeviceID id) override {
-        std::lock_guard lock(mutex_);
-        if (findLocked(id) == nullptr) {
-            return std::nullopt;
-        }
-        return std::any_of(streams_.begin(), streams_.end(),
-                           [id](const PlaybackStream& s) { return s.device == id && !s.paused; });
-    }
     std::vector<PlaybackStream> playbackStreams() override {
         std::lock_guard lock(mutex_);
         return streams_;

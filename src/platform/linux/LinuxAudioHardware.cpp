@@ -25,6 +25,10 @@ using namespace pulse;
 namespace {
 
 constexpr std::chrono::seconds hungServerPause{10};
+// While a new default output is awaited: how often the server is asked again.
+constexpr std::chrono::milliseconds defaultAskAgain{250};
+// How long a combined output's sink may take to show after its module loaded.
+constexpr std::chrono::milliseconds newSinkWait{3000};
 
 using SinkRecord = PulseSinkRecord;
 using SourceRecord = PulseSourceRecord;
@@ -210,19 +214,35 @@ AudioStatus LinuxAudioHardware::setDefaultOutputDevice(AudioDeviceID device) {
 }
 
 // PulseAudio reports the new default with its answer. PipeWire's server answers at once and
-// switches only when WirePlumber has taken the new configured default, a moment later.
+// switches only when WirePlumber has taken the new configured default, a moment later; and it
+// does not always tell its clients (seen about once in thirty switches on a loaded machine:
+// the server reported the new default to a new client while ours heard nothing). So the
+// server is also asked again now and then while waiting.
 bool LinuxAudioHardware::awaitDefaultOutput(AudioDeviceID device,
                                             std::chrono::milliseconds timeout) {
     const auto ref = decode(device);
     if (!ref || ref->isSource) {
         return false;
     }
-    return cache_->waitFor(
-        [&](const PulseDeviceSnapshot& snapshot) {
-            const auto* sink = snapshot.sink(ref->index);
-            return sink != nullptr && snapshot.defaultSink == sink->name;
-        },
-        timeout);
+    const auto isDefault = [&](const PulseDeviceSnapshot& snapshot) {
+        const auto* sink = snapshot.sink(ref->index);
+        return sink != nullptr && snapshot.defaultSink == sink->name;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (int asked = 0;; ++asked) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
+            return false;
+        }
+        if (cache_->waitFor(isDefault, std::min(left, defaultAskAgain))) {
+            if (asked > 0) {
+                qInfo("The new default output showed when the server was asked again (%d)", asked);
+            }
+            return true;
+        }
+        cache_->refresh(left);
+    }
 }
 
 std::vector<PlaybackStream> LinuxAudioHardware::playbackStreams() {
@@ -373,18 +393,6 @@ std::optional<bool> LinuxAudioHardware::isRunningSomewhere(AudioDeviceID device)
     return monitor != nullptr && monitor->state == PA_SOURCE_RUNNING;
 }
 
-std::optional<bool> LinuxAudioHardware::hasActivePlayback(AudioDeviceID device) {
-    const auto snapshot = known();
-    const auto* sink = sinkOf(*snapshot, device);
-    if (sink == nullptr) {
-        return std::nullopt;
-    }
-    return std::any_of(snapshot->sinkInputs.begin(), snapshot->sinkInputs.end(),
-                       [&](const PulseSinkInputRecord& input) {
-                           return input.sink == sink->index && !input.corked;
-                       });
-}
-
 std::optional<PipeWireMetadata> LinuxAudioHardware::pipeWireMetadata() const {
     if (!known()->serverName.contains("PipeWire")) {
         return std::nullopt;
@@ -444,18 +452,19 @@ AggregateCreation LinuxAudioHardware::createAggregateDevice(const QVariantMap& d
     if (!arguments) {
         return {audioStatusIllegalOperation, noAudioDevice};
     }
-    const AggregateCreation created = withServer(
-        AggregateCreation{audioStatusNotRunning, noAudioDevice},
-        AggregateCreation{audioStatusTimeout, noAudioDevice}, [&](Server& server) {
-            return loadAggregate(server, arguments->slaves, arguments->sinkName, arguments->text);
-        });
+    const AggregateCreation created =
+        withServer(AggregateCreation{audioStatusNotRunning, noAudioDevice},
+                   AggregateCreation{audioStatusTimeout, noAudioDevice}, [&](Server& server) {
+                       return loadAggregate(server, *cache_, arguments->slaves, arguments->sinkName,
+                                            arguments->text);
+                   });
     if (created.status == noErr) {
         catchUp();
     }
     return created;
 }
 
-AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server,
+AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server, PulseDeviceCache& cache,
                                                     const QStringList& subDevices,
                                                     const QString& deviceUID,
                                                     const QByteArray& arguments) {
@@ -469,8 +478,21 @@ AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server,
     if (loaded != noErr) {
         return {loaded, noAudioDevice};
     }
+    // PipeWire's server may answer the load a moment before the sink's node is there.
+    cache.waitFor(
+        [&](const PulseDeviceSnapshot& snapshot) {
+            const auto* made = snapshot.sink(deviceUID.toUtf8());
+            return made != nullptr && made->ownerModule == module;
+        },
+        newSinkWait);
     const auto sink = server.sink(deviceUID.toUtf8());
     if (!sink.record || sink.record->ownerModule != module || !representable(sink.record->index)) {
+        qWarning("The combined output %s of module %u is not there as loaded: %s",
+                 deviceUID.toUtf8().constData(), module,
+                 !sink.record ? (sink.answered ? "no such sink" : "no answer")
+                              : QByteArray::number(sink.record->ownerModule)
+                                    .prepend("owned by module ")
+                                    .constData());
         // A module left behind would play to the user's output for good: said on the console;
         // the next creation removes what a failed one left.
         if (const AudioStatus unloaded = server.unloadModule(module); unloaded != noErr) {

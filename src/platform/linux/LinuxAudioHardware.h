@@ -55,7 +55,6 @@ public:
     AudioStatus setChannelVolume(AudioDeviceID device, std::uint32_t channel,
                                  float volume) override;
     std::optional<bool> isRunningSomewhere(AudioDeviceID device) override;
-    std::optional<bool> hasActivePlayback(AudioDeviceID device) override;
     std::vector<PlaybackStream> playbackStreams() override;
     bool feedsInput(AudioDeviceID device) override;
     AudioStatus movePlaybackStream(std::uint32_t stream, AudioDeviceID device) override;
@@ -88,8 +87,9 @@ private:
     Result withSink(AudioDeviceID device, Result missing, Result notRunning, Result noAnswer,
                     Fn&& fn);
     // Loads the combined output over subDevices and checks that its sink is there.
-    static AggregateCreation loadAggregate(PulseRequests& server, const QStringList& subDevices,
-                                           const QString& deviceUID, const QByteArray& arguments);
+    static AggregateCreation loadAggregate(PulseRequests& server, PulseDeviceCache& cache,
+                                           const QStringList& subDevices, const QString& deviceUID,
+                                           const QByteArray& arguments);
 
     std::shared_ptr<const PulseDeviceSnapshot> known() const;
     static std::vector<PlaybackStream> streamsOf(const PulseDeviceSnapshot& snapshot);

@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include <QtGlobal>
+#include <pulse/error.h>
+
 namespace orvo {
 namespace {
 
@@ -70,16 +73,25 @@ AudioStatus PulseRequests::succeed(
 
 std::pair<AudioStatus, std::uint32_t> PulseRequests::loadModule(const char* name,
                                                                 const QByteArray& arguments) {
-    std::uint32_t index = PA_INVALID_INDEX;
-    const auto answer = [](pa_context*, std::uint32_t loaded, void* result) {
-        *static_cast<std::uint32_t*>(result) = loaded;
+    struct Loaded {
+        std::uint32_t index = PA_INVALID_INDEX;
+        int error = PA_OK;
+    } loaded;
+    const auto answer = [](pa_context* context, std::uint32_t index, void* result) {
+        auto* outcome = static_cast<Loaded*>(result);
+        outcome->index = index;
+        outcome->error = index == PA_INVALID_INDEX ? pa_context_errno(context) : PA_OK;
     };
     if (!session_.request([&](pa_context* context) {
-            return pa_context_load_module(context, name, arguments.constData(), answer, &index);
+            return pa_context_load_module(context, name, arguments.constData(), answer, &loaded);
         })) {
         return {noAnswerStatus(), PA_INVALID_INDEX};
     }
-    return {index == PA_INVALID_INDEX ? audioStatusUnspecified : noErr, index};
+    if (loaded.index == PA_INVALID_INDEX) {
+        qWarning("The server refused to load %s: %s", name, pa_strerror(loaded.error));
+        return {audioStatusUnspecified, PA_INVALID_INDEX};
+    }
+    return {noErr, loaded.index};
 }
 
 AudioStatus PulseRequests::unloadModule(std::uint32_t index) {
