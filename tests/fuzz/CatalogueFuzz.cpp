@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <memory>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -25,10 +24,7 @@ QByteArray contentsOf(const QString& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
+    orvo::fuzz::ensureApplication();
     // The technical log of the set-aside files goes into the temporary home.
     static QTemporaryDir home;
     static const bool homeSet = qputenv("HOME", home.path().toUtf8());

@@ -12,7 +12,9 @@
 using orvo::fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    QTemporaryDir folder;
+    // One folder for the process; each input replaces the one file, and a new DesktopEntries
+    // reads it afresh.
+    static QTemporaryDir folder;
     const QString path = folder.filePath("org.example.Messenger.desktop");
     {
         QFile file(path);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QCoreApplication>
+
 namespace orvo::fuzz {
 
 // An invariant of a harness: when it does not hold, the input is a finding.
@@ -11,6 +13,14 @@ inline void check(bool holds, const char* invariant) {
         std::fprintf(stderr, "invariant broken: %s\n", invariant);
         std::abort();
     }
+}
+
+// The store and the platform's objects want an application object: one for the process.
+inline void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "fuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication application(argc, argv);
 }
 
 } // namespace orvo::fuzz

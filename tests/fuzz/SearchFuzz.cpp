@@ -6,7 +6,6 @@
 #include <optional>
 #include <random>
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QTemporaryDir>
 
@@ -68,10 +67,7 @@ QVariantList argumentsFor(const QString& predicate) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
+    orvo::fuzz::ensureApplication();
     static Catalogue catalogue;
     const QString predicate =
         QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
