@@ -31,6 +31,8 @@ enum class MediaFileType { unknown, appleM4A, mpeg4, quickTimeMovie };
 
 inline const QString exportPresetAppleM4A = QStringLiteral("AppleM4A");
 inline const QString exportPresetPassthrough = QStringLiteral("Passthrough");
+// The audio tracks mixed into the first track, then each copied as it was recorded after it.
+inline const QString exportPresetMixAndSides = QStringLiteral("MixAndSides");
 
 enum class ExportStatus { unknown, waiting, exporting, completed, failed, cancelled };
 

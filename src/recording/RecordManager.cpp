@@ -348,21 +348,23 @@ void RecordManager::margeRecordFilesAndCompleted() {
         report(false, ErrorRecord::noSpace);
         return;
     }
-    // Without a usable mixed track (one source, or the segments of an older recording) the
-    // sides are mixed now.
+    // Without a usable mixed track (one source, the segments of an older recording, or a
+    // mix that lost its end) the sides are mixed now, and still kept as tracks of their own.
     const bool copy = isVideo_ || layout.remux;
+    const std::size_t sides = composition.tracks(MediaType::audio).size();
+    const QString preset = copy        ? exportPresetPassthrough
+                           : sides > 1 ? exportPresetMixAndSides
+                                       : exportPresetAppleM4A;
     // What the merged file must hold before the segments may go: every track copied, or the
-    // one mix; as long as the aligned segments last.
-    expectedTracks_ = copy ? composition.tracks().size() : 1;
+    // mix and the sides; as long as the aligned segments last.
+    expectedTracks_ = copy ? composition.tracks().size() : sides > 1 ? 1 + sides : 1;
     expectedSeconds_ = alignedEnd(composition);
     if (!layout.everySegmentRead) {
         consoleLine("A segment of " + fileName_ + " cannot be read: the segments are kept");
         exportCompleted(ExportStatus::failed, outputPath);
         return;
     }
-    exportSession_ = anyMedia ? media.makeExportSession(composition, copy ? exportPresetPassthrough
-                                                                          : exportPresetAppleM4A)
-                              : nullptr;
+    exportSession_ = anyMedia ? media.makeExportSession(composition, preset) : nullptr;
     if (!exportSession_) {
         // Nothing to export, or no way to export it: the caller must still hear the outcome.
         exportCompleted(ExportStatus::failed, outputPath);

@@ -15,6 +15,10 @@ namespace {
 // sides are mixed again instead.
 constexpr double mixShortfallSeconds = 1.0;
 
+// Every second of a segment costs more than this, whatever its index claims: the fragment
+// index alone takes over a hundred bytes for each second of any track the capture writes.
+constexpr double leastBytesPerSecond = 100.0;
+
 // The name players show for a side of the call: the microphone first, then the far side.
 QString sideTitle(std::size_t side) {
     return side == 0 ? QStringLiteral("You") : QStringLiteral("Them");
@@ -41,25 +45,59 @@ SegmentTracks SegmentTracks::read(const std::vector<QString>& segments) {
         if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
             continue;
         const auto source = media.loadAsset(url).firstTrack(type);
-        if (!source) {
-            // One never written (a source that delivered nothing) holds nothing to lose.
-            tracks.everySegmentRead_ = tracks.everySegmentRead_ && QFileInfo(url).size() == 0;
+        if (!source || source->durationSeconds <= 0.0) {
+            // One never written (a source that delivered nothing), or one that reads without a
+            // moment of media (killed before its first fragment), holds nothing to lose.
+            tracks.everySegmentRead_ =
+                tracks.everySegmentRead_ && (source || QFileInfo(url).size() == 0);
             continue;
         }
         if (isMixSegment(url))
             tracks.mix_ = source;
         else if (type == MediaType::audio)
-            tracks.sides_.push_back(*source);
+            tracks.sides_.push_back(
+                {*source, QFileInfo(url).completeBaseName().section('_', -1).toUInt()});
         else
             tracks.videos_.push_back(*source);
     }
+    tracks.dropImplausibleStarts();
     return tracks;
+}
+
+void SegmentTracks::dropImplausibleStarts() {
+    std::vector<MediaAssetTrack*> all;
+    if (mix_)
+        all.push_back(&*mix_);
+    for (auto& side : sides_)
+        all.push_back(&side.track);
+    for (auto& video : videos_)
+        all.push_back(&video);
+    double earliest = 0.0;
+    double latest = 0.0;
+    double longest = 0.0;
+    bool tagged = false;
+    for (const MediaAssetTrack* track : all) {
+        const double held = double(QFileInfo(track->sourcePath).size()) / leastBytesPerSecond;
+        longest = std::max(longest, std::min(track->durationSeconds, held));
+        if (const auto start = track->captureStartMicroseconds) {
+            const double seconds = double(*start) / 1e6;
+            earliest = tagged ? std::min(earliest, seconds) : seconds;
+            latest = tagged ? std::max(latest, seconds) : seconds;
+            tagged = true;
+        }
+    }
+    // Laid out from their beginnings instead, the segments are off by the lateness of a source
+    // at most; laid out by a damaged tag, the merge would pad years of silence.
+    if (tagged && latest - earliest > longest) {
+        for (MediaAssetTrack* track : all)
+            track->captureStartMicroseconds.reset();
+    }
 }
 
 SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition) const {
     double longestSide = 0.0;
     for (const auto& side : sides_)
-        longestSide = std::max(longestSide, side.durationSeconds);
+        longestSide = std::max(longestSide, side.track.durationSeconds);
     Layout layout;
     layout.everySegmentRead = everySegmentRead_;
     layout.remux = mix_ && mix_->durationSeconds >= longestSide - mixShortfallSeconds;
@@ -74,8 +112,8 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition) cons
     // The mix is what every player plays; each side follows as a track of its own.
     if (remux)
         add(*mix_, QString(), true);
-    for (std::size_t i = 0; i < sides_.size(); ++i)
-        add(sides_[i], remux ? sideTitle(i) : QString(), !remux);
+    for (const auto& side : sides_)
+        add(side.track, sideTitle(side.source), !remux);
     for (const auto& video : videos_)
         add(video, QString(), true);
     return layout;

@@ -15,7 +15,8 @@ namespace orvo {
 class SegmentTracks {
 public:
     // Reads the segment files; one that cannot be read is left out, the others still count,
-    // and the layout says so unless it holds nothing (missing or empty).
+    // and the layout says so unless it holds nothing (missing, empty, or a header without
+    // media).
     static SegmentTracks read(const std::vector<QString>& segments);
 
     // Whether path is the segment of the mixed track a recording of several sources writes
@@ -30,8 +31,19 @@ public:
     Layout compose(MediaComposition& composition) const;
 
 private:
+    // A side of the call, and which source it is: its segment's index, so that it keeps its
+    // name when the other side left nothing to read.
+    struct Side {
+        MediaAssetTrack track;
+        std::size_t source = 0;
+    };
+
+    // The sources of one recording were captured together: each began before the others
+    // ended. Start tags that say otherwise were damaged, and then none is trusted.
+    void dropImplausibleStarts();
+
     std::optional<MediaAssetTrack> mix_;
-    std::vector<MediaAssetTrack> sides_;
+    std::vector<Side> sides_;
     std::vector<MediaAssetTrack> videos_;
     bool everySegmentRead_ = true;
 };

@@ -69,7 +69,7 @@ std::optional<QString> feed(Source& source) {
     ffmpeg::Packet packet = ffmpeg::makePacket();
     ffmpeg::Frame frame = ffmpeg::makeFrame();
     while (true) {
-        const int read = av_read_frame(source.input.get(), packet.get());
+        const int read = ffmpeg::readFrame(source.input.get(), packet.get());
         if (read < 0) {
             // The end, or the cut-off tail of a killed recording: both end the source.
             avcodec_send_packet(source.decoder.get(), nullptr);
@@ -254,11 +254,21 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
         return error;
     }
 
+    // The mix ends where its longest input does, whatever the timestamps of a damaged segment
+    // make of the gaps in between: the filters would fill them with silence, for hours.
+    double endSeconds = 0.0;
+    for (const Input& input : inputs) {
+        endSeconds = std::max(endSeconds, std::max(0.0, input.startSeconds) +
+                                              input.segment.sourceRange.durationSeconds);
+    }
+    const auto endSample = std::int64_t(std::llround(endSeconds * sampleRate));
     ffmpeg::Frame mixed = ffmpeg::makeFrame();
     std::int64_t position = 0;
     auto drain = [&]() -> std::optional<QString> {
-        int got;
-        while ((got = av_buffersink_get_frame(sink, mixed.get())) >= 0) {
+        int got = 0;
+        while (position < endSample && (got = av_buffersink_get_frame(sink, mixed.get())) >= 0) {
+            mixed->nb_samples =
+                int(std::min<std::int64_t>(mixed->nb_samples, endSample - position));
             mixed->pts = position;
             position += mixed->nb_samples;
             auto error = ffmpeg::encodeAndWrite(encoder.get(), mixed.get(), writer, 0);
@@ -267,7 +277,7 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
                 return error;
             }
         }
-        if (got != AVERROR(EAGAIN) && got != AVERROR_EOF) {
+        if (position < endSample && got != AVERROR(EAGAIN) && got != AVERROR_EOF) {
             return QStringLiteral("cannot mix: %1").arg(ffmpeg::errorText(got));
         }
         return std::nullopt;
@@ -283,7 +293,7 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
                 next = &source;
             }
         }
-        if (next == nullptr) {
+        if (next == nullptr || position >= endSample) {
             break;
         }
         if (auto error = feed(*next)) {

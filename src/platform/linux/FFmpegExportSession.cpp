@@ -2,8 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include "platform/linux/AudioMixer.h"
+#include "platform/linux/FFmpegMedia.h"
 #include "platform/linux/PassthroughCopier.h"
 
 namespace orvo {
@@ -24,6 +26,44 @@ const char* muxerFor(MediaFileType type) {
     return nullptr;
 }
 
+std::vector<AudioMixer::Input> audioInputs(const FFmpegExportSession::Job& job) {
+    std::vector<AudioMixer::Input> inputs;
+    for (std::size_t i = 0; i < job.segments.size(); ++i) {
+        if (job.segments[i].source.mediaType == MediaType::audio) {
+            inputs.push_back({job.segments[i], job.alignedStarts[i]});
+        }
+    }
+    return inputs;
+}
+
+// The mix is made beside the result first, then copied into it ahead of the tracks it was
+// made of: players play the mix, and each track stays apart for whoever wants one side.
+std::optional<QString> mixAndSides(const FFmpegExportSession::Job& job, const QString& path,
+                                   const char* muxer) {
+    // A merge killed before its end left one of the same name: it is of no use any more.
+    const QString mixPath = path + ".mix.part";
+    QFile::remove(mixPath);
+    const auto removeMix = qScopeGuard([&] { QFile::remove(mixPath); });
+    if (auto error = AudioMixer::mix(audioInputs(job), mixPath, "ipod", job.cancelled)) {
+        return error;
+    }
+    const auto mixed = FFmpegMedia().loadAsset(mixPath).firstTrack(MediaType::audio);
+    if (!mixed) {
+        return QStringLiteral("the mix cannot be read back");
+    }
+    std::vector<PassthroughCopier::Input> inputs{{{*mixed, mixed->timeRange(), 0.0}, 0.0, 0}};
+    std::vector<PassthroughCopier::Track> tracks{{QString(), true}};
+    for (const PassthroughCopier::Track& track : job.tracks) {
+        tracks.push_back({track.title, false});
+    }
+    for (std::size_t i = 0; i < job.segments.size(); ++i) {
+        if (job.segments[i].source.mediaType == MediaType::audio) {
+            inputs.push_back({job.segments[i], job.alignedStarts[i], job.trackOfSegment[i] + 1});
+        }
+    }
+    return PassthroughCopier::copy(inputs, tracks, path, muxer, job.cancelled);
+}
+
 // The export's whole work; the error when it did not complete.
 std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileType fileType,
                                  const QString& path, bool* created) {
@@ -34,7 +74,7 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
     if (muxer == nullptr) {
         return QStringLiteral("no output file type");
     }
-    if (job.kind == FFmpegExportSession::Kind::mix && fileType != MediaFileType::appleM4A &&
+    if (job.kind != FFmpegExportSession::Kind::passthrough && fileType != MediaFileType::appleM4A &&
         fileType != MediaFileType::mpeg4) {
         return QStringLiteral("an audio mix is written as M4A or MPEG-4 only");
     }
@@ -43,13 +83,10 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
     }
     *created = true;
     if (job.kind == FFmpegExportSession::Kind::mix) {
-        std::vector<AudioMixer::Input> inputs;
-        for (std::size_t i = 0; i < job.segments.size(); ++i) {
-            if (job.segments[i].source.mediaType == MediaType::audio) {
-                inputs.push_back({job.segments[i], job.alignedStarts[i]});
-            }
-        }
-        return AudioMixer::mix(inputs, path, muxer, job.cancelled);
+        return AudioMixer::mix(audioInputs(job), path, muxer, job.cancelled);
+    }
+    if (job.kind == FFmpegExportSession::Kind::mixAndSides) {
+        return mixAndSides(job, path, muxer);
     }
     std::vector<PassthroughCopier::Input> inputs;
     for (std::size_t i = 0; i < job.segments.size(); ++i) {

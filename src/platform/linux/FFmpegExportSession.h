@@ -14,7 +14,7 @@ namespace orvo {
 // or a copy of every track unchanged.
 class FFmpegExportSession final : public ExportSession {
 public:
-    enum class Kind { mix, passthrough };
+    enum class Kind { mix, mixAndSides, passthrough };
 
     FFmpegExportSession(const MediaComposition& composition, Kind kind);
     // Cancels a running export and waits for it, except on the export's own thread.

@@ -1,10 +1,109 @@
 #include "platform/linux/FFmpegHandles.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
 extern "C" {
 #include <libavutil/opt.h>
 }
 
 namespace orvo::ffmpeg {
+
+namespace {
+
+// The demuxer of the MPEG-4 family: every segment and every merged file is one of these.
+constexpr const char* readableFormats = "mov,mp4,m4a";
+
+// FFmpeg asks between reads whether to give up; one thread uses an input at a time.
+struct ReadDeadline {
+    std::chrono::milliseconds budget;
+    std::chrono::steady_clock::time_point end;
+
+    void arm() { end = std::chrono::steady_clock::now() + budget; }
+};
+
+int pastDeadline(void* opaque) {
+    return std::chrono::steady_clock::now() >= static_cast<ReadDeadline*>(opaque)->end ? 1 : 0;
+}
+
+ReadDeadline* deadlineOf(const AVFormatContext* context) {
+    return context->interrupt_callback.callback == &pastDeadline
+               ? static_cast<ReadDeadline*>(context->interrupt_callback.opaque)
+               : nullptr;
+}
+
+// Opens url for path with only the given protocols; code is FFmpeg's answer.
+InputContext openUrl(const QByteArray& url, const char* protocols, const QString& path,
+                     QString* error, std::chrono::milliseconds budget, int* code) {
+    AVFormatContext* raw = avformat_alloc_context();
+    if (raw == nullptr) {
+        *error = QStringLiteral("no memory to open %1").arg(path);
+        *code = AVERROR(ENOMEM);
+        return nullptr;
+    }
+    auto deadline = std::make_unique<ReadDeadline>(ReadDeadline{budget, {}});
+    raw->interrupt_callback = AVIOInterruptCB{&pastDeadline, deadline.get()};
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "format_whitelist", readableFormats, 0);
+    av_dict_set(&options, "protocol_whitelist", protocols, 0);
+    deadline->arm();
+    // On failure FFmpeg frees the context; the deadline is still ours.
+    *code = avformat_open_input(&raw, url.constData(), nullptr, &options);
+    av_dict_free(&options);
+    if (*code < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(path, errorText(*code));
+        return nullptr;
+    }
+    InputContext input(raw);
+    deadline.release();
+    *code = avformat_find_stream_info(input.get(), nullptr);
+    if (*code < 0) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, errorText(*code));
+        return nullptr;
+    }
+    return input;
+}
+
+// Where the last whole top-level box of an MPEG-4 file ends. A box starts with its size (1: a
+// 64-bit size follows the type; 0: up to the end of the file) and its type.
+qint64 wholeBoxesEnd(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const qint64 size = file.size();
+    qint64 at = 0;
+    while (size - at >= 8 && file.seek(at)) {
+        const QByteArray header = file.read(16);
+        if (header.size() < 8) {
+            break;
+        }
+        quint64 box = qFromBigEndian<quint32>(header.constData());
+        quint64 headerBytes = 8;
+        if (box == 1) {
+            if (header.size() < 16) {
+                break;
+            }
+            box = qFromBigEndian<quint64>(header.constData() + 8);
+            headerBytes = 16;
+        } else if (box == 0) {
+            box = quint64(size - at);
+        }
+        if (box < headerBytes || box > quint64(size - at)) {
+            break;
+        }
+        at += qint64(box);
+    }
+    return at;
+}
+
+} // namespace
+
+void InputContextDeleter::operator()(AVFormatContext* context) const {
+    std::unique_ptr<ReadDeadline> deadline(deadlineOf(context));
+    avformat_close_input(&context);
+}
 
 void quietLogging() {
     av_log_set_level(AV_LOG_ERROR);
@@ -16,21 +115,30 @@ QString errorText(int code) {
     return QString::fromUtf8(text);
 }
 
-InputContext openInput(const QString& path, QString* error) {
-    AVFormatContext* raw = nullptr;
+InputContext openInput(const QString& path, QString* error, std::chrono::milliseconds budget) {
     const QByteArray native = path.toLocal8Bit();
-    int result = avformat_open_input(&raw, native.constData(), nullptr, nullptr);
-    if (result < 0) {
-        *error = QStringLiteral("cannot open %1: %2").arg(path, errorText(result));
+    int code = 0;
+    // No network, pipes or nested references, whatever the file's name or contents say.
+    InputContext input = openUrl(native, "file", path, error, budget, &code);
+    if (input || code == AVERROR_EXIT) {
+        return input;
+    }
+    // A file cut off inside a box (a kill, a power cut or a full disk while a fragment was
+    // written) is read up to its last whole box: FFmpeg refuses the whole file otherwise.
+    const qint64 whole = wholeBoxesEnd(path);
+    if (whole <= 0 || whole >= QFileInfo(path).size()) {
         return nullptr;
     }
-    InputContext input(raw);
-    result = avformat_find_stream_info(input.get(), nullptr);
-    if (result < 0) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, errorText(result));
-        return nullptr;
+    const QByteArray prefix = "subfile,,start,0,end," + QByteArray::number(whole) + ",,:" + native;
+    QString prefixError;
+    return openUrl(prefix, "subfile,file", path, &prefixError, budget, &code);
+}
+
+int readFrame(AVFormatContext* input, AVPacket* packet) {
+    if (ReadDeadline* deadline = deadlineOf(input)) {
+        deadline->arm();
     }
-    return input;
+    return av_read_frame(input, packet);
 }
 
 CodecContext makeEncoder(const char* name, QString* error) {

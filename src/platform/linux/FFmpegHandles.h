@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -16,9 +17,10 @@ extern "C" {
 namespace orvo::ffmpeg {
 
 // Owners of FFmpeg objects. An output context closes its file after the caller wrote the
-// trailer (FormatWriter below does both, in that order).
+// trailer (FormatWriter below does both, in that order). An input context of openInput owns
+// its read deadline too, released after the context that may still ask it.
 struct InputContextDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+    void operator()(AVFormatContext* context) const;
 };
 struct OutputContextDeleter {
     void operator()(AVFormatContext* context) const {
@@ -73,8 +75,19 @@ QString errorText(int code);
 // the Unix epoch, written by the capture and read by the export.
 inline constexpr const char* captureStartKey = "org.orvo.capture-start";
 
-// Opens a file for reading and probes its streams; nullptr and error set when it cannot.
-InputContext openInput(const QString& path, QString* error);
+// How long one blocking call on an input (the open with its probe, or one packet) may take:
+// a damaged file or a stalled disk must not hold a merge or a transcription for ever.
+inline constexpr std::chrono::milliseconds inputCallBudget{10000};
+
+// Opens a local file for reading and probes its streams; nullptr and error set when it cannot.
+// Only the container our recordings are written in is read (what the program never writes is
+// refused rather than handed to a demuxer), up to its last whole box when it was cut off
+// inside one, and each call on it gives up after budget.
+InputContext openInput(const QString& path, QString* error,
+                       std::chrono::milliseconds budget = inputCallBudget);
+
+// av_read_frame on an input of openInput, with the budget of a call afresh.
+int readFrame(AVFormatContext* input, AVPacket* packet);
 
 // An opened decoder for one stream of an input.
 CodecContext openDecoder(const AVStream* stream, QString* error);

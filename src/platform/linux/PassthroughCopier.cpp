@@ -25,7 +25,7 @@ struct Reader {
     // Reads this segment's next packet inside its range; false at the end.
     bool advance() {
         const double tb = av_q2d(timeBase());
-        while (av_read_frame(input.get(), next.get()) >= 0) {
+        while (ffmpeg::readFrame(input.get(), next.get()) >= 0) {
             if (next->stream_index != stream) {
                 av_packet_unref(next.get());
                 continue;

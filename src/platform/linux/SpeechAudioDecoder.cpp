@@ -95,7 +95,7 @@ bool SpeechAudioDecoder::read(std::vector<std::int16_t>& samples) {
             error_ = QStringLiteral("the decoder wants input after the end");
             return false;
         }
-        result = av_read_frame(input_.get(), packet_.get());
+        result = ffmpeg::readFrame(input_.get(), packet_.get());
         if (result == AVERROR_EOF) {
             inputEnded_ = true;
             result = avcodec_send_packet(decoder_.get(), nullptr);

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -18,6 +19,7 @@
 #include "audio/AudioManager.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
+#include "platform/linux/FFmpegHandles.h"
 #include "platform/linux/FFmpegMedia.h"
 #include "platform/linux/LinuxAudioHardware.h"
 #include "platform/linux/LinuxCapture.h"
@@ -26,6 +28,7 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/RunRecovery.h"
 #include "support/StopOutcome.h"
 #include "support/TestFiles.h"
 
@@ -255,17 +258,7 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnl
     }
 
     const QString stamp = segments.front().section('_', 0, 0);
-    const auto recover = [] {
-        SegmentRecovery recovery([](const QString&) {});
-        bool done = false;
-        recovery.start([&] { done = true; });
-        return test::waitUntil(
-            [&] {
-                QCoreApplication::processEvents();
-                return done;
-            },
-            20000);
-    };
+    const auto recover = [] { return test::runRecovery(20000).has_value(); };
     // A segment that cannot be read: nothing is merged, every segment stays.
     const QString damaged = API::audioRecordsPath() + stamp + "_1.m4a";
     const QByteArray intact = test::readFile(damaged);
@@ -275,17 +268,68 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnl
     EXPECT_EQ(filesIn(API::audioRecordsPath()), segments);
     test::writeFile(damaged, intact);
 
-    // A merge killed halfway left its file: the next start still recovers the call, with its
-    // three tracks, and keeps what was left aside.
+    // A merge killed halfway left its file, and the mix was lost: the next start still
+    // recovers the call, mixes the sides anew and keeps each as a track of its own, and keeps
+    // what was left aside.
     const QString merged = API::audioRecordsPath() + stamp + ".m4a";
     test::writeFile(merged, QByteArray(4096, '\x01'));
+    ASSERT_TRUE(QFile::remove(API::audioRecordsPath() + stamp + "_mix.m4a"));
     ASSERT_TRUE(recover());
     ASSERT_NE(recordOf(stamp + ".m4a"), nullptr);
     const auto probed = test::probe(merged);
     EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio"}));
+    EXPECT_EQ(probed.streamDefaults, std::vector<bool>({true, false, false}));
+    EXPECT_EQ(probed.streamTitles.mid(1), QStringList({"You", "Them"}));
     EXPECT_NEAR(probed.durationSeconds, seconds, 1.5);
+    const auto mix = test::decodeAudio(merged);
+    EXPECT_GT(test::toneAmplitude(mix, 1000, 0.5, 2.5), 0.05);
+    const auto you = test::decodeAudio(merged, 1);
+    EXPECT_GT(test::toneAmplitude(you, 1000, 0.5, 2.5), 0.1);
+    EXPECT_LT(test::toneAmplitude(you, 440, 0.5, 2.5), 0.01);
     EXPECT_EQ(filesIn(API::audioRecordsPath()),
               QStringList({stamp + ".m4a", stamp + ".partial.m4a"}));
+}
+
+// Recovery reads only what the program writes, and gives up on a read that takes too long.
+TEST(SegmentRecoveryInputTest, ASegmentOfAnotherFormatIsRefusedAndEverySegmentKept) {
+    CopyFiles::checkFilesAndCopy();
+    for (const QString& name : QDir(API::audioRecordsPath()).entryList(QDir::Files))
+        QFile::remove(API::audioRecordsPath() + name);
+    if (!Realm::defaultConfiguration())
+        Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+    Platform::shared().install<Media>(std::make_unique<FFmpegMedia>());
+    QTemporaryDir folder;
+    const QString tone = test::makeAacTone(folder.path(), 440, 0.3, 2.0);
+    // The same sound in a container the program never writes, which FFmpeg itself would play.
+    const QString matroska = folder.filePath("tone.mka");
+    ASSERT_EQ(
+        QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", tone, "-c", "copy", matroska}), 0);
+    ASSERT_TRUE(test::probe(matroska).readable);
+
+    const QString stamp = QStringLiteral("20240501100000");
+    const QString segment = API::audioRecordsPath() + stamp + "_0.m4a";
+    const QString renamed = API::audioRecordsPath() + stamp + "_1.m4a";
+    const QByteArray segmentBytes = test::readFile(tone);
+    const QByteArray renamedBytes = test::readFile(matroska);
+    test::writeFile(segment, segmentBytes);
+    test::writeFile(renamed, renamedBytes);
+    auto& media = Platform::shared().get<Media>();
+    EXPECT_TRUE(media.loadAsset(segment).firstTrack(MediaType::audio).has_value());
+    EXPECT_TRUE(media.loadAsset(renamed).tracks.empty());
+
+    const auto recovered = test::runRecovery(20000);
+    ASSERT_TRUE(recovered.has_value());
+    EXPECT_TRUE(recovered->empty());
+    EXPECT_EQ(test::readFile(segment), segmentBytes);
+    EXPECT_EQ(test::readFile(renamed), renamedBytes);
+    EXPECT_FALSE(QFileInfo::exists(API::audioRecordsPath() + stamp + ".m4a"));
+
+    // A read whose time is up ends at once, with an error, on a file that reads otherwise.
+    QString error;
+    EXPECT_NE(ffmpeg::openInput(segment, &error), nullptr) << error.toStdString();
+    EXPECT_EQ(ffmpeg::openInput(segment, &error, std::chrono::milliseconds(0)), nullptr);
+    EXPECT_TRUE(error.contains(ffmpeg::errorText(AVERROR_EXIT))) << error.toStdString();
+    Platform::shared().clear();
 }
 
 } // namespace

@@ -23,6 +23,7 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/RunRecovery.h"
 #include "support/StopOutcome.h"
 #include "support/TestFiles.h"
 #include "unit/store/StoreTestSupport.h"
@@ -148,13 +149,14 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     auto manager = RecordManager::create({mic, driver});
     ASSERT_NE(manager, nullptr);
     startWithSegments(*manager);
-    describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 1);
+    // Without a mixed segment the sides are mixed at the stop, and kept beside the mix.
+    describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 3);
     const QString console = test::capturedConsole([&] { stopAndWait(*manager); });
 
     EXPECT_TRUE(outcome_.success());
     EXPECT_EQ(outcome_.calls(), 1);
     ASSERT_EQ(media_->exports.size(), 1u);
-    EXPECT_EQ(media_->exports.front()->preset, exportPresetAppleM4A);
+    EXPECT_EQ(media_->exports.front()->preset, exportPresetMixAndSides);
     EXPECT_EQ(media_->exports.front()->fileType(), MediaFileType::appleM4A);
     EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({manager->fileName()}));
     EXPECT_TRUE(console.contains("didFinishRecordingTo file://"));
@@ -219,7 +221,7 @@ TEST_F(RecordManagerTest, EveryFailedMergeReportsOnceAndKeepsTheSegments) {
             manager->startRecord();
         }
         if (round.mergedReadable) {
-            describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 1);
+            describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 3);
         }
         stopAndWait(*manager);
         EXPECT_EQ(outcome_.calls(), 1);
@@ -291,7 +293,7 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
             MediaAsset{path, 7.0, {{MediaType::audio, path, 0, 7.0, startMicroseconds}}};
     }
     const QString merged = API::audioRecordsPath() + stamp + ".m4a";
-    describeMerged(merged, 7.0, 1);
+    describeMerged(merged, 7.0, 3);
     // Segments of a recording already catalogued are not touched.
     test::writeFile(API::audioRecordsPath() + "20200101000000_0.m4a", "kept");
     realm().write([] {
@@ -300,16 +302,9 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
                                                        RecordType::audio, std::nullopt, 0.1));
     });
 
-    std::vector<QString> recovered;
-    bool done = false;
-    SegmentRecovery recovery([&](const QString& name) { recovered.push_back(name); });
-    recovery.start([&] { done = true; });
-    ASSERT_TRUE(test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return done;
-        },
-        5000));
+    const auto recoveredOrNot = test::runRecovery(5000);
+    ASSERT_TRUE(recoveredOrNot.has_value());
+    const std::vector<QString>& recovered = *recoveredOrNot;
 
     const auto records = recordsOf(stamp + ".m4a");
     ASSERT_EQ(records.size(), 1);
@@ -321,7 +316,6 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
               QStringList({"20200101000000_0.m4a", stamp + ".m4a"}));
     const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
     EXPECT_EQ(log.filter("Event: info Value: Recording recovered: " + stamp + ".m4a").size(), 1);
-    EXPECT_FALSE(recovery.isRunning());
 }
 
 TEST_F(RecordManagerTest, TheRecordingClockKeepsTimeWhenTicksComeLate) {
