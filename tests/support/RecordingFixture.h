@@ -109,18 +109,22 @@ protected:
         return *controller;
     }
     // The segments and the merged file as the media layer reads them back, so that the
-    // stop of the running audio recording succeeds.
+    // stop of the running audio recording succeeds: the sides are mixed at the stop, and a
+    // call of two sides keeps them beside the mix.
     void describeSegments() {
-        std::vector<QString> paths{API::audioRecordsPath() +
-                                   controller->recordManager()->fileName()};
-        for (const auto& output : capture_->audioOutputs) {
-            writeFile(output->state.path, QByteArray(1000, 's'));
-            paths.push_back(output->state.path);
-        }
+        const QString merged = API::audioRecordsPath() + controller->recordManager()->fileName();
         std::lock_guard lock(media_->mutex);
-        for (const QString& path : paths) {
+        for (const auto& output : capture_->audioOutputs) {
+            const QString& path = output->state.path;
+            writeFile(path, QByteArray(1000, 's'));
             media_->assets[path] = MediaAsset{path, 5.0, {{MediaType::audio, path, 0, 5.0, {}}}};
         }
+        const std::size_t sides = capture_->audioOutputs.size();
+        MediaAsset mergedAsset{merged, 5.0, {}};
+        for (std::size_t track = 0; track < (sides > 1 ? 1 + sides : 1); ++track) {
+            mergedAsset.tracks.push_back({MediaType::audio, merged, int(track), 5.0, {}});
+        }
+        media_->assets[merged] = mergedAsset;
     }
     // The outputs report only when the test says so.
     void holdOutputs() {
