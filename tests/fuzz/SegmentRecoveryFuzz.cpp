@@ -337,10 +337,7 @@ struct Harness {
 };
 
 Harness& harness() {
-    static int argc = 1;
-    static char name[] = "fuzz";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication application(argc, argv);
+    orvo::fuzz::ensureApplication();
     // On a memory file system where there is one: every run syncs a merged file and the
     // catalogue's journal.
     static const QString root =

@@ -480,9 +480,9 @@ AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server, Pulse
     }
     // PipeWire's server may answer the load a moment before the sink's node is there.
     cache.waitFor(
-        [&](const PulseDeviceSnapshot& snapshot) {
+        [&deviceUID, loadedBy = module](const PulseDeviceSnapshot& snapshot) {
             const auto* made = snapshot.sink(deviceUID.toUtf8());
-            return made != nullptr && made->ownerModule == module;
+            return made != nullptr && made->ownerModule == loadedBy;
         },
         newSinkWait);
     const auto sink = server.sink(deviceUID.toUtf8());
