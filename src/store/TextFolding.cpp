@@ -319,8 +319,10 @@ void findFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
 
 QString foldForSearch(const QString& text, int options) {
     const QByteArray utf8 = text.toUtf8();
-    return QString::fromStdU16String(
-        fold(std::string_view(utf8.constData(), utf8.size()), options));
+    const std::u16string folded = fold(std::string_view(utf8.constData(), utf8.size()), options);
+    // Copied as units: QString::fromUtf16 would read a leading U+FEFF or U+FFFE as a byte
+    // order mark, drop it and byte-swap the rest.
+    return QString(reinterpret_cast<const QChar*>(folded.data()), qsizetype(folded.size()));
 }
 
 bool searchContains(const QString& text, const QString& needle, int options) {
