@@ -68,6 +68,24 @@ std::vector<AudioCaptureDevice> AudioManager::inputAudioDevices() {
     return hardware().captureDevices();
 }
 
+std::optional<AudioCaptureDevice> AudioManager::driverCaptureDevice() {
+    const auto inputs = inputAudioDevices();
+    const auto input = std::find_if(inputs.begin(), inputs.end(), [](const auto& device) {
+        return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
+    });
+    if (input == inputs.end()) {
+        return std::nullopt;
+    }
+    // Read where its sound is made, at the monitor of the driver's output: PipeWire's input of
+    // the driver is a loopback that can stop passing sound on for good while the output plays.
+    if (const auto output = driverOutputDevice()) {
+        if (const auto monitor = hardware().monitorOf(*output)) {
+            return AudioCaptureDevice{input->localizedName, monitor->uniqueID};
+        }
+    }
+    return *input;
+}
+
 std::uint32_t AudioManager::getDeviceTransportType(AudioDeviceID deviceID) {
     return hardware().transportType(deviceID).value_or(transport::unknown);
 }

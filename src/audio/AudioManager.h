@@ -42,6 +42,8 @@ public:
     static std::optional<std::map<AudioDeviceID, QString>> inputAudioDevicesID();
     // What the tray lists and what a capture session records from.
     static std::vector<AudioCaptureDevice> inputAudioDevices();
+    // The driver as a capture session records it; absent while it is not installed.
+    static std::optional<AudioCaptureDevice> driverCaptureDevice();
     static bool isAggregateDevice(AudioDeviceID deviceID);
     static std::vector<AudioDeviceID> getAggregateDeviceSubDeviceList(AudioDeviceID deviceID);
     // 0 when it cannot be read.

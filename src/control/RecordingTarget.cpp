@@ -15,9 +15,7 @@ bool isDriverDevice(const AudioCaptureDevice& device) {
 }
 
 std::optional<AudioCaptureDevice> driverDevice() {
-    const auto devices = AudioManager::inputAudioDevices();
-    const auto driver = std::find_if(devices.begin(), devices.end(), isDriverDevice);
-    return driver != devices.end() ? std::optional<AudioCaptureDevice>(*driver) : std::nullopt;
+    return AudioManager::driverCaptureDevice();
 }
 
 std::optional<AudioCaptureDevice> microphoneForScreen(const std::vector<RecordingTarget>& targets,

@@ -19,7 +19,8 @@ struct RecordingTarget {
 
 // Whether the device is one of the virtual driver's own.
 bool isDriverDevice(const AudioCaptureDevice& device);
-// The driver's input, which brings back what the user hears; absent without the driver.
+// The driver as a capture session records it, which brings back what the user hears; absent
+// without the driver.
 std::optional<AudioCaptureDevice> driverDevice();
 // The microphone a screen recording records with: the one named wanted, else the first listed.
 std::optional<AudioCaptureDevice> microphoneForScreen(const std::vector<RecordingTarget>& targets,

@@ -156,6 +156,9 @@ public:
 
     // The devices a capture session can record from, in the platform's order.
     virtual std::vector<AudioCaptureDevice> captureDevices() = 0;
+    // What plays into the output device, as a capture session records it (the device's
+    // monitor); absent for a device that is no output or has none.
+    virtual std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) = 0;
     // Keeps the capture device running, for as long as the returned token lives, so that a
     // recording opened on it gets its audio at once; nullptr when it cannot be read.
     virtual std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) = 0;

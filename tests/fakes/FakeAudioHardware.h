@@ -28,6 +28,7 @@ public:
         std::map<std::uint32_t, float> channelVolumes;
         std::vector<AudioDeviceID> subDevices;
         QVariantMap properties;
+        std::optional<AudioCaptureDevice> monitor; // an output's
     };
 
     void add(Device device) {
@@ -258,6 +259,11 @@ public:
     std::vector<AudioCaptureDevice> captureDevices() override {
         std::lock_guard lock(mutex_);
         return captureDevices_;
+    }
+    std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) override {
+        return read(output, [](const Device& d) {
+            return d.output ? d.monitor : std::optional<AudioCaptureDevice>();
+        });
     }
     // A token per capture device that is kept running; the test sees which still live.
     std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override {

@@ -548,6 +548,16 @@ std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
     return devices;
 }
 
+std::optional<AudioCaptureDevice> LinuxAudioHardware::monitorOf(AudioDeviceID output) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, output);
+    const auto* monitor = sink != nullptr ? snapshot->source(sink->monitorSource) : nullptr;
+    if (monitor == nullptr) {
+        return std::nullopt;
+    }
+    return AudioCaptureDevice{monitor->description, QString::fromUtf8(monitor->name)};
+}
+
 bool LinuxAudioHardware::hasSource(const QByteArray& name) {
     const auto knows = [&](const PulseDeviceSnapshot& snapshot) {
         return std::any_of(snapshot.sources.begin(), snapshot.sources.end(),

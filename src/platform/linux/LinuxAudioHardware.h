@@ -69,6 +69,7 @@ public:
     std::optional<QString> property(AudioDeviceID device, const QString& key) override;
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override;
     std::vector<AudioCaptureDevice> captureDevices() override;
+    std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) override;
     std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override;
     QString installedDriverPath() const override;
 

@@ -175,6 +175,10 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
         EXPECT_EQ(namesWithOrvo(false), QStringList{"ORVO Record Device"});
         EXPECT_EQ(captureNamesWithOrvo(),
                   QStringList{"ORVO Record Device=orvo_record_device_input"});
+        const auto driver = AudioManager::driverCaptureDevice();
+        ASSERT_TRUE(driver.has_value());
+        EXPECT_EQ(driver->localizedName, "ORVO Record Device");
+        EXPECT_EQ(driver->uniqueID, "orvo_record_device.monitor") << "read at its output";
         EXPECT_TRUE(QFileInfo(API::pathDriver()).isDir());
         EXPECT_TRUE(QFileInfo(pulseDropIn).isFile());
         EXPECT_TRUE(QFileInfo(pipewireDropIn).isFile());
@@ -190,6 +194,7 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
         EXPECT_EQ(aggregateCount(), 0);
         EXPECT_TRUE(namesWithOrvo(true).isEmpty());
         EXPECT_TRUE(captureNamesWithOrvo().isEmpty());
+        EXPECT_FALSE(AudioManager::driverCaptureDevice().has_value());
         EXPECT_FALSE(QFileInfo::exists(API::pathDriver()));
         EXPECT_FALSE(QFileInfo::exists(pulseDropIn));
         EXPECT_FALSE(QFileInfo::exists(pipewireDropIn));

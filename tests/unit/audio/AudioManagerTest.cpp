@@ -391,5 +391,26 @@ TEST_F(AudioManagerTest, ChannelVolumesGoToThePreferredStereoChannels) {
     EXPECT_EQ(AudioManager::getDeviceVolume(driverOutput), (std::array<float, 2>{0.0f, 0.0f}));
 }
 
+TEST_F(AudioManagerTest, TheDriverIsRecordedAtItsOutputsMonitorAndAtItsInputWithoutOne) {
+    EXPECT_FALSE(AudioManager::driverCaptureDevice().has_value()) << "no driver, nothing";
+    hardware->setCaptureDevices(
+        {{"Microphone", "microphone"}, {"ORVO Record Device", "orvo_record_device_input"}});
+    const auto atInput = AudioManager::driverCaptureDevice();
+    ASSERT_TRUE(atInput.has_value());
+    EXPECT_EQ(atInput->uniqueID, "orvo_record_device_input") << "no output to read it at";
+
+    Device aggregate = leftoverAggregate(5);
+    aggregate.monitor = AudioCaptureDevice{"Monitor of ORVO Multi Device", "multi.monitor"};
+    hardware->add(aggregate);
+    Device driver = output(driverOutput, "ORVO Record Device", "orvo_record_device");
+    driver.monitor =
+        AudioCaptureDevice{"Monitor of ORVO Record Device", "orvo_record_device.monitor"};
+    hardware->add(driver);
+    const auto atMonitor = AudioManager::driverCaptureDevice();
+    ASSERT_TRUE(atMonitor.has_value());
+    EXPECT_EQ(atMonitor->localizedName, "ORVO Record Device");
+    EXPECT_EQ(atMonitor->uniqueID, "orvo_record_device.monitor") << "the driver's, not ours";
+}
+
 } // namespace
 } // namespace orvo
