@@ -41,7 +41,24 @@ AppDelegate::AppDelegate(QObject* parent)
     buildApplicationMenu();
 }
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    delete mainWC_;
+}
+
+MainWindowController* AppDelegate::mainWC() const {
+    return static_cast<MainWindowController*>(mainWC_.data());
+}
+
+void AppDelegate::showRecordsWindow() {
+    if (mainWC_ == nullptr) {
+        mainWC_ = new MainWindowController(&applicationMenu_, recordingController_.get());
+    }
+    if (!mainWC_->isVisible()) {
+        mainWC_->show();
+    }
+    mainWC_->raise();
+    mainWC_->activateWindow();
+}
 
 void AppDelegate::buildApplicationMenu() {
     applicationMenu_.setTitle(API::prgName());
@@ -94,8 +111,9 @@ void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
     recoverLeftovers();
     recordingController_ = std::make_unique<RecordingController>();
-    orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_, &applicationMenu_);
+    orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_);
     orvoMenuTray_->quitProgram = [this] { actionQuit(); };
+    orvoMenuTray_->openProgramWindow = [this] { showRecordsWindow(); };
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     ConnectionManager::sharedInstance().observeReachability();
@@ -137,7 +155,7 @@ void AppDelegate::actionMenuUninstall() {
     const QString message = Localization::format(txtUninstallMsg, {API::prgName()}) + "\n" +
                             txtWarning + "\n" + txtCloseAllSound;
     // A sheet on the records window when it is open; application-modal otherwise.
-    QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
+    QWidget* window = mainWC_;
     AlertManager::shared().showDefaultAlert(
         window, Localization::format(txtUninstallTitle, {API::prgName()}), message,
         AlertManager::AlertStyle::warning, txtUninstall, true, QString(), [this](bool confirmed) {
@@ -167,7 +185,7 @@ void AppDelegate::removeDriverAndExit() {
     if (QFileInfo::exists(API::pathDriver())) {
         const QString reason = error.value_or(
             QStringLiteral("The driver is still installed at %1.").arg(API::pathDriver()));
-        QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
+        QWidget* window = mainWC_;
         AlertManager::shared().showDefaultAlert(window, Localization::text("ERROR"), reason,
                                                 AlertManager::AlertStyle::critical);
         if (recordingController_) {
@@ -199,7 +217,7 @@ void AppDelegate::actionQuit() {
         releaseDevicesThen([this] { exitProgram(0); });
         return;
     }
-    QWidget* window = orvoMenuTray_ ? orvoMenuTray_->mainWC() : nullptr;
+    QWidget* window = mainWC_;
     QPointer<AppDelegate> self(this);
     AlertManager::shared().showDefaultAlert(
         window, Localization::text("EXITE"),

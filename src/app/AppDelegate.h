@@ -18,6 +18,7 @@ namespace orvo {
 class AboutWindowController;
 class ApplicationsManager;
 class LaunchInstallWindowController;
+class MainWindowController;
 class OrvoMenuTray;
 class PreferencesWindowController;
 class RecordingController;
@@ -45,6 +46,10 @@ public:
     void detectInputAudio();
 
     OrvoMenuTray* orvoMenuTray() const { return orvoMenuTray_.get(); }
+    // The records window, made on first opening and kept.
+    MainWindowController* mainWC() const;
+    // Shows the records window, made on first showing; what the tray's open entry does.
+    void showRecordsWindow();
     // The one recording control that the tray and the records window present.
     RecordingController* recordingController() const { return recordingController_.get(); }
 
@@ -110,6 +115,8 @@ private:
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;
     std::unique_ptr<OrvoMenuTray> orvoMenuTray_;
+    // Presents the controller: deleted before it, in the destructor.
+    QPointer<QWidget> mainWC_;
     std::unique_ptr<SegmentRecovery> segmentRecovery_;
     bool terminating_ = false;
     bool launchApplication_ = false;

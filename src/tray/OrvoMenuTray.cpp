@@ -42,13 +42,12 @@ QIcon loadIcon(const QString& name) {
 
 } // namespace
 
-OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QMenu* applicationMenu, QObject* parent)
+OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QObject* parent)
     : QObject(parent), txtOpenApp(Localization::text("OPEN_APP")),
       txtCloseApp(Localization::text("CLOSE_APP")),
       txtAudioDevices(Localization::text("AUDIO_DEVICE")),
       txtVideoDevices(Localization::text("VIDEO_DEVICE")), txtVolume(Localization::text("VOLUME")),
-      controller_(controller), applicationMenu_(applicationMenu),
-      statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
+      controller_(controller), statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
     showIcon(idleIcon);
     statusBarItem_->setToolTip(API::prgName());
     // Desktops open a tray menu on the secondary button; the primary one opens it as well.
@@ -80,7 +79,6 @@ OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QMenu* applicationMe
 
 OrvoMenuTray::~OrvoMenuTray() {
     delete menu_;
-    delete mainWC_;
 }
 
 void OrvoMenuTray::updateMenuItems() {
@@ -209,14 +207,9 @@ void OrvoMenuTray::actionMenuStartRecord(QAction* sender) {
 }
 
 void OrvoMenuTray::actionMenuOpenApp() {
-    if (mainWC_ == nullptr) {
-        mainWC_ = new MainWindowController(applicationMenu_, &controller_);
+    if (openProgramWindow) {
+        openProgramWindow();
     }
-    if (!mainWC_->isVisible()) {
-        mainWC_->show();
-    }
-    mainWC_->raise();
-    mainWC_->activateWindow();
     Logging::write("Open application", EventLoging::info);
 }
 

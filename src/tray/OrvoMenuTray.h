@@ -11,7 +11,6 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
-#include "browser/MainWindowController.h"
 #include "control/RecordingController.h"
 #include "tray/ModelTrayMenu.h"
 #include "tray/VolumeView.h"
@@ -30,10 +29,7 @@ class OrvoMenuTray : public QObject {
     Q_OBJECT
 public:
     // controller must outlive the tray.
-    // applicationMenu: shown first in the records window's menu bar; none in tests that
-    // need no window.
-    explicit OrvoMenuTray(RecordingController& controller, QMenu* applicationMenu = nullptr,
-                          QObject* parent = nullptr);
+    explicit OrvoMenuTray(RecordingController& controller, QObject* parent = nullptr);
     ~OrvoMenuTray() override;
 
     const QString txtOpenApp;
@@ -50,16 +46,17 @@ public:
 
     // The action of every target: starts a recording from it, or stops the running one.
     void actionMenuStartRecord(QAction* sender);
-    // Opens the records window.
+    // Runs openProgramWindow (the program's records window, which the tray does not own) and
+    // logs it.
     void actionMenuOpenApp();
+    // What the open entry does; nothing unless the program sets it.
+    std::function<void()> openProgramWindow;
     // Runs quitProgram: the program's quit, which asks first while a recording runs.
     void actionMenuCloseApp();
     // What the quit entry does; ends the process at once unless the program sets its own.
     std::function<void()> quitProgram;
 
     RecordingController& controller() const { return controller_; }
-    // The records window, made on first opening and kept.
-    MainWindowController* mainWC() const { return mainWC_; }
     bool isRecord() const { return controller_.isRecord(); }
     bool isVideo() const { return controller_.isVideo(); }
     bool isStopping() const { return controller_.isStopping(); }
@@ -91,8 +88,6 @@ private:
     void showTitle(const QString& recordingTitle);
 
     RecordingController& controller_;
-    QPointer<QMenu> applicationMenu_;
-    QPointer<MainWindowController> mainWC_;
     std::unique_ptr<QSystemTrayIcon> statusBarItem_;
     // Replaced as a whole by each rebuild; the old one is deleted with its actions and row.
     QPointer<QMenu> menu_;

@@ -57,7 +57,7 @@ protected:
 
     // The records window once it is on screen; nullptr (and a failure) when it is not.
     MainWindowController* shownWindow() {
-        MainWindowController* window = tray().mainWC();
+        MainWindowController* window = delegate->mainWC();
         EXPECT_NE(window, nullptr);
         if (window == nullptr || !QTest::qWaitForWindowExposed(window)) {
             ADD_FAILURE() << "the records window did not show";

@@ -71,11 +71,11 @@ QStringList segmentsOf(const QString& fileName) {
 }
 
 // The alert that the program shows now, as a sheet on the records window or on its own.
-AlertDialog* shownAlert(OrvoMenuTray& tray) {
+AlertDialog* shownAlert(const AppDelegate& delegate) {
     if (AlertDialog* alert = test::modalAlert()) {
         return alert;
     }
-    return tray.mainWC() != nullptr ? tray.mainWC()->findChild<AlertDialog*>() : nullptr;
+    return delegate.mainWC() != nullptr ? delegate.mainWC()->findChild<AlertDialog*>() : nullptr;
 }
 
 class RecordingSurvival : public test::LaunchedProgram {
@@ -172,7 +172,7 @@ TEST_F(RecordingSurvival, QuitFromTheTrayFinalisesTheCallAndGivesTheOutputBack) 
 
     actionTitled(*tray.menu(), tray.txtCloseApp)->trigger();
     EXPECT_FALSE(exitStatus.has_value()) << "a recording is running: the program asks first";
-    AlertDialog* alert = shownAlert(tray);
+    AlertDialog* alert = shownAlert(*delegate);
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(test::buttonTitles(alert).front(), "Stop and Quit");
     alert->buttons().front()->click();
@@ -221,7 +221,7 @@ void recordOnASmallDisk(AppDelegate& delegate) {
     leave(tenMinutes / 2);
     microphone->trigger();
     EXPECT_FALSE(tray.isRecord()) << "refused: not ten minutes of room";
-    AlertDialog* refused = shownAlert(tray);
+    AlertDialog* refused = shownAlert(delegate);
     ASSERT_NE(refused, nullptr);
     EXPECT_TRUE(refused->informativeText().contains("not enough free disk space"));
     delete refused;
@@ -252,7 +252,7 @@ void recordOnASmallDisk(AppDelegate& delegate) {
             EXPECT_TRUE(test::probe(API::audioRecordsPath() + segment).readable);
         }
     }
-    AlertDialog* stopped = shownAlert(tray);
+    AlertDialog* stopped = shownAlert(delegate);
     ASSERT_NE(stopped, nullptr);
     EXPECT_TRUE(stopped->informativeText().contains("disk is almost full"));
     delete stopped;

@@ -137,7 +137,7 @@ TEST_F(RecordsWindow, ACallRecordedFromTheWindowIsFoundPlayedEditedAndDeleted) {
 TEST_F(RecordsWindow, ThreeRecordsAsTheUserSeesThem) {
     delegate = std::make_unique<AppDelegate>();
     delegate->applicationDidFinishLaunching();
-    MainWindowController* window = delegate->orvoMenuTray()->mainWC();
+    MainWindowController* window = delegate->mainWC();
     ASSERT_NE(window, nullptr);
     RecordTableViewController& table = *window->contentViewController()->recordsTableView;
 
