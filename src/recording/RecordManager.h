@@ -28,7 +28,8 @@ namespace orvo {
 // Records one recording: one segment file per source while recording, then one merged file
 // and its catalogue entry. Made for one recording and never reused.
 //
-// create, startRecord, stopRecord and the progress run on the main thread. The outcome
+// create, openSources and awaitFarSide run on the thread that prepares the devices (never two
+// at once); startRecord, stopRecord and the progress on the main thread. The outcome
 // (completedStop) arrives on the main thread once the catalogue has its entry, or on the
 // export's worker thread when the merge fails. The manager keeps itself alive from stopRecord
 // (or closeSegments, or finalise) until the outcome has been reported, so a holder may drop

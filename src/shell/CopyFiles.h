@@ -17,8 +17,9 @@ public:
     // Caller's thread; never fails towards the caller; safe to call any number of times.
     // Folders it creates are the owner's only.
     static void checkFilesAndCopy();
-    // Takes the group's and others' rights from everything in the storage tree (a tree of an
-    // older version was readable by all). Caller's thread; failures go to the console.
+    // Takes the group's and others' rights from everything in the storage tree, whoever made
+    // it: a tree made under a permissive umask is readable by all. Caller's thread; failures
+    // go to the console.
     static void makeTreePrivate();
 };
 

@@ -1,6 +1,6 @@
-// Runs a harness on every file under the folders given (its corpus and the cases that once
-// failed), as an ordinary test: a broken invariant aborts, so a regression fails without
-// clang or libFuzzer.
+// Runs a harness on every file under the folders given (its corpus and its crash-* regression
+// cases), as an ordinary test: a broken invariant aborts, so a regression fails without clang
+// or libFuzzer.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

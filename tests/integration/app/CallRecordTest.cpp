@@ -168,7 +168,8 @@ TEST_F(CallRecord, OnPipeWireTheConfiguredDefaultOutputIsLeftAsItWas) {
     EXPECT_EQ(configuredText(), "none");
 }
 
-// A settings file of the kind that once made the property-list library abort the program.
+// A settings file whose keys hold a NUL byte, on which the property-list library asserts: the
+// program records with the defaults and leaves the file as it is.
 TEST_F(CallRecord, ASettingsFileThatCannotBeReadRecordsWithTheDefaultsAndStaysAsItWas) {
     ASSERT_TRUE(launch());
     const QString cases = ORVO_FUZZ_CASES;

@@ -130,7 +130,7 @@ TEST_F(ProgramWithDriver, CopiesStartedBesideARunningOneHandOverAndTouchNothing)
     environment.insert("XDG_CONFIG_HOME", home.path() + "/.config");
     environment.insert("XDG_RUNTIME_DIR", runtime.path());
     environment.insert("LANG", "C.UTF-8");
-    // A tree of an older version, readable by all.
+    // A tree readable by all, as a permissive umask leaves it.
     const QString tree = home.path() + "/Documents/ORVO";
     ASSERT_TRUE(QDir().mkpath(tree + "/Records/Audio"));
     orvo::test::writeFile(tree + "/Records/Audio/older.m4a", "older");

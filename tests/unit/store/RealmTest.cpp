@@ -393,13 +393,13 @@ TEST_F(UnreadableFileTest, UnreachableFolderKeepsTheCatalogueInMemory) {
     EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
 }
 
-// A catalogue written before the search kept folded copies of the texts.
+// A catalogue of the layout without folded copies of the texts.
 class EarlierLayoutTest : public test::RealmFileTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid());
         CopyFiles::checkFilesAndCopy();
-        // The very statements the earlier program ran on a new file, then three records.
+        // The statements that make a new file of that layout, then three records.
         test::sqliteCli(
             path(),
             "BEGIN; CREATE TABLE RealmRecordModel (id INTEGER PRIMARY KEY AUTOINCREMENT, "
