@@ -272,6 +272,7 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies(db);
     }
+    refoldMarkedTexts(db);
 }
 
 void RealmFile::checkStructure(SqliteDatabase& db) {
@@ -291,6 +292,30 @@ QStringList RealmFile::tableColumns(SqliteDatabase& db) {
         columns << info.text(1);
     }
     return columns;
+}
+
+void RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
+    QStringList marked;
+    QStringList fills;
+    for (int field = 0; field < fieldCount; ++field) {
+        if (isTextField(field)) {
+            marked << QString("substr(\"%1\", 1, 1) = char(65534)").arg(recordFields[field].name);
+            fills << QString("\"%1\" = orvo_fold(\"%2\")")
+                         .arg(foldedColumnName(field), recordFields[field].name);
+        }
+    }
+    const QString where = marked.join(" OR ");
+    {
+        // Looked for first: an update that finds nothing would still take the write lock.
+        SqliteStatement any(
+            db.handle(),
+            QString("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(RecordTableSql::tableName, where));
+        if (!any.step()) {
+            return;
+        }
+    }
+    db.exec(QString("UPDATE %1 SET %2 WHERE %3")
+                .arg(RecordTableSql::tableName, fills.join(", "), where));
 }
 
 void RealmFile::addFoldedCopies(SqliteDatabase& db) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QStringView>
 #include <sqlite3.h>
 
 namespace orvo {
@@ -296,10 +297,11 @@ void foldFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
         sqlite3_result_null(context);
         return;
     }
-    // Reused across calls: folding a whole catalogue allocates nothing per row.
     thread_local std::vector<char16_t> units;
     const std::size_t length = foldUtf8WithoutDiacritics(textArgument(arguments[0]), true, units);
-    sqlite3_result_text16(context, units.data(), int(length * sizeof(char16_t)), SQLITE_TRANSIENT);
+    // As UTF-8: SQLite reads UTF-16 that begins with U+FFFE or U+FEFF as a byte order mark.
+    const QByteArray bytes = QStringView(units.data(), qsizetype(length)).toUtf8();
+    sqlite3_result_text(context, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
 }
 
 // SQLite's instr compares at every character with a call of its own; a search of folded text

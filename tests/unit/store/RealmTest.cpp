@@ -451,5 +451,25 @@ TEST_F(EarlierLayoutTest, OpensWithEveryRecordGainsTheSearchDataOnceAndIsSearcha
               (QStringList{"Meeting über plans", "Call", "Über uns"}));
 }
 
+// A text may begin with U+FFFE; while the folding answered SQLite in UTF-16, SQLite read that
+// as a byte order mark and stored the rest of the copy byte-swapped.
+TEST_F(EarlierLayoutTest, ATextBeginningWithUFFFEIsFoundAndItsSwappedCopyIsMended) {
+    open();
+    close();
+    test::sqliteCli(path(), "UPDATE RealmRecordModel SET name = char(65534) || 'Zed', "
+                            "folded_name = char(31232, 25856, 25600) WHERE id = 12");
+    const QString marked(QChar(0xfffe));
+    for (int round = 0; round < 2; ++round) {
+        open();
+        EXPECT_EQ(query("name contains[cd] %@", {"ZED"}), QStringList{marked + "Zed"});
+        close();
+    }
+    open();
+    save(marked + "Über", 4000);
+    EXPECT_EQ(query("name contains[cd] %@", {marked + "UBER"}), QStringList{marked + "Über"});
+    EXPECT_EQ(query("name contains[cd] %@", {"uber"}),
+              (QStringList{"Meeting über plans", marked + "Über"}));
+}
+
 } // namespace
 } // namespace orvo
