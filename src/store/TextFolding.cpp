@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QStringDecoder>
 #include <QStringView>
 #include <sqlite3.h>
 
@@ -227,8 +228,11 @@ std::u16string fold(std::string_view utf8, int options) {
             foldUtf8WithoutDiacritics(utf8, (options & searchCaseInsensitive) != 0, buffer);
         out.assign(buffer.data(), length);
     } else {
-        out = foldWithQt(QString::fromUtf8(utf8.data(), qsizetype(utf8.size())), options)
-                  .toStdU16String();
+        // A leading U+FEFF is text here, as anywhere else, not a byte order mark to skip.
+        QStringDecoder decode(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                        QStringDecoder::Flag::ConvertInitialBom);
+        const QString text = decode(QByteArrayView(utf8.data(), qsizetype(utf8.size())));
+        out = foldWithQt(text, options).toStdU16String();
     }
     return out;
 }
