@@ -68,11 +68,13 @@ std::vector<AudioCaptureDevice> AudioManager::inputAudioDevices() {
     return hardware().captureDevices();
 }
 
+bool AudioManager::isDriverInput(const AudioCaptureDevice& device) {
+    return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
+}
+
 std::optional<AudioCaptureDevice> AudioManager::driverCaptureDevice() {
     const auto inputs = inputAudioDevices();
-    const auto input = std::find_if(inputs.begin(), inputs.end(), [](const auto& device) {
-        return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
-    });
+    const auto input = std::find_if(inputs.begin(), inputs.end(), isDriverInput);
     if (input == inputs.end()) {
         return std::nullopt;
     }

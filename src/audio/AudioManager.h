@@ -42,7 +42,10 @@ public:
     static std::optional<std::map<AudioDeviceID, QString>> inputAudioDevicesID();
     // What the tray lists and what a capture session records from.
     static std::vector<AudioCaptureDevice> inputAudioDevices();
-    // The driver as a capture session records it; absent while it is not installed.
+    // Whether the input is one of the virtual driver's own.
+    static bool isDriverInput(const AudioCaptureDevice& device);
+    // The driver as a capture session records it, which brings back what the user hears;
+    // absent while it is not installed.
     static std::optional<AudioCaptureDevice> driverCaptureDevice();
     static bool isAggregateDevice(AudioDeviceID deviceID);
     static std::vector<AudioDeviceID> getAggregateDeviceSubDeviceList(AudioDeviceID deviceID);

@@ -67,7 +67,7 @@ void RecordingController::updateTargets() {
     targets_.clear();
     const auto devices = AudioManager::inputAudioDevices();
     for (const AudioCaptureDevice& device : devices) {
-        if (!isDriverDevice(device)) {
+        if (!AudioManager::isDriverInput(device)) {
             targets_.push_back({device, RecordType::audio, device.localizedName});
         }
     }
@@ -340,7 +340,7 @@ void RecordingController::startRecord() {
     }
     const QString quality = SettingsManager::shared().getValue(isVideo_ ? "QVideo" : "QAudio");
     auto job = std::make_shared<StartJob>();
-    job->devices = {chooseMicrophone(), driverDevice()};
+    job->devices = {chooseMicrophone(), AudioManager::driverCaptureDevice()};
     job->isVideo = isVideo_;
     job->preset = convertQuality(quality);
     // An absent screen falls back to the main display inside the engine.

@@ -2,21 +2,8 @@
 
 #include <algorithm>
 
-#include "audio/AudioManager.h"
 
 namespace orvo {
-namespace {
-// The virtual driver's own devices carry this in their names.
-const QString driverNameMark = QStringLiteral("ORVO");
-} // namespace
-
-bool isDriverDevice(const AudioCaptureDevice& device) {
-    return device.localizedName.contains(driverNameMark, Qt::CaseSensitive);
-}
-
-std::optional<AudioCaptureDevice> driverDevice() {
-    return AudioManager::driverCaptureDevice();
-}
 
 std::optional<AudioCaptureDevice> microphoneForScreen(const std::vector<RecordingTarget>& targets,
                                                       const QString& wanted) {

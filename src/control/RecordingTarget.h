@@ -17,11 +17,6 @@ struct RecordingTarget {
     QString nameDevice;
 };
 
-// Whether the device is one of the virtual driver's own.
-bool isDriverDevice(const AudioCaptureDevice& device);
-// The driver as a capture session records it, which brings back what the user hears; absent
-// without the driver.
-std::optional<AudioCaptureDevice> driverDevice();
 // The microphone a screen recording records with: the one named wanted, else the first listed.
 std::optional<AudioCaptureDevice> microphoneForScreen(const std::vector<RecordingTarget>& targets,
                                                       const QString& wanted);

@@ -1,13 +1,12 @@
 #include "control/WarmStart.h"
 
 #include "audio/AudioManager.h"
-#include "control/RecordingTarget.h"
 
 namespace orvo {
 
 void WarmStart::prepare() {
     const bool built = AudioManager::prepareAggregateDevice();
-    const auto driver = driverDevice();
+    const auto driver = AudioManager::driverCaptureDevice();
     if (!driver) {
         driverReader_.reset();
         return;
