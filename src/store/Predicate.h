@@ -14,8 +14,13 @@ namespace orvo {
 // type, a wrong number of arguments or an unknown sort key path.
 class QueryError : public std::runtime_error {
 public:
-    explicit QueryError(const QString& message) : std::runtime_error(message.toStdString()) {}
-    QString message() const { return QString::fromUtf8(what()); }
+    explicit QueryError(const QString& message)
+        : std::runtime_error(message.toStdString()), message_(message) {}
+    // Kept whole: what() ends at the first NUL, and a predicate may hold one.
+    QString message() const { return message_; }
+
+private:
+    QString message_;
 };
 
 // A condition made only of contains[cd] on name or recognizeText, favorite compared with a

@@ -161,6 +161,8 @@ TEST_F(PredicateTest, MalformedPredicatesAreClearErrorsAtCreation) {
         {"AND name == 'a'", "expected a field or a value"},
         {QString(200, '(') + "true" + QString(200, ')'), "nested too deeply"},
         {QString("NOT ").repeated(100) + "true", "nested too deeply"},
+        {"name == '" + QString(QChar(0)) + "' AND " + QString(20, '!') + "true",
+         "nested too deeply"},
         {QString("name == '%1' OR ").repeated(300) + "true", "more than 256 terms"},
     };
     for (const auto& [predicate, message] : cases) {
