@@ -52,6 +52,10 @@ MainWindowController* AppDelegate::mainWC() const {
 void AppDelegate::showRecordsWindow() {
     if (mainWC_ == nullptr) {
         mainWC_ = new MainWindowController(&applicationMenu_, recordingController_.get());
+        // The recording's alerts become sheets of the records window.
+        if (orvoMenuTray_) {
+            orvoMenuTray_->alerts().setAlertWindow(mainWC_);
+        }
     }
     if (!mainWC_->isVisible()) {
         mainWC_->show();
@@ -114,6 +118,7 @@ void AppDelegate::continueLaunchWithDriver() {
     orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_);
     orvoMenuTray_->quitProgram = [this] { actionQuit(); };
     orvoMenuTray_->openProgramWindow = [this] { showRecordsWindow(); };
+    orvoMenuTray_->alerts().setAlertWindow(mainWC_);
     orvoMenuTray_->actionMenuOpenApp();
     applicationManager = std::make_unique<ApplicationsManager>();
     ConnectionManager::sharedInstance().observeReachability();

@@ -7,7 +7,7 @@
 #include <QSystemTrayIcon>
 
 #include "browser/MainViewController.h"
-#include "control/RecordMenu.h"
+#include "browser/RecordMenu.h"
 #include "control/RecordingController.h"
 #include "shell/API.h"
 #include "shell/Localization.h"
@@ -38,7 +38,6 @@ MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingCont
     statusBar()->setSizeGripEnabled(false);
     if (recording_ != nullptr) {
         menuBar()->addMenu(new RecordMenu(*recording_, this));
-        recording_->setAlertWindow(this);
         connect(recording_, &RecordingController::progressChanged, this,
                 &MainWindowController::showRecordingStatus);
         connect(recording_, &RecordingController::stateChanged, this,

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <utility>
 
+#include <QPointer>
+
 #include "audio/AudioManager.h"
 #include "platform/MainThread.h"
 #include "platform/Platform.h"
@@ -12,12 +14,12 @@
 #include "recording/RecordingSpace.h"
 #include "recording/VideoManager.h"
 #include "shell/API.h"
+#include "shell/Console.h"
 #include "shell/CopyFiles.h"
 #include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
 #include "shell/SettingsManager.h"
-#include "ui/AlertManager.h"
 
 namespace orvo {
 namespace {
@@ -63,6 +65,42 @@ RecordingController::RecordingController(PrivacyManager* privacy, QObject* paren
 
 RecordingController::~RecordingController() = default;
 
+bool RecordingController::isAllowed(Phase from, Phase to) {
+    switch (from) {
+    case Phase::idle:
+        return to == Phase::starting;
+    case Phase::starting:
+        return to == Phase::recording || to == Phase::failed;
+    case Phase::recording:
+        // idle: closed for a process that must end now, or nothing was there to stop.
+        return to == Phase::stopping || to == Phase::idle;
+    case Phase::stopping:
+        return to == Phase::finalising;
+    case Phase::finalising:
+        return to == Phase::idle;
+    case Phase::failed:
+        // starting: chosen again while the output is still on its way back.
+        return to == Phase::idle || to == Phase::starting;
+    }
+    return false;
+}
+
+void RecordingController::enterPhase(Phase next) {
+    const Phase from = std::exchange(phase_, next);
+    if (!isAllowed(from, next)) {
+        consoleLine(QString("The recording control went from phase %1 to %2, which it must not")
+                        .arg(int(from))
+                        .arg(int(next)));
+    }
+    emit phaseChanged(from, next);
+    showPhase();
+}
+
+void RecordingController::fail(RecordingFailure::Kind kind, const QString& title,
+                               const QString& message, RecordingFailure::Severity severity) {
+    emit failed(RecordingFailure{kind, title, message, severity});
+}
+
 void RecordingController::updateTargets() {
     targets_.clear();
     const auto devices = AudioManager::inputAudioDevices();
@@ -81,7 +119,7 @@ void RecordingController::updateTargets() {
     // disabled, so that no new start can replace the device the output has to return to.
     states_.clear();
     for (const RecordingTarget& target : targets_) {
-        states_.push_back({targetTitle(target, false), !stopPending_ && !starting_});
+        states_.push_back({targetTitle(target, false), !isStopping() && !isStarting()});
     }
     selectedIndex_.reset();
     volumeEnabled_ = false;
@@ -125,14 +163,14 @@ void RecordingController::setProgress(std::optional<double> seconds,
 }
 
 void RecordingController::toggleTarget(int index) {
-    if (starting_ || (stopPending_ && !isRecord_)) {
+    if (isStarting() || isStopping()) {
         // The previous recording is still being finished; its targets are disabled.
         return;
     }
     const bool known = index >= 0 && index < int(targets_.size());
     selectedIndex_ = known ? std::optional<int>(index) : std::nullopt;
     selected_ = known ? std::optional<RecordingTarget>(targets_[index]) : std::nullopt;
-    if (isRecord_) {
+    if (isRecord()) {
         stopRecord();
     } else {
         startRecord();
@@ -140,12 +178,13 @@ void RecordingController::toggleTarget(int index) {
 }
 
 void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, bool showProgress) {
-    QWidget* window = alertWindow();
-    if (showProgress && (isRecord_ || stopPending_ || starting_) && window != nullptr &&
-        window->isVisible()) {
-        AlertManager::shared().showLoadingAlert(window, txtSaving, [] {});
-        whenFinalised = [window = QPointer<QWidget>(window), next = std::move(whenFinalised)] {
-            AlertManager::shared().loadingAlertComplited(window);
+    if (showProgress && (isRecord() || isStopping() || isStarting())) {
+        emit savingChanged(true);
+        whenFinalised = [controller = QPointer<RecordingController>(this),
+                         next = std::move(whenFinalised)] {
+            if (controller != nullptr) {
+                emit controller->savingChanged(false);
+            }
             next();
         };
     }
@@ -153,10 +192,10 @@ void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, b
             [this, whenFinalised]() mutable { stopAndFinalise(std::move(whenFinalised)); })) {
         return;
     }
-    if (isRecord_) {
+    if (isRecord()) {
         whenFinalised_.push_back(std::move(whenFinalised));
         stopRecord();
-    } else if (stopPending_) {
+    } else if (isStopping()) {
         whenFinalised_.push_back(std::move(whenFinalised));
     } else if (deviceWork_.isBusy()) {
         // The output of a failed start may still be on its way back.
@@ -167,7 +206,7 @@ void RecordingController::stopAndFinalise(std::function<void()> whenFinalised, b
 }
 
 bool RecordingController::deferWhileStarting(std::function<void()> action) {
-    if (!starting_) {
+    if (!isStarting()) {
         return false;
     }
     afterStart_.push_back(std::move(action));
@@ -181,11 +220,11 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
     deviceWork_.release([] {});
     // Idle, or a merge under way: that needs no capture any more, only the output goes back;
     // the segments stay until the catalogue has the record.
-    if (!isRecord_ || !recordManager_) {
+    if (!isRecord() || !recordManager_) {
         deviceWork_.restoreOutput(std::move(whenClosed));
         return;
     }
-    setIsRecord(false);
+    enterPhase(Phase::idle);
     // The output goes back while the segments close: the process has little time left.
     auto remaining = std::make_shared<int>(2);
     auto oneDone = [remaining, whenClosed = std::move(whenClosed)] {
@@ -200,8 +239,7 @@ void RecordingController::closeForExit(std::function<void()> whenClosed) {
 void RecordingController::stopRecord() {
     // Until the engine has reported, every target stays disabled: a new start would replace
     // the device that the output has to return to.
-    stopPending_ = recordManager_ != nullptr;
-    setIsRecord(false);
+    enterPhase(recordManager_ ? Phase::stopping : Phase::idle);
     setProgress(std::nullopt, std::nullopt);
     if (!recordManager_) {
         deviceWork_.restoreOutput([this] { runWhenFinalised(); });
@@ -219,36 +257,33 @@ void RecordingController::stopRecord() {
 
 void RecordingController::completedStop(std::optional<ErrorRecord> error) {
     // The targets stay disabled until the output is back.
+    enterPhase(Phase::finalising);
     deviceWork_.restoreOutput([this, error] { finishStop(error); });
 }
 
 void RecordingController::finishStop(std::optional<ErrorRecord> error) {
-    stopPending_ = false;
-    setIsRecord(isRecord_);
+    enterPhase(Phase::idle);
     if (!error) {
         recordManager_.reset();
         Logging::write("Stop record success", EventLoging::ok);
     } else {
         Logging::write("Stop record with error: " + caseName(*error), EventLoging::error);
-        AlertManager::shared().showDefaultAlert(
-            alertWindow(), txtError,
+        fail(
+            RecordingFailure::Kind::stopFailed, txtError,
             Localization::format(isVideo_ ? txtErrorStopVideoRecordMsg : txtErrorStopAudioRecordMsg,
-                                 {rawValue(*error)}),
-            AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+                                 {rawValue(*error)}));
     }
     runWhenFinalised();
 }
 
 void RecordingController::captureFailed(const QString& message) {
-    if (!isRecord_) {
+    if (!isRecord()) {
         return;
     }
     QPointer<RecordingController> controller(this);
     stopAndFinalise([controller, message] {
         if (controller != nullptr) {
-            AlertManager::shared().showDefaultAlert(controller->alertWindow(), controller->txtError,
-                                                    message, AlertManager::AlertStyle::critical,
-                                                    QStringLiteral("OK"));
+            controller->fail(RecordingFailure::Kind::captureLost, controller->txtError, message);
         }
     });
 }
@@ -256,7 +291,7 @@ void RecordingController::captureFailed(const QString& message) {
 void RecordingController::devicesChanged() {
     // Events come in bursts; one look at the devices answers those before it, and one more
     // look those that came while it ran. A start or a stop under way makes its own.
-    if (starting_ || stopPending_ || (!isRecord_ && deviceWork_.isReleased())) {
+    if (isStarting() || isStopping() || (!isRecord() && deviceWork_.isReleased())) {
         return;
     }
     if (followPending_) {
@@ -265,10 +300,10 @@ void RecordingController::devicesChanged() {
     }
     followPending_ = true;
     followAgain_ = false;
-    deviceWork_.follow(isRecord_, [this](int unrouted) {
+    deviceWork_.follow(isRecord(), [this](int unrouted) {
         followPending_ = false;
         // A program plays where the recording cannot hear it: the far side is lost now.
-        if (unrouted > 0 && isRecord_) {
+        if (unrouted > 0 && isRecord()) {
             warnFarSideSilent();
         }
         if (followAgain_) {
@@ -303,9 +338,9 @@ bool RecordingController::checkPermissions() {
                     return;
                 }
                 Logging::write("No privacy microphone", EventLoging::ok);
-                AlertManager::shared().showDefaultAlert(controller->alertWindow(),
-                                                        controller->txtPrivacyMicTitle,
-                                                        controller->txtPrivacyMicMsg);
+                controller->fail(RecordingFailure::Kind::microphonePrivacy,
+                                 controller->txtPrivacyMicTitle, controller->txtPrivacyMicMsg,
+                                 RecordingFailure::Severity::informational);
             });
         });
         return false;
@@ -313,8 +348,8 @@ bool RecordingController::checkPermissions() {
     if (isVideo_ && !privacy_.checkScreenCapture()) {
         privacy_.requestScreenCapture();
         Logging::write("No privacy screencapture", EventLoging::ok);
-        AlertManager::shared().showDefaultAlert(alertWindow(), txtPrivacyVidTitle,
-                                                txtPrivacyVidMsg);
+        fail(RecordingFailure::Kind::screenPrivacy, txtPrivacyVidTitle, txtPrivacyVidMsg,
+             RecordingFailure::Severity::informational);
         return false;
     }
     return true;
@@ -345,8 +380,7 @@ void RecordingController::startRecord() {
     job->preset = convertQuality(quality);
     // An absent screen falls back to the main display inside the engine.
     job->screen = VideoManager::screenDeviceID(screenPosition(targets_, selectedIndex_));
-    starting_ = true;
-    setIsRecord(false);
+    enterPhase(Phase::starting);
     deviceWork_.run([job, route = deviceWork_.route()] { prepareDevices(*job, *route); },
                     [this, job] { startPrepared(*job); });
 }
@@ -378,7 +412,6 @@ void RecordingController::prepareDevices(StartJob& job, AudioRoute& route) {
 }
 
 void RecordingController::startPrepared(const StartJob& job) {
-    starting_ = false;
     if (job.engine) {
         beginRecording(job.engine, job.previousOutput, job.previousVolume);
         if (job.unrouted > 0) {
@@ -401,24 +434,21 @@ bool RecordingController::checkDiskSpace() {
         return true;
     }
     Logging::write("Not enough disk space to record", EventLoging::error);
-    AlertManager::shared().showDefaultAlert(
-        alertWindow(), txtError,
-        Localization::format(txtDiskSpaceStart,
-                             {double(needed) / 1000000.0, double(*available) / 1000000.0}),
-        AlertManager::AlertStyle::critical, QStringLiteral("OK"));
+    fail(RecordingFailure::Kind::diskSpaceAtStart, txtError,
+         Localization::format(txtDiskSpaceStart,
+                              {double(needed) / 1000000.0, double(*available) / 1000000.0}));
     return false;
 }
 
 void RecordingController::stopForFullDisk() {
-    if (!isRecord_) {
+    if (!isRecord()) {
         return;
     }
     QPointer<RecordingController> controller(this);
     stopAndFinalise([controller] {
         if (controller != nullptr) {
-            AlertManager::shared().showDefaultAlert(controller->alertWindow(), controller->txtError,
-                                                    controller->txtDiskSpaceStop,
-                                                    AlertManager::AlertStyle::warning);
+            controller->fail(RecordingFailure::Kind::diskAlmostFull, controller->txtError,
+                             controller->txtDiskSpaceStop, RecordingFailure::Severity::warning);
         }
     });
 }
@@ -430,7 +460,7 @@ void RecordingController::beginRecording(std::shared_ptr<RecordManager> engine,
     emit volumeOfPreviousOutputChanged(volumeOfPreviousOutput_);
 
     recordManager_ = std::move(engine);
-    setIsRecord(true);
+    enterPhase(Phase::recording);
     QPointer<RecordingController> controller(this);
     recordManager_->changeSeconds = [controller](double seconds, double megabytes) {
         if (controller != nullptr) {
@@ -472,25 +502,29 @@ void RecordingController::failStart(std::optional<AudioStatus> status) {
     const QString deviceName =
         selected_ && selected_->device ? selected_->device->localizedName : QString();
     const QString statusText = status ? QString::number(*status) : QString();
-    AlertManager::shared().showDefaultAlert(
-        alertWindow(), txtError,
-        Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg : txtErrorStartAudioRecordMsg,
-                             {deviceName, statusText}),
-        AlertManager::AlertStyle::critical, QStringLiteral("OK"));
-    setIsRecord(false);
-    deviceWork_.restoreOutput([] {});
+    fail(RecordingFailure::Kind::startFailed, txtError,
+         Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg : txtErrorStartAudioRecordMsg,
+                              {deviceName, statusText}));
+    enterPhase(Phase::failed);
+    QPointer<RecordingController> controller(this);
+    deviceWork_.restoreOutput([controller] {
+        // Unless chosen again meanwhile.
+        if (controller != nullptr && controller->phase_ == Phase::failed) {
+            controller->enterPhase(Phase::idle);
+        }
+    });
     Logging::write("No create aggregate", EventLoging::error);
 }
 
-void RecordingController::setIsRecord(bool isRecord) {
-    isRecord_ = isRecord;
+void RecordingController::showPhase() {
+    const bool isRecord = this->isRecord();
     if (selected_ && selectedIndex_) {
         states_[*selectedIndex_].title = targetTitle(*selected_, isRecord);
     }
     const std::optional<QString> selectedName =
         selected_ ? std::optional<QString>(selected_->nameDevice) : std::nullopt;
     for (std::size_t index = 0; index < targets_.size(); ++index) {
-        if (stopPending_ || starting_) {
+        if (isStopping() || isStarting()) {
             states_[index].enabled = false;
         } else if (targets_[index].nameDevice != selectedName) {
             states_[index].enabled = !isRecord;

@@ -6,11 +6,10 @@
 #include <vector>
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
-#include <QWidget>
 
 #include "control/DeviceWork.h"
+#include "control/RecordingFailure.h"
 #include "control/RecordingTarget.h"
 #include "platform/AudioHardware.h"
 #include "platform/Displays.h"
@@ -25,13 +24,22 @@ class RecordManager;
 
 // The one recording control of the program: choosing a target starts a recording from it,
 // choosing it again stops it; the output goes through the combined device meanwhile and back
-// afterwards. The tray menu and the records window's Record menu both present it. Main thread
-// only; what waits on the sound server (building, switching and removing the combined output,
-// opening the sources) runs on a device thread of its own, one job after another, so that a
-// hung server never holds the interface. A start therefore completes a moment later.
+// afterwards. The tray menu and the records window's Record menu both present it, and the
+// tray's alerts tell its failures. Main thread only; what waits on the sound server (building,
+// switching and removing the combined output, opening the sources) runs on a device thread of its
+// own, one job after another, so that a hung server never holds the interface. A start therefore
+// completes a moment later.
 class RecordingController : public QObject {
     Q_OBJECT
 public:
+    // Where a recording stands. A start goes idle, starting, recording; a stop goes
+    // recording, stopping (the engine closes and merges), finalising (the output goes back
+    // and the outcome is told), idle. A start the devices refuse goes to failed until the
+    // output is back. isAllowed holds every step there is.
+    enum class Phase { idle, starting, recording, stopping, finalising, failed };
+    Q_ENUM(Phase)
+    static bool isAllowed(Phase from, Phase to);
+
     // privacy answers the permission questions; the shared instance unless a test asks others.
     explicit RecordingController(PrivacyManager* privacy = nullptr, QObject* parent = nullptr);
     ~RecordingController() override;
@@ -76,7 +84,7 @@ public:
     // the combined device; whenFinalised runs on the main thread afterwards, whatever the
     // outcome (a failed merge still shows its alert and keeps the segments for the next
     // start). At once when idle; after the pending completion when a stop is under way.
-    // showProgress: the loading sheet covers the alert window meanwhile.
+    // showProgress: savingChanged announces the wait, when there is one to wait for.
     void stopAndFinalise(std::function<void()> whenFinalised, bool showProgress = false);
     // For a process that must end now (a signal): closes the segments without a merge,
     // leaving them for the next start's recovery, and gives the output back; whenClosed runs
@@ -87,18 +95,13 @@ public:
     void releaseDevices(std::function<void()> then);
     void keepDevicesReady();
 
-    // The window that carries every alert as a sheet; nullptr makes them application-modal.
-    void setAlertWindow(QWidget* window) { alertWindow_ = window; }
-    QWidget* alertWindow() const { return alertWindow_; }
-
-    bool isRecord() const { return isRecord_; }
-    // Every assignment updates the targets and emits stateChanged, also without a change.
-    void setIsRecord(bool isRecord);
+    Phase phase() const { return phase_; }
+    bool isRecord() const { return phase_ == Phase::recording; }
     bool isVideo() const { return isVideo_; }
     // True from a stop until the engine's outcome has been handled; targets stay disabled.
-    bool isStopping() const { return stopPending_; }
+    bool isStopping() const { return phase_ == Phase::stopping || phase_ == Phase::finalising; }
     // True from a start until the devices have answered; targets stay disabled meanwhile.
-    bool isStarting() const { return starting_; }
+    bool isStarting() const { return phase_ == Phase::starting; }
     // Whether the volume of the previous output may be changed: while recording.
     bool isVolumeEnabled() const { return volumeEnabled_; }
     float volumeOfPreviousOutput() const { return volumeOfPreviousOutput_; }
@@ -120,7 +123,13 @@ public:
 
 signals:
     void targetsChanged();
+    // Every change of phase, and every warning; the targets' titles and states are updated.
     void stateChanged();
+    void phaseChanged(orvo::RecordingController::Phase from, orvo::RecordingController::Phase to);
+    // The one way failures leave the controller, after their log line.
+    void failed(const orvo::RecordingFailure& failure);
+    // stopAndFinalise with showProgress: true while the recording is saved, false once done.
+    void savingChanged(bool saving);
     // Once a second while recording; both absent when a recording ends.
     void progressChanged(std::optional<double> seconds, std::optional<double> megabytes);
     // At each start: the volume of the output the recording will give the sound back to.
@@ -145,6 +154,11 @@ private:
         int unrouted = 0; // playing streams the route could not take in
     };
 
+    void enterPhase(Phase next);
+    // Titles and enabled states for the phase, then stateChanged.
+    void showPhase();
+    void fail(RecordingFailure::Kind kind, const QString& title, const QString& message,
+              RecordingFailure::Severity severity = RecordingFailure::Severity::critical);
     void startRecord();
     static void prepareDevices(StartJob& job, AudioRoute& route);
     void startPrepared(const StartJob& job);
@@ -179,15 +193,12 @@ private:
     std::optional<RecordingTarget> selected_;
     std::optional<int> selectedIndex_;
     std::shared_ptr<RecordManager> recordManager_;
-    QPointer<QWidget> alertWindow_;
+    Phase phase_ = Phase::idle;
     std::vector<std::function<void()>> whenFinalised_;
     std::shared_ptr<void> deviceChanges_; // the audio hardware's events
     bool followPending_ = false;
     bool followAgain_ = false;
     bool isVideo_ = false;
-    bool isRecord_ = false;
-    bool stopPending_ = false;
-    bool starting_ = false;
     std::vector<std::function<void()>> afterStart_;
     bool volumeEnabled_ = false;
     float volumeOfPreviousOutput_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace orvo {
 
 std::optional<AudioCaptureDevice> microphoneForScreen(const std::vector<RecordingTarget>& targets,

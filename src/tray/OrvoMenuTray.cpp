@@ -47,7 +47,8 @@ OrvoMenuTray::OrvoMenuTray(RecordingController& controller, QObject* parent)
       txtCloseApp(Localization::text("CLOSE_APP")),
       txtAudioDevices(Localization::text("AUDIO_DEVICE")),
       txtVideoDevices(Localization::text("VIDEO_DEVICE")), txtVolume(Localization::text("VOLUME")),
-      controller_(controller), statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
+      controller_(controller), alerts_(controller),
+      statusBarItem_(std::make_unique<QSystemTrayIcon>()) {
     showIcon(idleIcon);
     statusBarItem_->setToolTip(API::prgName());
     // Desktops open a tray menu on the secondary button; the primary one opens it as well.

@@ -13,6 +13,7 @@
 
 #include "control/RecordingController.h"
 #include "tray/ModelTrayMenu.h"
+#include "tray/RecordingAlerts.h"
 #include "tray/VolumeView.h"
 
 class QAction;
@@ -22,9 +23,9 @@ namespace orvo {
 class RecordManager;
 
 // The status item in the desktop's tray and its menu: every recording target of the
-// controller, the volume row, the records window and quit. The menu presents the recording
-// control; it does not own it. Created once at start-up, lives as long as the process. Main
-// thread only.
+// controller, the volume row, the records window and quit. The menu and its alerts present
+// the recording control; the tray does not own it. Created once at start-up, lives as long as the
+// process. Main thread only.
 class OrvoMenuTray : public QObject {
     Q_OBJECT
 public:
@@ -57,6 +58,8 @@ public:
     std::function<void()> quitProgram;
 
     RecordingController& controller() const { return controller_; }
+    // What the recording control reports, told to the user.
+    RecordingAlerts& alerts() { return alerts_; }
     bool isRecord() const { return controller_.isRecord(); }
     bool isVideo() const { return controller_.isVideo(); }
     bool isStopping() const { return controller_.isStopping(); }
@@ -88,6 +91,7 @@ private:
     void showTitle(const QString& recordingTitle);
 
     RecordingController& controller_;
+    RecordingAlerts alerts_;
     std::unique_ptr<QSystemTrayIcon> statusBarItem_;
     // Replaced as a whole by each rebuild; the old one is deleted with its actions and row.
     QPointer<QMenu> menu_;

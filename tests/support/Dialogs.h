@@ -16,6 +16,12 @@ inline AlertDialog* modalAlert() {
     return qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
 }
 
+inline void closeModalAlerts() {
+    while (AlertDialog* open = modalAlert()) {
+        delete open;
+    }
+}
+
 inline QStringList buttonTitles(const AlertDialog* alert) {
     QStringList result;
     for (const QPushButton* button : alert->buttons()) {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -23,9 +23,7 @@
 #include "shell/Logging.h"
 #include "shell/SettingsManager.h"
 #include "store/Realm.h"
-#include "support/Dialogs.h"
 #include "support/TestFiles.h"
-#include "ui/AlertDialog.h"
 
 namespace orvo::test {
 
@@ -95,13 +93,10 @@ protected:
     void TearDown() override {
         dropFaces();
         controller.reset();
-        while (AlertDialog* open = modalAlert()) {
-            delete open;
-        }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Platform::shared().clear();
     }
-    // The faces go before the controller they present.
+    // The faces (and the alerts they show) go before the controller they present.
     virtual void dropFaces() {}
 
     RecordingController& makeController() {

@@ -32,6 +32,7 @@
 #include "support/Dialogs.h"
 #include "support/PrivateSoundServer.h"
 #include "support/TestFiles.h"
+#include "tray/RecordingAlerts.h"
 #include "tray/VolumeView.h"
 #include "ui/AlertDialog.h"
 
@@ -98,6 +99,7 @@ protected:
         platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
     }
     void TearDown() override {
+        alerts.reset();
         controller.reset();
         while (AlertDialog* open = test::modalAlert()) {
             delete open;
@@ -121,6 +123,7 @@ protected:
 
     RecordingController& startRecording() {
         controller = std::make_unique<RecordingController>(&privacy);
+        alerts = std::make_unique<RecordingAlerts>(*controller);
         const auto& targets = controller->targets();
         const auto microphone = std::find_if(targets.begin(), targets.end(), [](const auto& t) {
             return t.device && t.device->uniqueID == "microphone";
@@ -177,6 +180,8 @@ protected:
     FakePrivacy privacy;
     QTemporaryDir folder;
     std::unique_ptr<RecordingController> controller;
+    // The tray's: they tell the user what the controller reports.
+    std::unique_ptr<RecordingAlerts> alerts;
 };
 
 TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {

@@ -7,6 +7,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "support/Dialogs.h"
 #include "support/RecordingFixture.h"
 
 namespace orvo {
@@ -14,7 +15,10 @@ namespace {
 
 class MainWindowTest : public test::RecordingFixture {
 protected:
-    void dropFaces() override { window.reset(); }
+    void dropFaces() override {
+        window.reset();
+        test::closeModalAlerts();
+    }
 
     MainWindowController& makeWindow(bool trayHost) {
         window = std::make_unique<MainWindowController>(nullptr, controller.get());

@@ -9,12 +9,13 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include "control/RecordMenu.h"
+#include "browser/RecordMenu.h"
 #include "fakes/FakeFileAttributes.h"
 #include "recording/RecordingSpace.h"
 #include "support/Dialogs.h"
 #include "support/RecordingFixture.h"
 #include "tray/OrvoMenuTray.h"
+#include "tray/RecordingAlerts.h"
 
 namespace orvo {
 namespace {
@@ -38,6 +39,14 @@ protected:
     void dropFaces() override {
         recordMenu.reset();
         tray.reset();
+        alerts.reset();
+        closeModalAlerts();
+    }
+    // A controller whose failures are told as the tray tells them.
+    RecordingController& makeAlertingController() {
+        makeController();
+        alerts = std::make_unique<RecordingAlerts>(*controller);
+        return *controller;
     }
     void makeFaces() {
         hardware_->setCaptureDevices({usbMic, headset, driverInput});
@@ -54,6 +63,7 @@ protected:
 
     std::unique_ptr<OrvoMenuTray> tray;
     std::unique_ptr<RecordMenu> recordMenu;
+    std::unique_ptr<RecordingAlerts> alerts;
 };
 
 TEST_F(RecordingControllerTest, RecordMenuAndTrayStayInStepWhicheverStartsOrStops) {
@@ -241,7 +251,7 @@ TEST_F(RecordingControllerTest, TooLittleRoomRefusesTheStartAndAFillingDiskEndsT
     FakeFileAttributes* space = attributes.get();
     Platform::shared().install<FileAttributes>(std::move(attributes));
     SettingsManager::shared().writeValueSetting("0", "QAudio");
-    RecordingController& control = makeController();
+    RecordingController& control = makeAlertingController();
     const std::int64_t tenMinutes = RecordingSpace::neededToStart(false, SessionPreset::low);
 
     QDir(API::audioRecordsPath()).removeRecursively(); // deleted while the program runs
@@ -276,10 +286,10 @@ TEST_F(RecordingControllerTest, TooLittleRoomRefusesTheStartAndAFillingDiskEndsT
 TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown) {
     // Refused from the start on, also the combined output made ahead of a start.
     hardware_->setCreationStatus(-50);
-    RecordingController& control = makeController();
+    RecordingController& control = makeAlertingController();
     QWidget window;
     window.show();
-    control.setAlertWindow(&window);
+    alerts->setAlertWindow(&window);
     control.toggleTarget(0);
     ASSERT_TRUE(waitForStart());
     auto* sheet = window.findChild<AlertDialog*>();
@@ -288,7 +298,7 @@ TEST_F(RecordingControllerTest, AlertsBecomeSheetsOnTheAlertWindowWhileItIsShown
     delete sheet;
 
     // Without the window the alert is the application's.
-    control.setAlertWindow(nullptr);
+    alerts->setAlertWindow(nullptr);
     control.toggleTarget(0);
     ASSERT_TRUE(waitForStart());
     EXPECT_EQ(window.findChild<AlertDialog*>(), nullptr);

@@ -7,6 +7,7 @@
 #include <QWidgetAction>
 #include <gtest/gtest.h>
 
+#include "support/Dialogs.h"
 #include "support/RecordingFixture.h"
 
 namespace orvo {
@@ -30,7 +31,10 @@ QStringList menuTitles(const QMenu& menu) {
 
 class OrvoMenuTrayTest : public RecordingFixture {
 protected:
-    void dropFaces() override { tray.reset(); }
+    void dropFaces() override {
+        tray.reset();
+        closeModalAlerts();
+    }
 
     OrvoMenuTray& makeTray() {
         tray = std::make_unique<OrvoMenuTray>(makeController());

@@ -1,4 +1,4 @@
-#include "control/RecordMenu.h"
+#include "browser/RecordMenu.h"
 
 #include <QAction>
 
