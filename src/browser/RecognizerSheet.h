@@ -6,14 +6,15 @@
 namespace orvo {
 
 class RealmRecordModel;
-class Recognizer;
 class RecordTableViewController;
+class TranscriptionJob;
 
-// One record's transcription under the progress sheet of the records window: stores the
-// text, writes the subtitles beside the media file and lets the row unfold. Main thread.
+// Shows one record's transcription in the records window: the progress sheet while it runs,
+// the alert when it fails. Main thread.
 class RecognizerSheet {
 public:
-    RecognizerSheet() = default;
+    RecognizerSheet();
+    // The window is going: its sheet with it, and the transcription with its sheet.
     ~RecognizerSheet();
     RecognizerSheet(const RecognizerSheet&) = delete;
     RecognizerSheet& operator=(const RecognizerSheet&) = delete;
@@ -23,10 +24,10 @@ public:
     void start(RecordTableViewController& table, const std::shared_ptr<RealmRecordModel>& record,
                std::function<void()> completion);
 
-    const std::shared_ptr<Recognizer>& recognize() const { return recognize_; }
+    const TranscriptionJob* job() const { return job_.get(); }
 
 private:
-    std::shared_ptr<Recognizer> recognize_;
+    std::unique_ptr<TranscriptionJob> job_;
 };
 
 } // namespace orvo

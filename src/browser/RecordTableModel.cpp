@@ -1,5 +1,10 @@
 #include "browser/RecordTableModel.h"
 
+#include <QPointer>
+#include <QThreadPool>
+
+#include "platform/MainThread.h"
+#include "recording/RecordManager.h"
 #include "store/RealmRecordModel.h"
 
 namespace orvo {
@@ -56,6 +61,33 @@ QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
     }
     const auto item = record(index.row());
     return item ? QVariant(item->name()) : QVariant();
+}
+
+double RecordTableModel::durationOf(const RealmRecordModel& record) {
+    if (record.duration() != 0) {
+        return record.duration();
+    }
+    const QString fileName = record.fileName();
+    if (const auto read = readDurations_.constFind(fileName); read != readDurations_.cend()) {
+        return *read;
+    }
+    readDurations_[fileName] = 0;
+    const RecordType type = record.typeRecord() == recordTypeText(RecordType::audio)
+                                ? RecordType::audio
+                                : RecordType::video;
+    QThreadPool::globalInstance()->start([model = QPointer<RecordTableModel>(this), fileName,
+                                          type] {
+        const double seconds = RecordManager::duration(fileName, type);
+        dispatchToMain([model, fileName, seconds] {
+            if (model != nullptr && seconds != 0) {
+                model->readDurations_[fileName] = seconds;
+                if (model->rowCount_ > 0) {
+                    emit model->dataChanged(model->index(0), model->index(model->rowCount_ - 1));
+                }
+            }
+        });
+    });
+    return 0;
 }
 
 } // namespace orvo

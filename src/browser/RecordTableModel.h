@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QAbstractListModel>
+#include <QHash>
 
 #include "store/CollectionChange.h"
 #include "store/Results.h"
@@ -31,6 +32,10 @@ public:
     // The record of a row; nullptr outside the rows.
     std::shared_ptr<RealmRecordModel> record(int row) const;
 
+    // The seconds a row shows: the catalogue's, else its media file's, which is read once,
+    // off the main thread (the rows repaint when it is known); 0 meanwhile.
+    double durationOf(const RealmRecordModel& record);
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
@@ -38,6 +43,8 @@ private:
     std::optional<Results> results_;
     // The rows the view knows; the result has moved on when a notification arrives.
     int rowCount_ = 0;
+    // By file name: the durations read from the files of records that have none.
+    QHash<QString, double> readDurations_;
 };
 
 } // namespace orvo

@@ -9,7 +9,6 @@
 
 #include "browser/RecordTableViewController.h"
 #include "browser/RowImages.h"
-#include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/Console.h"
 #include "shell/Formatting.h"
@@ -121,13 +120,7 @@ RecordTableRowView::Control RecordTableRowView::controlAt(const QPoint& point) c
 }
 
 QString RecordTableRowView::durationText() const {
-    if (infoRecord_->duration() != 0) {
-        return convertSecondstToMin(infoRecord_->duration());
-    }
-    const RecordType type = infoRecord_->typeRecord() == recordTypeText(RecordType::audio)
-                                ? RecordType::audio
-                                : RecordType::video;
-    return convertSecondstToMin(RecordManager::duration(infoRecord_->fileName(), type));
+    return convertSecondstToMin(durationSeconds_);
 }
 
 void RecordTableRowView::draw(QPainter& painter) const {

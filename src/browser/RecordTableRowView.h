@@ -43,6 +43,8 @@ public:
     void setIsSelectRecord(bool selected);
 
     const std::shared_ptr<RealmRecordModel>& infoRecord() const { return infoRecord_; }
+    // What the row shows as the record's length; the table's model knows it.
+    void setDurationSeconds(double seconds) { durationSeconds_ = seconds; }
     // Refreshes every field of the row; none leaves it as it is.
     void setInfoRecord(const std::shared_ptr<RealmRecordModel>& record);
 
@@ -76,6 +78,7 @@ private:
     bool isActiveRecord_ = false;
     bool isSelectRecord_ = false;
     std::shared_ptr<RealmRecordModel> infoRecord_;
+    double durationSeconds_ = 0;
     QString textViewRecognize_;
     int textViewHeight_ = 0;
     QRect frame_;

@@ -159,6 +159,7 @@ std::unique_ptr<RecordTableRowView> RecordTableViewController::tableView(int row
     }
     auto rowView = std::make_unique<RecordTableRowView>(row, itemDelegate_->images());
     rowView->setInfoRecord(record);
+    rowView->setDurationSeconds(model_->durationOf(*record));
     if (currentSelectRecord && record->fileName() == currentSelectRecord->fileName()) {
         rowView->setIsSelectRecord(true);
     }

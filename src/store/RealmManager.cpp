@@ -35,9 +35,9 @@ void RealmManager::updateObjectDuration(const std::shared_ptr<RealmRecordModel>&
     realm().write([&] { record->setDuration(seconds); });
 }
 
-void RealmManager::updateObjectRecognizerText(const std::shared_ptr<RealmRecordModel>& record,
+bool RealmManager::updateObjectRecognizerText(const std::shared_ptr<RealmRecordModel>& record,
                                               const QString& text) {
-    realm().write([&] { record->setRecognizeText(text); });
+    return realm().write([&] { record->setRecognizeText(text); });
 }
 
 } // namespace orvo

@@ -28,7 +28,8 @@ public:
                                  const QString& note);
     static void updateObjectDuration(const std::shared_ptr<RealmRecordModel>& record,
                                      double seconds);
-    static void updateObjectRecognizerText(const std::shared_ptr<RealmRecordModel>& record,
+    // False when the catalogue refused the write.
+    static bool updateObjectRecognizerText(const std::shared_ptr<RealmRecordModel>& record,
                                            const QString& text);
 };
 

@@ -84,6 +84,7 @@ class FakeMedia final : public Media {
 public:
     MediaAsset loadAsset(const QString& path) override {
         std::lock_guard lock(mutex);
+        loads.push_back({path, std::this_thread::get_id()});
         auto found = assets.find(path);
         if (found == assets.end()) {
             MediaAsset unreadable;
@@ -109,7 +110,8 @@ public:
     bool refuseExport = false;
     ExportStatus outcome = ExportStatus::completed;
     QByteArray outputBytes = "merged";
-    std::vector<FakeExportSession*> exports; // alive while their owner keeps them
+    std::vector<FakeExportSession*> exports;                // alive while their owner keeps them
+    std::vector<std::pair<QString, std::thread::id>> loads; // every loadAsset, and its thread
 };
 
 } // namespace orvo

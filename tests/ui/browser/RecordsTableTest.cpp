@@ -8,7 +8,9 @@
 
 #include "browser/MainViewController.h"
 #include "browser/PopoverMenuViewController.h"
+#include "browser/RecordTableModel.h"
 #include "browser/RecordTableRowView.h"
+#include "fakes/FakeMedia.h"
 #include "fakes/FakeSpeechRecognizer.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/Platform.h"
@@ -168,6 +170,28 @@ TEST_F(RecordsTableTest, WritesReachTheFilteredListRowByRowAtTheirSortedPlaces) 
     QCoreApplication::processEvents();
     EXPECT_EQ(rows(), QStringList({"Alpha call"}));
     EXPECT_EQ(resets, 0);
+}
+
+TEST_F(RecordsTableTest, ALengthTheCatalogueLacksIsReadOnceAwayFromPaintingThenShown) {
+    auto media = std::make_unique<FakeMedia>();
+    FakeMedia* files = media.get();
+    const auto record = addRecord("unmeasured", 1);
+    RealmManager::updateObjectDuration(record, 0);
+    const QString path = *record->filePath();
+    files->assets[path] = MediaAsset{path, 125.0, {}};
+    Platform::shared().install<Media>(std::move(media));
+
+    RecordTableViewController& table = showTable();
+    auto* model = qobject_cast<RecordTableModel*>(table.recordsTableView->model());
+    ASSERT_NE(model, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model->durationOf(*record) == 125.0; }, 5000));
+    for (int i = 0; i < 3; ++i) {
+        table.recordsTableView->viewport()->repaint();
+    }
+    std::lock_guard lock(files->mutex);
+    ASSERT_EQ(files->loads.size(), 1u) << "once, not at every paint";
+    EXPECT_EQ(files->loads[0].first, path);
+    EXPECT_NE(files->loads[0].second, std::this_thread::get_id()) << "not on the main thread";
 }
 
 TEST_F(RecordsTableTest, AMissingOrEscapingFileIsNotPlayedAndTheActiveRecordStays) {
