@@ -10,7 +10,7 @@
 
 #include "audio/AudioManager.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "support/PrivateSoundServer.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
     QTemporaryDir folder;
     // The capture knows its sources through the audio hardware's connection.
     Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
-    LinuxCapture capture;
+    LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
     double cpu = 0.0;
     for (auto _ : state) {
         auto session = capture.makeSession();

@@ -20,8 +20,8 @@
 
 #include "connectivity/ConnectionManager.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxNetworkReachability.h"
-#include "platform/linux/RtnetlinkTarget.h"
+#include "platform/linux/network/LinuxNetworkReachability.h"
+#include "platform/linux/network/RtnetlinkTarget.h"
 #include "support/BugReportArchive.h"
 
 namespace {

@@ -26,9 +26,9 @@
 
 #include "platform/Media.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ std::vector<std::chrono::seconds> schedule(std::chrono::seconds length,
 bool record(const QStringList& sources, const QString& folder, const QString& sink,
             const QString& click, std::chrono::seconds length,
             const std::vector<std::chrono::seconds>& clickTimes, std::vector<Side>& sides) {
-    LinuxCapture capture;
+    LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
     auto session = capture.makeSession();
     session->setSessionPreset(SessionPreset::high);
     std::vector<std::shared_ptr<CaptureFileOutput>> outputs;

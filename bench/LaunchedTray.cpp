@@ -8,7 +8,7 @@
 #include "app/AppDelegate.h"
 #include "app/Backends.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "tray/OrvoMenuTray.h"
 
 namespace orvo {
@@ -25,10 +25,9 @@ LaunchedTray::~LaunchedTray() {
 }
 
 std::optional<LaunchedTray> LaunchedTray::launch() {
-    installBackends();
     LinuxAudioHardware::Options options;
     options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
+    installBackends(options);
     LaunchedTray launched;
     launched.delegate = std::make_unique<AppDelegate>();
     launched.delegate->applicationDidFinishLaunching();

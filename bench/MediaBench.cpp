@@ -24,7 +24,7 @@
 #include <benchmark/benchmark.h>
 
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/media/FFmpegMedia.h"
 #include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"

@@ -17,9 +17,9 @@
 
 #include "audio/AudioManager.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -78,8 +78,9 @@ int main(int argc, char** argv) {
     auto& platform = Platform::shared();
     LinuxAudioHardware::Options options;
     options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-    platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-    platform.install<Capture>(std::make_unique<LinuxCapture>());
+    auto hardware = std::make_unique<LinuxAudioHardware>(options);
+    platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
+    platform.install<AudioHardware>(std::move(hardware));
     platform.install<Media>(std::make_unique<FFmpegMedia>());
     CopyFiles::checkFilesAndCopy();
     Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});

@@ -30,7 +30,7 @@
 #include "LaunchedTray.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "tray/OrvoMenuTray.h"
 

@@ -24,8 +24,8 @@
 #include <sys/resource.h>
 
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/PocketsphinxSpeechRecognizer.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/speech/PocketsphinxSpeechRecognizer.h"
 #include "transcription/Recognizer.h"
 
 namespace {

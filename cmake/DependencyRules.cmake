@@ -37,3 +37,13 @@ function(orvo_forbid_dependency target)
         endif()
     endforeach()
 endfunction()
+
+# orvo_limit_dependencies(TARGET ALLOWED...): TARGET reaches nothing but ALLOWED.
+function(orvo_limit_dependencies target)
+    orvo_reached_libraries(${target} reached)
+    foreach(library IN LISTS reached)
+        if(NOT library IN_LIST ARGN)
+            message(FATAL_ERROR "${target} must depend on nothing but ${ARGN}, not on ${library}")
+        endif()
+    endforeach()
+endfunction()

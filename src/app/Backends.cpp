@@ -5,25 +5,27 @@
 #include <QCoreApplication>
 
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
-#include "platform/linux/LinuxDisplays.h"
-#include "platform/linux/LinuxFileAttributes.h"
-#include "platform/linux/LinuxNetworkReachability.h"
-#include "platform/linux/LinuxWorkspace.h"
-#include "platform/linux/PocketsphinxSpeechRecognizer.h"
-#include "platform/linux/XdgAutostartLoginItems.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/desktop/LinuxDisplays.h"
+#include "platform/linux/desktop/LinuxFileAttributes.h"
+#include "platform/linux/desktop/LinuxWorkspace.h"
+#include "platform/linux/desktop/XdgAutostartLoginItems.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/network/LinuxNetworkReachability.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
+#include "platform/linux/speech/PocketsphinxSpeechRecognizer.h"
 
 namespace orvo {
 
-void installBackends() {
+void installBackends(const LinuxAudioHardware::Options& options) {
     auto& platform = Platform::shared();
     platform.install<FileAttributes>(std::make_unique<LinuxFileAttributes>());
-    platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
+    // The capture asks the hardware which sources exist: they are installed together.
+    auto hardware = std::make_unique<LinuxAudioHardware>(options);
+    platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
+    platform.install<AudioHardware>(std::move(hardware));
     platform.install<Displays>(std::make_unique<LinuxDisplays>());
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
-    platform.install<Capture>(std::make_unique<LinuxCapture>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
     platform.install<SpeechRecognizer>(std::make_unique<PocketsphinxSpeechRecognizer>());
     platform.install<NetworkReachability>(std::make_unique<LinuxNetworkReachability>());

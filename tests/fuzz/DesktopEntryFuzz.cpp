@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "FuzzCheck.h"
-#include "platform/linux/DesktopEntries.h"
+#include "platform/linux/desktop/DesktopEntries.h"
 
 using orvo::fuzz::check;
 

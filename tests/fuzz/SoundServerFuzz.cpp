@@ -15,9 +15,9 @@
 
 #include "FuzzCheck.h"
 #include "platform/AudioHardware.h"
-#include "platform/linux/CombineSinkArguments.h"
-#include "platform/linux/PulseConversions.h"
-#include "platform/linux/PulseDeviceCache.h"
+#include "platform/linux/sound/CombineSinkArguments.h"
+#include "platform/linux/sound/PulseConversions.h"
+#include "platform/linux/sound/PulseDeviceCache.h"
 
 namespace {
 

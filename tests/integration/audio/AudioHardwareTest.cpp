@@ -16,7 +16,7 @@
 #include "audio/AudioManager.h"
 #include "audio/DriverScriptRunner.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "support/PrivateSoundServer.h"
 #include "support/TestFiles.h"

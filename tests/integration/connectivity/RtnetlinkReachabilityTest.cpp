@@ -16,7 +16,7 @@
 
 #include "connectivity/ConnectionManager.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxNetworkReachability.h"
+#include "platform/linux/network/LinuxNetworkReachability.h"
 
 namespace orvo {
 namespace {

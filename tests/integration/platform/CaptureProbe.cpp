@@ -6,8 +6,8 @@
 
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 
 namespace {
 
@@ -26,8 +26,9 @@ int main(int argc, char* argv[]) {
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     Platform::shared().install<Displays>(std::make_unique<test::RootScreenDisplays>());
-    Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
-    LinuxCapture capture;
+    auto hardware = std::make_unique<LinuxAudioHardware>();
+    LinuxCapture capture(*hardware);
+    Platform::shared().install<AudioHardware>(std::move(hardware));
     auto session = capture.makeSession();
     // Low: the screen encoder leaves the machine to the other tests.
     session->setSessionPreset(SessionPreset::low);

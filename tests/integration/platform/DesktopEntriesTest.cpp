@@ -1,12 +1,12 @@
-#include "platform/linux/DesktopEntries.h"
+#include "platform/linux/desktop/DesktopEntries.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "platform/linux/LinuxDisplays.h"
-#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/desktop/LinuxDisplays.h"
+#include "platform/linux/desktop/LinuxWorkspace.h"
 
 namespace orvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/linux/FFmpegMedia.h"
+#include "platform/linux/media/FFmpegMedia.h"
 
 #include <QFile>
 #include <QFileInfo>

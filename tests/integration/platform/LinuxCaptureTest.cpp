@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -16,8 +16,8 @@
 #include "integration/platform/ExportWait.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "support/TestFiles.h"
 
 namespace orvo {
@@ -57,7 +57,7 @@ private:
 
 // One session with an output per source, built the way the recording engine builds it.
 struct Recorder {
-    LinuxCapture capture;
+    LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
     std::unique_ptr<CaptureSession> session = capture.makeSession();
     std::vector<std::shared_ptr<CaptureFileOutput>> outputs;
 
@@ -355,7 +355,7 @@ TEST_F(LinuxCaptureTest, RecordsTheScreenIntoAMovie) {
 }
 
 TEST_F(LinuxCaptureTest, RefusesWhatItCannotCaptureOrConnect) {
-    LinuxCapture capture;
+    LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
     EXPECT_EQ(capture.makeDeviceInput("no_such_source"), nullptr);
     EXPECT_EQ(capture.makeDeviceInput(""), nullptr);
     EXPECT_EQ(capture.makeScreenInput(77), nullptr);

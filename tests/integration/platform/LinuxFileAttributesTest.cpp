@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxFileAttributes.h"
+#include "platform/linux/desktop/LinuxFileAttributes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

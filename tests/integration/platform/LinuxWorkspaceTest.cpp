@@ -1,4 +1,4 @@
-#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/desktop/LinuxWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -16,7 +16,7 @@
 
 #include "integration/recording/XTestClient.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/desktop/LinuxWorkspace.h"
 #include "shell/API.h"
 #include "shell/Formatting.h"
 #include "support/TestFiles.h"

@@ -19,10 +19,10 @@
 #include "audio/AudioManager.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegHandles.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/media/FFmpegHandles.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "store/Realm.h"
@@ -55,8 +55,9 @@ protected:
         auto& platform = Platform::shared();
         LinuxAudioHardware::Options options;
         options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-        platform.install<Capture>(std::make_unique<LinuxCapture>());
+        auto hardware = std::make_unique<LinuxAudioHardware>(options);
+        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
+        platform.install<AudioHardware>(std::move(hardware));
         platform.install<Media>(std::make_unique<FFmpegMedia>());
         platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
     }

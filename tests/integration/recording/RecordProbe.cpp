@@ -5,9 +5,9 @@
 
 #include "audio/AudioManager.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "recording/RecordManager.h"
 #include "shell/Console.h"
 #include "shell/CopyFiles.h"
@@ -17,8 +17,9 @@ int main(int argc, char* argv[]) {
     auto& platform = orvo::Platform::shared();
     orvo::LinuxAudioHardware::Options options;
     options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-    platform.install<orvo::AudioHardware>(std::make_unique<orvo::LinuxAudioHardware>(options));
-    platform.install<orvo::Capture>(std::make_unique<orvo::LinuxCapture>());
+    auto hardware = std::make_unique<orvo::LinuxAudioHardware>(options);
+    platform.install<orvo::Capture>(std::make_unique<orvo::LinuxCapture>(*hardware));
+    platform.install<orvo::AudioHardware>(std::move(hardware));
     platform.install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
     orvo::CopyFiles::checkFilesAndCopy();
 

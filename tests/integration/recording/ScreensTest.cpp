@@ -5,7 +5,7 @@
 
 #include "integration/recording/XTestClient.h"
 #include "platform/Platform.h"
-#include "platform/linux/LinuxDisplays.h"
+#include "platform/linux/desktop/LinuxDisplays.h"
 #include "recording/PrivacyManager.h"
 
 namespace orvo {

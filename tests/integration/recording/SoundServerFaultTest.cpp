@@ -20,9 +20,9 @@
 #include "fakes/FakePrivacy.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/FFmpegMedia.h"
-#include "platform/linux/LinuxAudioHardware.h"
-#include "platform/linux/LinuxCapture.h"
+#include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/sound/LinuxAudioHardware.h"
 #include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -93,8 +93,9 @@ protected:
         options.server = server.address();
         options.driverRoot = server.driverRoot();
         auto& platform = Platform::shared();
-        platform.install<AudioHardware>(std::make_unique<LinuxAudioHardware>(options));
-        platform.install<Capture>(std::make_unique<LinuxCapture>());
+        auto hardware = std::make_unique<LinuxAudioHardware>(options);
+        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
+        platform.install<AudioHardware>(std::move(hardware));
         platform.install<Media>(std::make_unique<FFmpegMedia>());
         platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
     }

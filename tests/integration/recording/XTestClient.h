@@ -6,7 +6,7 @@
 
 #include <QByteArray>
 
-#include "platform/linux/XcbSession.h"
+#include "platform/linux/desktop/XcbSession.h"
 
 namespace orvo::test {
 

@@ -1,4 +1,4 @@
-#include "platform/linux/PocketsphinxSpeechRecognizer.h"
+#include "platform/linux/speech/PocketsphinxSpeechRecognizer.h"
 
 #include <algorithm>
 #include <memory>

@@ -15,7 +15,7 @@
 #include "app/AppDelegate.h"
 #include "fakes/FakeAudioHardware.h"
 #include "platform/Platform.h"
-#include "platform/linux/XdgAutostartLoginItems.h"
+#include "platform/linux/desktop/XdgAutostartLoginItems.h"
 #include "preferences/PreferencesGeneralViewController.h"
 #include "preferences/PreferencesRecordViewController.h"
 #include "preferences/PreferencesTabViewController.h"

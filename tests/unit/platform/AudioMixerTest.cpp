@@ -1,4 +1,4 @@
-#include "platform/linux/AudioMixer.h"
+#include "platform/linux/media/AudioMixer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/AudioStretcher.h"
+#include "platform/linux/capture/AudioStretcher.h"
 
 #include <gtest/gtest.h>
 

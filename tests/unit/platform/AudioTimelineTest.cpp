@@ -1,4 +1,4 @@
-#include "platform/linux/AudioTimeline.h"
+#include "platform/linux/signal/AudioTimeline.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/LiveAudioMix.h"
+#include "platform/linux/signal/LiveAudioMix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/PipeWireMetadata.h"
+#include "platform/linux/sound/PipeWireMetadata.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/SpeechSegmenter.h"
+#include "platform/linux/signal/SpeechSegmenter.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,0 +1,111 @@
+#include "platform/linux/capture/LiveMixSegment.h"
+
+#include <QFile>
+#include <QtGlobal>
+
+#include "platform/linux/capture/AacSegmentWriter.h"
+#include "platform/linux/media/AudioMixer.h"
+#include "platform/linux/capture/AudioWriteStage.h"
+
+namespace orvo {
+
+namespace {
+// As long a stall of the disk as each side's own stage rides out.
+constexpr std::int64_t queueFrames = 15 * AacSegmentWriter::sampleRate;
+} // namespace
+
+LiveMixSegment::LiveMixSegment(QString path, int bitRate, int sources)
+    : path_(std::move(path)), bitRate_(bitRate), sources_(sources),
+      mix_(sources, windowFrames,
+           [this](const float* interleaved, std::int64_t frames) { write(interleaved, frames); }) {}
+
+LiveMixSegment::~LiveMixSegment() = default;
+
+void LiveMixSegment::begin(int source, const RecordingClock& clock,
+                           RecordingClock::Clock::time_point start) {
+    std::lock_guard lock(openMutex_);
+    if (!opened_) {
+        opened_ = true;
+        start_ = start;
+        open(clock, start);
+    }
+    // A side that began later than the first lies that much further on the mix's timeline.
+    const auto late = std::chrono::duration_cast<std::chrono::microseconds>(start - start_);
+    mix_.start(source, late.count() * AacSegmentWriter::sampleRate / 1000000);
+}
+
+void LiveMixSegment::open(const RecordingClock& clock, RecordingClock::Clock::time_point start) {
+    auto writer = std::make_unique<AacSegmentWriter>();
+    if (auto error = writer->open(path_, "ipod", bitRate_, clock.epochMicroseconds(start))) {
+        fail(*error);
+        return;
+    }
+    if (auto error = limiter_.open(AudioMixer::ceiling)) {
+        writer->finish();
+        fail(*error);
+        return;
+    }
+    stage_ = std::make_unique<AudioWriteStage>(std::move(writer), queueFrames);
+}
+
+void LiveMixSegment::add(int source, const float* interleaved, std::int64_t frames) {
+    if (!failed_) {
+        mix_.add(source, interleaved, frames);
+    }
+}
+
+void LiveMixSegment::end(int source) {
+    if (mix_.end(source)) {
+        finish();
+    }
+}
+
+void LiveMixSegment::write(const float* interleaved, std::int64_t frames) {
+    if (failed_ || !stage_) {
+        return;
+    }
+    limited_.clear();
+    auto error = limiter_.process(interleaved, frames, limited_);
+    if (!error) {
+        error = stage_->write(limited_.data(), std::int64_t(limited_.size()) / 2);
+    }
+    if (error) {
+        fail(*error);
+    }
+}
+
+void LiveMixSegment::finish() {
+    if (!stage_) {
+        return;
+    }
+    // Every side has ended, so nothing writes meanwhile.
+    limited_.clear();
+    std::optional<QString> error = failed_ ? std::nullopt : limiter_.flush(limited_);
+    if (!error && !failed_) {
+        error = stage_->write(limited_.data(), std::int64_t(limited_.size()) / 2);
+    }
+    const auto closing = stage_->finish();
+    if (auto failure = error ? error : closing) {
+        fail(*failure);
+    }
+    bool missedSound = false;
+    for (int source = 0; source < sources_; ++source) {
+        if (const auto late = mix_.lateFrames(source); late > 0) {
+            qWarning("The mixed track went on without side %d for %.2f s", source,
+                     double(late) / AacSegmentWriter::sampleRate);
+        }
+        missedSound = missedSound || mix_.lateAudibleFrames(source) > 0;
+    }
+    if (missedSound) {
+        qWarning("The mixed track %s misses sound and is removed", qPrintable(path_));
+        QFile::remove(path_);
+    }
+}
+
+void LiveMixSegment::fail(const QString& error) {
+    if (!failed_.exchange(true)) {
+        qWarning("The mixed track %s stops here: %s", qPrintable(path_), qPrintable(error));
+    }
+}
+
+} // namespace orvo
