@@ -35,8 +35,8 @@ namespace orvo {
 // (or closeSegments, or finalise) until the outcome has been reported, so a holder may drop
 // it at any time. Whatever fails, the segments stay on disk until the catalogue holds the
 // record, so that the next start recovers them.
-class RecordManager : public std::enable_shared_from_this<RecordManager>,
-                      private CaptureFileOutputRecordingDelegate {
+class RecordManager final : public std::enable_shared_from_this<RecordManager>,
+                            private CaptureFileOutputRecordingDelegate {
 public:
     using CompletedStop = std::function<void(bool, std::optional<ErrorRecord>)>;
     using ChangeSeconds = std::function<void(double seconds, double megabytes)>;

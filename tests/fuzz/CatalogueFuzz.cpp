@@ -26,11 +26,11 @@ QByteArray contentsOf(const QString& path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     orvo::fuzz::ensureApplication();
     // The technical log of the set-aside files goes into the temporary home.
-    static QTemporaryDir home;
+    static QTemporaryDir home(orvo::fuzz::scratchRoot() + "/fuzz-catalogue-home-XXXXXX");
     static const bool homeSet = qputenv("HOME", home.path().toUtf8());
     check(homeSet && home.isValid(), "a temporary home");
 
-    QTemporaryDir folder;
+    QTemporaryDir folder(orvo::fuzz::scratchRoot() + "/fuzz-catalogue-XXXXXX");
     const QString path = folder.filePath("records.realm");
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     {

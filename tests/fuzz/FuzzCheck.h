@@ -4,6 +4,9 @@
 #include <cstdlib>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QString>
 
 namespace orvo::fuzz {
 
@@ -21,6 +24,14 @@ inline void ensureApplication() {
     static char name[] = "fuzz";
     static char* argv[] = {name, nullptr};
     static QCoreApplication application(argc, argv);
+}
+
+// Where a harness keeps the files of its runs: a memory file system where there is one, since
+// every run that writes the catalogue syncs its journal.
+inline QString scratchRoot() {
+    static const QString root =
+        QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? "/dev/shm" : QDir::tempPath();
+    return root;
 }
 
 } // namespace orvo::fuzz

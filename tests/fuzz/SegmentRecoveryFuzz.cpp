@@ -27,9 +27,9 @@
 #include "platform/Platform.h"
 #include "platform/linux/capture/AacSegmentWriter.h"
 #include "platform/linux/capture/CaptureQuality.h"
+#include "platform/linux/capture/H264SegmentWriter.h"
 #include "platform/linux/media/FFmpegHandles.h"
 #include "platform/linux/media/FFmpegMedia.h"
-#include "platform/linux/capture/H264SegmentWriter.h"
 #include "recording/SegmentRecovery.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -338,12 +338,8 @@ struct Harness {
 
 Harness& harness() {
     orvo::fuzz::ensureApplication();
-    // On a memory file system where there is one: every run syncs a merged file and the
-    // catalogue's journal.
-    static const QString root =
-        QFileInfo(QStringLiteral("/dev/shm")).isWritable() ? "/dev/shm" : QDir::tempPath();
     static Harness* made = [] {
-        auto* made = new Harness(root + "/fuzz-segments-XXXXXX");
+        auto* made = new Harness(orvo::fuzz::scratchRoot() + "/fuzz-segments-XXXXXX");
         check(made->home.isValid(), "a temporary home");
         qputenv("HOME", made->home.path().toUtf8());
         qputenv("XDG_CONFIG_HOME", (made->home.path() + "/.config").toUtf8());
