@@ -47,15 +47,13 @@ long residentKilobytes() {
 
 std::vector<std::optional<AudioCaptureDevice>> callDevices() {
     std::optional<AudioCaptureDevice> microphone;
-    std::optional<AudioCaptureDevice> driver;
     for (const auto& device : AudioManager::inputAudioDevices()) {
         if (device.uniqueID == "microphone") {
             microphone = device;
-        } else if (device.localizedName.contains("ORVO")) {
-            driver = device;
         }
     }
-    return {microphone, driver};
+    // The driver as the program records it.
+    return {microphone, AudioManager::driverCaptureDevice()};
 }
 
 } // namespace

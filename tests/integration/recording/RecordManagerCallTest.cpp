@@ -70,14 +70,11 @@ protected:
     // The microphone and the driver's capture device, as the tray would hand them over.
     static std::vector<std::optional<AudioCaptureDevice>> callDevices() {
         std::optional<AudioCaptureDevice> microphone;
-        std::optional<AudioCaptureDevice> driver;
         for (const auto& device : AudioManager::inputAudioDevices()) {
             if (device.uniqueID == "microphone")
                 microphone = device;
-            if (device.localizedName.contains("ORVO"))
-                driver = device;
         }
-        return {microphone, driver};
+        return {microphone, AudioManager::driverCaptureDevice()};
     }
 
     void stopAndWait(RecordManager& manager) { ASSERT_TRUE(outcome_.stopAndWait(manager, 30000)); }

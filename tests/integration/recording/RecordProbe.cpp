@@ -24,14 +24,13 @@ int main(int argc, char* argv[]) {
     orvo::CopyFiles::checkFilesAndCopy();
 
     std::optional<orvo::AudioCaptureDevice> microphone;
-    std::optional<orvo::AudioCaptureDevice> driver;
     for (const auto& device : orvo::AudioManager::inputAudioDevices()) {
         if (device.uniqueID == "microphone")
             microphone = device;
-        if (device.localizedName.contains("ORVO"))
-            driver = device;
     }
-    auto manager = orvo::RecordManager::create({microphone, driver});
+    // The driver as the program records it.
+    auto manager =
+        orvo::RecordManager::create({microphone, orvo::AudioManager::driverCaptureDevice()});
     if (!manager)
         return 1;
     manager->startRecord();
