@@ -51,7 +51,7 @@ bool asciiContains(std::string_view text, std::string_view foldedNeedle, bool ig
 }
 
 // Qt's whole-string folding: decomposition without non-spacing marks, or composition;
-// then case folding.
+// then case folding, composed again.
 QString foldWithQt(const QString& text, int options) {
     QString result;
     if ((options & searchDiacriticInsensitive) != 0) {
@@ -65,8 +65,19 @@ QString foldWithQt(const QString& text, int options) {
     } else {
         result = text.normalized(QString::NormalizationForm_C);
     }
-    if ((options & searchCaseInsensitive) != 0) {
-        result = result.toCaseFolded();
+    if ((options & searchCaseInsensitive) == 0) {
+        return result;
+    }
+    result = result.toCaseFolded();
+    if ((options & searchDiacriticInsensitive) == 0) {
+        // Folded letters can compose anew: J and a caron fold to j and a caron, which compose
+        // to U+01F0, whose simple fold is itself. Composed again until nothing changes, so
+        // that folding twice is folding once.
+        QString next = result.normalized(QString::NormalizationForm_C);
+        for (int round = 0; round < 4 && next != result; ++round) {
+            result = std::move(next);
+            next = result.toCaseFolded().normalized(QString::NormalizationForm_C);
+        }
     }
     return result;
 }

@@ -26,6 +26,12 @@ TEST(TextFolding, CaseAndDiacriticsAreIgnoredOnlyAsAsked) {
     EXPECT_FALSE(searchContains("Über", "uber", 0));
     EXPECT_TRUE(searchContains("ΆΝΘΡΩΠΟΣ", "ανθρωπος", cd));
     EXPECT_TRUE(searchContains("anything", "", cd));
+    // J and a caron fold to j and a caron, which compose to U+01F0: folded once is folded.
+    const QString jCaron = QString::fromUtf8("J\xcc\x8c");
+    const QString folded = foldForSearch(jCaron, searchCaseInsensitive);
+    EXPECT_EQ(folded, QString(QChar(0x01F0)));
+    EXPECT_EQ(foldForSearch(folded, searchCaseInsensitive), folded);
+    EXPECT_TRUE(searchContains(jCaron, QString(QChar(0x01F0)), searchCaseInsensitive));
 }
 
 // Qt's folding of whole strings, as the reference for the search inside SQLite.
@@ -40,7 +46,11 @@ QString referenceFold(const QString& text, bool ignoreCase, bool ignoreDiacritic
     } else {
         folded = text.normalized(QString::NormalizationForm_C);
     }
-    return ignoreCase ? folded.toCaseFolded() : folded;
+    if (!ignoreCase) {
+        return folded;
+    }
+    return ignoreDiacritics ? folded.toCaseFolded()
+                            : folded.toCaseFolded().normalized(QString::NormalizationForm_C);
 }
 
 TEST(TextFolding, SearchInsideSqliteAgreesWithQtsFoldingOfWholeStrings) {
