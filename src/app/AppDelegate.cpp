@@ -9,6 +9,7 @@
 #include "audio/DriverScriptRunner.h"
 #include "browser/MainWindowController.h"
 #include "connectivity/ConnectionManager.h"
+#include "control/CallDetection.h"
 #include "control/RecordingController.h"
 #include "firstrun/LaunchInstallWindowController.h"
 #include "platform/Platform.h"
@@ -51,7 +52,9 @@ MainWindowController* AppDelegate::mainWC() const {
 
 void AppDelegate::showRecordsWindow() {
     if (mainWC_ == nullptr) {
-        mainWC_ = new MainWindowController(&applicationMenu_, recordingController_.get());
+        auto* window = new MainWindowController(&applicationMenu_, recordingController_.get());
+        window->setCallDetection(callDetection_.get());
+        mainWC_ = window;
         // The recording's alerts become sheets of the records window.
         if (orvoMenuTray_) {
             orvoMenuTray_->alerts().setAlertWindow(mainWC_);
@@ -115,6 +118,10 @@ void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
     recoverLeftovers();
     recordingController_ = std::make_unique<RecordingController>();
+    callDetection_ = std::make_unique<CallDetection>(*recordingController_);
+    if (mainWC() != nullptr) {
+        mainWC()->setCallDetection(callDetection_.get());
+    }
     orvoMenuTray_ = std::make_unique<OrvoMenuTray>(*recordingController_);
     orvoMenuTray_->quitProgram = [this] { actionQuit(); };
     orvoMenuTray_->openProgramWindow = [this] { showRecordsWindow(); };

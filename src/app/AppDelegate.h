@@ -16,6 +16,7 @@ class QAction;
 namespace orvo {
 
 class AboutWindowController;
+class CallDetection;
 class ApplicationsManager;
 class LaunchInstallWindowController;
 class MainWindowController;
@@ -52,6 +53,8 @@ public:
     void showRecordsWindow();
     // The one recording control that the tray and the records window present.
     RecordingController* recordingController() const { return recordingController_.get(); }
+    // Notices calls and offers to record them, or records them, as the preferences say.
+    CallDetection* callDetection() const { return callDetection_.get(); }
 
     // The driver installation window, shown at start while the driver is missing.
     LaunchInstallWindowController* launcherInstall() const { return launcherInstall_.get(); }
@@ -114,6 +117,8 @@ private:
     std::unique_ptr<PreferencesWindowController> mainPreferences;
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;
+    // Drives the controller: goes before it.
+    std::unique_ptr<CallDetection> callDetection_;
     std::unique_ptr<OrvoMenuTray> orvoMenuTray_;
     // Presents the controller: deleted before it, in the destructor.
     QPointer<QWidget> mainWC_;

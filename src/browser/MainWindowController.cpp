@@ -6,6 +6,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
+#include "browser/CallOfferBar.h"
 #include "browser/MainViewController.h"
 #include "browser/RecordMenu.h"
 #include "control/RecordingController.h"
@@ -53,6 +54,14 @@ MainWindowController::~MainWindowController() = default;
 
 MainViewController* MainWindowController::contentViewController() const {
     return content_;
+}
+
+void MainWindowController::setCallDetection(CallDetection* detection) {
+    delete callOffer_;
+    if (detection != nullptr) {
+        callOffer_ = new CallOfferBar(*detection, this);
+        addToolBar(Qt::TopToolBarArea, callOffer_);
+    }
 }
 
 void MainWindowController::windowDidLoad() {

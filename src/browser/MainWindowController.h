@@ -6,10 +6,13 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "browser/CallOfferBar.h"
+
 class QMenu;
 
 namespace orvo {
 
+class CallDetection;
 class MainViewController;
 class RecordingController;
 
@@ -27,6 +30,9 @@ public:
     ~MainWindowController() override;
 
     MainViewController* contentViewController() const;
+    // Shows the offers to record the calls that detection notices, at the top of the window.
+    void setCallDetection(CallDetection* detection);
+    CallOfferBar* callOfferBar() const { return callOffer_; }
     QLabel* statusLine() const { return statusLine_; }
 
     // Whether the desktop shows tray icons; replaceable for tests.
@@ -48,6 +54,7 @@ private:
     QPointer<MainViewController> content_;
     QPointer<RecordingController> recording_;
     QPointer<QLabel> statusLine_;
+    QPointer<CallOfferBar> callOffer_;
     bool quitting_ = false;
 };
 

@@ -79,6 +79,23 @@ struct PlaybackStream {
     bool paused = false;
 };
 
+// A program's stream as the server shows it, read without opening one: enough to tell a
+// call from a voice note, a level meter or a screen recorder's capture.
+struct ProgramStream {
+    enum class Direction { capture, playback };
+    std::uint32_t id = 0; // the server's, unique within a direction while the stream lives
+    Direction direction = Direction::playback;
+    bool paused = false;
+    std::uint32_t rate = 0;    // samples a second; 0 when unknown
+    bool readsOutput = false;  // a capture of an output's monitor
+    bool measuresOnly = false; // peak detection, or marked as a monitor stream
+    std::optional<std::int64_t> processID;
+    QString applicationName;
+    QString processBinary;
+    QString mediaRole; // "phone", "production", ...
+    bool operator==(const ProgramStream&) const = default;
+};
+
 struct AggregateCreation {
     AudioStatus status = audioStatusUnspecified;
     AudioDeviceID device = noAudioDevice; // set when status is noErr
@@ -119,6 +136,9 @@ public:
     // The playback streams of programs, not those the server's own devices play (a combined
     // output's feeds, loopbacks). Never waits.
     virtual std::vector<PlaybackStream> playbackStreams() = 0;
+    // Every program's capture and playback stream, the server's own devices' excluded. Never
+    // waits; observeChanges tells when they change.
+    virtual std::vector<ProgramStream> programStreams() = 0;
     // Whether what plays into the output device is an input's sound (a virtual microphone's
     // feed: a source of the server reads the device's monitor), not what a user listens to.
     virtual bool feedsInput(AudioDeviceID device) = 0;
@@ -156,6 +176,8 @@ public:
 
     // The devices a capture session can record from, in the platform's order.
     virtual std::vector<AudioCaptureDevice> captureDevices() = 0;
+    // The uniqueID of the input the user chose as default; absent when none is known.
+    virtual std::optional<QString> defaultCaptureDeviceUID() = 0;
     // What plays into the output device, as a capture session records it (the device's
     // monitor); absent for a device that is no output or has none.
     virtual std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) = 0;

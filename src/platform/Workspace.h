@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -62,6 +63,10 @@ public:
     // Main thread; returns at once. A passing desktop notification with a title and a body;
     // false when the desktop cannot be asked to show one.
     virtual bool notifyUser(const QString& title, const QString& body) = 0;
+    // Main thread; returns at once. As notifyUser, with one action the user may choose; chosen
+    // runs on the main thread when they do, never where the desktop shows no actions.
+    virtual bool notifyUserWithAction(const QString& title, const QString& body,
+                                      const QString& actionLabel, std::function<void()> chosen) = 0;
     // Main thread. The applications that have windows on the desktop; empty without a display.
     virtual std::vector<RunningApplication> runningApplications() = 0;
 };

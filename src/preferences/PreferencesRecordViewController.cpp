@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "audio/AudioManager.h"
+#include "audio/CallDetector.h"
 #include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/Console.h"
@@ -47,7 +48,8 @@ PreferencesRecordViewController::PreferencesRecordViewController(QWidget* parent
       txtDefaultAudio(Localization::text("DEFAULT_DEVICE_FOR_VIDEO")),
       txtQLow(Localization::text("LOW")), txtQMedium(Localization::text("MIDLE")),
       txtQHard(Localization::text("HARD")), txtSizeRecord(Localization::text("PREF_SIZE")),
-      txtMb(Localization::text("MEGABYTE")) {
+      txtMb(Localization::text("MEGABYTE")),
+      txtCallDetection(Localization::text("PREF_CALL_DETECTION")) {
     auto* form = new QFormLayout;
     lblQAudio = new QLabel(this);
     auto* audioRow = new QWidget(this);
@@ -61,6 +63,10 @@ PreferencesRecordViewController::PreferencesRecordViewController(QWidget* parent
     cbAudioDevices = new QComboBox(this);
     cbAudioDevices->setMinimumWidth(220);
     form->addRow(lblDefaultAudio, cbAudioDevices);
+    lblCallDetection = new QLabel(this);
+    cbCallDetection = new QComboBox(this);
+    cbCallDetection->setObjectName(QStringLiteral("callDetection"));
+    form->addRow(lblCallDetection, cbCallDetection);
     lblSizeRecords = new QLabel(this);
     lblSizeRecords->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);
@@ -121,6 +127,16 @@ void PreferencesRecordViewController::viewDidLoad() {
         segments->button(1)->setText(txtQMedium);
         segments->button(2)->setText(txtQHard);
     }
+    lblCallDetection->setText(txtCallDetection);
+    cbCallDetection->addItem(Localization::text("PREF_CALL_OFF"),
+                             settingOf(CallDetectionMode::off));
+    cbCallDetection->addItem(Localization::text("PREF_CALL_SUGGEST"),
+                             settingOf(CallDetectionMode::suggest));
+    cbCallDetection->addItem(Localization::text("PREF_CALL_RECORD"),
+                             settingOf(CallDetectionMode::record));
+    const auto mode =
+        callDetectionModeOf(SettingsManager::shared().getValue(callDetectionSettingKey));
+    cbCallDetection->setCurrentIndex(cbCallDetection->findData(settingOf(mode)));
     selectSegment(segmentQVideo, qVideoKey);
     selectSegment(segmentQAudio, qAudioKey);
     fillAudioDevices();
@@ -165,6 +181,7 @@ void PreferencesRecordViewController::viewWillDisappear() {
     settings.writeValueSetting(QString::number(segmentQAudio->checkedId()), qAudioKey);
     settings.writeValueSetting(
         cbAudioDevices->currentIndex() >= 0 ? cbAudioDevices->currentText() : QString(), deviceKey);
+    settings.writeValueSetting(cbCallDetection->currentData().toString(), callDetectionSettingKey);
 }
 
 } // namespace orvo

@@ -9,9 +9,9 @@
 
 namespace orvo {
 
-// The records tab: audio and video quality, the microphone of screen recordings and the
-// space the recordings take. Loads its view the first time it is shown and stores its three
-// values every time it disappears. Main thread only.
+// The records tab: audio and video quality, the microphone of screen recordings, what a
+// detected call does and the space the recordings take. Loads its view the first time it is
+// shown and stores its four values every time it disappears. Main thread only.
 class PreferencesRecordViewController : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +25,7 @@ public:
     const QString txtQHard;
     const QString txtSizeRecord;
     const QString txtMb;
+    const QString txtCallDetection;
 
     QPointer<QLabel> lblDefaultAudio;
     QPointer<QLabel> lblQAudio;
@@ -33,6 +34,9 @@ public:
     QPointer<QButtonGroup> segmentQAudio;
     QPointer<QButtonGroup> segmentQVideo;
     QPointer<QComboBox> cbAudioDevices;
+    QPointer<QLabel> lblCallDetection;
+    // Off, suggest, record, in that order; stored as the call detection setting.
+    QPointer<QComboBox> cbCallDetection;
     QPointer<QLabel> lblSizeRecords;
 
     bool isViewLoaded() const { return viewLoaded_; }

@@ -499,12 +499,22 @@ void RecordManager::report(bool success, std::optional<ErrorRecord> error) {
     dispatchToMain([self = std::move(keepAliveUntilReported_)] {});
 }
 
+void RecordManager::setCallMessenger(std::optional<QString> messenger) {
+    std::lock_guard lock(callMessengerLock_);
+    callMessenger_ = std::move(messenger);
+}
+
 std::shared_ptr<RealmRecordModel> RecordManager::recordFor(const QString& url) const {
     const MediaAsset asset = Platform::shared().get<Media>().loadAsset(url);
     const double size = sizePerMB({url});
     const auto type = isVideo_ ? RecordType::video : RecordType::audio;
+    std::optional<QString> messenger = lastActiveIM();
+    if (!messenger) {
+        std::lock_guard lock(callMessengerLock_);
+        messenger = callMessenger_;
+    }
     return std::make_shared<RealmRecordModel>(recordName_, QString(), fileName_, timeName_,
-                                              asset.durationSeconds, type, lastActiveIM(), size);
+                                              asset.durationSeconds, type, messenger, size);
 }
 
 double RecordManager::sizePerMB(const std::vector<std::optional<QString>>& urls) {

@@ -102,6 +102,9 @@ public:
 
     const QString& recordName() const { return recordName_; }
     const QString& fileName() const { return fileName_; }
+    // Any thread. The messenger of the call being recorded, as the sound streams tell it; the
+    // record names it when no messenger was in front.
+    void setCallMessenger(std::optional<QString> messenger);
     const QDateTime& timeName() const { return timeName_; }
 
 private:
@@ -168,6 +171,8 @@ private:
     bool isVideo_ = false;
     SessionPreset preset_ = SessionPreset::low;
     bool diskAlmostFullReported_ = false;
+    mutable std::mutex callMessengerLock_; // guards callMessenger_
+    std::optional<QString> callMessenger_;
     std::unique_ptr<QTimer> timerRecord_;
     double countSeconds_ = 0;
     QElapsedTimer recordingTime_;

@@ -59,6 +59,26 @@ public:
         std::lock_guard lock(mutex_);
         streams_ = std::move(streams);
     }
+    // Tells the observers, as the server's events would.
+    void setProgramStreams(std::vector<ProgramStream> streams) {
+        std::vector<std::shared_ptr<std::function<void()>>> handlers;
+        {
+            std::lock_guard lock(mutex_);
+            programStreams_ = std::move(streams);
+            for (const auto& observer : observers_) {
+                if (auto handler = observer.lock()) {
+                    handlers.push_back(std::move(handler));
+                }
+            }
+        }
+        for (const auto& handler : handlers) {
+            (*handler)();
+        }
+    }
+    void setDefaultCaptureDeviceUID(std::optional<QString> uid) {
+        std::lock_guard lock(mutex_);
+        defaultInput_ = std::move(uid);
+    }
     void setCaptureDevices(std::vector<AudioCaptureDevice> devices) {
         std::lock_guard lock(mutex_);
         captureDevices_ = std::move(devices);
@@ -172,6 +192,10 @@ public:
         std::lock_guard lock(mutex_);
         return streams_;
     }
+    std::vector<ProgramStream> programStreams() override {
+        std::lock_guard lock(mutex_);
+        return programStreams_;
+    }
     // Set by the test: the outputs whose sound an input records.
     void setFeedsInput(std::vector<AudioDeviceID> devices) {
         std::lock_guard lock(mutex_);
@@ -252,13 +276,21 @@ public:
                                               : std::nullopt;
         });
     }
-    // The devices change only when the test says so: no observer is ever told.
+    // Observers are told of the programs' streams only (setProgramStreams): the devices change
+    // only when the test says so.
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override {
-        return std::make_shared<std::function<void()>>(std::move(handler));
+        auto token = std::make_shared<std::function<void()>>(std::move(handler));
+        std::lock_guard lock(mutex_);
+        observers_.push_back(token);
+        return token;
     }
     std::vector<AudioCaptureDevice> captureDevices() override {
         std::lock_guard lock(mutex_);
         return captureDevices_;
+    }
+    std::optional<QString> defaultCaptureDeviceUID() override {
+        std::lock_guard lock(mutex_);
+        return defaultInput_;
     }
     std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) override {
         return read(output, [](const Device& d) {
@@ -315,6 +347,9 @@ private:
     std::vector<AudioCaptureDevice> captureDevices_;
     std::vector<QVariantMap> descriptions_;
     std::vector<PlaybackStream> streams_;
+    std::vector<ProgramStream> programStreams_;
+    std::vector<std::weak_ptr<std::function<void()>>> observers_;
+    std::optional<QString> defaultInput_;
     int ignoredSwitches_ = 0;
     std::vector<AudioDeviceID> feeds_;
     std::vector<std::uint32_t> unmovable_;

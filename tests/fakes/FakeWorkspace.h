@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <utility>
 #include <vector>
@@ -54,9 +55,17 @@ public:
         notifications.push_back({title, body});
         return true;
     }
+    bool notifyUserWithAction(const QString& title, const QString& body, const QString& actionLabel,
+                              std::function<void()> chosen) override {
+        notifications.push_back({title, body});
+        actions.push_back({actionLabel, std::move(chosen)});
+        return true;
+    }
     std::vector<RunningApplication> runningApplications() override { return {}; }
 
     std::vector<QString> revealed;
+    // The action of each notification that offered one: its label and what choosing it does.
+    std::vector<std::pair<QString, std::function<void()>>> actions;
     std::vector<std::pair<QString, QString>> mails;
     std::vector<std::pair<QString, QString>> notifications;
     struct MailTo {

@@ -279,19 +279,13 @@ void LinuxWorkspace::revealFile(const QString& path) {
 }
 
 bool LinuxWorkspace::notifyUser(const QString& title, const QString& body) {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        return false;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    // app name, replaces id, icon, summary, body, actions, hints, timeout (-1: the server's).
-    call << QCoreApplication::applicationName() << 0u << QString() << title << body << QStringList()
-         << QVariantMap() << -1;
-    // Nobody waits for the answer: a desktop without a notification server simply shows none.
-    return bus.send(call);
+    return notifications_.notify(title, body);
+}
+
+bool LinuxWorkspace::notifyUserWithAction(const QString& title, const QString& body,
+                                          const QString& actionLabel,
+                                          std::function<void()> chosen) {
+    return notifications_.notify(title, body, actionLabel, std::move(chosen));
 }
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {

@@ -9,6 +9,7 @@
 
 #include "platform/Workspace.h"
 #include "platform/linux/desktop/DesktopEntries.h"
+#include "platform/linux/desktop/DesktopNotifications.h"
 
 namespace orvo {
 
@@ -36,6 +37,8 @@ public:
                        const QString& body) override;
     // org.freedesktop.Notifications over the session bus.
     bool notifyUser(const QString& title, const QString& body) override;
+    bool notifyUserWithAction(const QString& title, const QString& body, const QString& actionLabel,
+                              std::function<void()> chosen) override;
     std::vector<RunningApplication> runningApplications() override;
 
 private:
@@ -45,6 +48,7 @@ private:
     RunningApplication applicationOfWindow(XcbSession& session, std::uint32_t window);
 
     QObject callContext_; // parent of pending D-Bus calls
+    DesktopNotifications notifications_;
     NotificationCenter notificationCenter_;
     std::unique_ptr<XcbSession> watch_; // the connection that listens to the root window
     std::unique_ptr<QSocketNotifier> notifier_;

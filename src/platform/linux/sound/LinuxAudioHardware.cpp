@@ -271,6 +271,54 @@ std::vector<PlaybackStream> LinuxAudioHardware::streamsOf(const PulseDeviceSnaps
     return streams;
 }
 
+namespace {
+
+ProgramStream programStreamOf(const PulseStreamOwner& owner) {
+    ProgramStream stream;
+    bool numeric = false;
+    const qlonglong process = owner.processID.toLongLong(&numeric);
+    if (numeric && process > 0) {
+        stream.processID = process;
+    }
+    stream.applicationName = QString::fromUtf8(owner.applicationName);
+    stream.processBinary = QString::fromUtf8(owner.processBinary);
+    stream.mediaRole = QString::fromUtf8(owner.mediaRole);
+    stream.measuresOnly = owner.streamMonitor == "true";
+    return stream;
+}
+
+} // namespace
+
+std::vector<ProgramStream> LinuxAudioHardware::programStreams() {
+    const auto snapshot = known();
+    std::vector<ProgramStream> streams;
+    for (const auto& output : snapshot->sourceOutputs) {
+        if (output.client == PA_INVALID_INDEX) {
+            continue;
+        }
+        ProgramStream stream = programStreamOf(output.owner);
+        stream.id = output.index;
+        stream.direction = ProgramStream::Direction::capture;
+        stream.paused = output.corked;
+        stream.rate = output.rate;
+        const auto* source = snapshot->source(output.source);
+        stream.readsOutput = (source != nullptr && source->monitorOfSink != PA_INVALID_INDEX) ||
+                             output.owner.captureSink == "true";
+        stream.measuresOnly = stream.measuresOnly || output.resampleMethod == "peaks";
+        streams.push_back(std::move(stream));
+    }
+    for (const auto& input : snapshot->sinkInputs) {
+        if (input.client == PA_INVALID_INDEX) {
+            continue;
+        }
+        ProgramStream stream = programStreamOf(input.owner);
+        stream.id = input.index;
+        stream.paused = input.corked;
+        streams.push_back(std::move(stream));
+    }
+    return streams;
+}
+
 bool LinuxAudioHardware::feedsInput(AudioDeviceID device) {
     const auto snapshot = known();
     const auto* sink = sinkOf(*snapshot, device);
@@ -546,6 +594,14 @@ std::vector<AudioCaptureDevice> LinuxAudioHardware::captureDevices() {
         }
     }
     return devices;
+}
+
+std::optional<QString> LinuxAudioHardware::defaultCaptureDeviceUID() {
+    const auto snapshot = known();
+    if (snapshot->defaultSource.isEmpty()) {
+        return std::nullopt;
+    }
+    return QString::fromUtf8(snapshot->defaultSource);
 }
 
 std::optional<AudioCaptureDevice> LinuxAudioHardware::monitorOf(AudioDeviceID output) {

@@ -56,6 +56,7 @@ public:
                                  float volume) override;
     std::optional<bool> isRunningSomewhere(AudioDeviceID device) override;
     std::vector<PlaybackStream> playbackStreams() override;
+    std::vector<ProgramStream> programStreams() override;
     bool feedsInput(AudioDeviceID device) override;
     AudioStatus movePlaybackStream(std::uint32_t stream, AudioDeviceID device) override;
     bool awaitPlaybackStreams(const std::function<bool(const std::vector<PlaybackStream>&)>& placed,
@@ -69,6 +70,7 @@ public:
     std::optional<QString> property(AudioDeviceID device, const QString& key) override;
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override;
     std::vector<AudioCaptureDevice> captureDevices() override;
+    std::optional<QString> defaultCaptureDeviceUID() override;
     std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) override;
     std::shared_ptr<void> keepCaptureDeviceRunning(const QString& uniqueID) override;
     QString installedDriverPath() const override;

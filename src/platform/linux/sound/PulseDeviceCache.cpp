@@ -10,9 +10,9 @@ namespace orvo {
 namespace {
 
 constexpr pa_usec_t reconnectDelayUsec = 500 * 1000;
-// The parts of one snapshot: sinks, sources, modules, playback streams and the server's
-// default sink.
-constexpr int roundPartCount = 5;
+// The parts of one snapshot: sinks, sources, modules, playback streams, record streams and
+// the server's default sink.
+constexpr int roundPartCount = 6;
 const QByteArray ownPropertyPrefix = "orvo.";
 
 QByteArray property(pa_proplist* list, const char* key) {
@@ -81,6 +81,30 @@ PulseSourceRecord toRecord(const pa_source_info& info) {
 PulseModuleRecord toRecord(const pa_module_info& info) {
     return PulseModuleRecord{info.index, info.name,
                              QString::fromUtf8(info.argument != nullptr ? info.argument : "")};
+}
+
+PulseStreamOwner ownerOf(pa_proplist* list) {
+    return {property(list, PA_PROP_APPLICATION_NAME),
+            property(list, PA_PROP_APPLICATION_PROCESS_ID),
+            property(list, PA_PROP_APPLICATION_PROCESS_BINARY),
+            property(list, PA_PROP_MEDIA_ROLE),
+            property(list, PA_PROP_MEDIA_NAME),
+            property(list, "stream.monitor"),
+            property(list, "stream.capture.sink")};
+}
+
+PulseSinkInputRecord toRecord(const pa_sink_input_info& info) {
+    return {info.index, info.sink, info.corked != 0, info.client, ownerOf(info.proplist)};
+}
+
+PulseSourceOutputRecord toRecord(const pa_source_output_info& info) {
+    return {info.index,
+            info.source,
+            info.corked != 0,
+            info.client,
+            info.sample_spec.rate,
+            info.resample_method != nullptr ? QByteArray(info.resample_method) : QByteArray(),
+            ownerOf(info.proplist)};
 }
 
 const PulseSinkRecord* PulseDeviceSnapshot::sink(std::uint32_t index) const {
@@ -183,7 +207,8 @@ void PulseDeviceCache::stateChanged(pa_context* context, void* data) {
     if (state == PA_CONTEXT_READY) {
         const auto mask = pa_subscription_mask_t(
             PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_MODULE |
-            PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT);
+            PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK_INPUT |
+            PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT);
         if (pa_operation* operation = pa_context_subscribe(context, mask, nullptr, nullptr)) {
             pa_operation_unref(operation);
         }
@@ -252,8 +277,16 @@ void PulseDeviceCache::startRoundLocked() {
                                   void* data) {
         auto* self = static_cast<PulseDeviceCache*>(data);
         if (eol == 0 && info != nullptr && self->building_) {
-            self->building_->sinkInputs.push_back(
-                {info->index, info->sink, info->corked != 0, info->client});
+            self->building_->sinkInputs.push_back(toRecord(*info));
+        } else if (eol != 0) {
+            self->roundPartDone();
+        }
+    };
+    const auto sourceOutputInfo = [](pa_context*, const pa_source_output_info* info, int eol,
+                                     void* data) {
+        auto* self = static_cast<PulseDeviceCache*>(data);
+        if (eol == 0 && info != nullptr && self->building_) {
+            self->building_->sourceOutputs.push_back(toRecord(*info));
         } else if (eol != 0) {
             self->roundPartDone();
         }
@@ -262,6 +295,7 @@ void PulseDeviceCache::startRoundLocked() {
         auto* self = static_cast<PulseDeviceCache*>(data);
         if (info != nullptr && self->building_) {
             self->building_->defaultSink = info->default_sink_name;
+            self->building_->defaultSource = info->default_source_name;
             self->building_->serverName = info->server_name;
         }
         self->roundPartDone();
@@ -271,6 +305,7 @@ void PulseDeviceCache::startRoundLocked() {
           pa_context_get_source_info_list(context_, sourceInfo, this),
           pa_context_get_module_info_list(context_, moduleInfo, this),
           pa_context_get_sink_input_info_list(context_, sinkInputInfo, this),
+          pa_context_get_source_output_info_list(context_, sourceOutputInfo, this),
           pa_context_get_server_info(context_, serverInfo, this)}) {
         if (operation != nullptr) {
             pa_operation_unref(operation);

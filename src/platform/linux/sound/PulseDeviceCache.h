@@ -50,17 +50,46 @@ struct PulseModuleRecord {
     QString argument;
 };
 
+// What a stream says of the program behind it: the properties that tell a call from a voice
+// note or a level meter. Empty where the stream does not say.
+struct PulseStreamOwner {
+    QByteArray applicationName;
+    QByteArray processID;
+    QByteArray processBinary;
+    QByteArray mediaRole;
+    QByteArray mediaName;
+    QByteArray streamMonitor; // "true" on PipeWire for a stream that only measures
+    // "true" on PipeWire for a capture of an output's monitor, from the stream's creation on,
+    // before the stream shows the monitor as its source.
+    QByteArray captureSink;
+};
+
 // A program's playback stream and the sink it plays into.
 struct PulseSinkInputRecord {
     std::uint32_t index = PA_INVALID_INDEX;
     std::uint32_t sink = PA_INVALID_INDEX;
     bool corked = false;
     std::uint32_t client = PA_INVALID_INDEX; // none when a device of the server plays it
+    PulseStreamOwner owner;
+};
+
+// A program's record stream and the source it reads.
+struct PulseSourceOutputRecord {
+    std::uint32_t index = PA_INVALID_INDEX;
+    std::uint32_t source = PA_INVALID_INDEX;
+    bool corked = false;
+    std::uint32_t client = PA_INVALID_INDEX; // none for the server's own (loopbacks)
+    std::uint32_t rate = 0;
+    QByteArray resampleMethod; // "peaks" for a level meter's stream on PulseAudio
+    PulseStreamOwner owner;
 };
 
 PulseSinkRecord toRecord(const pa_sink_info& info);
 PulseSourceRecord toRecord(const pa_source_info& info);
 PulseModuleRecord toRecord(const pa_module_info& info);
+PulseStreamOwner ownerOf(pa_proplist* list);
+PulseSinkInputRecord toRecord(const pa_sink_input_info& info);
+PulseSourceOutputRecord toRecord(const pa_source_output_info& info);
 
 // The server's devices as it showed them last. Empty, and not connected, without a server.
 struct PulseDeviceSnapshot {
@@ -69,7 +98,9 @@ struct PulseDeviceSnapshot {
     std::vector<PulseSourceRecord> sources; // monitors included
     std::vector<PulseModuleRecord> modules;
     std::vector<PulseSinkInputRecord> sinkInputs;
+    std::vector<PulseSourceOutputRecord> sourceOutputs;
     QByteArray defaultSink;
+    QByteArray defaultSource;
     QByteArray serverName; // "PulseAudio", or "PulseAudio (on PipeWire ...)"
 
     const PulseSinkRecord* sink(std::uint32_t index) const;
