@@ -67,6 +67,13 @@ PreferencesRecordViewController::PreferencesRecordViewController(QWidget* parent
     cbCallDetection = new QComboBox(this);
     cbCallDetection->setObjectName(QStringLiteral("callDetection"));
     form->addRow(lblCallDetection, cbCallDetection);
+    // Named now, so that the window, which takes its size once, leaves room for the names.
+    for (auto [label, text] : {std::pair{lblQAudio.data(), &txtQAudio},
+                               {lblQVideo.data(), &txtQVideo},
+                               {lblDefaultAudio.data(), &txtDefaultAudio},
+                               {lblCallDetection.data(), &txtCallDetection}}) {
+        label->setText(*text);
+    }
     lblSizeRecords = new QLabel(this);
     lblSizeRecords->setWordWrap(true);
     auto* layout = new QVBoxLayout(this);

@@ -1,7 +1,14 @@
 #include "platform/linux/desktop/LinuxWorkspace.h"
 
+#include <csignal>
+#include <map>
+
+#include <sys/prctl.h>
+
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
@@ -29,9 +36,68 @@ signals:
     void itemsShown();
 };
 
+// The desktop's notification server, as the test's own object: it notes what it was asked
+// to show and numbers the notifications from 1.
+class FakeNotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        QString summary;
+        QString body;
+        QStringList actions;
+    };
+    std::vector<Shown> shown;
+public slots:
+    uint Notify(const QString& /*application*/, uint /*replaces*/, const QString& /*icon*/,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& /*hints*/, int /*timeout*/) {
+        shown.push_back({summary, body, actions});
+        return uint(shown.size());
+    }
+};
+
 namespace {
 
 constexpr int timeoutMs = 5000;
+
+// A session bus of the test's own, once per process, so that no real desktop answers.
+void usePrivateSessionBus() {
+    struct Bus {
+        Bus() {
+            // Ends with the test program, however that ends.
+            process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+            process.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+            if (process.waitForReadyRead(timeoutMs)) {
+                qputenv("DBUS_SESSION_BUS_ADDRESS", process.readLine().trimmed());
+            }
+        }
+        ~Bus() {
+            process.terminate();
+            process.waitForFinished();
+        }
+        QProcess process;
+    };
+    static Bus bus;
+    ASSERT_EQ(bus.process.state(), QProcess::Running) << "dbus-daemon did not start";
+}
+
+void runEventsFor(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+// What the notification server tells of a notification: the user chose an action, or it was
+// closed.
+void tellOfNotification(const char* signal, uint id, const QVariant& detail) {
+    QDBusMessage message = QDBusMessage::createSignal("/org/freedesktop/Notifications",
+                                                      "org.freedesktop.Notifications", signal);
+    message << id << detail;
+    ASSERT_TRUE(QDBusConnection::sessionBus().send(message));
+}
 
 void writeScript(const QString& path, const QByteArray& body) {
     test::writeFile(path, "#!/bin/sh\n" + body);
@@ -69,12 +135,7 @@ TEST(LinuxWorkspace, LaunchesDesktopEntriesAndPrograms) {
 
 TEST(LinuxWorkspace, RevealsThroughTheFileManagerServiceElseOpensTheFolder) {
     QTemporaryDir dir;
-    // A private session bus, so that no real file manager answers.
-    QProcess bus;
-    bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(bus.waitForReadyRead(timeoutMs)) << "dbus-daemon did not start";
-    const QByteArray address = bus.readLine().trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    usePrivateSessionBus();
     // xdg-open stands in for the desktop's folder opener: it notes what it was asked.
     const QString opened = dir.filePath("opened");
     writeScript(dir.filePath("xdg-open"), "echo \"$1\" > " + opened.toUtf8() + "\n");
@@ -102,8 +163,60 @@ TEST(LinuxWorkspace, RevealsThroughTheFileManagerServiceElseOpensTheFolder) {
     EXPECT_EQ(test::readFile(opened).trimmed(), dir.path().toUtf8());
 
     qputenv("PATH", path);
-    bus.terminate();
-    bus.waitForFinished();
+}
+
+TEST(LinuxWorkspace, ANotificationsActionRunsOnlyWhenTheUserChoosesItBeforeItCloses) {
+    usePrivateSessionBus();
+    QDBusConnection session = QDBusConnection::sessionBus();
+    FakeNotificationServer server;
+    ASSERT_TRUE(session.registerObject("/org/freedesktop/Notifications", &server,
+                                       QDBusConnection::ExportAllSlots));
+    ASSERT_TRUE(session.registerService("org.freedesktop.Notifications"));
+
+    LinuxWorkspace workspace;
+    int recorded = 0;
+    int closedOnes = 0;
+    EXPECT_TRUE(workspace.notifyUser("Saved", "The call is in the records."));
+    EXPECT_TRUE(workspace.notifyUserWithAction("Call detected", "Call detected in Zoom.", "Record",
+                                               [&] { ++recorded; }));
+    EXPECT_TRUE(workspace.notifyUserWithAction("Call detected", "Call detected in Skype.", "Record",
+                                               [&] { ++closedOnes; }));
+    ASSERT_TRUE(waitWithEvents([&] { return server.shown.size() == 3; }));
+    // By body: the server here shares the test's connection, which keeps no order among them.
+    std::map<QString, QStringList> actions;
+    for (const auto& shown : server.shown) {
+        actions[shown.body] = shown.actions;
+    }
+    EXPECT_TRUE(actions["The call is in the records."].isEmpty());
+    const QStringList zoom = actions["Call detected in Zoom."];
+    const QStringList skype = actions["Call detected in Skype."];
+    ASSERT_EQ(zoom.size(), 2);
+    ASSERT_EQ(skype.size(), 2);
+    EXPECT_EQ(zoom[1], "Record");
+    const auto number = [&](const QString& body) {
+        for (std::size_t i = 0; i < server.shown.size(); ++i) {
+            if (server.shown[i].body == body) {
+                return uint(i + 1);
+            }
+        }
+        return 0u;
+    };
+    runEventsFor(100); // the numbers the server gave come back
+
+    // Another program's action, and an action after the close, do nothing.
+    const uint zoomNumber = number("Call detected in Zoom.");
+    const uint skypeNumber = number("Call detected in Skype.");
+    tellOfNotification("ActionInvoked", zoomNumber, "default");
+    tellOfNotification("NotificationClosed", skypeNumber, 2u);
+    tellOfNotification("ActionInvoked", skypeNumber, skype[0]);
+    tellOfNotification("ActionInvoked", zoomNumber, zoom[0]);
+    tellOfNotification("ActionInvoked", zoomNumber, zoom[0]);
+    EXPECT_TRUE(waitWithEvents([&] { return recorded > 0; }));
+    runEventsFor(200);
+    EXPECT_EQ(recorded, 1) << "once";
+    EXPECT_EQ(closedOnes, 0);
+    session.unregisterService("org.freedesktop.Notifications");
+    session.unregisterObject("/org/freedesktop/Notifications");
 }
 
 } // namespace

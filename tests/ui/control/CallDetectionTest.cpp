@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -95,6 +96,10 @@ TEST_F(CallDetectionTest, AnOfferedCallIsRecordedFromTheNotificationUntilItEnds)
     EXPECT_EQ(workspace_->actions.back().first, "Record");
     EXPECT_TRUE(window->callOfferBar()->isVisibleTo(window.get()));
     EXPECT_EQ(window->callOfferBar()->message()->text(), "Call detected in Zoom. Record it?");
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QDir().mkpath(ORVO_SCREENSHOT_DIR);
+    EXPECT_TRUE(window->grab().toImage().save(ORVO_SCREENSHOT_DIR "/records-call-offer.png"));
     QTest::qWait(300);
     EXPECT_EQ(controller->phase(), Phase::idle) << "only offered";
 

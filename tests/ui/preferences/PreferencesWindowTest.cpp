@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -106,8 +107,19 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     EXPECT_EQ(tab.cbAudioDevices->itemText(1), "USB Headset");
     EXPECT_EQ(tab.cbAudioDevices->currentText(), "USB Headset");
 
+    EXPECT_EQ(tab.cbCallDetection->currentText(), "Offer to record it") << "absent: offered";
+    // Chosen as a user does, from the list the box opens.
+    tab.cbCallDetection->showPopup();
+    QTest::keyClick(tab.cbCallDetection->view(), Qt::Key_Down);
+    QTest::keyClick(tab.cbCallDetection->view(), Qt::Key_Return);
+    EXPECT_EQ(tab.cbCallDetection->currentText(), "Record it");
+    const QImage image = window->grab().toImage();
+    QDir().mkpath(ORVO_SCREENSHOT_DIR);
+    EXPECT_TRUE(image.save(QStringLiteral(ORVO_SCREENSHOT_DIR "/preferences-records.png")));
+
     QTest::mouseClick(tab.segmentQVideo->button(2), Qt::LeftButton);
     clickTab(0);
+    EXPECT_EQ(setting("CallDetection"), "Record");
     EXPECT_EQ(setting("QVideo"), "2");
     EXPECT_EQ(setting("QAudio"), "0");
     EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "USB Headset");
@@ -121,12 +133,17 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
 }
 
 TEST_F(PreferencesWindowTest, AVanishedMicrophoneLeavesNoSelectionAndStoresEmpty) {
-    writeSettings({{"QAudio", "2"}, {"QVideo", "0"}, {"DefaultAudioDeviceForVideo", "Gone"}});
+    writeSettings({{"QAudio", "2"},
+                   {"QVideo", "0"},
+                   {"DefaultAudioDeviceForVideo", "Gone"},
+                   {"CallDetection", "Off"}});
     open();
     PreferencesRecordViewController& tab = records();
     EXPECT_EQ(tab.segmentQAudio->checkedId(), 2);
     EXPECT_EQ(tab.cbAudioDevices->currentIndex(), -1);
+    EXPECT_EQ(tab.cbCallDetection->currentText(), "Do nothing");
     clickTab(0);
+    EXPECT_EQ(setting("CallDetection"), "Off");
     EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "");
     EXPECT_EQ(setting("QAudio"), "2");
 }
