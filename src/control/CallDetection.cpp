@@ -255,6 +255,9 @@ void CallDetection::phaseChanged(Phase to) {
         cap_.stop();
         return;
     case Phase::starting:
+        // Whoever started it, the call is being recorded now.
+        setOffer(std::nullopt);
+        return;
     case Phase::stopping:
     case Phase::finalising:
         return;
