@@ -10,6 +10,7 @@
 #include "platform/linux/desktop/LinuxFileAttributes.h"
 #include "platform/linux/desktop/LinuxWorkspace.h"
 #include "platform/linux/desktop/XdgAutostartLoginItems.h"
+#include "platform/linux/echo/WebRtcEchoCanceller.h"
 #include "platform/linux/media/FFmpegMedia.h"
 #include "platform/linux/network/LinuxNetworkReachability.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
@@ -28,6 +29,7 @@ void installBackends(const LinuxAudioHardware::Options& options) {
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
     platform.install<SpeechRecognizer>(std::make_unique<PocketsphinxSpeechRecognizer>());
+    platform.install<EchoCanceller>(std::make_unique<WebRtcEchoCanceller>());
     platform.install<NetworkReachability>(std::make_unique<LinuxNetworkReachability>());
     // The login helper sits beside the program, in the build tree as when installed.
     platform.install<LoginItems>(std::make_unique<XdgAutostartLoginItems>(

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+
+namespace orvo {
+
+// How long after the far side played a sound the near side (a microphone in the same room)
+// picked it up: the lag, in samples, at which the near side follows the far side most closely,
+// at most maxLag. Searched at about 4 kHz, then refined at the full rate. Absent when the
+// far side is silent, or when no lag stands out from the others (no echo reached the near side).
+std::optional<std::size_t> echoDelay(std::span<const float> far, std::span<const float> near,
+                                     int sampleRate, std::size_t maxLag);
+
+} // namespace orvo
