@@ -72,9 +72,8 @@ double RecordTableModel::durationOf(const RealmRecordModel& record) {
         return *read;
     }
     readDurations_[fileName] = 0;
-    const RecordType type = record.typeRecord() == recordTypeText(RecordType::audio)
-                                ? RecordType::audio
-                                : RecordType::video;
+    // What the row shows as a screen recording, any unknown type included.
+    const RecordType type = recordTypeFromText(record.typeRecord()).value_or(RecordType::video);
     QThreadPool::globalInstance()->start([model = QPointer<RecordTableModel>(this), fileName,
                                           type] {
         const double seconds = RecordManager::duration(fileName, type);

@@ -1,0 +1,102 @@
+// The echo stage on a synthetic call of a minute and more (flite voices, the far side heard
+// through a room at 50, 150 and 300 ms): CPU per minute of call and the echo it removes where
+// only the far side speaks, beside speexdsp's canceller given the same measured delay.
+//
+// bench_echo
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include <QCoreApplication>
+#include <speex/speex_echo.h>
+
+#include "platform/linux/echo/WebRtcEchoCanceller.h"
+#include "platform/linux/signal/EchoDelay.h"
+#include "support/SyntheticCall.h"
+
+namespace {
+
+using orvo::test::energy;
+using orvo::test::SyntheticCall;
+constexpr int rate = SyntheticCall::rate;
+// As the WebRTC stage: the far side moved up to 30 ms before the measured delay.
+constexpr int marginMs = 30;
+constexpr int speexFrame = 160;
+constexpr int speexTail = rate * 128 / 1000;
+
+double cpuSeconds() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
+
+std::int16_t toShort(float sample) {
+    return std::int16_t(std::clamp(sample * 32768.0f, -32768.0f, 32767.0f));
+}
+
+// speexdsp's canceller on the far side aligned by the delay.
+std::vector<float> speexCancelled(const std::vector<float>& microphone,
+                                  const std::vector<float>& far, std::size_t delay) {
+    const std::size_t margin = rate * marginMs / 1000;
+    const std::size_t shift = delay > margin ? delay - margin : 0;
+    SpeexEchoState* state = speex_echo_state_init(speexFrame, speexTail);
+    int sampleRate = rate;
+    speex_echo_ctl(state, SPEEX_ECHO_SET_SAMPLING_RATE, &sampleRate);
+    std::vector<float> out(microphone);
+    std::vector<std::int16_t> heard(speexFrame), played(speexFrame), cleaned(speexFrame);
+    for (std::size_t at = 0; at + speexFrame <= microphone.size(); at += speexFrame) {
+        for (int i = 0; i < speexFrame; ++i) {
+            const std::size_t from = at + std::size_t(i);
+            heard[i] = toShort(microphone[from]);
+            played[i] = from >= shift ? toShort(far[from - shift]) : 0;
+        }
+        speex_echo_cancellation(state, heard.data(), played.data(), cleaned.data());
+        for (int i = 0; i < speexFrame; ++i) {
+            out[at + std::size_t(i)] = float(cleaned[i]) / 32768.0f;
+        }
+    }
+    speex_echo_state_destroy(state);
+    return out;
+}
+
+double enhancement(const SyntheticCall& call, const std::vector<float>& microphone,
+                   const std::vector<float>& cleaned) {
+    const double from = call.farAloneFrom + 2.0;
+    return 10 * std::log10(energy(microphone, from, call.farAloneUntil) /
+                           std::max(1e-20, energy(cleaned, from, call.farAloneUntil)));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    const SyntheticCall call = orvo::test::makeSyntheticCall(60);
+    if (call.far.empty()) {
+        std::fprintf(stderr, "bench_echo: flite made no speech\n");
+        return 1;
+    }
+    const double callMinutes = double(call.far.size()) / rate / 60;
+    std::printf("call of %.1f s at %d Hz\n", callMinutes * 60, rate);
+    std::printf("delay | measured | WebRTC: CPU %% of a core, dB removed | speexdsp: CPU %%, dB\n");
+    for (const int delayMs : {50, 150, 300}) {
+        const auto microphone = orvo::test::microphoneOf(call, delayMs);
+        orvo::WebRtcEchoCanceller canceller;
+        double started = cpuSeconds();
+        const auto cleaned = canceller.cancel(microphone, call.far, rate);
+        const double webrtcCpu = (cpuSeconds() - started) / (callMinutes * 60) * 100;
+        if (!cleaned) {
+            std::printf("%d ms | no delay measured\n", delayMs);
+            continue;
+        }
+        const auto delay = orvo::echoDelay(call.far, microphone, rate, rate / 2).value_or(0);
+        started = cpuSeconds();
+        const auto speex = speexCancelled(microphone, call.far, delay);
+        const double speexCpu = (cpuSeconds() - started) / (callMinutes * 60) * 100;
+        std::printf("%d ms | %d ms | %.2f %%, %.1f dB | %.2f %%, %.1f dB\n", delayMs,
+                    cleaned->delaysMs.front(), webrtcCpu,
+                    enhancement(call, microphone, cleaned->near), speexCpu,
+                    enhancement(call, microphone, speex));
+    }
+    return 0;
+}

@@ -1,0 +1,125 @@
+#include "support/SyntheticCall.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "support/TestFiles.h"
+
+namespace orvo::test {
+namespace {
+
+constexpr int rate = SyntheticCall::rate;
+
+void place(std::vector<float>& track, const std::vector<float>& speech, double atSeconds) {
+    const auto at = std::size_t(atSeconds * rate);
+    track.resize(std::max(track.size(), at + speech.size()));
+    for (std::size_t i = 0; i < speech.size(); ++i) {
+        track[at + i] += speech[i];
+    }
+}
+
+double seconds(const std::vector<float>& speech) {
+    return double(speech.size()) / rate;
+}
+
+} // namespace
+
+std::vector<float> spoken(const QString& voice, const QString& text) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath("speech.wav");
+    QProcess flite;
+    flite.start("flite", {"-voice", voice, "-t", text, "-o", path});
+    flite.waitForFinished(30000);
+    const QByteArray wav = readFile(path);
+    const qsizetype data = wav.indexOf("data");
+    std::vector<float> samples;
+    for (qsizetype at = data < 0 ? wav.size() : data + 8; at + 1 < wav.size(); at += 2) {
+        std::int16_t value = 0;
+        std::memcpy(&value, wav.constData() + at, 2);
+        samples.push_back(float(value) / 32768.0f);
+    }
+    return samples;
+}
+
+SyntheticCall makeSyntheticCall(double minimumSeconds) {
+    const auto first = spoken("slt", "Good morning. I am calling about the order you placed on "
+                                     "Monday, the one with the blue chairs and the long table.");
+    const auto second = spoken("slt", "We can deliver it on Thursday afternoon, or on Saturday "
+                                      "morning if that suits you better.");
+    const auto answer = spoken("rms", "Thursday afternoon is fine. Please ring the bell twice.");
+    const auto overlap = spoken("slt", "Wonderful, I will write that down for the driver.");
+    SyntheticCall call;
+    double at = 0;
+    do {
+        const double start = at + 0.5;
+        place(call.far, first, start);
+        const double secondAt = start + seconds(first) + 0.4;
+        place(call.far, second, secondAt);
+        const double answerAt = secondAt + seconds(second) + 0.8;
+        place(call.near, answer, answerAt);
+        place(call.far, overlap, answerAt + 1.0);
+        if (at == 0) {
+            call.farAloneFrom = start;
+            call.farAloneUntil = secondAt + seconds(second);
+            call.nearAloneFrom = answerAt;
+            call.bothFrom = answerAt + 1.0;
+        }
+        at = std::max(answerAt + seconds(answer), answerAt + 1.0 + seconds(overlap)) + 1.0;
+    } while (at < minimumSeconds);
+    const std::size_t length = std::size_t(at * rate);
+    call.far.resize(length);
+    call.near.resize(length);
+    return call;
+}
+
+std::vector<float> roomResponse(int delayMs) {
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 1.0f);
+    const auto direct = std::size_t(delayMs * rate / 1000);
+    std::vector<float> response(direct + rate * 120 / 1000);
+    response[direct] = 0.5f;
+    for (std::size_t i = direct + 1; i < response.size(); ++i) {
+        const double age = double(i - direct) / rate;
+        response[i] = float(0.08 * std::exp(-age / 0.025)) * noise(random);
+    }
+    return response;
+}
+
+std::vector<float> heardThrough(const std::vector<float>& signal,
+                                const std::vector<float>& response, std::size_t length) {
+    std::vector<float> out(length);
+    for (std::size_t k = 0; k < response.size(); ++k) {
+        if (response[k] == 0.0f) {
+            continue;
+        }
+        for (std::size_t i = 0; i + k < length && i < signal.size(); ++i) {
+            out[i + k] += response[k] * signal[i];
+        }
+    }
+    return out;
+}
+
+std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs) {
+    std::vector<float> microphone = heardThrough(call.far, roomResponse(delayMs), call.far.size());
+    for (std::size_t i = 0; i < microphone.size(); ++i) {
+        microphone[i] += call.near[i];
+    }
+    return microphone;
+}
+
+double energy(const std::vector<float>& track, double fromSeconds, double toSeconds) {
+    double sum = 0;
+    const auto to = std::min(track.size(), std::size_t(toSeconds * rate));
+    for (auto i = std::size_t(fromSeconds * rate); i < to; ++i) {
+        sum += double(track[i]) * double(track[i]);
+    }
+    return sum;
+}
+
+} // namespace orvo::test

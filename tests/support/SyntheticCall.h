@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include <QString>
+
+namespace orvo::test {
+
+// A call made of flite's voices at 16 kHz: the far side speaks alone, the user answers alone,
+// then both talk at once. The far side's echo is not in it: see heardThrough.
+struct SyntheticCall {
+    static constexpr int rate = 16000;
+    std::vector<float> far;
+    std::vector<float> near; // what the user said, alone
+    double farAloneFrom = 0;
+    double farAloneUntil = 0;
+    double nearAloneFrom = 0; // the user alone, for a second
+    double bothFrom = 0;
+};
+
+// What flite says in the voice, as 16 kHz samples; empty when flite cannot be run.
+std::vector<float> spoken(const QString& voice, const QString& text);
+// The conversation, repeated until it lasts at least minimumSeconds (the times are those of
+// its first round).
+SyntheticCall makeSyntheticCall(double minimumSeconds = 0);
+// A room: the direct path after delayMs, then reflections that die away in 120 ms.
+std::vector<float> roomResponse(int delayMs);
+// The signal as heard through the response, cut to length.
+std::vector<float> heardThrough(const std::vector<float>& signal,
+                                const std::vector<float>& response, std::size_t length);
+// The microphone of the call in a room with that delay: the user plus the far side's echo.
+std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs);
+// The energy of the track between the two times.
+double energy(const std::vector<float>& track, double fromSeconds, double toSeconds);
+
+} // namespace orvo::test
