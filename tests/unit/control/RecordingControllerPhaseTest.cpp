@@ -158,22 +158,5 @@ TEST_F(RecordingControllerPhaseTest, ALostSourceEndsTheRecordingAndAnExitClosesI
     EXPECT_EQ(defaultOutput(), speakers);
 }
 
-TEST_F(RecordingControllerPhaseTest, RefusedPermissionsAreToldAndNothingStarts) {
-    privacy.microphone = false;
-    RecordingController& control = watchedController();
-    control.toggleTarget(0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !failures.empty(); }, 5000));
-    EXPECT_EQ(failures[0], std::make_pair(Kind::microphonePrivacy, Phase::idle));
-    EXPECT_EQ(messages[0], control.txtPrivacyMicMsg);
-
-    privacy.microphone = true;
-    privacy.screen = false;
-    control.toggleTarget(2); // the first screen
-    ASSERT_EQ(failures.size(), 2u);
-    EXPECT_EQ(failures[1], std::make_pair(Kind::screenPrivacy, Phase::idle));
-    EXPECT_TRUE(phases.empty());
-    EXPECT_TRUE(capture_->sessions.empty());
-}
-
 } // namespace
 } // namespace orvo
