@@ -269,10 +269,36 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
          columns != RecordTableSql::tableColumns(false))) {
         throw StoreError("tables or columns of another schema", schemaMismatch);
     }
+    // Before anything is changed: a file found damaged is set aside as it came.
+    probeWrite(db);
     if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies(db);
     }
     refoldMarkedTexts(db);
+}
+
+void RealmFile::probeWrite(SqliteDatabase& db) {
+    // The checks pass a schema whose own tables were altered (the sequence table of the
+    // identifiers, renamed in its text), on which every write fails as damaged: one row written
+    // and taken back finds that now. Other refusals (a read-only file) stay those of the write.
+    {
+        SqliteStatement extra(db.handle(), "SELECT count(*) FROM sqlite_schema "
+                                           "WHERE type IN ('trigger', 'view')");
+        if (extra.step() && extra.int64(0) != 0) {
+            throw StoreError("triggers or views of another schema", schemaMismatch);
+        }
+    }
+    db.exec("SAVEPOINT probe");
+    try {
+        db.exec(QString("INSERT INTO %1(\"time\") VALUES (0)").arg(RecordTableSql::tableName));
+    } catch (const StoreError& error) {
+        sqlite3_exec(db.handle(), "ROLLBACK TO probe; RELEASE probe", nullptr, nullptr, nullptr);
+        if (isUnreadable(error.code())) {
+            throw;
+        }
+        return;
+    }
+    db.exec("ROLLBACK TO probe; RELEASE probe");
 }
 
 void RealmFile::checkStructure(SqliteDatabase& db) {
