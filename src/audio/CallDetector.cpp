@@ -50,7 +50,8 @@ CallDetector::CallDetector(std::int64_t ownProcessID) : CallDetector(ownProcessI
 CallDetector::CallDetector(std::int64_t ownProcessID, Timing timing)
     : ownProcessID_(ownProcessID), timing_(timing) {}
 
-std::optional<QString> CallDetector::whyIgnored(const ProgramStream& capture) const {
+std::variant<QString, CallDetector::Application>
+CallDetector::judge(const ProgramStream& capture) const {
     if (capture.processID == ownProcessID_) {
         return QStringLiteral("the program's own capture");
     }
@@ -66,10 +67,10 @@ std::optional<QString> CallDetector::whyIgnored(const ProgramStream& capture) co
     if (!capture.processID) {
         return QStringLiteral("no process");
     }
-    if (!applicationOf(capture)) {
-        return QStringLiteral("not a calling program");
+    if (auto application = applicationOf(capture)) {
+        return *std::move(application);
     }
-    return std::nullopt;
+    return QStringLiteral("not a calling program");
 }
 
 std::optional<CallDetector::Application> CallDetector::applicationOf(const ProgramStream& stream) {
@@ -102,7 +103,7 @@ std::chrono::milliseconds CallDetector::confirmationOf(const Tracked& tracked) c
 std::vector<CallDetector::Decision> CallDetector::update(const std::vector<ProgramStream>& streams,
                                                          Clock::time_point now) {
     std::vector<Decision> decisions;
-    decideCaptures(streams, now, decisions);
+    decideCaptures(streams, decisions);
     for (auto it = tracked_.begin(); it != tracked_.end();) {
         if (follow(it->second, streams, now, decisions)) {
             ++it;
@@ -113,7 +114,7 @@ std::vector<CallDetector::Decision> CallDetector::update(const std::vector<Progr
     return decisions;
 }
 
-void CallDetector::decideCaptures(const std::vector<ProgramStream>& streams, Clock::time_point now,
+void CallDetector::decideCaptures(const std::vector<ProgramStream>& streams,
                                   std::vector<Decision>& decisions) {
     // Each capture is decided once, when it first shows; those gone are forgotten.
     std::map<std::uint32_t, std::optional<QString>> live;
@@ -125,20 +126,20 @@ void CallDetector::decideCaptures(const std::vector<ProgramStream>& streams, Clo
             live.insert(*known);
             continue;
         }
-        if (const auto reason = whyIgnored(capture)) {
+        auto verdict = judge(capture);
+        if (const auto* reason = std::get_if<QString>(&verdict)) {
             decisions.push_back(
                 {Decision::Kind::ignored, nameOf(capture), capture.id, capture.processID, *reason});
             live[capture.id] = std::nullopt;
             continue;
         }
-        const Application application = *applicationOf(capture);
+        const auto& application = std::get<Application>(verdict);
         decisions.push_back({Decision::Kind::candidate, application.name, capture.id,
                              capture.processID, QString()});
         live[capture.id] = application.key;
         auto [entry, added] = tracked_.try_emplace(application.key);
         if (added) {
             entry->second.application = application;
-            entry->second.lastHeard = now;
         }
         entry->second.processes.insert(*capture.processID);
     }

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <variant>
 #include <vector>
 
 #include <QString>
@@ -76,15 +77,16 @@ private:
         std::set<std::int64_t> processes;
         std::optional<Clock::time_point> bothSince; // unpaused capture and playback
         std::optional<Clock::time_point> confirmedAt;
-        Clock::time_point lastHeard;
-        bool present = false; // at the last update, once confirmed
+        Clock::time_point lastHeard; // once confirmed
+        bool present = false;        // at the last update, once confirmed
     };
 
-    std::optional<QString> whyIgnored(const ProgramStream& capture) const;
+    // Why a new capture is no call's, or the application it would be a call of.
+    std::variant<QString, Application> judge(const ProgramStream& capture) const;
     static std::optional<Application> applicationOf(const ProgramStream& stream);
     static bool belongsTo(const ProgramStream& stream, const Tracked& tracked);
     std::chrono::milliseconds confirmationOf(const Tracked& tracked) const;
-    void decideCaptures(const std::vector<ProgramStream>& streams, Clock::time_point now,
+    void decideCaptures(const std::vector<ProgramStream>& streams,
                         std::vector<Decision>& decisions);
     // False once the application is forgotten: its call ended, or it never began.
     bool follow(Tracked& tracked, const std::vector<ProgramStream>& streams, Clock::time_point now,

@@ -126,15 +126,11 @@ void PreferencesRecordViewController::hideEvent(QHideEvent* event) {
 }
 
 void PreferencesRecordViewController::viewDidLoad() {
-    lblDefaultAudio->setText(txtDefaultAudio);
-    lblQAudio->setText(txtQAudio);
-    lblQVideo->setText(txtQVideo);
     for (QButtonGroup* segments : {segmentQAudio.data(), segmentQVideo.data()}) {
         segments->button(0)->setText(txtQLow);
         segments->button(1)->setText(txtQMedium);
         segments->button(2)->setText(txtQHard);
     }
-    lblCallDetection->setText(txtCallDetection);
     cbCallDetection->addItem(Localization::text("PREF_CALL_OFF"),
                              settingOf(CallDetectionMode::off));
     cbCallDetection->addItem(Localization::text("PREF_CALL_SUGGEST"),
