@@ -1,11 +1,13 @@
 #include "platform/linux/speech/PocketsphinxTask.h"
 
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
+#include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/feat.h>
 
@@ -15,6 +17,14 @@
 namespace orvo {
 
 namespace {
+
+// The library logs to one FILE for the whole process, and a decoder given a log file of its
+// own closes it under the feet of every other thread: two decoders started at once hung or
+// wrote to a closed file. The log is shut once, before the first decoder, and never reopened.
+void silenceLibraryLog() {
+    static std::once_flag once;
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
 
 struct ConfigDeleter {
     void operator()(cmd_ln_t* config) const { cmd_ln_free_r(config); }
@@ -142,10 +152,10 @@ void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model
     // a codebook (the library's defaults are 30000 and 4): 40 % less processor time and no word
     // lost on the benchmark's call, so that both sides of a call fit in the time the command
     // line takes for one even when a core is busy elsewhere.
-    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
-        cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(),
-                    "-dict", dict.constData(), "-remove_silence", "no", "-maxhmmpf", "3000",
-                    "-topn", "2", "-logfn", "/dev/null", nullptr));
+    silenceLibraryLog();
+    std::unique_ptr<cmd_ln_t, ConfigDeleter> config(cmd_ln_init(
+        nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-lm", lm.constData(), "-dict",
+        dict.constData(), "-remove_silence", "no", "-maxhmmpf", "3000", "-topn", "2", nullptr));
     std::unique_ptr<ps_decoder_t, DecoderDeleter> decoder(config ? ps_init(config.get()) : nullptr);
     // After ps_init, which completes the configuration from the model's feature parameters.
     std::unique_ptr<fe_t, FrontEndDeleter> frontEnd(decoder ? fe_init_auto_r(config.get())
