@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -8,21 +9,37 @@
 
 namespace orvo {
 
-// What the canceller made of a near side.
-struct EchoCancelled {
-    std::vector<float> near;   // as long as the near side given
-    std::vector<int> delaysMs; // the far side's delay as measured, once per stretch
+// One call's near side (the microphone) losing the echo of its far side (what the
+// loudspeakers played), fed as both are read: mono, at one rate, on one clock. One thread.
+class EchoCancellation {
+public:
+    virtual ~EchoCancellation() = default;
+    // The next samples of both sides, as many of each. Gives the near side's samples that are
+    // done, in order: they lag what was pushed by up to a stretch and the longest delay.
+    virtual std::vector<float> push(std::span<const float> near, std::span<const float> far) = 0;
+    // The rest of the near side, once both sides have ended.
+    virtual std::vector<float> finish() = 0;
+    // The far side's delay in milliseconds, each time it was measured anew; empty while no echo
+    // was heard (headphones): the near side then comes out as it went in.
+    virtual const std::vector<int>& delaysMs() const = 0;
 };
 
-// Removes from the near side of a call (the microphone) the echo of the far side (what the
-// loudspeakers played), given both whole, mono, at one rate and on one clock. Any thread;
-// one call at a time per canceller.
+// What a whole near side became.
+struct EchoCancelled {
+    std::vector<float> near; // as long as the near side given
+    std::vector<int> delaysMs;
+};
+
+// Makes echo cancellations. Any thread.
 class EchoCanceller : public Port {
 public:
-    // Absent when the rate is not one the canceller takes, or when nothing of the far side
-    // reaches the near side (no delay stands out): the near side then needs no change.
-    virtual std::optional<EchoCancelled> cancel(std::span<const float> near,
-                                                std::span<const float> far, int sampleRate) = 0;
+    // nullptr for a rate the canceller does not take.
+    virtual std::unique_ptr<EchoCancellation> start(int sampleRate) = 0;
+
+    // A whole near side at once; absent for a rate it does not take, or when nothing of the
+    // far side reached the near side (no delay stands out).
+    std::optional<EchoCancelled> cancel(std::span<const float> near, std::span<const float> far,
+                                        int sampleRate);
 };
 
 } // namespace orvo

@@ -69,6 +69,17 @@ public:
     recognitionTask(const QLocale& locale, const QString& filePath,
                     std::optional<int> audioStreamIndex, bool reportPartialResults,
                     ResultHandler handler) = 0;
+    // As recognitionTask, for the near side of a call whose far side is the file's stream
+    // farStreamIndex: what the microphone picked up of the far side is taken out first. A
+    // recogniser without an echo canceller transcribes the near side as it is.
+    virtual std::unique_ptr<SpeechRecognitionTask>
+    recognitionTaskWithoutEcho(const QLocale& locale, const QString& filePath,
+                               std::optional<int> audioStreamIndex, int farStreamIndex,
+                               bool reportPartialResults, ResultHandler handler) {
+        (void)farStreamIndex;
+        return recognitionTask(locale, filePath, audioStreamIndex, reportPartialResults,
+                               std::move(handler));
+    }
 };
 
 } // namespace orvo

@@ -25,6 +25,7 @@ constexpr int segmentCount = 3;
 const QString qVideoKey = QStringLiteral("QVideo");
 const QString qAudioKey = QStringLiteral("QAudio");
 const QString deviceKey = QStringLiteral("DefaultAudioDeviceForVideo");
+const QString removeEchoKey = QStringLiteral("RemoveEcho");
 
 // The file paths of the folder's entries; absent when it cannot be listed.
 std::optional<std::vector<std::optional<QString>>> folderEntries(const QString& folder) {
@@ -67,6 +68,9 @@ PreferencesRecordViewController::PreferencesRecordViewController(QWidget* parent
     cbCallDetection = new QComboBox(this);
     cbCallDetection->setObjectName(QStringLiteral("callDetection"));
     form->addRow(lblCallDetection, cbCallDetection);
+    btnRemoveEcho = new QCheckBox(Localization::text("PREF_REMOVE_ECHO"), this);
+    btnRemoveEcho->setObjectName(QStringLiteral("removeEcho"));
+    form->addRow(QString(), btnRemoveEcho);
     // Named now, so that the window, which takes its size once, leaves room for the names.
     for (auto [label, text] : {std::pair{lblQAudio.data(), &txtQAudio},
                                {lblQVideo.data(), &txtQVideo},
@@ -140,6 +144,7 @@ void PreferencesRecordViewController::viewDidLoad() {
     const auto mode =
         callDetectionModeOf(SettingsManager::shared().getValue(callDetectionSettingKey));
     cbCallDetection->setCurrentIndex(cbCallDetection->findData(settingOf(mode)));
+    btnRemoveEcho->setChecked(SettingsManager::shared().getValue(removeEchoKey) != "NO");
     selectSegment(segmentQVideo, qVideoKey);
     selectSegment(segmentQAudio, qAudioKey);
     fillAudioDevices();
@@ -185,6 +190,7 @@ void PreferencesRecordViewController::viewWillDisappear() {
     settings.writeValueSetting(
         cbAudioDevices->currentIndex() >= 0 ? cbAudioDevices->currentText() : QString(), deviceKey);
     settings.writeValueSetting(cbCallDetection->currentData().toString(), callDetectionSettingKey);
+    settings.writeValueSetting(btnRemoveEcho->isChecked() ? "YES" : "NO", removeEchoKey);
 }
 
 } // namespace orvo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPointer>
@@ -10,8 +11,9 @@
 namespace orvo {
 
 // The records tab: audio and video quality, the microphone of screen recordings, what a
-// detected call does and the space the recordings take. Loads its view the first time it is
-// shown and stores its four values every time it disappears. Main thread only.
+// detected call does, whether the other side's echo leaves the user's words, and the space the
+// recordings take. Loads its view the first time it is shown and stores its five values every
+// time it disappears. Main thread only.
 class PreferencesRecordViewController : public QWidget {
     Q_OBJECT
 public:
@@ -37,6 +39,8 @@ public:
     QPointer<QLabel> lblCallDetection;
     // Off, suggest, record, in that order; stored as the call detection setting.
     QPointer<QComboBox> cbCallDetection;
+    // Stored as "RemoveEcho": "YES" or "NO"; on unless "NO".
+    QPointer<QCheckBox> btnRemoveEcho;
     QPointer<QLabel> lblSizeRecords;
 
     bool isViewLoaded() const { return viewLoaded_; }

@@ -10,6 +10,7 @@
 #include "shell/Console.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
+#include "shell/SettingsManager.h"
 #include "transcription/SpeakerTranscript.h"
 
 namespace orvo {
@@ -20,8 +21,15 @@ namespace {
 struct SideTrack {
     const char* title;
     const char* speakerKey;
+    bool near;
 };
-constexpr SideTrack sideTracks[] = {{"You", "SPEAKER_YOU"}, {"Them", "SPEAKER_THEM"}};
+constexpr SideTrack sideTracks[] = {{"You", "SPEAKER_YOU", true}, {"Them", "SPEAKER_THEM", false}};
+
+// Whether the user wants the other side's echo out of their own words ("RemoveEcho"; on unless
+// "NO").
+bool removesEcho() {
+    return SettingsManager::shared().getValue(QStringLiteral("RemoveEcho")) != QLatin1String("NO");
+}
 
 } // namespace
 
@@ -58,7 +66,7 @@ void Recognizer::findSides() {
                 if (track.mediaType == MediaType::audio &&
                     track.title == QLatin1String(side.title)) {
                     sides_.push_back({Localization::text(QLatin1String(side.speakerKey)),
-                                      track.streamIndex, nullptr, 0, std::nullopt});
+                                      track.streamIndex, side.near, nullptr, 0, std::nullopt});
                 }
             }
         }
@@ -70,14 +78,23 @@ void Recognizer::findSides() {
 
 void Recognizer::recognizerText() {
     findSides();
+    const auto far = std::find_if(sides_.begin(), sides_.end(), [](const Side& side) {
+        return !side.speaker.isEmpty() && !side.near && side.streamIndex;
+    });
+    const bool withoutEcho = far != sides_.end() && removesEcho();
     for (std::size_t i = 0; i < sides_.size(); ++i) {
         // The handlers hold the recognizer until the tasks have delivered their last calls.
-        sides_[i].task = speechRecognizer_.recognitionTask(
-            locale_, filePath_, sides_[i].streamIndex, true,
-            [self = shared_from_this(), i](std::optional<SpeechResult> result,
-                                           std::optional<SpeechError> error) {
-                self->handleResult(i, result, error);
-            });
+        auto handler = [self = shared_from_this(), i](std::optional<SpeechResult> result,
+                                                      std::optional<SpeechError> error) {
+            self->handleResult(i, result, error);
+        };
+        sides_[i].task =
+            withoutEcho && sides_[i].near
+                ? speechRecognizer_.recognitionTaskWithoutEcho(
+                      locale_, filePath_, sides_[i].streamIndex, *far->streamIndex, true,
+                      std::move(handler))
+                : speechRecognizer_.recognitionTask(locale_, filePath_, sides_[i].streamIndex, true,
+                                                    std::move(handler));
     }
 }
 

@@ -51,6 +51,7 @@ private:
     struct Side {
         QString speaker; // empty for the whole file
         std::optional<int> streamIndex;
+        bool near = false; // the user's microphone
         std::unique_ptr<SpeechRecognitionTask> task;
         double positionSeconds = 0;
         std::optional<SpeechResult> finalResult;

@@ -57,6 +57,8 @@ public:
     std::set<QLocale::Language> languages{QLocale::English};
     std::vector<QString> requestedFiles;
     std::vector<std::optional<int>> requestedStreams;
+    // Per request: the far side whose echo was to be taken out, if any.
+    std::vector<std::optional<int>> requestedFarStreams;
     std::vector<FakeSpeechRecognitionTask*> tasks; // alive while their owner keeps them
     FakeSpeechRecognitionTask* lastTask = nullptr;
 
@@ -67,11 +69,26 @@ public:
                                                            const QString& filePath,
                                                            std::optional<int> audioStreamIndex,
                                                            bool, ResultHandler handler) override {
+        return make(locale, filePath, audioStreamIndex, std::nullopt, std::move(handler));
+    }
+    std::unique_ptr<SpeechRecognitionTask>
+    recognitionTaskWithoutEcho(const QLocale& locale, const QString& filePath,
+                               std::optional<int> audioStreamIndex, int farStreamIndex, bool,
+                               ResultHandler handler) override {
+        return make(locale, filePath, audioStreamIndex, farStreamIndex, std::move(handler));
+    }
+
+private:
+    std::unique_ptr<SpeechRecognitionTask> make(const QLocale& locale, const QString& filePath,
+                                                std::optional<int> audioStreamIndex,
+                                                std::optional<int> farStreamIndex,
+                                                ResultHandler handler) {
         if (!supportsLocale(locale)) {
             return nullptr;
         }
         requestedFiles.push_back(filePath);
         requestedStreams.push_back(audioStreamIndex);
+        requestedFarStreams.push_back(farStreamIndex);
         auto task = std::make_unique<FakeSpeechRecognitionTask>(std::move(handler));
         lastTask = task.get();
         tasks.push_back(lastTask);

@@ -48,12 +48,16 @@ std::vector<float> spoken(const QString& voice, const QString& text) {
 }
 
 SyntheticCall makeSyntheticCall(double minimumSeconds) {
-    const auto first = spoken("slt", "Good morning. I am calling about the order you placed on "
-                                     "Monday, the one with the blue chairs and the long table.");
-    const auto second = spoken("slt", "We can deliver it on Thursday afternoon, or on Saturday "
-                                      "morning if that suits you better.");
-    const auto answer = spoken("rms", "Thursday afternoon is fine. Please ring the bell twice.");
-    const auto overlap = spoken("slt", "Wonderful, I will write that down for the driver.");
+    const QString firstText = "Good morning. I am calling about the order you placed on Monday, "
+                              "the one with the blue chairs and the long table.";
+    const QString secondText = "We can deliver it on Thursday afternoon, or on Saturday morning "
+                               "if that suits you better.";
+    const QString answerText = "Thursday afternoon is fine. Please ring the bell twice.";
+    const QString overlapText = "Wonderful, I will write that down for the driver.";
+    const auto first = spoken("slt", firstText);
+    const auto second = spoken("slt", secondText);
+    const auto answer = spoken("rms", answerText);
+    const auto overlap = spoken("slt", overlapText);
     SyntheticCall call;
     double at = 0;
     do {
@@ -64,6 +68,8 @@ SyntheticCall makeSyntheticCall(double minimumSeconds) {
         const double answerAt = secondAt + seconds(second) + 0.8;
         place(call.near, answer, answerAt);
         place(call.far, overlap, answerAt + 1.0);
+        call.farScript += firstText + " " + secondText + " " + overlapText + " ";
+        call.nearScript += answerText + " ";
         if (at == 0) {
             call.farAloneFrom = start;
             call.farAloneUntil = secondAt + seconds(second);

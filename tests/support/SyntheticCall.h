@@ -17,6 +17,8 @@ struct SyntheticCall {
     double farAloneUntil = 0;
     double nearAloneFrom = 0; // the user alone, for a second
     double bothFrom = 0;
+    QString farScript; // what the far side said, every round
+    QString nearScript;
 };
 
 // What flite says in the voice, as 16 kHz samples; empty when flite cannot be run.

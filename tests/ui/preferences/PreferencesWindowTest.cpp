@@ -108,6 +108,9 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     EXPECT_EQ(tab.cbAudioDevices->currentText(), "USB Headset");
 
     EXPECT_EQ(tab.cbCallDetection->currentText(), "Offer to record it") << "absent: offered";
+    EXPECT_TRUE(tab.btnRemoveEcho->isChecked()) << "absent: on";
+    QTest::mouseClick(tab.btnRemoveEcho, Qt::LeftButton, {},
+                      QPoint(8, tab.btnRemoveEcho->height() / 2));
     // Chosen as a user does, from the list the box opens.
     tab.cbCallDetection->showPopup();
     QTest::keyClick(tab.cbCallDetection->view(), Qt::Key_Down);
@@ -120,6 +123,7 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     QTest::mouseClick(tab.segmentQVideo->button(2), Qt::LeftButton);
     clickTab(0);
     EXPECT_EQ(setting("CallDetection"), "Record");
+    EXPECT_EQ(setting("RemoveEcho"), "NO");
     EXPECT_EQ(setting("QVideo"), "2");
     EXPECT_EQ(setting("QAudio"), "0");
     EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "USB Headset");

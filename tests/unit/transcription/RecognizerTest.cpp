@@ -1,5 +1,7 @@
 #include "transcription/Recognizer.h"
 
+#include "shell/SettingsManager.h"
+
 #include <memory>
 #include <vector>
 
@@ -70,6 +72,12 @@ protected:
         const auto& streams = engine->requestedStreams;
         EXPECT_EQ(std::vector(streams.end() - 2, streams.end()),
                   (std::vector<std::optional<int>>{1, 2}));
+        // The user's words come without the other side's echo, unless the user said no.
+        const auto& far = engine->requestedFarStreams;
+        const bool removes = SettingsManager::shared().getValue("RemoveEcho") != "NO";
+        EXPECT_EQ(std::vector(far.end() - 2, far.end()),
+                  (std::vector<std::optional<int>>{removes ? std::optional(2) : std::nullopt,
+                                                   std::nullopt}));
         return recognizer;
     }
 
@@ -170,7 +178,9 @@ TEST_F(RecognizerTest, SpeakersSpeakTheLanguageOfTheLocaleAndSilentSidesSayNothi
     engine->tasks[1]->deliver(final({}), std::nullopt);
     EXPECT_EQ(completedText, QString("Вы: da"));
 
+    SettingsManager::shared().writeValueSetting("NO", "RemoveEcho");
     auto silent = startedOnCall();
+    SettingsManager::shared().writeValueSetting("", "RemoveEcho");
     engine->tasks[2]->deliver(final({}), std::nullopt);
     engine->tasks[3]->deliver(final({}), std::nullopt);
     EXPECT_EQ(completedText, QString());

@@ -9,8 +9,7 @@ namespace orvo {
 // canceller afresh on it. Rates: 8, 16, 32 and 48 kHz.
 class WebRtcEchoCanceller final : public EchoCanceller {
 public:
-    std::optional<EchoCancelled> cancel(std::span<const float> near, std::span<const float> far,
-                                        int sampleRate) override;
+    std::unique_ptr<EchoCancellation> start(int sampleRate) override;
 };
 
 } // namespace orvo

@@ -1,5 +1,9 @@
 #include "platform/linux/speech/PocketsphinxSpeechRecognizer.h"
 
+#include "platform/EchoCanceller.h"
+#include "platform/Platform.h"
+#include "platform/linux/speech/SpeechAudioDecoder.h"
+
 #include <QFileInfo>
 
 namespace orvo {
@@ -41,9 +45,27 @@ PocketsphinxSpeechRecognizer::recognitionTask(const QLocale& locale, const QStri
         return nullptr;
     }
     retired_->join(false);
-    return std::make_unique<PocketsphinxTask>(retired_, std::move(*model), filePath,
-                                              audioStreamIndex, reportPartialResults,
-                                              std::move(handler));
+    return std::make_unique<PocketsphinxTask>(
+        retired_, std::move(*model),
+        PocketsphinxTask::Source{filePath, audioStreamIndex, std::nullopt, nullptr},
+        reportPartialResults, std::move(handler));
+}
+
+std::unique_ptr<SpeechRecognitionTask> PocketsphinxSpeechRecognizer::recognitionTaskWithoutEcho(
+    const QLocale& locale, const QString& filePath, std::optional<int> audioStreamIndex,
+    int farStreamIndex, bool reportPartialResults, ResultHandler handler) {
+    auto model = modelFor(locale);
+    auto* canceller = Platform::shared().find<EchoCanceller>();
+    if (!model || canceller == nullptr) {
+        return recognitionTask(locale, filePath, audioStreamIndex, reportPartialResults,
+                               std::move(handler));
+    }
+    retired_->join(false);
+    return std::make_unique<PocketsphinxTask>(
+        retired_, std::move(*model),
+        PocketsphinxTask::Source{filePath, audioStreamIndex, farStreamIndex,
+                                 canceller->start(SpeechAudioDecoder::sampleRate)},
+        reportPartialResults, std::move(handler));
 }
 
 } // namespace orvo

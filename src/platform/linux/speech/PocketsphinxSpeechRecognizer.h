@@ -27,6 +27,11 @@ public:
                                                            std::optional<int> audioStreamIndex,
                                                            bool reportPartialResults,
                                                            ResultHandler handler) override;
+    // The far side's echo taken out by the installed EchoCanceller, when there is one.
+    std::unique_ptr<SpeechRecognitionTask>
+    recognitionTaskWithoutEcho(const QLocale& locale, const QString& filePath,
+                               std::optional<int> audioStreamIndex, int farStreamIndex,
+                               bool reportPartialResults, ResultHandler handler) override;
 
 private:
     std::optional<PocketsphinxModel> modelFor(const QLocale& locale) const;

@@ -12,6 +12,7 @@
 #include <sphinxbase/feat.h>
 
 #include "platform/MainThread.h"
+#include "platform/linux/speech/EchoFreeSpeechAudio.h"
 #include "platform/linux/speech/SpeechAudioDecoder.h"
 
 namespace orvo {
@@ -78,13 +79,11 @@ void collectWords(ps_decoder_t* decoder, double originSeconds, double frameRate,
 } // namespace
 
 PocketsphinxTask::PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
-                                   QString filePath, std::optional<int> audioStreamIndex,
-                                   bool reportPartialResults,
+                                   Source source, bool reportPartialResults,
                                    SpeechRecognizer::ResultHandler handler)
     : retired_(std::move(retired)), state_(std::make_shared<State>()) {
     state_->handler = std::move(handler);
-    worker_ = std::thread(run, state_, std::move(model), std::move(filePath), audioStreamIndex,
-                          reportPartialResults);
+    worker_ = std::thread(run, state_, std::move(model), std::move(source), reportPartialResults);
 }
 
 PocketsphinxTask::~PocketsphinxTask() {
@@ -132,15 +131,16 @@ void PocketsphinxTask::deliver(const std::shared_ptr<State>& state,
     });
 }
 
-void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
-                           std::optional<int> audioStreamIndex, bool reportPartialResults) {
+void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model, Source source,
+                           bool reportPartialResults) {
     struct Done {
         std::atomic<bool>& done;
         ~Done() { done = true; }
     } done{*state->done};
 
-    SpeechAudioDecoder audio;
-    if (auto error = audio.open(filePath, audioStreamIndex)) {
+    EchoFreeSpeechAudio audio;
+    if (auto error = audio.open(source.filePath, source.audioStreamIndex, source.farStreamIndex,
+                                std::move(source.cancellation))) {
         deliver(state, std::nullopt, SpeechError{SpeechErrorCode::unreadableFile, *error});
         return;
     }

@@ -6,9 +6,10 @@
 
 #include <QString>
 
+#include "platform/EchoCanceller.h"
 #include "platform/SpeechRecognizer.h"
-#include "platform/linux/speech/RetiredWorkers.h"
 #include "platform/linux/signal/SpeechSegmenter.h"
+#include "platform/linux/speech/RetiredWorkers.h"
 
 struct ps_decoder_s;
 struct fe_s;
@@ -27,9 +28,18 @@ struct PocketsphinxModel {
 // a partial result after each stretch and every few seconds within a long one, then the final.
 class PocketsphinxTask final : public SpeechRecognitionTask {
 public:
+    // What is transcribed: a stream of the file, without the echo of another one when an echo
+    // cancellation is given.
+    struct Source {
+        QString filePath;
+        std::optional<int> audioStreamIndex;
+        std::optional<int> farStreamIndex;
+        std::shared_ptr<EchoCancellation> cancellation;
+    };
+
     PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
-                     QString filePath, std::optional<int> audioStreamIndex,
-                     bool reportPartialResults, SpeechRecognizer::ResultHandler handler);
+                     Source source, bool reportPartialResults,
+                     SpeechRecognizer::ResultHandler handler);
     // Main thread, never blocks: the worker is joined later, once it has stopped.
     ~PocketsphinxTask() override;
 
@@ -59,8 +69,8 @@ private:
                     SpeechResult& result) const;
         void normalise(const std::vector<std::int16_t>& samples) const;
     };
-    static void run(std::shared_ptr<State> state, PocketsphinxModel model, QString filePath,
-                    std::optional<int> audioStreamIndex, bool reportPartialResults);
+    static void run(std::shared_ptr<State> state, PocketsphinxModel model, Source source,
+                    bool reportPartialResults);
 
     std::shared_ptr<RetiredWorkers> retired_;
     std::shared_ptr<State> state_;
