@@ -21,7 +21,9 @@ struct SpeechSegment {
     QString speaker{};
 };
 
-// The best transcription so far; final once the whole file has been heard.
+// A partial result holds the words of the stretch of speech being heard (a guess that may
+// still change) or just ended, never those of the stretches before it: a long file costs no
+// more per stretch than a short one. The final result holds every word of the file.
 struct SpeechResult {
     QString formattedString;
     std::vector<SpeechSegment> segments;

@@ -133,6 +133,28 @@ TEST_F(PocketsphinxRecognitionTest, ALongUtteranceWithoutPausesReportsProgressWh
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 }
 
+TEST_F(PocketsphinxRecognitionTest, PartialResultsCarryTheirStretchAndTheFinalEveryWord) {
+    // Three stretches with a pause after each: a partial result repeating what came before
+    // would make a long call cost the square of its length.
+    const QString media = spoken("stretches", "please call me back tomorrow morning.", 3);
+    std::size_t largestPartial = 0;
+    std::optional<SpeechResult> final;
+    auto task = engine->recognitionTask(
+        QLocale(QLocale::English), media, std::nullopt, true,
+        [&](std::optional<SpeechResult> result, std::optional<SpeechError>) {
+            if (result && !result->isFinal) {
+                largestPartial = std::max(largestPartial, result->segments.size());
+            } else {
+                final = result.value_or(SpeechResult{QString(), {}, true});
+            }
+        });
+    ASSERT_NE(task, nullptr);
+    ASSERT_TRUE(spinUntil([&] { return final.has_value(); }, 60000));
+    EXPECT_EQ(final->formattedString.count("tomorrow"), 3) << final->formattedString.toStdString();
+    EXPECT_GT(largestPartial, 0U);
+    EXPECT_LE(largestPartial * 2, final->segments.size());
+}
+
 TEST_F(PocketsphinxRecognitionTest, CancelEndsWithoutCompletionAndStopsTheWorker) {
     const QString media = spoken("long", "one two three four five six seven eight nine ten.", 12);
     auto recognizer = Recognizer::create(media);

@@ -76,6 +76,16 @@ void collectWords(ps_decoder_t* decoder, double originSeconds, double frameRate,
     }
 }
 
+// The words of a stretch after those of the stretches before it.
+void append(SpeechResult& result, SpeechResult&& stretch) {
+    if (!result.formattedString.isEmpty() && !stretch.formattedString.isEmpty()) {
+        result.formattedString += ' ';
+    }
+    result.formattedString += stretch.formattedString;
+    result.segments.insert(result.segments.end(), std::make_move_iterator(stretch.segments.begin()),
+                           std::make_move_iterator(stretch.segments.end()));
+}
+
 } // namespace
 
 PocketsphinxTask::PocketsphinxTask(std::shared_ptr<RetiredWorkers> retired, PocketsphinxModel model,
@@ -221,18 +231,21 @@ bool PocketsphinxTask::Stretch::decode(const std::shared_ptr<State>& state,
         const std::size_t count = std::min(chunkSamples, segment.samples.size() - offset);
         ps_process_raw(decoder, segment.samples.data() + offset, count, FALSE, FALSE);
         if (reportPartialResults && offset + count - partialAt >= partialEverySamples) {
-            // The best guess so far: one speaking long without a pause still sees progress.
+            // The best guess of the stretch so far: one speaking long without a pause still
+            // sees progress.
             partialAt = offset + count;
-            SpeechResult heard = result;
+            SpeechResult heard;
             collectWords(decoder, originSeconds, frameRate, heard);
             deliver(state, std::move(heard), std::nullopt);
         }
     }
     ps_end_utt(decoder);
-    collectWords(decoder, originSeconds, frameRate, result);
+    SpeechResult heard;
+    collectWords(decoder, originSeconds, frameRate, heard);
     if (reportPartialResults) {
-        deliver(state, result, std::nullopt);
+        deliver(state, heard, std::nullopt);
     }
+    append(result, std::move(heard));
     return true;
 }
 
