@@ -6,8 +6,12 @@
 // Ours reads that file; the command line reads 16 kHz WAV files decoded from its tracks.
 //
 // bench_transcription [--keep DIR]; ORVO_BENCH_DEBUG=1 also prints the two-sided transcript.
+// bench_transcription --minutes N: the call repeated for N minutes, transcribed by side as the
+// records window does: wall and processor time per audio minute and the peak memory, to run
+// for several lengths (one process each, since the peak only grows) to see how they grow.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -188,9 +192,9 @@ double cpuSecondsSoFar() {
 // Runs the measures in turns, twice, and keeps each one's faster run: none pays for a cold
 // cache, and a load that comes and goes on a shared machine weighs on ours and the command
 // line alike instead of on whichever ran while it lasted.
-std::vector<Cost> timedInTurns(const std::vector<std::function<void()>>& measures) {
+std::vector<Cost> timedInTurns(const std::vector<std::function<void()>>& measures, int rounds = 2) {
     std::vector<Cost> costs(measures.size());
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         for (std::size_t i = 0; i < measures.size(); ++i) {
             const auto start = Clock::now();
             const double cpuStart = cpuSecondsSoFar();
@@ -309,12 +313,55 @@ double sidedErrorRate(const QStringList& nearReference, const QStringList& nearW
     return errors / (nearReference.size() + farReference.size());
 }
 
+// The call of dir repeated until it lasts minutes, tracks and their names kept.
+std::optional<QString> repeatedCall(const QString& dir, double callSeconds, double minutes) {
+    const int repeats = std::max(1, int(std::ceil(minutes * 60 / callSeconds)));
+    const QString path = dir + "/long.m4a";
+    if (!run("ffmpeg", {"-v", "error", "-y", "-stream_loop", QString::number(repeats - 1), "-i",
+                        dir + "/call.m4a", "-map", "0", "-c", "copy", path})) {
+        return std::nullopt;
+    }
+    return path;
+}
+
+int transcribeAtLength(const QString& dir, double callSeconds, double minutes) {
+    const auto path = repeatedCall(dir, callSeconds, minutes);
+    QByteArray probe;
+    if (!path || !run("ffprobe",
+                      {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", *path},
+                      &probe)) {
+        std::fprintf(stderr, "bench_transcription: cannot make the long call\n");
+        return 1;
+    }
+    const double audioSeconds = probe.trimmed().toDouble();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    orvo::Platform::shared().install<orvo::SpeechRecognizer>(
+        std::make_unique<PocketsphinxSpeechRecognizer>());
+    orvo::Platform::shared().install<orvo::Media>(std::make_unique<orvo::FFmpegMedia>());
+    std::optional<QString> text;
+    const Cost cost = timedInTurns({[&] { text = oursBySide(*path); }}, 1).front();
+    orvo::Platform::shared().clear();
+    if (!text) {
+        std::fprintf(stderr, "bench_transcription: the transcription failed\n");
+        return 1;
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("audio %.1f min, %lld words: wall %.2f s and CPU %.2f s per audio minute, peak "
+                "memory %.0f MB\n",
+                audioSeconds / 60, static_cast<long long>(words(*text).size()),
+                cost.wallSeconds / (audioSeconds / 60), cost.cpuSeconds / (audioSeconds / 60),
+                double(usage.ru_maxrss) / 1024);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.addOption({"keep", "leave the audio in DIR", "DIR"});
+    parser.addOption({"minutes", "transcribe the call repeated for N minutes", "N"});
     parser.process(application);
     QTemporaryDir temporary;
     const QString dir = parser.isSet("keep") ? parser.value("keep") : temporary.path();
@@ -325,6 +372,9 @@ int main(int argc, char* argv[]) {
     if (audioSeconds <= 0) {
         std::fprintf(stderr, "bench_transcription: cannot make the call\n");
         return 1;
+    }
+    if (parser.isSet("minutes")) {
+        return transcribeAtLength(dir, audioSeconds, parser.value("minutes").toDouble());
     }
     // The sides take turns, so the whole call's words are the sentences in order.
     QStringList reference;
