@@ -20,7 +20,9 @@ PopoverMenuViewController::PopoverMenuViewController(QWidget* parent)
     : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
       txtOpenFinder(Localization::text("SHOW_FINDER")), txtRename(Localization::text("RENAME")),
       txtDelete(Localization::text("DELETE")), txtShared(Localization::text("SHARED")),
-      txtNote(Localization::text("NOTE")), txtRecognize(Localization::text("RECOGNIZER")) {
+      txtNote(Localization::text("NOTE")), txtRecognize(Localization::text("RECOGNIZER")),
+      txtSaveTranscript(Localization::text("SAVE_TRANSCRIPT")),
+      txtCopyTranscript(Localization::text("COPY_TRANSCRIPT")) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
     // The click that closes the menu is not passed on: on the menu button it must not open
@@ -50,6 +52,8 @@ void PopoverMenuViewController::setupView() {
     entry(btnShared, &PopoverMenuViewController::actionShared);
     entry(btnNote, &PopoverMenuViewController::actionNote);
     entry(btnRecognize, &PopoverMenuViewController::actionRecognize);
+    entry(btnSaveTranscript, &PopoverMenuViewController::actionSaveTranscript);
+    entry(btnCopyTranscript, &PopoverMenuViewController::actionCopyTranscript);
     entry(btnDelete, &PopoverMenuViewController::actionDelete);
 
     setupForMenu(btnNote, txtNote);
@@ -58,13 +62,21 @@ void PopoverMenuViewController::setupView() {
     setupForMenu(btnRename, txtRename);
     setupForMenu(btnOpenFinder, txtOpenFinder);
     setupForMenu(btnRecognize, txtRecognize);
-    for (QPushButton* button :
-         {btnOpenFinder, btnRename, btnShared, btnNote, btnRecognize, btnDelete}) {
+    setupForMenu(btnSaveTranscript, txtSaveTranscript);
+    setupForMenu(btnCopyTranscript, txtCopyTranscript);
+    for (QPushButton* button : {btnOpenFinder, btnRename, btnShared, btnNote, btnRecognize,
+                                btnSaveTranscript, btnCopyTranscript, btnDelete}) {
         button->setStyleSheet(QStringLiteral(
             "QPushButton { background: transparent; border: none; border-radius: 4px;"
             " text-align: left; padding: 4px 14px; color: #2a2a30; }"
             "QPushButton:hover { background: #6b59cc; color: white; }"));
     }
+    adjustSize();
+}
+
+void PopoverMenuViewController::showTranscriptEntries(bool shown) {
+    btnSaveTranscript->setVisible(shown);
+    btnCopyTranscript->setVisible(shown);
     adjustSize();
 }
 

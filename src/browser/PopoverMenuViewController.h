@@ -26,12 +26,17 @@ public:
     QPointer<QPushButton> btnRename;
     QPointer<QPushButton> btnOpenFinder;
     QPointer<QPushButton> btnRecognize;
+    // Shown only for a record with a transcript.
+    QPointer<QPushButton> btnSaveTranscript;
+    QPointer<QPushButton> btnCopyTranscript;
     const QString txtOpenFinder;
     const QString txtRename;
     const QString txtDelete;
     const QString txtShared;
     const QString txtNote;
     const QString txtRecognize;
+    const QString txtSaveTranscript;
+    const QString txtCopyTranscript;
     std::function<void(PopoverMenu)> completedSelectMenu;
 
     void actionRename() { select(PopoverMenu::rename); }
@@ -40,6 +45,11 @@ public:
     void actionDelete() { select(PopoverMenu::deleteRecord); }
     void actionOpenFinder() { select(PopoverMenu::openFinder); }
     void actionRecognize() { select(PopoverMenu::recognizer); }
+    void actionSaveTranscript() { select(PopoverMenu::saveTranscript); }
+    void actionCopyTranscript() { select(PopoverMenu::copyTranscript); }
+
+    // Before it is shown: whether the record has a transcript to save or copy.
+    void showTranscriptEntries(bool shown);
 
     // Opens beside anchor (global coordinates), to its left when the screen has room.
     void showRelativeTo(const QRect& anchor);

@@ -14,6 +14,7 @@
 #include "browser/RecordTableRowView.h"
 #include "browser/RowUncovering.h"
 #include "browser/ShareMenu.h"
+#include "browser/TranscriptSaveDialog.h"
 #include "platform/MainThread.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -387,6 +388,19 @@ void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecord
         });
 }
 
+void RecordTableViewController::saveTranscript(const std::shared_ptr<RealmRecordModel>& record) {
+    QPointer<RecordTableViewController> self(this);
+    // Opened in a later turn, once the actions menu has gone.
+    QTimer::singleShot(0, this, [self, transcript = TranscriptExport::of(*record)] {
+        if (self == nullptr) {
+            return;
+        }
+        auto* dialog = new TranscriptSaveDialog(self->window(), transcript);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
+}
+
 void RecordTableViewController::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!searchPrepared_) {
@@ -417,6 +431,7 @@ void RecordTableViewController::togglePopover(const std::shared_ptr<RealmRecordM
     auto* popover = new PopoverMenuViewController(this);
     popover_ = popover;
     QPointer<RecordTableViewController> self(this);
+    popover->showTranscriptEntries(!record->recognizeText().trimmed().isEmpty());
     popover->completedSelectMenu = [self, record](PopoverMenu entry) {
         if (self != nullptr) {
             self->choosePopoverEntry(record, int(entry));
@@ -481,6 +496,12 @@ void RecordTableViewController::choosePopoverEntry(const std::shared_ptr<RealmRe
         break;
     case PopoverMenu::recognizer:
         recognizerText(record, *rowView, refreshRow);
+        break;
+    case PopoverMenu::saveTranscript:
+        saveTranscript(record);
+        break;
+    case PopoverMenu::copyTranscript:
+        TranscriptSaveDialog::copyToClipboard(TranscriptExport::of(*record));
         break;
     case PopoverMenu::phoneNumber:
         break;

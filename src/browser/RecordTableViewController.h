@@ -27,7 +27,8 @@ class RecognizerSheet;
 
 // The records table: a live, filtered and sorted query of the catalogue, kept in step with
 // every write, and every action on one record (play, rename, note, share, reveal,
-// transcribe, delete). Rows are drawn only while visible. Main thread only.
+// transcribe, save or copy the transcript, delete). Rows are drawn only while visible. Main thread
+// only.
 class RecordTableViewController : public QWidget {
     Q_OBJECT
 public:
@@ -69,6 +70,8 @@ public:
     void recognizerText(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow,
                         Completion complitedEditRecognizer);
     void sharedRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
+    // The save dialog of the record's transcript; the clipboard takes it from the menu.
+    void saveTranscript(const std::shared_ptr<RealmRecordModel>& record);
     void deleteRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
 
     void setFilter(const QString& searchText = QString(), bool isFavoriteMode = false);

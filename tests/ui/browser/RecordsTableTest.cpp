@@ -2,7 +2,11 @@
 
 #include <memory>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -10,6 +14,7 @@
 #include "browser/PopoverMenuViewController.h"
 #include "browser/RecordTableModel.h"
 #include "browser/RecordTableRowView.h"
+#include "browser/TranscriptSaveDialog.h"
 #include "fakes/FakeMedia.h"
 #include "fakes/FakeSpeechRecognizer.h"
 #include "fakes/FakeWorkspace.h"
@@ -22,6 +27,7 @@
 #include "store/RealmRecordModel.h"
 #include "support/Dialogs.h"
 #include "support/TestFiles.h"
+#include "transcription/SubtitleWriter.h"
 #include "ui/AlertDialog.h"
 #include "ui/AlertManager.h"
 #include "unit/store/StoreTestSupport.h"
@@ -369,6 +375,85 @@ TEST_F(RecordsTableTest, TranscriptionStoresItsTextBesideSubtitlesAndASecondCanc
     answerAlert(true);
     EXPECT_EQ(second->recognizeText(), "hello there");
     EXPECT_EQ(unfolded, 1);
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST_F(RecordsTableTest, ATranscriptLeavesAsTextMarkdownSubtitlesOrOnTheClipboard) {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const QString text = "You: hello there\nThem: good morning to you";
+    auto record = addRecord("Call", 1, text);
+    addRecord("Silent", 2);
+    const QString media = API::audioRecordsPath() + record->fileName();
+    test::writeFile(media, "x");
+    ASSERT_FALSE(SubtitleWriter::write(media, {{"hello", 1.0, 0.4, "You"},
+                                               {"there", 1.5, 0.4, "You"},
+                                               {"good", 65.0, 0.3, "Them"},
+                                               {"morning", 65.4, 0.4, "Them"},
+                                               {"to", 65.9, 0.2, "Them"},
+                                               {"you", 66.2, 0.3, "Them"}}));
+    RecordTableViewController& table = showTable();
+    QTemporaryDir out;
+
+    // Only a record with a transcript offers it.
+    table.tableView(0, table.frameOfRow(0))->actionMenu();
+    EXPECT_FALSE(table.popover()->btnSaveTranscript->isVisibleTo(table.popover()));
+    table.popover()->close();
+    const auto saveAs = [&](const QString& name, std::optional<int> type) {
+        table.tableView(1, table.frameOfRow(1))->actionMenu();
+        EXPECT_TRUE(table.popover()->btnSaveTranscript->isVisibleTo(table.popover()));
+        table.popover()->grab().save(ORVO_SCREENSHOT_DIR "/records-transcript-actions.png");
+        table.popover()->btnSaveTranscript->click();
+        TranscriptSaveDialog* dialog = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                dialog = window->findChild<TranscriptSaveDialog*>();
+                return dialog != nullptr && dialog->isVisible();
+            },
+            2000));
+        if (dialog == nullptr) {
+            return;
+        }
+        if (type) {
+            dialog->selectNameFilter(dialog->nameFilters().value(*type));
+            emit dialog->filterSelected(dialog->nameFilters().value(*type));
+        }
+        dialog->setDirectory(out.path());
+        dialog->grab().save(ORVO_SCREENSHOT_DIR "/transcript-save.png");
+        // Typed as a user does, over the name the dialog proposes.
+        auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(field, nullptr);
+        field->selectAll();
+        QTest::keyClicks(field, name);
+        QMetaObject::invokeMethod(dialog, "accept");
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+
+    // The type chosen decides the form, and adds its extension.
+    saveAs("call", 1);
+    const QString markdown = test::readFile(out.filePath("call.md"));
+    EXPECT_TRUE(markdown.startsWith("# Call\n\n")) << markdown.toStdString();
+    EXPECT_TRUE(markdown.contains("\n\n[00:01] **You:** hello there\n\n[01:05] **Them:** good "
+                                  "morning to you\n"))
+        << markdown.toStdString();
+    // So does an extension typed.
+    saveAs("call.srt", std::nullopt);
+    EXPECT_EQ(test::readFile(out.filePath("call.srt")),
+              test::readFile(SubtitleWriter::subtitlePath(media)));
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", out.filePath("call.srt")});
+    EXPECT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0);
+    saveAs("call.txt", std::nullopt);
+    EXPECT_EQ(test::readFile(out.filePath("call.txt")), text + "\n");
+
+    // A folder that is not there: the user is told, nothing is written.
+    saveAs("missing/call.txt", 0);
+    ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 2000));
+    EXPECT_TRUE(modalAlert()->informativeText().contains(out.filePath("missing/call.txt")));
+    answerAlert(true);
+
+    table.tableView(1, table.frameOfRow(1))->actionMenu();
+    table.popover()->btnCopyTranscript->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), text + "\n");
     QLocale::setDefault(QLocale::c());
 }
 
