@@ -1,6 +1,7 @@
 #include "support/AboutViewController.h"
 
 #include <QDir>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -135,9 +136,15 @@ void AboutViewController::actionBugReport() {
         }
     }
     const QString path = archivePath();
-    // A failed archive is announced all the same: the user sees in the file manager what
-    // there is.
-    BugReportArchive::create(path, files);
+    if (!BugReportArchive::create(path, files)) {
+        // An archive of an earlier report would be sent in its place: it goes.
+        QFile::remove(path);
+        AlertManager::shared().showDefaultAlert(
+            window(), Localization::text("ERROR"),
+            Localization::format(Localization::text("BUG_REPORT_FAILED"), {path}),
+            AlertManager::AlertStyle::critical);
+        return;
+    }
     if (auto* workspace = Platform::shared().find<Workspace>()) {
         workspace->revealFile(path);
     }

@@ -127,6 +127,15 @@ TEST_F(AboutWindowTest, SecondPressReplacesTheArchiveWithTheFilesOfThatMoment) {
     const Listing listing = unzipListing(view().archivePath());
     EXPECT_EQ(listing.names, QStringList({"2026-12-07.txt", "2026-12-08.txt"}));
     EXPECT_TRUE(listing.intact);
+
+    // A report that cannot be written says so, and the earlier one is not passed off as it.
+    QDir().mkpath(API::techLogPath() + "/unreadable.txt");
+    workspace->revealed.clear();
+    const QString message = pressBugReport(view());
+    EXPECT_EQ(message, Localization::format(Localization::text("BUG_REPORT_FAILED"),
+                                            {view().archivePath()}));
+    EXPECT_FALSE(QFile::exists(view().archivePath()));
+    EXPECT_TRUE(workspace->revealed.empty());
 }
 
 TEST_F(AboutWindowTest, AnotherLanguageGivesAnotherArchiveAndKeepsTheFirst) {
