@@ -195,8 +195,8 @@ void AppDelegate::removeDriverAndExit() {
     // A refused password or a failed script leaves the driver: the recordings stay too, so
     // that trying again loses nothing.
     if (QFileInfo::exists(API::pathDriver())) {
-        const QString reason = error.value_or(
-            QStringLiteral("The driver is still installed at %1.").arg(API::pathDriver()));
+        const QString reason = error.value_or(Localization::format(
+            Localization::text("DRIVER_STILL_INSTALLED"), {API::pathDriver()}));
         QWidget* window = mainWC_;
         AlertManager::shared().showDefaultAlert(window, Localization::text("ERROR"), reason,
                                                 AlertManager::AlertStyle::critical);

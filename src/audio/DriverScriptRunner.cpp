@@ -6,6 +6,7 @@
 #include <QProcess>
 
 #include "shell/Bundle.h"
+#include "shell/Localization.h"
 
 namespace orvo {
 
@@ -28,13 +29,13 @@ QStringList DriverScriptRunner::commandFor(const QString& path, bool asRoot) {
 std::optional<QString> DriverScriptRunner::unsafeForRoot(const QString& path) {
     const QFileInfo file(path);
     if (!file.isFile()) {
-        return path + QStringLiteral(" is not a file");
+        return Localization::format(Localization::text("SCRIPT_NOT_A_FILE"), {path});
     }
     if (file.ownerId() != 0) {
-        return path + QStringLiteral(" does not belong to root");
+        return Localization::format(Localization::text("SCRIPT_NOT_ROOTS"), {path});
     }
     if (file.permissions() & (QFile::WriteGroup | QFile::WriteOther)) {
-        return path + QStringLiteral(" can be changed by other users");
+        return Localization::format(Localization::text("SCRIPT_WRITABLE_BY_OTHERS"), {path});
     }
     return std::nullopt;
 }
@@ -47,7 +48,7 @@ std::optional<QString> DriverScriptRunner::runScriptAtPath(const QString& path) 
     // Root runs the script: a copy that others can edit would give them root.
     if (const auto unsafe = unsafeForRoot(path)) {
         if (runsInstalled()) {
-            return QStringLiteral("Refusing to run with administrator rights: ") + *unsafe;
+            return Localization::format(Localization::text("SCRIPT_REFUSED_AS_ROOT"), {*unsafe});
         }
         qWarning("Running a script of the build tree with administrator rights: %s",
                  qUtf8Printable(*unsafe));
@@ -66,7 +67,8 @@ std::optional<QString> DriverScriptRunner::runScriptAtPath(const QString& path) 
         return output.isEmpty() ? process.errorString() : output;
     }
     if (process.exitCode() != 0) {
-        const QString status = QStringLiteral("exit status %1").arg(process.exitCode());
+        const QString status =
+            Localization::format(Localization::text("SCRIPT_EXIT_STATUS"), {process.exitCode()});
         return output.isEmpty() ? status : output + "\n(" + status + ")";
     }
     return std::nullopt;

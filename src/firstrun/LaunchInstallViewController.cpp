@@ -134,8 +134,8 @@ void LaunchInstallViewController::installComponents() {
 }
 
 void LaunchInstallViewController::showInstallFailure(const std::optional<QString>& error) {
-    const QString reason =
-        error.value_or(QStringLiteral("Nothing was installed at %1.").arg(API::pathDriver()));
+    const QString reason = error.value_or(
+        Localization::format(Localization::text("DRIVER_NOTHING_INSTALLED"), {API::pathDriver()}));
     AlertManager::shared().showDefaultAlert(window(), txtError,
                                             Localization::format(txtErrorInstall, {reason}),
                                             AlertManager::AlertStyle::critical);
