@@ -163,12 +163,17 @@ void PreferencesRecordViewController::fillAudioDevices() {
     for (const AudioCaptureDevice& device : AudioManager::inputAudioDevices()) {
         consoleLine(device.localizedName);
         // The virtual driver's own device records the calls; it is no microphone.
-        if (!device.localizedName.contains(QStringLiteral("ORVO"), Qt::CaseSensitive)) {
+        if (!AudioManager::isDriverInput(device)) {
             cbAudioDevices->addItem(device.localizedName);
         }
     }
-    cbAudioDevices->setCurrentIndex(
-        cbAudioDevices->findText(SettingsManager::shared().getValue(deviceKey), Qt::MatchExactly));
+    const int stored =
+        cbAudioDevices->findText(SettingsManager::shared().getValue(deviceKey), Qt::MatchExactly);
+    // Without a choice, or with one no longer there, a screen recording takes the first
+    // microphone: that is the one shown, and it is stored only once the user picks it.
+    storedDevice_ = stored >= 0 ? cbAudioDevices->itemText(stored) : QString();
+    cbAudioDevices->setCurrentIndex(stored >= 0 ? stored : 0);
+    connect(cbAudioDevices, &QComboBox::activated, this, [this] { deviceChosen_ = true; });
 }
 
 void PreferencesRecordViewController::showSizeRecords() {
@@ -187,8 +192,8 @@ void PreferencesRecordViewController::viewWillDisappear() {
     auto& settings = SettingsManager::shared();
     settings.writeValueSetting(QString::number(segmentQVideo->checkedId()), qVideoKey);
     settings.writeValueSetting(QString::number(segmentQAudio->checkedId()), qAudioKey);
-    settings.writeValueSetting(
-        cbAudioDevices->currentIndex() >= 0 ? cbAudioDevices->currentText() : QString(), deviceKey);
+    settings.writeValueSetting(deviceChosen_ ? cbAudioDevices->currentText() : storedDevice_,
+                               deviceKey);
     settings.writeValueSetting(cbCallDetection->currentData().toString(), callDetectionSettingKey);
     settings.writeValueSetting(btnRemoveEcho->isChecked() ? "YES" : "NO", removeEchoKey);
 }

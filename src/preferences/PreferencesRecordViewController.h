@@ -60,6 +60,8 @@ private:
     void fillAudioDevices();
     void showSizeRecords();
 
+    QString storedDevice_;      // the stored choice when it is in the list, else empty
+    bool deviceChosen_ = false; // picked in the list since the view loaded
     bool viewLoaded_ = false;
 };
 

@@ -116,6 +116,9 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     QTest::keyClick(tab.cbCallDetection->view(), Qt::Key_Down);
     QTest::keyClick(tab.cbCallDetection->view(), Qt::Key_Return);
     EXPECT_EQ(tab.cbCallDetection->currentText(), "Record it");
+    tab.cbAudioDevices->showPopup();
+    QTest::keyClick(tab.cbAudioDevices->view(), Qt::Key_Up);
+    QTest::keyClick(tab.cbAudioDevices->view(), Qt::Key_Return);
     const QImage image = window->grab().toImage();
     QDir().mkpath(ORVO_SCREENSHOT_DIR);
     EXPECT_TRUE(image.save(QStringLiteral(ORVO_SCREENSHOT_DIR "/preferences-records.png")));
@@ -126,7 +129,7 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     EXPECT_EQ(setting("RemoveEcho"), "NO");
     EXPECT_EQ(setting("QVideo"), "2");
     EXPECT_EQ(setting("QAudio"), "0");
-    EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "USB Headset");
+    EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "Built-in Microphone");
 
     // Loaded once: coming back shows what the user left, even when the file changed.
     writeSettings({{"QVideo", "0"}});
@@ -136,7 +139,7 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     EXPECT_EQ(setting("QVideo"), "2") << "closing the window stores too";
 }
 
-TEST_F(PreferencesWindowTest, AVanishedMicrophoneLeavesNoSelectionAndStoresEmpty) {
+TEST_F(PreferencesWindowTest, AVanishedMicrophoneShowsTheOneUsedInsteadAndStoresEmpty) {
     writeSettings({{"QAudio", "2"},
                    {"QVideo", "0"},
                    {"DefaultAudioDeviceForVideo", "Gone"},
@@ -144,7 +147,8 @@ TEST_F(PreferencesWindowTest, AVanishedMicrophoneLeavesNoSelectionAndStoresEmpty
     open();
     PreferencesRecordViewController& tab = records();
     EXPECT_EQ(tab.segmentQAudio->checkedId(), 2);
-    EXPECT_EQ(tab.cbAudioDevices->currentIndex(), -1);
+    // What a screen recording takes now: the first microphone.
+    EXPECT_EQ(tab.cbAudioDevices->currentText(), "Built-in Microphone");
     EXPECT_EQ(tab.cbCallDetection->currentText(), "Do nothing");
     clickTab(0);
     EXPECT_EQ(setting("CallDetection"), "Off");
