@@ -12,6 +12,7 @@
 #include "control/CallDetection.h"
 #include "control/RecordingController.h"
 #include "firstrun/LaunchInstallWindowController.h"
+#include "platform/LoginItems.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "preferences/PreferencesWindowController.h"
@@ -26,6 +27,7 @@
 #include "support/AboutWindowController.h"
 #include "tray/OrvoMenuTray.h"
 #include "ui/AlertManager.h"
+#include "ui/ViewExtensions.h"
 
 namespace orvo {
 namespace {
@@ -177,6 +179,12 @@ void AppDelegate::actionMenuUninstall() {
 }
 
 void AppDelegate::uninstallApplication() {
+    // The script blocks while the password dialog waits: the records window shows it is busy,
+    // drawn before the script starts.
+    if (mainWC_ != nullptr) {
+        enableLoadingView(mainWC_);
+        mainWC_->repaint();
+    }
     // What was made ahead of a start plays to the driver: it goes first.
     releaseDevicesThen([this] { removeDriverAndExit(); });
 }
@@ -198,12 +206,19 @@ void AppDelegate::removeDriverAndExit() {
         const QString reason = error.value_or(Localization::format(
             Localization::text("DRIVER_STILL_INSTALLED"), {API::pathDriver()}));
         QWidget* window = mainWC_;
+        if (window != nullptr) {
+            disableLoadingView(window);
+        }
         AlertManager::shared().showDefaultAlert(window, Localization::text("ERROR"), reason,
                                                 AlertManager::AlertStyle::critical);
         if (recordingController_) {
             recordingController_->keepDevicesReady();
         }
         return;
+    }
+    // The next login would bring the program back to its install window.
+    if (auto* loginItems = Platform::shared().find<LoginItems>()) {
+        loginItems->setLoginItemEnabled(API::budnleIDHelper(), false);
     }
     QDir(API::homePath()).removeRecursively();
     exitAfterUninstall(0);

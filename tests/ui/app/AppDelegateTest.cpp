@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QPushButton>
@@ -13,13 +14,17 @@
 #include "fakes/FakeAudioHardware.h"
 #include "fakes/FakeNetworkReachability.h"
 #include "firstrun/LaunchInstallWindowController.h"
+#include "platform/LoginItems.h"
 #include "platform/Platform.h"
+#include "platform/linux/desktop/XdgAutostartLoginItems.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
+#include "store/Realm.h"
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
+#include "ui/LoadingView.h"
 
 namespace orvo {
 namespace {
@@ -112,6 +117,48 @@ TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
     EXPECT_EQ(exitStatus, std::nullopt);
     delete error;
     Platform::shared().clear();
+}
+
+TEST(AppDelegate, AnUninstallShowsItIsBusyAndTakesTheLoginItemAlong) {
+    QTemporaryDir driver;
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    auto fake = std::make_unique<FakeAudioHardware>();
+    fake->setInstalledDriverPath(driver.path());
+    Platform::shared().install<AudioHardware>(std::move(fake));
+    Platform::shared().install<LoginItems>(std::make_unique<XdgAutostartLoginItems>("/usr/bin/true"));
+    ASSERT_TRUE(
+        Platform::shared().get<LoginItems>().setLoginItemEnabled(API::budnleIDHelper(), true));
+    const QString autostart = config.path() + "/autostart";
+    ASSERT_EQ(QDir(autostart).entryList(QDir::Files).size(), 1);
+    test::removeStorageTree();
+    CopyFiles::checkFilesAndCopy();
+    AppDelegate delegate;
+    Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+    delegate.showRecordsWindow();
+    bool busyWhileRunning = false;
+    delegate.runDriverScript = [&](const QString&) {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            const auto* overlay = top->findChild<LoadingView*>();
+            busyWhileRunning = busyWhileRunning || (overlay != nullptr && overlay->isVisible());
+        }
+        QDir(driver.path()).removeRecursively();
+        return std::optional<QString>();
+    };
+    std::optional<int> exitStatus;
+    delegate.exitAfterUninstall = [&exitStatus](int status) { exitStatus = status; };
+
+    delegate.actionMenuUninstall();
+    auto* confirmation = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(confirmation, nullptr);
+    QTest::mouseClick(confirmation->buttons().at(0), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return exitStatus.has_value(); }, 5000));
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_TRUE(busyWhileRunning);
+    EXPECT_TRUE(QDir(autostart).entryList(QDir::Files).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(API::settingsPath()));
+    Platform::shared().clear();
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(AppDelegate, StartWithTheDriverWatchesTheNetworkAndTellsEachChange) {
