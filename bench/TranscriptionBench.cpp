@@ -26,6 +26,7 @@
 #include <QThread>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "platform/Platform.h"
 #include "platform/linux/media/FFmpegMedia.h"
@@ -313,6 +314,16 @@ double sidedErrorRate(const QStringList& nearReference, const QStringList& nearW
     return errors / (nearReference.size() + farReference.size());
 }
 
+// What the process holds in memory now.
+double residentMegabytes() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(getpagesize()) / (1024 * 1024) : 0;
+}
+
 // The call of dir repeated until it lasts minutes, tracks and their names kept.
 std::optional<QString> repeatedCall(const QString& dir, double callSeconds, double minutes) {
     const int repeats = std::max(1, int(std::ceil(minutes * 60 / callSeconds)));
@@ -348,10 +359,10 @@ int transcribeAtLength(const QString& dir, double callSeconds, double minutes) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("audio %.1f min, %lld words: wall %.2f s and CPU %.2f s per audio minute, peak "
-                "memory %.0f MB\n",
+                "memory %.0f MB, %.0f MB once done\n",
                 audioSeconds / 60, static_cast<long long>(words(*text).size()),
                 cost.wallSeconds / (audioSeconds / 60), cost.cpuSeconds / (audioSeconds / 60),
-                double(usage.ru_maxrss) / 1024);
+                double(usage.ru_maxrss) / 1024, residentMegabytes());
     return 0;
 }
 

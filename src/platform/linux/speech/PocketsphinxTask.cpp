@@ -1,5 +1,6 @@
 #include "platform/linux/speech/PocketsphinxTask.h"
 
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -143,9 +144,14 @@ void PocketsphinxTask::deliver(const std::shared_ptr<State>& state,
 
 void PocketsphinxTask::run(std::shared_ptr<State> state, PocketsphinxModel model, Source source,
                            bool reportPartialResults) {
+    // Last, once the decoder is gone: its model's hundred megabytes go back to the system,
+    // which the C library would otherwise keep in this thread's arena for good.
     struct Done {
         std::atomic<bool>& done;
-        ~Done() { done = true; }
+        ~Done() {
+            malloc_trim(0);
+            done = true;
+        }
     } done{*state->done};
 
     EchoFreeSpeechAudio audio;
