@@ -18,6 +18,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "pkexec, pulseaudio-utils, qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, fonts-roboto, pocketsphinx-en-us, xdg-utils, libglib2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# On removal the driver leaves the running sound servers and its files outside the package go.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_SOURCE_DIR}/resources/debian/prerm;${PROJECT_SOURCE_DIR}/resources/debian/postrm")
 include(CPack)
 
 # Debian's documentation of the package: copyright and the compressed changelog.
