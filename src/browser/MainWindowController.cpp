@@ -37,6 +37,19 @@ MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingCont
     statusLine_->setStyleSheet(QStringLiteral("color: #c0392b; padding: 2px 12px;"));
     statusBar()->addWidget(statusLine_, 1);
     statusBar()->setSizeGripEnabled(false);
+    bannerBar_ = new QToolBar(this);
+    bannerBar_->setObjectName(QStringLiteral("recordingBannerBar"));
+    bannerBar_->setMovable(false);
+    bannerBar_->setFloatable(false);
+    bannerBar_->setStyleSheet(
+        QStringLiteral("QToolBar { background: #fdecea; border: none; border-bottom: 1px solid "
+                       "#f3b8b1; padding: 2px 8px; }"));
+    banner_ = new QLabel(bannerBar_);
+    banner_->setObjectName(QStringLiteral("recordingBanner"));
+    banner_->setFont(robotoFont(QStringLiteral("Roboto-Medium"), 14));
+    banner_->setStyleSheet(QStringLiteral("color: #c0392b;"));
+    bannerBar_->addWidget(banner_);
+    addToolBar(Qt::TopToolBarArea, bannerBar_);
     if (recording_ != nullptr) {
         menuBar()->addMenu(new RecordMenu(*recording_, this));
         connect(recording_, &RecordingController::progressChanged, this,
@@ -79,6 +92,8 @@ void MainWindowController::showRecordingStatus() {
     }
     statusLine_->setText(text.isEmpty() ? QString() : QStringLiteral("● ") + text);
     statusBar()->setVisible(!text.isEmpty());
+    banner_->setText(statusLine_->text());
+    bannerBar_->setVisible(!text.isEmpty());
 }
 
 void MainWindowController::closeEvent(QCloseEvent* event) {

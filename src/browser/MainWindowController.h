@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
+#include <QToolBar>
 
 #include "browser/CallOfferBar.h"
 
@@ -34,6 +35,8 @@ public:
     void setCallDetection(CallDetection* detection);
     CallOfferBar* callOfferBar() const { return callOffer_; }
     QLabel* statusLine() const { return statusLine_; }
+    // At the top while recording: the same time and size as the status line, where the eye is.
+    QLabel* recordingBanner() const { return banner_; }
 
     // Whether the desktop shows tray icons; replaceable for tests.
     std::function<bool()> hasTrayHost;
@@ -54,6 +57,8 @@ private:
     QPointer<MainViewController> content_;
     QPointer<RecordingController> recording_;
     QPointer<QLabel> statusLine_;
+    QPointer<QToolBar> bannerBar_;
+    QPointer<QLabel> banner_;
     QPointer<CallOfferBar> callOffer_;
     bool quitting_ = false;
 };

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -93,6 +94,15 @@ void RecordTableViewController::setupView() {
     QPalette palette = table.palette();
     palette.setColor(QPalette::Base, Qt::white);
     table.setPalette(palette);
+    emptyHint = new QLabel(table.viewport());
+    emptyHint->setObjectName(QStringLiteral("emptyHint"));
+    emptyHint->setWordWrap(true);
+    emptyHint->setAlignment(Qt::AlignCenter);
+    emptyHint->setMaximumWidth(420);
+    emptyHint->setStyleSheet(QStringLiteral("QLabel { color: #5a5a66; font-size: 14px; }"));
+    auto* hintLayout = new QVBoxLayout(table.viewport());
+    hintLayout->addWidget(emptyHint, 0, Qt::AlignCenter);
+    emptyHint->hide();
     connect(table.verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this] { uncovering_->forgetHidden(); });
 }
@@ -114,7 +124,24 @@ void RecordTableViewController::setFilter(const QString& searchText, bool isFavo
     uncovering_->clear();
     // A reset gives every row the folded height again.
     model_->setResults(filtered.sorted("time", false));
+    unfiltered_ = searchText.isEmpty() && !isFavoriteMode;
     addObserverRealm();
+    showEmptyHint();
+}
+
+void RecordTableViewController::showEmptyHint() {
+    const bool empty = unfiltered_ && numberOfRows() == 0;
+    if (empty) {
+        QString text = QStringLiteral("<p><b>%1</b></p><p>%2</p>")
+                           .arg(Localization::text("EMPTY_TITLE").toHtmlEscaped(),
+                                Localization::text("EMPTY_HOW").toHtmlEscaped());
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            text +=
+                QStringLiteral("<p>%1</p>").arg(Localization::text("EMPTY_TRAY").toHtmlEscaped());
+        }
+        emptyHint->setText(text);
+    }
+    emptyHint->setVisible(empty);
 }
 
 void RecordTableViewController::addObserverRealm() {
@@ -146,6 +173,7 @@ void RecordTableViewController::handleChange(const CollectionChange& change) {
         break;
     }
     uncovering_->forgetHidden();
+    showEmptyHint();
 }
 
 int RecordTableViewController::numberOfRows() const {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include <QLabel>
 #include <QPointer>
 #include <QString>
 #include <QTableView>
@@ -39,6 +40,8 @@ public:
     ~RecordTableViewController() override;
 
     QPointer<QTableView> recordsTableView;
+    // Over the empty list of an empty catalogue: how to record.
+    QPointer<QLabel> emptyHint;
     const QString txtRename;
     const QString txtDelete;
     const QString txtNote;
@@ -107,6 +110,8 @@ protected:
 
 private:
     void handleChange(const CollectionChange& change);
+    // Shown while the catalogue holds nothing, not while a search or the favourites find none.
+    void showEmptyHint();
     void choosePopoverEntry(const std::shared_ptr<RealmRecordModel>& record, int entry);
     void showShareMenu(const QString& path, const QRect& anchor);
     // What a confirmed rename or note does: stores the text and redraws the row.
@@ -124,6 +129,7 @@ private:
     QPointer<RowUncovering> uncovering_;
     std::unique_ptr<RecognizerSheet> recognizerSheet_;
     bool searchPrepared_ = false;
+    bool unfiltered_ = true;
 };
 
 } // namespace orvo

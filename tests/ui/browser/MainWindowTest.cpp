@@ -68,6 +68,11 @@ TEST_F(MainWindowTest, WithoutATrayClosingAsksAndQuitsOnlyOnceTheCallIsKept) {
     recordFile = API::audioRecordsPath() + control.recordManager()->fileName();
     describeSegments();
     holdOutputs();
+    // While recording, the top of the window says so, as the status line does.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return records.recordingBanner()->isVisible(); }, 2000));
+    EXPECT_EQ(records.recordingBanner()->text(), records.statusLine()->text());
+    EXPECT_TRUE(records.recordingBanner()->text().contains(control.statusText()));
+    records.grab().save(ORVO_SCREENSHOT_DIR "/records-recording.png");
 
     // Cancelled, nothing changes.
     records.close();
@@ -85,6 +90,7 @@ TEST_F(MainWindowTest, WithoutATrayClosingAsksAndQuitsOnlyOnceTheCallIsKept) {
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return quits == 1; }, 5000));
     EXPECT_TRUE(quitFileFinal);
+    EXPECT_FALSE(records.recordingBanner()->isVisible());
     EXPECT_EQ(defaultOutput(), test::speakers);
 }
 

@@ -113,6 +113,24 @@ protected:
     std::unique_ptr<MainViewController> window;
 };
 
+TEST_F(RecordsTableTest, AnEmptyCatalogueSaysHowToRecordAndAnEmptySearchDoesNot) {
+    RecordTableViewController& table = showTable();
+    ASSERT_TRUE(table.emptyHint->isVisible());
+    EXPECT_TRUE(table.emptyHint->text().contains(Localization::text("EMPTY_HOW").toHtmlEscaped()));
+    window->grab().save(ORVO_SCREENSHOT_DIR "/records-empty.png");
+
+    addRecord("First call", 1);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(table.emptyHint->isVisible());
+    QTest::keyClicks(window->searchField, "nothing like it");
+    EXPECT_EQ(table.numberOfRows(), 0);
+    EXPECT_FALSE(table.emptyHint->isVisible());
+    window->searchField->clear();
+    test::removeAllRecords(realm());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(table.emptyHint->isVisible());
+}
+
 TEST_F(RecordsTableTest, SearchAndFavouritesNarrowTheListAndKeepEachOther) {
     addRecord("Call with BERTA", 1);
     addRecord("Meeting", 2, QString::fromUtf8("Über die Erde"), true);
