@@ -1,6 +1,8 @@
 #include "browser/MainViewController.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QUrl>
 #include <QVariantAnimation>
 
@@ -92,6 +94,13 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     // Every keystroke narrows the list.
     connect(searchField, &QLineEdit::textChanged, this, &MainViewController::actionSearchField);
     connect(btnFaforite, &QToolButton::clicked, this, &MainViewController::actionFavorite);
+    // Ctrl+F goes to the search; Escape or the down arrow there goes back to the list.
+    auto* find = new QShortcut(QKeySequence::Find, this);
+    connect(find, &QShortcut::activated, this, [this] {
+        searchField->setFocus(Qt::ShortcutFocusReason);
+        searchField->selectAll();
+    });
+    searchField->installEventFilter(this);
 
     catalogueNotice = new QLabel(this);
     catalogueNotice->setObjectName(QStringLiteral("catalogueNotice"));
@@ -176,6 +185,31 @@ void MainViewController::recordTable(RecordTableViewController&,
     playerViewController->infoRecord = record;
     playerViewController->playerPrepare();
     playerViewController->play();
+}
+
+bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != searchField || event->type() != QEvent::KeyPress) {
+        return QWidget::eventFilter(watched, event);
+    }
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Escape && key != Qt::Key_Down) {
+        return false;
+    }
+    if (key == Qt::Key_Escape) {
+        searchField->clear();
+    }
+    QTableView& table = *recordsTableView->recordsTableView;
+    table.setFocus(Qt::OtherFocusReason);
+    if (!table.currentIndex().isValid() && table.model()->rowCount() > 0) {
+        table.setCurrentIndex(table.model()->index(0, 0));
+    }
+    return true;
+}
+
+void MainViewController::togglePlayback() {
+    if (isShowPlayer) {
+        playerViewController->actionPlay();
+    }
 }
 
 void MainViewController::hiddenAudioPlayer() {

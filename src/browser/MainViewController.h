@@ -58,9 +58,11 @@ public:
                      const std::shared_ptr<RealmRecordModel>& didSelectRecrd) override;
     void hiddenAudioPlayer() override;
     void hiddenVideoPlayer() override;
+    void togglePlayback() override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setupView();

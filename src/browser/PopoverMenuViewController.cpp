@@ -1,6 +1,7 @@
 #include "browser/PopoverMenuViewController.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -69,7 +70,7 @@ void PopoverMenuViewController::setupView() {
         button->setStyleSheet(QStringLiteral(
             "QPushButton { background: transparent; border: none; border-radius: 4px;"
             " text-align: left; padding: 4px 14px; color: #2a2a30; }"
-            "QPushButton:hover { background: #6b59cc; color: white; }"));
+            "QPushButton:hover, QPushButton:focus { background: #6b59cc; color: white; }"));
     }
     adjustSize();
 }
@@ -98,6 +99,21 @@ void PopoverMenuViewController::showRelativeTo(const QRect& anchor) {
     }
     move(place);
     show();
+    // From the keyboard: the arrows move through the entries, Return or Space picks one.
+    btnOpenFinder->setFocus(Qt::PopupFocusReason);
+}
+
+void PopoverMenuViewController::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Up) {
+        focusNextPrevChild(event->key() == Qt::Key_Down);
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        qobject_cast<QPushButton*>(focusWidget()) != nullptr) {
+        static_cast<QPushButton*>(focusWidget())->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PopoverMenuViewController::paintEvent(QPaintEvent*) {

@@ -15,6 +15,8 @@ public:
                              const std::shared_ptr<RealmRecordModel>& didSelectRecrd) = 0;
     virtual void hiddenAudioPlayer() = 0;
     virtual void hiddenVideoPlayer() = 0;
+    // Pauses the record that plays, or plays it on; nothing when none is in the player.
+    virtual void togglePlayback() {}
 };
 
 } // namespace orvo

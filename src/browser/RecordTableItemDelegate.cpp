@@ -20,6 +20,16 @@ void RecordTableItemDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     if (rowView) {
         rowView->draw(*painter);
     }
+    // The row the keys act on: tinted, with a bar at its edge while the table has the focus.
+    if (option.state & QStyle::State_Selected) {
+        painter->save();
+        painter->fillRect(option.rect, QColor(107, 89, 204, 24));
+        if (option.state & QStyle::State_HasFocus || table_->recordsTableView->hasFocus()) {
+            painter->fillRect(QRect(option.rect.left(), option.rect.top(), 3, option.rect.height()),
+                              QColor(107, 89, 204));
+        }
+        painter->restore();
+    }
 }
 
 QSize RecordTableItemDelegate::sizeHint(const QStyleOptionViewItem& option,

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -74,9 +75,12 @@ void RecordTableViewController::viewDidLoad() {
 
 void RecordTableViewController::setupView() {
     QTableView& table = *recordsTableView;
-    // The table never keeps a selection: the active record shows on its own row.
-    table.setSelectionMode(QAbstractItemView::NoSelection);
-    table.setFocusPolicy(Qt::NoFocus);
+    // A click keeps no selection: the active record shows on its own row. The keyboard moves
+    // one, to say which row its keys act on.
+    table.setSelectionMode(QAbstractItemView::SingleSelection);
+    table.setSelectionBehavior(QAbstractItemView::SelectRows);
+    table.setFocusPolicy(Qt::StrongFocus);
+    table.installEventFilter(this);
     table.setShowGrid(false);
     table.setFrameShape(QFrame::NoFrame);
     table.setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -93,6 +97,8 @@ void RecordTableViewController::setupView() {
     table.viewport()->setAutoFillBackground(true);
     QPalette palette = table.palette();
     palette.setColor(QPalette::Base, Qt::white);
+    // The style's own selection would cover the row: the delegate draws a lighter one.
+    palette.setColor(QPalette::Highlight, Qt::transparent);
     table.setPalette(palette);
     emptyHint = new QLabel(table.viewport());
     emptyHint->setObjectName(QStringLiteral("emptyHint"));
@@ -198,6 +204,8 @@ std::unique_ptr<RecordTableRowView> RecordTableViewController::tableView(int row
 }
 
 void RecordTableViewController::clickRow(int row, const QRect& frame, const QPoint& point) {
+    // The mouse keeps no selection, also on a row's buttons.
+    recordsTableView->clearSelection();
     const auto rowView = tableView(row, frame);
     if (!rowView) {
         return;
@@ -427,6 +435,61 @@ void RecordTableViewController::saveTranscript(const std::shared_ptr<RealmRecord
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->open();
     });
+}
+
+bool RecordTableViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == recordsTableView && event->type() == QEvent::KeyPress &&
+        actOnKey(static_cast<const QKeyEvent&>(*event))) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool RecordTableViewController::actOnKey(const QKeyEvent& key) {
+    const QModelIndex current = recordsTableView->currentIndex();
+    const auto record = current.isValid() ? model_->record(current.row()) : nullptr;
+    if (!record) {
+        return false;
+    }
+    const int row = current.row();
+    const bool menuKey = key.key() == Qt::Key_Menu ||
+                         (key.key() == Qt::Key_F10 && key.modifiers() == Qt::ShiftModifier);
+    const bool active =
+        currentSelectRecord && currentSelectRecord->fileName() == record->fileName();
+    switch (key.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (active && delegate != nullptr) {
+            delegate->togglePlayback();
+        } else {
+            tableViewSelectionIsChanging(row);
+        }
+        return true;
+    case Qt::Key_Space:
+        if (active && delegate != nullptr) {
+            delegate->togglePlayback();
+        }
+        return true;
+    case Qt::Key_Delete:
+        if (auto rowView = tableView(row, frameOfRow(row))) {
+            deleteRecord(record, *rowView);
+        }
+        return true;
+    case Qt::Key_F2:
+        if (auto rowView = tableView(row, frameOfRow(row))) {
+            renameRecord(record, *rowView);
+        }
+        return true;
+    default:
+        break;
+    }
+    if (menuKey) {
+        if (auto rowView = tableView(row, frameOfRow(row))) {
+            rowView->actionMenu();
+        }
+        return true;
+    }
+    return false;
 }
 
 void RecordTableViewController::showEvent(QShowEvent* event) {

@@ -104,8 +104,14 @@ public:
     // Runs a row's unfold button for the record's current row.
     void actionSubInfo(const std::shared_ptr<RealmRecordModel>& record);
 
+    // A key pressed in the table: Return plays or pauses the row's record, Space pauses, Delete
+    // deletes, F2 renames, the Menu key or Shift+F10 opens the actions. The arrows move the
+    // selection, which only says which row the keys act on. False when the key is not one.
+    bool actOnKey(const QKeyEvent& key);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "browser/MainViewController.h"
+#include "browser/PlayerViewController.h"
 #include "browser/PopoverMenuViewController.h"
 #include "browser/RecordTableModel.h"
 #include "browser/RecordTableRowView.h"
@@ -308,6 +309,74 @@ TEST_F(RecordsTableTest, StarAndPopoverActOnTheirRow) {
     answerAlert(true);
     EXPECT_EQ(record->name(), "Renamed");
     EXPECT_EQ(record->fileName(), "Starred.m4a");
+}
+
+TEST_F(RecordsTableTest, TheKeyboardPlaysRenamesOpensTheActionsAndDeletes) {
+    auto older = addRecord("Older", 1);
+    auto newer = addRecord("Newer", 2);
+    for (const auto& record : {older, newer}) {
+        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
+    }
+    RecordTableViewController& table = showTable();
+    QTableView& view = *table.recordsTableView;
+    window->activateWindow();
+
+    // Ctrl+F goes to the search, the down arrow from there to the list's first row.
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    EXPECT_TRUE(window->searchField->hasFocus());
+    QTest::keyClick(window->searchField, Qt::Key_Down);
+    EXPECT_TRUE(view.hasFocus());
+    EXPECT_EQ(view.currentIndex().row(), 0);
+    QTest::keyClick(&view, Qt::Key_Down);
+    EXPECT_EQ(view.currentIndex().row(), 1);
+    EXPECT_TRUE(view.selectionModel()->isRowSelected(1, {}));
+    window->grab().save(ORVO_SCREENSHOT_DIR "/records-keyboard.png");
+
+    // Return plays the row's record; Space and Return pause and play it on.
+    QTest::keyClick(&view, Qt::Key_Return);
+    ASSERT_EQ(table.currentSelectRecord, older);
+    EXPECT_TRUE(window->isShowPlayer);
+    const bool playing = window->playerViewController->isPlay;
+    QTest::keyClick(&view, Qt::Key_Space);
+    EXPECT_NE(window->playerViewController->isPlay, playing);
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(window->playerViewController->isPlay, playing);
+
+    // F2 renames the row's record.
+    QTest::keyClick(&view, Qt::Key_F2);
+    ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 2000));
+    modalAlert()->findChild<QLineEdit*>()->setText("Renamed");
+    answerAlert(true);
+    EXPECT_EQ(older->name(), "Renamed");
+
+    // The Menu key opens its actions, which the arrows and Return work through.
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_NE(table.popover(), nullptr);
+    EXPECT_TRUE(table.popover()->btnOpenFinder->hasFocus());
+    QTest::keyClick(table.popover(), Qt::Key_Down);
+    EXPECT_TRUE(table.popover()->btnRename->hasFocus());
+    QTest::keyClick(table.popover(), Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(table.popover(), nullptr);
+
+    // Delete asks first.
+    view.setFocus();
+    view.setCurrentIndex(view.model()->index(0, 0));
+    QTest::keyClick(&view, Qt::Key_Delete);
+    answerAlert(false);
+    EXPECT_EQ(rows(), QStringList({"Newer", "Renamed"}));
+    QTest::keyClick(&view, Qt::Key_Delete);
+    answerAlert(true);
+    EXPECT_EQ(rows(), QStringList({"Renamed"}));
+
+    // Escape in the search clears it and goes back to the list.
+    QTest::keySequence(window.get(), QKeySequence::Find);
+    QTest::keyClicks(window->searchField, "zzz");
+    EXPECT_TRUE(rows().isEmpty());
+    QTest::keyClick(window->searchField, Qt::Key_Escape);
+    EXPECT_EQ(rows(), QStringList({"Renamed"}));
+    EXPECT_EQ(window->focusWidget(), &view);
 }
 
 TEST_F(RecordsTableTest, DeletingThePlayingRecordHidesTheStripAndKeepsTheFile) {
