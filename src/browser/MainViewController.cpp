@@ -88,6 +88,8 @@ MainViewController::MainViewController(QWidget* parent) : QWidget(parent) {
     btnFaforite->setAutoRaise(true);
     btnFaforite->setIconSize(QSize(22, 22));
     btnFaforite->setToolTip(Localization::text("FAVORITES"));
+    btnFaforite->setAccessibleName(Localization::text("FAVORITES"));
+    searchField->setAccessibleName(Localization::text("SEARCH"));
     bar->addWidget(searchField, 1);
     bar->addSpacing(8);
     bar->addWidget(btnFaforite);

@@ -12,6 +12,7 @@
 #include "shell/API.h"
 #include "shell/Bundle.h"
 #include "shell/Formatting.h"
+#include "shell/Localization.h"
 #include "store/DesigneManager.h"
 #include "ui/Fonts.h"
 #include "ui/ImageExtensions.h"
@@ -76,6 +77,8 @@ void PlayerViewController::buildLayout() {
     btnIcon->setFixedSize(avatarSize, avatarSize);
     btnIcon->setFont(robotoFont("Roboto-Medium", 18));
     btnPlay->setFixedSize(playButtonSize, playButtonSize);
+    btnPlay->setAccessibleName(Localization::text("ACCESSIBLE_PLAY"));
+    sliderAudio->setAccessibleName(Localization::text("ACCESSIBLE_POSITION"));
     btnPlay->setIconSize(QSize(playButtonSize - 8, playButtonSize - 8));
     btnPlay->setFlat(true);
     btnPlay->setCursor(Qt::PointingHandCursor);

@@ -5,6 +5,8 @@
 
 #include "platform/MainThread.h"
 #include "recording/RecordManager.h"
+#include "shell/Formatting.h"
+#include "shell/Localization.h"
 #include "store/RealmRecordModel.h"
 
 namespace orvo {
@@ -56,11 +58,42 @@ int RecordTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant RecordTableModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole) {
+    const auto item = record(index.row());
+    if (!item) {
         return {};
     }
-    const auto item = record(index.row());
-    return item ? QVariant(item->name()) : QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return item->name();
+    case Qt::AccessibleTextRole:
+        return accessibleText(*item);
+    case Qt::AccessibleDescriptionRole:
+        return accessibleDescription(*item);
+    default:
+        return {};
+    }
+}
+
+QString RecordTableModel::accessibleText(const RealmRecordModel& record) const {
+    // What the row shows, in the order it shows it; the star as a word.
+    QStringList parts{record.name(), convertToNormalFormated(record.time()),
+                      convertSecondstToMin(record.duration())};
+    if (record.favorite()) {
+        parts << Localization::text("ACCESSIBLE_FAVOURITE");
+    }
+    return parts.join(QStringLiteral(", "));
+}
+
+QString RecordTableModel::accessibleDescription(const RealmRecordModel& record) {
+    QStringList parts;
+    if (!record.note().trimmed().isEmpty()) {
+        parts << Localization::text("NOTE") + QStringLiteral(": ") + record.note().trimmed();
+    }
+    if (!record.recognizeText().trimmed().isEmpty()) {
+        parts << Localization::text("ACCESSIBLE_HAS_TRANSCRIPT");
+    }
+    parts << Localization::text("ACCESSIBLE_ROW_KEYS");
+    return parts.join(QStringLiteral(". "));
 }
 
 double RecordTableModel::durationOf(const RealmRecordModel& record) {

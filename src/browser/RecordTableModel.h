@@ -39,6 +39,11 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
+    // For screen readers: the row's name, date, duration and star; its note, whether it has a
+    // transcript, and the keys that act on it.
+    QString accessibleText(const RealmRecordModel& record) const;
+    static QString accessibleDescription(const RealmRecordModel& record);
+
 private:
     std::optional<Results> results_;
     // The rows the view knows; the result has moved on when a notification arrives.

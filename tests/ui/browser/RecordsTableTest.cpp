@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -22,6 +23,7 @@
 #include "platform/Platform.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
+#include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "store/Realm.h"
 #include "store/RealmManager.h"
@@ -317,9 +319,23 @@ TEST_F(RecordsTableTest, TheKeyboardPlaysRenamesOpensTheActionsAndDeletes) {
     for (const auto& record : {older, newer}) {
         test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
     }
+    realm().write([&] { older->setFavorite(true); });
     RecordTableViewController& table = showTable();
     QTableView& view = *table.recordsTableView;
     window->activateWindow();
+
+    // A screen reader reads each row as it shows: name, date, duration, star.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    QAccessibleInterface* cell = list->tableInterface()->cellAt(1, 0);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name), "Older, " + convertToNormalFormated(older->time()) +
+                                                 ", 1:15, " +
+                                                 Localization::text("ACCESSIBLE_FAVOURITE"));
+    EXPECT_TRUE(cell->text(QAccessible::Description).contains("F2"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(window->searchField)->text(QAccessible::Name),
+              Localization::text("SEARCH"));
 
     // Ctrl+F goes to the search, the down arrow from there to the list's first row.
     QTest::keySequence(window.get(), QKeySequence::Find);
