@@ -118,6 +118,38 @@ void BM_InsertionToRepaintedRow(benchmark::State& state) {
 }
 BENCHMARK(BM_InsertionToRepaintedRow)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// A record with a transcript of 50,000 words, unfolded at the top of the list: painting its
+// row, as scrolling does, lays out only the excerpt the row shows.
+void BM_UnfoldedLongTranscriptRepainted(benchmark::State& state) {
+    QStringList words;
+    for (int i = 0; i < 50000; ++i) {
+        words << QStringLiteral("word%1").arg(i % 997);
+    }
+    const QDateTime time = QDateTime::currentDateTime().addYears(1);
+    auto record =
+        std::make_shared<orvo::RealmRecordModel>("Long call", "", "long-call.m4a", time, 10800.0,
+                                                 orvo::RecordType::audio, std::nullopt, 1.0);
+    record->setRecognizeText("You: " + words.join(' '));
+    orvo::realm().write([&] { orvo::realm().add(record); });
+    auto window = showWindow();
+    orvo::RecordTableViewController& table = *window->recordsTableView;
+    const auto unfoldStart = Clock::now();
+    table.actionSubInfo(record);
+    while (!table.uncoverState(*record) || table.uncoverState(*record)->animating) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    state.counters["unfold_ms"] = 1000 * secondsSince(unfoldStart);
+    QWidget& rows = *table.recordsTableView->viewport();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        rows.repaint(table.frameOfRow(0));
+        state.SetIterationTime(secondsSince(start));
+    }
+    state.counters["row_height"] = table.recordsTableView->rowHeight(0);
+    orvo::realm().write([&] { orvo::realm().remove(record); });
+}
+BENCHMARK(BM_UnfoldedLongTranscriptRepainted)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // The heap after the window over the file is shown, as one child run prints it.
 double windowHeapMegabytes(const QString& file) {
     QProcess child;

@@ -1,9 +1,11 @@
 #include "browser/RecordTableRowView.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QtMath>
 
@@ -57,7 +59,8 @@ void setupTextDocument(QTextDocument& document, const QString& text, int width) 
 
 RecordTableRowView::RecordTableRowView(int row, const RowImages& images)
     : txtMb(Localization::text("MEGABYTE")), txtNote(Localization::text("NOTE_TEXT")),
-      txtRecognizer(Localization::text("RECOGNIZER_TEXT")), row_(row), images_(images) {}
+      txtRecognizer(Localization::text("RECOGNIZER_TEXT")),
+      txtShowAll(Localization::text("SHOW_ALL")), row_(row), images_(images) {}
 
 void RecordTableRowView::setIsActiveRecord(bool active) {
     isActiveRecord_ = active;
@@ -104,14 +107,39 @@ QRect RecordTableRowView::frameOf(Control control) const {
         return {menuLeft - margin - buttonSize, buttonTop, buttonSize, buttonSize};
     case Control::subInfo:
         return {menuLeft - 2 * (margin + buttonSize), buttonTop, buttonSize, buttonSize};
+    case Control::showAll:
+        return showAllFrame();
     case Control::none:
         break;
     }
     return {};
 }
 
+QRect RecordTableRowView::showAllFrame() const {
+    if (!isUncoverRow || !showsExcerpt()) {
+        return {};
+    }
+    // The last line of the unfolded text, as wide as its words.
+    QTextDocument document;
+    const int width = frame_.width() - infoLeft - textRightInset;
+    setupTextDocument(document, textViewRecognize_, width);
+    const QTextBlock last = document.lastBlock();
+    const QRectF line = document.documentLayout()->blockBoundingRect(last);
+    const int textTop = frame_.top() + margin + infoHeight() + margin;
+    const int advance = QFontMetrics(document.defaultFont()).horizontalAdvance(txtShowAll);
+    const QRect link(frame_.left() + infoLeft, textTop + qRound(line.top()), advance,
+                     qCeil(line.height()));
+    // Only while the unfolding has reached it.
+    return link.bottom() < textTop + textViewHeight_ ? link : QRect();
+}
+
+bool RecordTableRowView::showsExcerpt() const {
+    return textViewRecognize_.endsWith(QStringLiteral("…\n") + txtShowAll);
+}
+
 RecordTableRowView::Control RecordTableRowView::controlAt(const QPoint& point) const {
-    for (const Control control : {Control::favorite, Control::subInfo, Control::menu}) {
+    for (const Control control :
+         {Control::favorite, Control::subInfo, Control::menu, Control::showAll}) {
         if (frameOf(control).contains(point)) {
             return control;
         }
@@ -222,6 +250,15 @@ void RecordTableRowView::draw(QPainter& painter) const {
         painter.setPen(QColor(60, 60, 68));
         document.drawContents(&painter, clip);
         painter.restore();
+        // "Show all" as a link over its plain twin.
+        if (const QRect link = showAllFrame(); !link.isNull()) {
+            painter.fillRect(link, Qt::white);
+            QFont font = robotoFont(QStringLiteral("Roboto-Regular"), 13);
+            font.setUnderline(true);
+            painter.setFont(font);
+            painter.setPen(accentColor);
+            painter.drawText(link, Qt::AlignLeft | Qt::AlignVCenter, txtShowAll);
+        }
     }
 
     painter.fillRect(QRect(frame.left() + 16, frame.bottom() - 1, frame.width() - 32, 1),
@@ -246,7 +283,30 @@ QString RecordTableRowView::subInfoText() const {
     if (!infoRecord_->recognizeText().isEmpty()) {
         text += txtRecognizer + "\n" + infoRecord_->recognizeText() + "\n\n";
     }
+    if (const auto excerpt = excerptOf(text)) {
+        return *excerpt + QStringLiteral("…\n") + txtShowAll;
+    }
     return text;
+}
+
+std::optional<QString> RecordTableRowView::excerptOf(const QString& text) {
+    qsizetype end = 0;
+    int lines = 0;
+    while (end < text.size() && end < excerptCharacters && lines < excerptLines) {
+        if (text[end] == '\n') {
+            ++lines;
+        }
+        ++end;
+    }
+    if (end >= text.trimmed().size()) {
+        return std::nullopt;
+    }
+    // Back to the last word's end, unless a word is longer than the whole excerpt.
+    qsizetype cut = end;
+    while (cut > 0 && !text[cut - 1].isSpace()) {
+        --cut;
+    }
+    return text.left(cut > 0 ? cut : end).trimmed();
 }
 
 void RecordTableRowView::actionSubInfo() {

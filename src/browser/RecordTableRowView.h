@@ -23,7 +23,12 @@ class RowImages;
 class RecordTableRowView {
 public:
     // The parts of a row that answer a click.
-    enum class Control { none, favorite, subInfo, menu };
+    enum class Control { none, favorite, subInfo, menu, showAll };
+
+    // What an unfolded row shows of a long text: its first lines, so that painting the row
+    // never lays out more than a screenful.
+    static constexpr int excerptLines = 12;
+    static constexpr int excerptCharacters = 900;
 
     RecordTableRowView(int row, const RowImages& images);
 
@@ -31,6 +36,7 @@ public:
     const QString txtMb;
     const QString txtNote;
     const QString txtRecognizer;
+    const QString txtShowAll;
     const QString popoverMenuID = QStringLiteral("popoverMenuID");
     bool isUncoverRow = false;
     bool animationUncover = false;
@@ -54,8 +60,12 @@ public:
     Control controlAt(const QPoint& point) const;
     QRect frameOf(Control control) const;
 
-    // The unfolded text of the record: its note and its transcription under their headings.
+    // The unfolded text of the record: its note and its transcription under their headings;
+    // of a long one its first lines, then an ellipsis and a last line "Show all".
     QString subInfoText() const;
+    // text's first lines, at most excerptLines and excerptCharacters, cut at a word; absent
+    // when text is short enough to show whole.
+    static std::optional<QString> excerptOf(const QString& text);
 
     // Unfolds the note and transcription, folds them when they show already.
     void actionSubInfo();
@@ -70,6 +80,10 @@ public:
 
 private:
     void addTextInTextView(const QString& text);
+    // Whether the unfolded text ends in "Show all", which is then a link.
+    bool showsExcerpt() const;
+    // Where "Show all" lies in the row; empty when the row shows no excerpt.
+    QRect showAllFrame() const;
     QString infoHtml() const;
     QString durationText() const;
 

@@ -17,6 +17,7 @@
 #include "browser/RowUncovering.h"
 #include "browser/ShareMenu.h"
 #include "browser/TranscriptSaveDialog.h"
+#include "browser/TranscriptWindow.h"
 #include "platform/MainThread.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -220,6 +221,9 @@ void RecordTableViewController::clickRow(int row, const QRect& frame, const QPoi
     case RecordTableRowView::Control::menu:
         rowView->actionMenu();
         return;
+    case RecordTableRowView::Control::showAll:
+        showWholeText(rowView->infoRecord());
+        return;
     case RecordTableRowView::Control::none:
         break;
     }
@@ -422,6 +426,27 @@ void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecord
                 self->recognizerSheet_->start(*self, record, complitedEditRecognizer);
             });
         });
+}
+
+void RecordTableViewController::showWholeText(const std::shared_ptr<RealmRecordModel>& record) {
+    if (!record) {
+        return;
+    }
+    QString text;
+    if (!record->note().isEmpty()) {
+        text += Localization::text("NOTE_TEXT") + "\n" + record->note() + "\n\n";
+    }
+    text += record->recognizeText();
+    // One window at a time: another record's replaces it.
+    if (wholeText_ != nullptr) {
+        wholeText_->close();
+    }
+    wholeText_ = new TranscriptWindow(record->name(), text, window());
+    wholeText_->show();
+}
+
+TranscriptWindow* RecordTableViewController::wholeTextWindow() const {
+    return wholeText_;
 }
 
 void RecordTableViewController::saveTranscript(const std::shared_ptr<RealmRecordModel>& record) {

@@ -25,6 +25,7 @@ class RecordTableItemDelegate;
 class RecordTableModel;
 class RecordTableRowView;
 class RecognizerSheet;
+class TranscriptWindow;
 
 // The records table: a live, filtered and sorted query of the catalogue, kept in step with
 // every write, and every action on one record (play, rename, note, share, reveal,
@@ -75,6 +76,9 @@ public:
     void sharedRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
     // The save dialog of the record's transcript; the clipboard takes it from the menu.
     void saveTranscript(const std::shared_ptr<RealmRecordModel>& record);
+    // The record's whole note and transcript in a window of their own.
+    void showWholeText(const std::shared_ptr<RealmRecordModel>& record);
+    TranscriptWindow* wholeTextWindow() const;
     void deleteRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
 
     void setFilter(const QString& searchText = QString(), bool isFavoriteMode = false);
@@ -132,6 +136,7 @@ private:
     QPointer<RecordTableModel> model_;
     QPointer<RecordTableItemDelegate> itemDelegate_;
     QPointer<PopoverMenuViewController> popover_;
+    QPointer<TranscriptWindow> wholeText_;
     QPointer<RowUncovering> uncovering_;
     std::unique_ptr<RecognizerSheet> recognizerSheet_;
     bool searchPrepared_ = false;

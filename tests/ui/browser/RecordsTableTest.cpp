@@ -17,6 +17,7 @@
 #include "browser/RecordTableModel.h"
 #include "browser/RecordTableRowView.h"
 #include "browser/TranscriptSaveDialog.h"
+#include "browser/TranscriptWindow.h"
 #include "fakes/FakeMedia.h"
 #include "fakes/FakeSpeechRecognizer.h"
 #include "fakes/FakeWorkspace.h"
@@ -274,6 +275,47 @@ TEST_F(RecordsTableTest, UnfoldingTwiceFoldsAndAnEditedNoteKeepsTheRowOpen) {
     // Folded, the row keeps nothing of its text.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !table.uncoverState(*record); }, 2000));
     EXPECT_EQ(view.rowHeight(0), folded);
+}
+
+TEST_F(RecordsTableTest, ALongTranscriptUnfoldsItsFirstLinesAndShowsWholeInAWindow) {
+    // 50,000 words on one line, as a long monologue is stored.
+    QStringList words;
+    for (int i = 0; i < 50000; ++i) {
+        words << (i == 41234 ? QStringLiteral("needle") : QStringLiteral("word%1").arg(i % 97));
+    }
+    const QString transcript = "You: " + words.join(' ');
+    auto record = addRecord("Long call", 1, transcript);
+    RecordTableViewController& table = showTable();
+    QTableView& view = *table.recordsTableView;
+    click(buttonOf(0, RecordTableRowView::Control::subInfo));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const auto state = table.uncoverState(*record);
+            return state && !state->animating;
+        },
+        2000));
+    // The row holds a screenful at most, ending in the link.
+    const auto state = table.uncoverState(*record);
+    EXPECT_LE(state->text.size(), RecordTableRowView::excerptCharacters + 64);
+    EXPECT_TRUE(state->text.endsWith(Localization::text("SHOW_ALL")));
+    EXPECT_LT(view.rowHeight(0), RecordTableRowView::foldedHeight() + 400);
+    window->grab().save(ORVO_SCREENSHOT_DIR "/records-long-transcript.png");
+
+    click(buttonOf(0, RecordTableRowView::Control::showAll));
+    TranscriptWindow* whole = table.wholeTextWindow();
+    ASSERT_NE(whole, nullptr);
+    EXPECT_TRUE(whole->isVisible());
+    EXPECT_EQ(whole->textView->toPlainText(), transcript);
+    whole->findField->setText("needle");
+    EXPECT_TRUE(whole->findNext());
+    EXPECT_EQ(whole->textView->textCursor().selectedText(), "needle");
+    EXPECT_TRUE(whole->findNext()) << "from the top again after the last";
+    whole->findField->setText("haystack");
+    EXPECT_FALSE(whole->findNext());
+    EXPECT_TRUE(whole->lblNotFound->isVisibleTo(whole));
+    whole->btnCopy->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), transcript);
+    whole->close();
 }
 
 TEST_F(RecordsTableTest, StarAndPopoverActOnTheirRow) {
