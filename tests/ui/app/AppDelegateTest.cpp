@@ -64,6 +64,15 @@ TEST(AppDelegate, StartWithoutTheDriverStopsBeforeTheLaunchedState) {
     EXPECT_EQ(delegate.orvoMenuTray(), nullptr);
 }
 
+// Asks to uninstall and agrees, as the user does.
+void confirmUninstall(AppDelegate& delegate) {
+    delegate.actionMenuUninstall();
+    auto* confirmation = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(confirmation, nullptr);
+    QTest::mouseClick(confirmation->buttons().at(0), Qt::LeftButton);
+    QCoreApplication::processEvents();
+}
+
 TEST(AppDelegate, DecliningTheUninstallKeepsEverything) {
     test::removeStorageTree();
     CopyFiles::checkFilesAndCopy();
@@ -101,11 +110,7 @@ TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
     std::optional<int> exitStatus;
     delegate.exitAfterUninstall = [&exitStatus](int status) { exitStatus = status; };
 
-    delegate.actionMenuUninstall();
-    auto* confirmation = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(confirmation, nullptr);
-    QTest::mouseClick(confirmation->buttons().at(0), Qt::LeftButton);
-    QCoreApplication::processEvents();
+    confirmUninstall(delegate);
     EXPECT_EQ(scripts, QStringList{"uninstall_driver"});
 
     auto* error = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
@@ -126,7 +131,8 @@ TEST(AppDelegate, AnUninstallShowsItIsBusyAndTakesTheLoginItemAlong) {
     auto fake = std::make_unique<FakeAudioHardware>();
     fake->setInstalledDriverPath(driver.path());
     Platform::shared().install<AudioHardware>(std::move(fake));
-    Platform::shared().install<LoginItems>(std::make_unique<XdgAutostartLoginItems>("/usr/bin/true"));
+    Platform::shared().install<LoginItems>(
+        std::make_unique<XdgAutostartLoginItems>("/usr/bin/true"));
     ASSERT_TRUE(
         Platform::shared().get<LoginItems>().setLoginItemEnabled(API::budnleIDHelper(), true));
     const QString autostart = config.path() + "/autostart";
@@ -148,10 +154,7 @@ TEST(AppDelegate, AnUninstallShowsItIsBusyAndTakesTheLoginItemAlong) {
     std::optional<int> exitStatus;
     delegate.exitAfterUninstall = [&exitStatus](int status) { exitStatus = status; };
 
-    delegate.actionMenuUninstall();
-    auto* confirmation = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(confirmation, nullptr);
-    QTest::mouseClick(confirmation->buttons().at(0), Qt::LeftButton);
+    confirmUninstall(delegate);
     ASSERT_TRUE(QTest::qWaitFor([&] { return exitStatus.has_value(); }, 5000));
     EXPECT_EQ(exitStatus, 0);
     EXPECT_TRUE(busyWhileRunning);
