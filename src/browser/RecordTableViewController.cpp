@@ -514,6 +514,12 @@ bool RecordTableViewController::actOnKey(const QKeyEvent& key) {
         }
         return true;
     }
+    if (key.key() == Qt::Key_D && key.modifiers() == Qt::ControlModifier) {
+        if (auto rowView = tableView(row, frameOfRow(row))) {
+            rowView->actionFavorite();
+        }
+        return true;
+    }
     return false;
 }
 

@@ -109,7 +109,8 @@ public:
     void actionSubInfo(const std::shared_ptr<RealmRecordModel>& record);
 
     // A key pressed in the table: Return plays or pauses the row's record, Space pauses, Delete
-    // deletes, F2 renames, the Menu key or Shift+F10 opens the actions. The arrows move the
+    // deletes, F2 renames, Ctrl+D stars or unstars, the Menu key or Shift+F10 opens the
+    // actions. The arrows move the
     // selection, which only says which row the keys act on. False when the key is not one.
     bool actOnKey(const QKeyEvent& key);
 

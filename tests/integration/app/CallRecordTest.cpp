@@ -209,6 +209,13 @@ TEST_F(CallRecord, StreamsKeptOnAnotherOutputAreRecordedAndStillHeardThere) {
         tool("pactl", {"load-module", "module-null-sink", "sink_name=" + elsewhere}).trimmed();
     ASSERT_FALSE(module.isEmpty());
     const auto unload = qScopeGuard([&] { tool("pactl", {"unload-module", module}); });
+    // PipeWire's server answers the load before the sink is there to be moved to.
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            return tool("pactl", {"list", "short", "sinks"}).split('\n').filter(elsewhere).size() >
+                   0;
+        },
+        5000));
     // PulseAudio remembers moved streams with this module, which a user's server loads.
     QString restore;
     if (!onPipeWire() && !tool("pactl", {"list", "short", "modules"}).contains("stream-restore")) {
@@ -222,7 +229,10 @@ TEST_F(CallRecord, StreamsKeptOnAnotherOutputAreRecordedAndStillHeardThere) {
     QTemporaryDir folder;
     {
         test::TonePlayer once(folder.path(), QString(), 450, 0.3);
-        ASSERT_TRUE(test::waitUntil([&] { return once.streamIndex().has_value(); }, 5000));
+        // Moved once the server has placed it: a move while it is being linked can be lost.
+        ASSERT_TRUE(test::waitUntil(
+            [&] { return once.streamIndex() && !sinkOfStream(*once.streamIndex()).isEmpty(); },
+            5000));
         tool("pactl", {"move-sink-input", QString::number(*once.streamIndex()), elsewhere});
         ASSERT_TRUE(
             test::waitUntil([&] { return sinkOfStream(*once.streamIndex()) == elsewhere; }, 5000));

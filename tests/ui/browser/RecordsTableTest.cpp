@@ -400,6 +400,12 @@ TEST_F(RecordsTableTest, TheKeyboardPlaysRenamesOpensTheActionsAndDeletes) {
     QTest::keyClick(&view, Qt::Key_Return);
     EXPECT_EQ(window->playerViewController->isPlay, playing);
 
+    // Ctrl+D takes its star away, and gives it back.
+    QTest::keyClick(&view, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_FALSE(older->favorite());
+    QTest::keyClick(&view, Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(older->favorite());
+
     // F2 renames the row's record.
     QTest::keyClick(&view, Qt::Key_F2);
     ASSERT_TRUE(QTest::qWaitFor([] { return modalAlert() != nullptr; }, 2000));
