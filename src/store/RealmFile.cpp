@@ -263,6 +263,7 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
             schemaMismatch);
     }
     checkStructure(db);
+    checkEncoding(db);
     const QStringList columns = tableColumns(db);
     if (tables != QStringList{RecordTableSql::tableName} ||
         (columns != RecordTableSql::tableColumns(true) &&
@@ -288,17 +289,20 @@ void RealmFile::probeWrite(SqliteDatabase& db) {
             throw StoreError("triggers or views of another schema", schemaMismatch);
         }
     }
-    db.exec("SAVEPOINT probe");
+    // A transaction of its own, rolled back whole: a savepoint released outside one commits,
+    // and the commit rewrites the header (its page count), so the file would no longer be the
+    // one that came if it is set aside later.
     try {
+        db.exec("BEGIN IMMEDIATE");
         db.exec(QString("INSERT INTO %1(\"time\") VALUES (0)").arg(RecordTableSql::tableName));
     } catch (const StoreError& error) {
-        sqlite3_exec(db.handle(), "ROLLBACK TO probe; RELEASE probe", nullptr, nullptr, nullptr);
+        rollbackQuietly(db);
         if (isUnreadable(error.code())) {
             throw;
         }
         return;
     }
-    db.exec("ROLLBACK TO probe; RELEASE probe");
+    db.exec("ROLLBACK");
 }
 
 void RealmFile::checkStructure(SqliteDatabase& db) {
@@ -307,6 +311,20 @@ void RealmFile::checkStructure(SqliteDatabase& db) {
     SqliteStatement check(db.handle(), "PRAGMA integrity_check(1)");
     if (check.step() && check.text(0) != "ok") {
         throw StoreError("damaged: " + check.text(0), SQLITE_CORRUPT);
+    }
+}
+
+void RealmFile::checkEncoding(SqliteDatabase& db) {
+    // Ours are always UTF-8. SQLite reads a header field of another value as UTF-8 but later
+    // refuses the columns added to an older layout, and the catalogue could never be opened.
+    constexpr qint64 encodingOffset = 56;
+    QFile file(QString::fromUtf8(sqlite3_db_filename(db.handle(), "main")));
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(encodingOffset)) {
+        return;
+    }
+    const QByteArray field = file.read(4);
+    if (field.size() == 4 && field != QByteArray("\0\0\0\1", 4)) {
+        throw StoreError("text encoding of another program", schemaMismatch);
     }
 }
 

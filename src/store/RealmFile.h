@@ -48,6 +48,7 @@ private:
     // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.
     static void checkStructure(SqliteDatabase& db);
     static void probeWrite(SqliteDatabase& db);
+    static void checkEncoding(SqliteDatabase& db);
     static QStringList tableColumns(SqliteDatabase& db);
     // Brings a file of the layout before the folded copies up to date, in one transaction.
     static void addFoldedCopies(SqliteDatabase& db);
