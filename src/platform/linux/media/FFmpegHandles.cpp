@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
 }
@@ -17,6 +18,7 @@ namespace {
 
 // The demuxer of the MPEG-4 family: every segment and every merged file is one of these.
 constexpr const char* readableFormats = "mov,mp4,m4a";
+constexpr const char* readableDemuxer = "mov";
 
 // FFmpeg sizes a file's tables by the counts the file claims, so a damaged one could take
 // gigabytes. Nothing the program needs comes near this (a picture of three 4K screens takes
@@ -57,7 +59,10 @@ InputContext openUrl(const QByteArray& url, const char* protocols, const QString
     av_dict_set(&options, "protocol_whitelist", protocols, 0);
     deadline->arm();
     // On failure FFmpeg frees the context; the deadline is still ours.
-    *code = avformat_open_input(&raw, url.constData(), nullptr, &options);
+    // Named, not probed: probing runs every demuxer's probe over the first bytes, which pulls
+    // megabytes of their code and tables into memory for a format the list then refuses.
+    *code =
+        avformat_open_input(&raw, url.constData(), av_find_input_format(readableDemuxer), &options);
     av_dict_free(&options);
     if (*code < 0) {
         *error = QStringLiteral("cannot open %1: %2").arg(path, errorText(*code));
