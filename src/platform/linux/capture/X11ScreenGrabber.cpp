@@ -1,18 +1,42 @@
 #include "platform/linux/capture/X11ScreenGrabber.h"
 
-#include <mutex>
+#include <dlfcn.h>
 
 extern "C" {
-#include <libavdevice/avdevice.h>
+#include <libavdevice/version.h>
+#include <libavformat/avformat.h>
+#include <libavutil/macros.h>
 }
 
 namespace orvo {
+namespace {
+
+// FFmpeg's devices library brings some fifty libraries of its own (SDL, OpenAL, JACK and more)
+// that every start would map: it is loaded when a screen is first grabbed. It stays loaded, as
+// the devices it registers live in it.
+bool registerDevices() {
+    static const bool registered = [] {
+        void* library = dlopen("libavdevice.so." AV_STRINGIFY(LIBAVDEVICE_VERSION_MAJOR),
+                               RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return false;
+        }
+        const auto registerAll =
+            reinterpret_cast<void (*)()>(dlsym(library, "avdevice_register_all"));
+        if (registerAll == nullptr) {
+            return false;
+        }
+        registerAll();
+        return true;
+    }();
+    return registered;
+}
+
+} // namespace
 
 std::optional<QString> X11ScreenGrabber::open(const QString& displayName, QRect area,
                                               int frameRate) {
-    static std::once_flag devicesRegistered;
-    std::call_once(devicesRegistered, [] { avdevice_register_all(); });
-    const AVInputFormat* format = av_find_input_format("x11grab");
+    const AVInputFormat* format = registerDevices() ? av_find_input_format("x11grab") : nullptr;
     if (format == nullptr) {
         return QStringLiteral("this FFmpeg cannot grab an X display");
     }
