@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -61,6 +62,13 @@ public:
     virtual std::optional<QString> errorMessage() const = 0;
 };
 
+// What a file brought from another program becomes in the catalogue.
+struct ImportPlan {
+    enum class Problem { none, unreadable, noSound };
+    MediaType kind = MediaType::unknown; // audio or video; unknown: it cannot be imported
+    Problem problem = Problem::unreadable;
+};
+
 // Factory of assets and export sessions.
 class Media : public Port {
 public:
@@ -70,6 +78,13 @@ public:
     // Any thread. nullptr for a preset this platform does not know.
     virtual std::unique_ptr<ExportSession> makeExportSession(const MediaComposition& composition,
                                                              const QString& presetName) = 0;
+    // Any thread; blocks while the file is probed.
+    virtual ImportPlan planImport(const QString& source) = 0;
+    // Any thread; blocks. Writes source at destination as its plan says: its sound as AAC in
+    // an .m4a, or a video's picture copied with its sound into a .mov. The error, with nothing
+    // left at destination, when it could not or was cancelled.
+    virtual std::optional<QString> importFile(const QString& source, const QString& destination,
+                                              const std::atomic<bool>& cancelled) = 0;
 };
 
 } // namespace orvo

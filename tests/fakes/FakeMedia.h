@@ -105,6 +105,13 @@ public:
         return session;
     }
 
+    // Imports are not faked: the tests of importing use the real media backend.
+    ImportPlan planImport(const QString&) override { return {}; }
+    std::optional<QString> importFile(const QString&, const QString&,
+                                      const std::atomic<bool>&) override {
+        return QStringLiteral("no imports in this fake");
+    }
+
     std::mutex mutex; // guards everything below
     std::map<QString, MediaAsset> assets;
     bool refuseExport = false;

@@ -19,6 +19,9 @@ namespace {
 // The demuxer of the MPEG-4 family: every segment and every merged file is one of these.
 constexpr const char* readableFormats = "mov,mp4,m4a";
 constexpr const char* readableDemuxer = "mov";
+// What people bring from other programs: the common containers of sound and video, probed.
+constexpr const char* foreignFormats =
+    "mov,mp4,m4a,3gp,3g2,mj2,matroska,webm,mp3,wav,ogg,flac,aac,avi,asf,amr,caf,aiff,w64";
 
 // FFmpeg sizes a file's tables by the counts the file claims, so a damaged one could take
 // gigabytes. Nothing the program needs comes near this (a picture of three 4K screens takes
@@ -43,9 +46,11 @@ ReadDeadline* deadlineOf(const AVFormatContext* context) {
                : nullptr;
 }
 
-// Opens url for path with only the given protocols; code is FFmpeg's answer.
-InputContext openUrl(const QByteArray& url, const char* protocols, const QString& path,
-                     QString* error, std::chrono::milliseconds budget, int* code) {
+// Opens url for path with only the given protocols and formats (demuxer: the one to use
+// without probing, else null); code is FFmpeg's answer.
+InputContext openUrl(const QByteArray& url, const char* protocols, const char* formats,
+                     const char* demuxer, const QString& path, QString* error,
+                     std::chrono::milliseconds budget, int* code) {
     AVFormatContext* raw = avformat_alloc_context();
     if (raw == nullptr) {
         *error = QStringLiteral("no memory to open %1").arg(path);
@@ -55,14 +60,15 @@ InputContext openUrl(const QByteArray& url, const char* protocols, const QString
     auto deadline = std::make_unique<ReadDeadline>(ReadDeadline{budget, {}});
     raw->interrupt_callback = AVIOInterruptCB{&pastDeadline, deadline.get()};
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "format_whitelist", readableFormats, 0);
+    av_dict_set(&options, "format_whitelist", formats, 0);
     av_dict_set(&options, "protocol_whitelist", protocols, 0);
     deadline->arm();
     // On failure FFmpeg frees the context; the deadline is still ours.
     // Named, not probed: probing runs every demuxer's probe over the first bytes, which pulls
     // megabytes of their code and tables into memory for a format the list then refuses.
     *code =
-        avformat_open_input(&raw, url.constData(), av_find_input_format(readableDemuxer), &options);
+        avformat_open_input(&raw, url.constData(),
+                            demuxer != nullptr ? av_find_input_format(demuxer) : nullptr, &options);
     av_dict_free(&options);
     if (*code < 0) {
         *error = QStringLiteral("cannot open %1: %2").arg(path, errorText(*code));
@@ -134,7 +140,8 @@ InputContext openInput(const QString& path, QString* error, std::chrono::millise
     const QByteArray native = path.toLocal8Bit();
     int code = 0;
     // No network, pipes or nested references, whatever the file's name or contents say.
-    InputContext input = openUrl(native, "file", path, error, budget, &code);
+    InputContext input =
+        openUrl(native, "file", readableFormats, readableDemuxer, path, error, budget, &code);
     if (input || code == AVERROR_EXIT) {
         return input;
     }
@@ -146,7 +153,14 @@ InputContext openInput(const QString& path, QString* error, std::chrono::millise
     }
     const QByteArray prefix = "subfile,,start,0,end," + QByteArray::number(whole) + ",,:" + native;
     QString prefixError;
-    return openUrl(prefix, "subfile,file", path, &prefixError, budget, &code);
+    return openUrl(prefix, "subfile,file", readableFormats, readableDemuxer, path, &prefixError,
+                   budget, &code);
+}
+
+InputContext openForeignInput(const QString& path, QString* error) {
+    int code = 0;
+    return openUrl(path.toLocal8Bit(), "file", foreignFormats, nullptr, path, error,
+                   inputCallBudget, &code);
 }
 
 int readFrame(AVFormatContext* input, AVPacket* packet) {

@@ -86,6 +86,10 @@ inline constexpr std::chrono::milliseconds inputCallBudget{10000};
 InputContext openInput(const QString& path, QString* error,
                        std::chrono::milliseconds budget = inputCallBudget);
 
+// A file the user brought from elsewhere: the common containers of sound and video, probed,
+// from the file protocol only, each call with the usual budget.
+InputContext openForeignInput(const QString& path, QString* error);
+
 // av_read_frame on an input of openInput, with the budget of a call afresh.
 int readFrame(AVFormatContext* input, AVPacket* packet);
 

@@ -4,6 +4,7 @@
 
 #include "platform/linux/media/FFmpegExportSession.h"
 #include "platform/linux/media/FFmpegHandles.h"
+#include "platform/linux/media/MediaImporter.h"
 
 namespace orvo {
 
@@ -113,6 +114,15 @@ std::unique_ptr<ExportSession> FFmpegMedia::makeExportSession(const MediaComposi
                                                      FFmpegExportSession::Kind::passthrough);
     }
     return nullptr;
+}
+
+ImportPlan FFmpegMedia::planImport(const QString& source) {
+    return MediaImporter::plan(source);
+}
+
+std::optional<QString> FFmpegMedia::importFile(const QString& source, const QString& destination,
+                                               const std::atomic<bool>& cancelled) {
+    return MediaImporter::import(source, destination, cancelled);
 }
 
 } // namespace orvo

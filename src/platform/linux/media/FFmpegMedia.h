@@ -11,6 +11,9 @@ public:
     MediaAsset loadAsset(const QString& path) override;
     std::unique_ptr<ExportSession> makeExportSession(const MediaComposition& composition,
                                                      const QString& presetName) override;
+    ImportPlan planImport(const QString& source) override;
+    std::optional<QString> importFile(const QString& source, const QString& destination,
+                                      const std::atomic<bool>& cancelled) override;
 };
 
 } // namespace orvo
