@@ -1,5 +1,6 @@
 #include "browser/PopoverMenuViewController.h"
 
+#include <QAccessibleWidget>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
@@ -15,6 +16,15 @@ namespace orvo {
 namespace {
 constexpr int radius = 8;
 constexpr int padding = 8;
+
+// Screen readers announce a menu, where a plain widget is an unnamed filler.
+QAccessibleInterface* accessiblePopover(const QString& className, QObject* object) {
+    if (object != nullptr && object->isWidgetType() &&
+        className == QLatin1String(PopoverMenuViewController::staticMetaObject.className())) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::PopupMenu);
+    }
+    return nullptr;
+}
 } // namespace
 
 PopoverMenuViewController::PopoverMenuViewController(QWidget* parent)
@@ -24,6 +34,10 @@ PopoverMenuViewController::PopoverMenuViewController(QWidget* parent)
       txtNote(Localization::text("NOTE")), txtRecognize(Localization::text("RECOGNIZER")),
       txtSaveTranscript(Localization::text("SAVE_TRANSCRIPT")),
       txtCopyTranscript(Localization::text("COPY_TRANSCRIPT")) {
+    [[maybe_unused]] static const bool accessible = [] {
+        QAccessible::installFactory(accessiblePopover);
+        return true;
+    }();
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_DeleteOnClose);
     // The click that closes the menu is not passed on: on the menu button it must not open

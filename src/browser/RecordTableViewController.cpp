@@ -81,6 +81,8 @@ void RecordTableViewController::setupView() {
     table.setSelectionMode(QAbstractItemView::SingleSelection);
     table.setSelectionBehavior(QAbstractItemView::SelectRows);
     table.setFocusPolicy(Qt::StrongFocus);
+    // What a screen reader says as the focus enters the list.
+    table.setAccessibleName(Localization::text("RECORDS"));
     table.installEventFilter(this);
     table.setShowGrid(false);
     table.setFrameShape(QFrame::NoFrame);
@@ -552,6 +554,8 @@ void RecordTableViewController::togglePopover(const std::shared_ptr<RealmRecordM
     }
     auto* popover = new PopoverMenuViewController(this);
     popover_ = popover;
+    // Read out as the focus enters it: whose actions these are.
+    popover->setAccessibleName(record->name());
     QPointer<RecordTableViewController> self(this);
     popover->showTranscriptEntries(!record->recognizeText().trimmed().isEmpty());
     popover->completedSelectMenu = [self, record](PopoverMenu entry) {

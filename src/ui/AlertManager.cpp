@@ -123,6 +123,10 @@ void AlertManager::askForText(QWidget* window, const QString& title,
     alert->addButton(QStringLiteral("OK"));
     alert->setCancelButton(alert->addButton(txtCancel));
     QWidget* view = editor.release(); // the alert owns it from here
+    // The field has no label of its own: a screen reader would read it as just "text".
+    if (view->accessibleName().isEmpty()) {
+        view->setAccessibleName(title);
+    }
     alert->setAccessoryView(view);
     view->setFocus();
     connect(alert, &QDialog::finished, alert,
