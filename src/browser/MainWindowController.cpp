@@ -1,13 +1,18 @@
 #include "browser/MainWindowController.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
 #include "browser/CallOfferBar.h"
+#include "browser/ImportFlow.h"
 #include "browser/MainViewController.h"
+#include "browser/RecordTableViewController.h"
 #include "browser/RecordMenu.h"
 #include "control/RecordingController.h"
 #include "shell/API.h"
@@ -31,6 +36,14 @@ MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingCont
     if (applicationMenu != nullptr) {
         menuBar()->addMenu(applicationMenu);
     }
+    importFlow_ = new ImportFlow(*this, [this]() -> RecordTableViewController* {
+        return content_ != nullptr ? content_->recordsTableView.data() : nullptr;
+    });
+    QMenu* fileMenu = menuBar()->addMenu(Localization::text("MENU_FILE"));
+    importAction_ = fileMenu->addAction(Localization::text("IMPORT_MENU"));
+    importAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    connect(importAction_, &QAction::triggered, importFlow_, &ImportFlow::chooseFiles);
+    setAcceptDrops(true);
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("recordingStatus"));
     statusLine_->setFont(robotoFont(QStringLiteral("Roboto-Regular"), 13));
@@ -64,6 +77,25 @@ MainWindowController::MainWindowController(QMenu* applicationMenu, RecordingCont
 }
 
 MainWindowController::~MainWindowController() = default;
+
+ImportFlow& MainWindowController::importFlow() const {
+    return *importFlow_;
+}
+
+void MainWindowController::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() &&
+        !ImportFlow::localFiles(event->mimeData()->urls()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindowController::dropEvent(QDropEvent* event) {
+    const QStringList paths = ImportFlow::localFiles(event->mimeData()->urls());
+    if (!paths.isEmpty()) {
+        event->acceptProposedAction();
+        importFlow_->importFiles(paths);
+    }
+}
 
 MainViewController* MainWindowController::contentViewController() const {
     return content_;

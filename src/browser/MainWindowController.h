@@ -14,11 +14,13 @@ class QMenu;
 namespace orvo {
 
 class CallDetection;
+class ImportFlow;
 class MainViewController;
 class RecordingController;
 
-// The records window: the records table with its search and players, the application menu
-// and the Record menu in its menu bar, and a status line while a call is recorded. Closing
+// The records window: the records table with its search and players, the application menu,
+// the File menu (import) and the Record menu in its menu bar, and a status line while a call
+// is recorded; sound and video files dropped on it are imported. Closing
 // it hides it while the tray offers a way back; without a tray it asks whether to quit.
 // Main thread only.
 class MainWindowController : public QMainWindow {
@@ -37,6 +39,9 @@ public:
     QLabel* statusLine() const { return statusLine_; }
     // At the top while recording: the same time and size as the status line, where the eye is.
     QLabel* recordingBanner() const { return banner_; }
+    // File ▸ Import and the files dropped on the window.
+    ImportFlow& importFlow() const;
+    QAction* importAction() const { return importAction_; }
 
     // Whether the desktop shows tray icons; replaceable for tests.
     std::function<bool()> hasTrayHost;
@@ -49,6 +54,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void showRecordingStatus();
@@ -60,6 +67,8 @@ private:
     QPointer<QToolBar> bannerBar_;
     QPointer<QLabel> banner_;
     QPointer<CallOfferBar> callOffer_;
+    QPointer<ImportFlow> importFlow_;
+    QPointer<QAction> importAction_;
     bool quitting_ = false;
 };
 

@@ -144,6 +144,7 @@ void RecordTableViewController::showEmptyHint() {
         QString text = QStringLiteral("<p><b>%1</b></p><p>%2</p>")
                            .arg(Localization::text("EMPTY_TITLE").toHtmlEscaped(),
                                 Localization::text("EMPTY_HOW").toHtmlEscaped());
+        text += QStringLiteral("<p>%1</p>").arg(Localization::text("EMPTY_IMPORT").toHtmlEscaped());
         if (QSystemTrayIcon::isSystemTrayAvailable()) {
             text +=
                 QStringLiteral("<p>%1</p>").arg(Localization::text("EMPTY_TRAY").toHtmlEscaped());
@@ -409,6 +410,11 @@ void RecordTableViewController::showShareMenu(const QString& path, const QRect& 
 void RecordTableViewController::recognizerText(const std::shared_ptr<RealmRecordModel>& record,
                                                RecordTableRowView&,
                                                Completion complitedEditRecognizer) {
+    transcribe(record, std::move(complitedEditRecognizer));
+}
+
+void RecordTableViewController::transcribe(const std::shared_ptr<RealmRecordModel>& record,
+                                           Completion complitedEditRecognizer) {
     if (!record) {
         return;
     }

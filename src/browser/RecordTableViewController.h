@@ -73,6 +73,8 @@ public:
     void openFinder(const std::shared_ptr<RealmRecordModel>& record);
     void recognizerText(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow,
                         Completion complitedEditRecognizer);
+    // As from a row's actions, for a record without its row at hand (one just imported).
+    void transcribe(const std::shared_ptr<RealmRecordModel>& record, Completion completion);
     void sharedRecord(const std::shared_ptr<RealmRecordModel>& record, RecordTableRowView& forRow);
     // The save dialog of the record's transcript; the clipboard takes it from the menu.
     void saveTranscript(const std::shared_ptr<RealmRecordModel>& record);
