@@ -45,8 +45,7 @@ ImportFlow::ImportFlow(QWidget& window, std::function<RecordTableViewController*
         imported_.push_back(std::move(record));
     };
     importer_.failed = [this](const RecordImporter::Failure& failure) {
-        // A cancelled file is the user's choice, not a refusal.
-        if (failure.error != QLatin1String("cancelled")) {
+        if (!failure.cancelled) {
             refusals_ << refusal(failure);
         }
     };

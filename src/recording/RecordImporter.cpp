@@ -78,7 +78,7 @@ RecordImporter::Carried RecordImporter::carry(const QString& source,
     const QString destination =
         (video ? API::videoRecordsPath() : API::audioRecordsPath()) + carried.fileName;
     if (auto error = media.importFile(source, destination, cancelled)) {
-        carried.failure = Failure{source, ImportPlan::Problem::none, *error};
+        carried.failure = Failure{source, ImportPlan::Problem::none, *error, cancelled.load()};
         return carried;
     }
     carried.durationSeconds = media.loadAsset(destination).durationSeconds;

@@ -28,6 +28,7 @@ public:
         QString path;
         ImportPlan::Problem problem = ImportPlan::Problem::none; // none: it could not be written
         QString error;
+        bool cancelled = false; // by the user: no refusal to tell
     };
 
     explicit RecordImporter(QObject* parent = nullptr);
