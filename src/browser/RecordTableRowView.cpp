@@ -119,10 +119,16 @@ QRect RecordTableRowView::showAllFrame() const {
     if (!isUncoverRow || !showsExcerpt()) {
         return {};
     }
-    // The last line of the unfolded text, as wide as its words.
     QTextDocument document;
-    const int width = frame_.width() - infoLeft - textRightInset;
-    setupTextDocument(document, textViewRecognize_, width);
+    setupTextDocument(document, textViewRecognize_, frame_.width() - infoLeft - textRightInset);
+    return showAllFrameIn(document);
+}
+
+// The last line of the unfolded text as laid out in document, as wide as its words.
+QRect RecordTableRowView::showAllFrameIn(const QTextDocument& document) const {
+    if (!isUncoverRow || !showsExcerpt()) {
+        return {};
+    }
     const QTextBlock last = document.lastBlock();
     const QRectF line = document.documentLayout()->blockBoundingRect(last);
     const int textTop = frame_.top() + margin + infoHeight() + margin;
@@ -251,7 +257,7 @@ void RecordTableRowView::draw(QPainter& painter) const {
         document.drawContents(&painter, clip);
         painter.restore();
         // "Show all" as a link over its plain twin.
-        if (const QRect link = showAllFrame(); !link.isNull()) {
+        if (const QRect link = showAllFrameIn(document); !link.isNull()) {
             painter.fillRect(link, Qt::white);
             QFont font = robotoFont(QStringLiteral("Roboto-Regular"), 13);
             font.setUnderline(true);

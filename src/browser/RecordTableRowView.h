@@ -10,6 +10,8 @@
 
 class QPainter;
 
+class QTextDocument;
+
 namespace orvo {
 
 class RealmRecordModel;
@@ -84,6 +86,7 @@ private:
     bool showsExcerpt() const;
     // Where "Show all" lies in the row; empty when the row shows no excerpt.
     QRect showAllFrame() const;
+    QRect showAllFrameIn(const QTextDocument& document) const;
     QString infoHtml() const;
     QString durationText() const;
 

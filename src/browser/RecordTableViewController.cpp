@@ -633,7 +633,9 @@ void RecordTableViewController::choosePopoverEntry(const std::shared_ptr<RealmRe
         saveTranscript(record);
         break;
     case PopoverMenu::copyTranscript:
-        TranscriptSaveDialog::copyToClipboard(TranscriptExport::of(*record));
+        // The plain text needs no subtitles: they are not read.
+        TranscriptSaveDialog::copyToClipboard(TranscriptExport(
+            record->name(), record->time(), record->recognizeText(), std::nullopt));
         break;
     case PopoverMenu::phoneNumber:
         break;
