@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include "LaunchedTray.h"
+#include "ProcessMemory.h"
 #include "RecordFill.h"
 #include "app/AppDelegate.h"
 #include "shell/API.h"
@@ -26,6 +27,8 @@
 #include "transcription/TranscriptionJob.h"
 
 namespace {
+
+using orvo::bench::statusMegabytes;
 
 using namespace orvo;
 
@@ -37,20 +40,6 @@ void wait(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-// A line of /proc/self/status in MB ("VmRSS", "VmHWM").
-double statusMegabytes(const QByteArray& key) {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0.0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key + ":")) {
-            return line.mid(key.size() + 1).trimmed().split(' ').first().toDouble() / 1024.0;
-        }
-    }
-    return 0.0;
 }
 
 bool run(const QString& program, const QStringList& arguments) {

@@ -23,6 +23,7 @@
 #include <QProcess>
 #include <benchmark/benchmark.h>
 
+#include "ProcessMemory.h"
 #include "platform/Platform.h"
 #include "platform/linux/media/FFmpegMedia.h"
 #include "recording/RecordManager.h"
@@ -31,6 +32,8 @@
 #include "store/Realm.h"
 
 namespace {
+
+using orvo::bench::statusMegabytes;
 
 using namespace orvo;
 
@@ -88,20 +91,6 @@ QString screen() {
     return longFile("screen", "mov", 1000000,
                     {"-f", "lavfi", "-i", "testsrc=size=1280x720:rate=15:d=60", "-c:v", "libx264",
                      "-preset", "ultrafast", "-g", "15", "-pix_fmt", "yuv420p"});
-}
-
-// A line of /proc/self/status in MB ("VmHWM", "VmRSS").
-double statusMegabytes(const QByteArray& key) {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly)) {
-        return 0.0;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(key + ":")) {
-            return line.mid(key.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024.0;
-        }
-    }
-    return 0.0;
 }
 
 // Sets the peak back to what the process holds now, so that the next peak is the export's.
