@@ -478,6 +478,11 @@ bool AudioManager::isProgramPlaying() {
                        [](const PlaybackStream& stream) { return !stream.paused; });
 }
 
+OutputKind AudioManager::userOutputKind(const AudioRoute& route) {
+    const AudioDeviceID user = route.userOutputDevice();
+    return user != noAudioDevice ? hardware().outputKind(user) : OutputKind::unknown;
+}
+
 bool AudioManager::followDefaultOutput(AudioRoute& route) {
     const AudioDeviceID current = getDefaultOutputDevice();
     const AudioDeviceID aggregate = route.aggregateDevice();

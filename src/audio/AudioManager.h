@@ -97,6 +97,9 @@ public:
     static std::shared_ptr<void> keepInputRunning(const QString& uniqueID);
     // Whether some program plays sound now, on any output. Never waits.
     static bool isProgramPlaying();
+    // What the user listens through on the route's output now; unknown without one. Never
+    // waits.
+    static OutputKind userOutputKind(const AudioRoute& route);
 
     // Whether the device is a combined output this program made (of any run).
     static bool isOwnAggregateDevice(AudioDeviceID deviceID);

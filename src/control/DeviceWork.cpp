@@ -52,18 +52,21 @@ void DeviceWork::restoreOutput(std::function<void()> then) {
         std::move(then));
 }
 
-void DeviceWork::follow(bool recording, std::function<void(int unrouted)> then) {
+void DeviceWork::follow(
+    bool recording, std::function<void(int unrouted, std::optional<OutputKind> userOutput)> then) {
     auto unrouted = std::make_shared<int>(0);
+    auto userOutput = std::make_shared<std::optional<OutputKind>>();
     run(
-        [recording, unrouted, warm = warmStart_, route = route_] {
+        [recording, unrouted, userOutput, warm = warmStart_, route = route_] {
             if (recording) {
                 AudioManager::followDefaultOutput(*route);
                 *unrouted = AudioManager::routeStreams(*route);
+                *userOutput = AudioManager::userOutputKind(*route);
             } else if (route->empty()) {
                 warm->prepare();
             }
         },
-        [unrouted, then = std::move(then)] { then(*unrouted); });
+        [unrouted, userOutput, then = std::move(then)] { then(*unrouted, *userOutput); });
 }
 
 void DeviceWork::release(std::function<void()> then) {

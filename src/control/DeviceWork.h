@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QObject>
 #include <QThreadPool>
@@ -35,8 +36,10 @@ public:
     void restoreOutput(std::function<void()> then);
     // The devices changed: while recording the combined output follows the user's output and
     // every program's stream is brought into the route; while idle the next start is made ready
-    // for the devices as they are now. then gets how many playing streams stay outside.
-    void follow(bool recording, std::function<void(int unrouted)> then);
+    // for the devices as they are now. then gets how many playing streams stay outside, and
+    // while recording what the user listens through now.
+    void follow(bool recording,
+                std::function<void(int unrouted, std::optional<OutputKind> userOutput)> then);
     // Removes what was made ahead of a start and makes nothing more until keepReady().
     void release(std::function<void()> then);
     void keepReady();

@@ -300,8 +300,13 @@ void RecordingController::devicesChanged() {
     }
     followPending_ = true;
     followAgain_ = false;
-    deviceWork_.follow(isRecord(), [this](int unrouted) {
+    deviceWork_.follow(isRecord(), [this](int unrouted, std::optional<OutputKind> userOutput) {
         followPending_ = false;
+        // Headphones taken off mid-call leave the other side's echo in what follows; a stop
+        // under way still takes it, unless its merge began.
+        if (userOutput && recordManager_) {
+            recordManager_->noteUserOutput(*userOutput);
+        }
         // A program plays where the recording cannot hear it: the far side is lost now.
         if (unrouted > 0 && isRecord()) {
             warnFarSideSilent();
@@ -407,6 +412,7 @@ void RecordingController::prepareDevices(StartJob& job, AudioRoute& route) {
         return;
     }
     job.unrouted = AudioManager::routeStreams(route, followersMs);
+    job.engine->noteUserOutput(AudioManager::userOutputKind(route));
     job.previousOutput = route.userOutputDevice();
     job.previousVolume = AudioManager::getVolumeDevice(job.previousOutput);
 }

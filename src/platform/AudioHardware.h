@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "platform/OutputKind.h"
 #include "platform/Port.h"
 
 namespace orvo {
@@ -169,6 +170,9 @@ public:
     // A text property the device was made with (aggregateKey::properties); absent when it
     // has none of that key.
     virtual std::optional<QString> property(AudioDeviceID device, const QString& key) = 0;
+    // What the output device plays through now (its active port, else the device's own form);
+    // unknown when it does not say, and for no output. Never waits.
+    virtual OutputKind outputKind(AudioDeviceID device) = 0;
 
     // handler runs, on a thread of the backend, after the devices, the default output or the
     // server's reachability may have changed, for as long as the returned token lives.

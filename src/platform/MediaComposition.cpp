@@ -51,6 +51,7 @@ MediaComposition& MediaComposition::operator=(const MediaComposition& other) {
         for (const auto& track : other.tracks_) {
             tracks_.push_back(std::make_unique<MediaCompositionTrack>(*track));
         }
+        userOutput_ = other.userOutput_;
     }
     return *this;
 }

@@ -7,6 +7,8 @@
 
 #include <QString>
 
+#include "platform/OutputKind.h"
+
 namespace orvo {
 
 enum class MediaType { unknown, audio, video };
@@ -38,6 +40,9 @@ struct MediaAsset {
     QString path;
     double durationSeconds = 0.0; // 0 when unreadable
     std::vector<MediaAssetTrack> tracks;
+    // What the user listened through while it was recorded, as the file says; unknown for
+    // files that do not say.
+    OutputKind userOutput = OutputKind::unknown;
 
     std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
 };
@@ -102,8 +107,14 @@ public:
     // tracks() and their segments().
     std::vector<std::vector<double>> alignedStartSeconds() const;
 
+    // What the user listened through while the sources were recorded; an export writes it into
+    // its file unless unknown.
+    OutputKind userOutput() const { return userOutput_; }
+    void setUserOutput(OutputKind kind) { userOutput_ = kind; }
+
 private:
     std::vector<std::unique_ptr<MediaCompositionTrack>> tracks_;
+    OutputKind userOutput_ = OutputKind::unknown;
 };
 
 } // namespace orvo

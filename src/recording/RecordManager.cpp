@@ -338,6 +338,10 @@ void RecordManager::margeRecordFilesAndCompleted() {
     auto& media = Platform::shared().get<Media>();
     MediaComposition composition;
     const auto layout = SegmentTracks::read(urlRecordFiles_).compose(composition);
+    {
+        std::lock_guard lock(userOutputLock_);
+        composition.setUserOutput(userOutput_.value_or(OutputKind::unknown));
+    }
     const bool anyMedia = layout.anyMedia;
     const QString outputPath = outputFolder() + fileName_;
     CopyFiles::checkFilesAndCopy();
@@ -502,6 +506,12 @@ void RecordManager::report(bool success, std::optional<ErrorRecord> error) {
 void RecordManager::setCallMessenger(std::optional<QString> messenger) {
     std::lock_guard lock(callMessengerLock_);
     callMessenger_ = std::move(messenger);
+}
+
+void RecordManager::noteUserOutput(OutputKind kind) {
+    std::lock_guard lock(userOutputLock_);
+    if (!userOutput_ || isWorn(*userOutput_))
+        userOutput_ = kind;
 }
 
 std::shared_ptr<RealmRecordModel> RecordManager::recordFor(const QString& url) const {

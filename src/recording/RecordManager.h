@@ -105,6 +105,10 @@ public:
     // Any thread. The messenger of the call being recorded, as the sound streams tell it; the
     // record names it when no messenger was in front.
     void setCallMessenger(std::optional<QString> messenger);
+    // Any thread. What the user listens through at one moment of the recording. The merged
+    // file says the first kind noted that is not worn (isWorn), else the last worn one: one
+    // moment on speakers may have put the other side into the microphone.
+    void noteUserOutput(OutputKind kind);
     const QDateTime& timeName() const { return timeName_; }
 
 private:
@@ -173,6 +177,8 @@ private:
     bool diskAlmostFullReported_ = false;
     mutable std::mutex callMessengerLock_; // guards callMessenger_
     std::optional<QString> callMessenger_;
+    std::mutex userOutputLock_; // guards userOutput_
+    std::optional<OutputKind> userOutput_;
     std::unique_ptr<QTimer> timerRecord_;
     double countSeconds_ = 0;
     QElapsedTimer recordingTime_;

@@ -61,6 +61,7 @@ void Recognizer::findSides() {
     if (auto* media = Platform::shared().find<Media>()) {
         const MediaAsset asset = media->loadAsset(filePath_);
         durationSeconds_ = asset.durationSeconds;
+        userOutput_ = asset.userOutput;
         for (const auto& track : asset.tracks) {
             for (const auto& side : sideTracks) {
                 if (track.mediaType == MediaType::audio &&
@@ -81,7 +82,15 @@ void Recognizer::recognizerText() {
     const auto far = std::find_if(sides_.begin(), sides_.end(), [](const Side& side) {
         return !side.speaker.isEmpty() && !side.near && side.streamIndex;
     });
-    const bool withoutEcho = far != sides_.end() && removesEcho();
+    // Headphones keep the other side out of the microphone: the echo stage would only cost
+    // time and may take some of the user's words.
+    const bool heardOnHeadphones = far != sides_.end() && isWorn(userOutput_);
+    if (heardOnHeadphones) {
+        consoleLine(QStringLiteral("The call was heard on %1: You is transcribed as recorded, "
+                                   "without the echo stage")
+                        .arg(outputKindName(userOutput_)));
+    }
+    const bool withoutEcho = far != sides_.end() && !heardOnHeadphones && removesEcho();
     for (std::size_t i = 0; i < sides_.size(); ++i) {
         // The handlers hold the recognizer until the tasks have delivered their last calls.
         auto handler = [self = shared_from_this(), i](std::optional<SpeechResult> result,

@@ -7,13 +7,15 @@
 
 #include <QString>
 
+#include "platform/OutputKind.h"
 #include "platform/SpeechRecognizer.h"
 
 namespace orvo {
 
 // Transcribes one media file in the language of the current locale, once. Main thread only.
 // A file that keeps the sides of a call apart (audio tracks titled "You" and "Them") is
-// transcribed side by side, all sides at once, into lines that say who spoke.
+// transcribed side by side, all sides at once, into lines that say who spoke; "You" without
+// the other side's echo, unless the file says the call was heard on headphones or a headset.
 // While its tasks run their handlers keep the recognizer alive, so the caller may drop its
 // reference early.
 class Recognizer : public std::enable_shared_from_this<Recognizer> {
@@ -68,6 +70,7 @@ private:
     QLocale locale_;
     QString filePath_;
     double durationSeconds_ = 0;
+    OutputKind userOutput_ = OutputKind::unknown;
     std::vector<Side> sides_;
     bool ended_ = false;
     std::vector<SpeechSegment> finalSegments_;

@@ -29,6 +29,7 @@ public:
         std::vector<AudioDeviceID> subDevices;
         QVariantMap properties;
         std::optional<AudioCaptureDevice> monitor; // an output's
+        OutputKind outputKind = OutputKind::unknown;
     };
 
     void add(Device device) {
@@ -61,19 +62,20 @@ public:
     }
     // Tells the observers, as the server's events would.
     void setProgramStreams(std::vector<ProgramStream> streams) {
-        std::vector<std::shared_ptr<std::function<void()>>> handlers;
         {
             std::lock_guard lock(mutex_);
             programStreams_ = std::move(streams);
-            for (const auto& observer : observers_) {
-                if (auto handler = observer.lock()) {
-                    handlers.push_back(std::move(handler));
-                }
-            }
         }
-        for (const auto& handler : handlers) {
-            (*handler)();
-        }
+        tellObservers();
+    }
+    // Another port of the device became active (headphones plugged in or out); tells the
+    // observers, as the server's events would.
+    void setOutputKind(AudioDeviceID id, OutputKind kind) {
+        write(id, [kind](Device& d) {
+            d.outputKind = kind;
+            return noErr;
+        });
+        tellObservers();
     }
     void setDefaultCaptureDeviceUID(std::optional<QString> uid) {
         std::lock_guard lock(mutex_);
@@ -270,14 +272,18 @@ public:
         return read(id, [](const Device& d) { return std::optional(d.subDevices); })
             .value_or(std::vector<AudioDeviceID>());
     }
+    OutputKind outputKind(AudioDeviceID id) override {
+        return read(id, [](const Device& d) { return std::optional(d.outputKind); })
+            .value_or(OutputKind::unknown);
+    }
     std::optional<QString> property(AudioDeviceID id, const QString& key) override {
         return read(id, [&](const Device& d) {
             return d.properties.contains(key) ? std::optional(d.properties.value(key).toString())
                                               : std::nullopt;
         });
     }
-    // Observers are told of the programs' streams only (setProgramStreams): the devices change
-    // only when the test says so.
+    // Observers are told of the programs' streams (setProgramStreams) and of a device's other
+    // port (setOutputKind) only: the devices change only when the test says so.
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override {
         auto token = std::make_shared<std::function<void()>>(std::move(handler));
         std::lock_guard lock(mutex_);
@@ -337,6 +343,20 @@ private:
         std::lock_guard lock(mutex_);
         Device* found = findLocked(id);
         return found != nullptr ? fn(*found) : audioStatusBadDevice;
+    }
+    void tellObservers() {
+        std::vector<std::shared_ptr<std::function<void()>>> handlers;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& observer : observers_) {
+                if (auto handler = observer.lock()) {
+                    handlers.push_back(std::move(handler));
+                }
+            }
+        }
+        for (const auto& handler : handlers) {
+            (*handler)();
+        }
     }
 
     mutable std::mutex mutex_; // guards every field below

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -11,13 +12,13 @@
 namespace orvo {
 
 // Ends with the status the test chose, on a thread of its own; a completed export writes
-// the bytes the test chose to the output path.
+// the bytes the test chose to the output path, then tells written.
 class FakeExportSession final : public ExportSession {
 public:
     FakeExportSession(MediaComposition composition, QString preset, ExportStatus outcome,
-                      QByteArray output)
+                      QByteArray output, std::function<void(const QString& path)> written = {})
         : composition(std::move(composition)), preset(std::move(preset)), outcome_(outcome),
-          output_(std::move(output)) {}
+          output_(std::move(output)), written_(std::move(written)) {}
     ~FakeExportSession() override {
         if (thread_.joinable()) {
             thread_.get_id() == std::this_thread::get_id() ? thread_.detach() : thread_.join();
@@ -34,15 +35,20 @@ public:
     }
     void exportAsynchronously(std::function<void()> completion) override {
         thread_ = std::thread([this, completion = std::move(completion)] {
+            QString written;
             {
                 std::lock_guard lock(mutex_);
                 if (outcome_ == ExportStatus::completed) {
                     QFile file(path_);
                     if (file.open(QIODevice::WriteOnly)) {
                         file.write(output_);
+                        written = path_;
                     }
                 }
                 status_ = outcome_;
+            }
+            if (!written.isEmpty() && written_) {
+                written_(written);
             }
             completion();
         });
@@ -72,6 +78,7 @@ public:
 private:
     ExportStatus outcome_;
     QByteArray output_;
+    std::function<void(const QString& path)> written_;
     mutable std::mutex mutex_; // guards fileType_, path_, status_
     MediaFileType fileType_ = MediaFileType::unknown;
     QString path_;
@@ -79,7 +86,8 @@ private:
     std::thread thread_;
 };
 
-// Assets by path as the test describes them; unknown paths are unreadable.
+// Assets by path as the test describes them; unknown paths are unreadable. A file that an
+// export wrote reads with what its composition says the user listened through.
 class FakeMedia final : public Media {
 public:
     MediaAsset loadAsset(const QString& path) override {
@@ -91,7 +99,11 @@ public:
             unreadable.path = path;
             return unreadable;
         }
-        return found->second;
+        MediaAsset asset = found->second;
+        if (const auto written = userOutputs.find(path); written != userOutputs.end()) {
+            asset.userOutput = written->second;
+        }
+        return asset;
     }
     std::unique_ptr<ExportSession> makeExportSession(const MediaComposition& composition,
                                                      const QString& presetName) override {
@@ -99,8 +111,12 @@ public:
         if (refuseExport) {
             return nullptr;
         }
-        auto session =
-            std::make_unique<FakeExportSession>(composition, presetName, outcome, outputBytes);
+        auto session = std::make_unique<FakeExportSession>(
+            composition, presetName, outcome, outputBytes,
+            [this, kind = composition.userOutput()](const QString& path) {
+                std::lock_guard lock(mutex);
+                userOutputs[path] = kind;
+            });
         exports.push_back(session.get());
         return session;
     }
@@ -119,6 +135,7 @@ public:
     QByteArray outputBytes = "merged";
     std::vector<FakeExportSession*> exports;                // alive while their owner keeps them
     std::vector<std::pair<QString, std::thread::id>> loads; // every loadAsset, and its thread
+    std::map<QString, OutputKind> userOutputs;              // of the files exports wrote
 };
 
 } // namespace orvo

@@ -255,6 +255,28 @@ TEST_F(AudioHardwareTest, TheAggregateCarriesWhatPlaysToTheSpeakersAndTheDriver)
     EXPECT_LT(level("orvo_record_device_input"), silenceLevel);
 }
 
+// Null sinks have no ports: a test server shows only what a device says of its form. The route
+// tells of the user's output, not of the combined one that is the default while recording.
+TEST_F(AudioHardwareTest, TheRouteTellsWhatTheUserListensThrough) {
+    installDriver();
+    ASSERT_FALSE(server
+                     .pactl({"load-module", "module-null-sink",
+                             "sink_name=headphones sink_properties=device.form_factor=headphone"})
+                     .isEmpty());
+    ASSERT_TRUE(test::waitUntil([&] { return deviceWithUID("headphones").has_value(); }, 2000));
+    const AudioDeviceID headphones = *deviceWithUID("headphones");
+    EXPECT_EQ(Platform::shared().get<AudioHardware>().outputKind(*deviceWithUID("speakers")),
+              OutputKind::unknown);
+    AudioManager::setOutputDevice(headphones);
+    ASSERT_TRUE(defaultOutputBecomes(headphones));
+
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
+              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
+    EXPECT_EQ(AudioManager::userOutputKind(route), OutputKind::headphones);
+    AudioManager::restoreRoute(route);
+}
+
 TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreation) {
     installDriver();
     // It plays to an output that is gone: of no use to the next recording.

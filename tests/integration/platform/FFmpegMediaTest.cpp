@@ -101,6 +101,28 @@ TEST_F(FFmpegMediaTest, MixesAlignedByCaptureStartWithoutHalvingOrClipping) {
     EXPECT_GT(test::toneAmplitude(loudSamples, 440, 0.5, 1.5), 0.4);
 }
 
+TEST_F(FFmpegMediaTest, EveryExportWritesWhatTheUserListenedThroughWhenKnown) {
+    const QString you = capturedTone(440, 0.3, 1.0, 1);
+    const QString them = capturedTone(1000, 0.3, 1.0, 1);
+    for (const QString& preset :
+         {exportPresetAppleM4A, exportPresetMixAndSides, exportPresetPassthrough}) {
+        for (const OutputKind kind : {OutputKind::headset, OutputKind::unknown}) {
+            MediaComposition composition = overlay({you, them});
+            composition.setUserOutput(kind);
+            auto session = media.makeExportSession(composition, preset);
+            const QString output = folder.filePath(preset + outputKindName(kind) + ".m4a");
+            session->setOutputFileType(MediaFileType::appleM4A);
+            session->setOutputPath(output);
+            ASSERT_EQ(test::exportAndWait(*session).status, ExportStatus::completed);
+            EXPECT_EQ(test::probe(output).userOutput, kind == OutputKind::unknown
+                                                          ? std::nullopt
+                                                          : std::optional<QString>("headset"))
+                << preset.toStdString();
+            EXPECT_EQ(media.loadAsset(output).userOutput, kind) << preset.toStdString();
+        }
+    }
+}
+
 TEST_F(FFmpegMediaTest, FailsWithAMessageAndLeavesNoFile) {
     const QString tone = capturedTone(440, 0.3, 1.0, 1);
     const MediaComposition composition = overlay({tone});

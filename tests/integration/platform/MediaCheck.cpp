@@ -73,6 +73,9 @@ ProbedFile probe(const QString& path) {
     if (tags.contains("org.orvo.capture-start")) {
         probed.captureStart = tags.value("org.orvo.capture-start").toString().toLongLong();
     }
+    if (tags.contains("org.orvo.output")) {
+        probed.userOutput = tags.value("org.orvo.output").toString();
+    }
     probed.topLevelBoxes = topLevelBoxes(path);
     for (const QJsonValue value : root.value("streams").toArray()) {
         const QJsonObject stream = value.toObject();

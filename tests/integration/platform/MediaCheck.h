@@ -21,6 +21,7 @@ struct ProbedFile {
     QStringList streamCodecs; // "aac", "h264", ...
     int videoWidth = 0;
     std::optional<qint64> captureStart; // our start tag, when present
+    std::optional<QString> userOutput;  // our tag of what the user listened through
     QStringList topLevelBoxes;          // "ftyp", "moov", "mdat", ... in file order
     QStringList streamTitles;           // the name players show (handler name), per stream
     std::vector<bool> streamDefaults;   // default disposition, per stream

@@ -175,6 +175,34 @@ TEST_F(RecordManagerTest, CompletedMergeCataloguesTheRecordAndDeletesTheSegments
     setLastActiveIM(std::nullopt);
 }
 
+// One moment on speakers may have put the other side into the microphone: only a call heard
+// on worn outputs throughout says so.
+TEST_F(RecordManagerTest, TheMergedFileSaysWhatTheUserListenedThrough) {
+    using enum OutputKind;
+    struct Case {
+        std::vector<OutputKind> looks;
+        OutputKind says;
+    };
+    const Case cases[] = {{{}, unknown},
+                          {{headphones, headset}, headset},
+                          {{headphones, speakers, headphones}, speakers},
+                          {{unknown, headphones}, unknown}};
+    for (const Case& c : cases) {
+        outcome_.reset();
+        auto manager = RecordManager::create({mic, driver});
+        ASSERT_NE(manager, nullptr);
+        startWithSegments(*manager);
+        for (OutputKind look : c.looks)
+            manager->noteUserOutput(look);
+        describeMerged(API::audioRecordsPath() + manager->fileName(), 5.0, 3);
+        stopAndWait(*manager);
+        EXPECT_TRUE(outcome_.success());
+        ASSERT_FALSE(media_->exports.empty());
+        EXPECT_EQ(media_->exports.back()->composition.userOutput(), c.says)
+            << "after " << c.looks.size() << " looks";
+    }
+}
+
 // Every way a merge can fail ends in one report that keeps the segments and catalogues nothing.
 TEST_F(RecordManagerTest, EveryFailedMergeReportsOnceAndKeepsTheSegments) {
     auto attributes = std::make_unique<FakeFileAttributes>();

@@ -160,7 +160,8 @@ int AudioMixer::outputBitRate(const std::vector<std::int64_t>& sourceBitRates) {
 }
 
 std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const QString& path,
-                                       const char* muxer, const std::atomic<bool>& cancelled) {
+                                       const char* muxer, const std::atomic<bool>& cancelled,
+                                       const ffmpeg::FileTags& tags) {
     if (inputs.empty()) {
         return QStringLiteral("the composition has no audio");
     }
@@ -250,7 +251,7 @@ std::optional<QString> AudioMixer::mix(const std::vector<Input>& inputs, const Q
     if (writer.addStream(encoder.get()) == nullptr) {
         return QStringLiteral("cannot add the audio stream");
     }
-    if (auto error = writer.begin(false)) {
+    if (auto error = writer.begin(false, tags)) {
         return error;
     }
 

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "platform/MediaComposition.h"
+#include "platform/linux/media/FFmpegHandles.h"
 
 namespace orvo {
 
@@ -30,7 +31,8 @@ public:
 
     // Blocks; the error when the mix could not be written. Stops early when cancelled.
     static std::optional<QString> mix(const std::vector<Input>& inputs, const QString& path,
-                                      const char* muxer, const std::atomic<bool>& cancelled);
+                                      const char* muxer, const std::atomic<bool>& cancelled,
+                                      const ffmpeg::FileTags& tags = {});
 };
 
 } // namespace orvo

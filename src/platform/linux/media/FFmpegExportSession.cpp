@@ -61,7 +61,7 @@ std::optional<QString> mixAndSides(const FFmpegExportSession::Job& job, const QS
             inputs.push_back({job.segments[i], job.alignedStarts[i], job.trackOfSegment[i] + 1});
         }
     }
-    return PassthroughCopier::copy(inputs, tracks, path, muxer, job.cancelled);
+    return PassthroughCopier::copy(inputs, tracks, path, muxer, job.cancelled, job.tags);
 }
 
 // The export's whole work; the error when it did not complete.
@@ -83,7 +83,7 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
     }
     *created = true;
     if (job.kind == FFmpegExportSession::Kind::mix) {
-        return AudioMixer::mix(audioInputs(job), path, muxer, job.cancelled);
+        return AudioMixer::mix(audioInputs(job), path, muxer, job.cancelled, job.tags);
     }
     if (job.kind == FFmpegExportSession::Kind::mixAndSides) {
         return mixAndSides(job, path, muxer);
@@ -92,7 +92,7 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
     for (std::size_t i = 0; i < job.segments.size(); ++i) {
         inputs.push_back({job.segments[i], job.alignedStarts[i], job.trackOfSegment[i]});
     }
-    return PassthroughCopier::copy(inputs, job.tracks, path, muxer, job.cancelled);
+    return PassthroughCopier::copy(inputs, job.tracks, path, muxer, job.cancelled, job.tags);
 }
 
 } // namespace
@@ -100,6 +100,9 @@ std::optional<QString> exportJob(const FFmpegExportSession::Job& job, MediaFileT
 FFmpegExportSession::FFmpegExportSession(const MediaComposition& composition, Kind kind)
     : job_(std::make_shared<Job>()) {
     job_->kind = kind;
+    if (const QString output = outputKindName(composition.userOutput()); !output.isEmpty()) {
+        job_->tags[ffmpeg::userOutputKey] = output.toUtf8();
+    }
     const auto tracks = composition.tracks();
     const auto starts = composition.alignedStartSeconds();
     for (std::size_t t = 0; t < tracks.size(); ++t) {

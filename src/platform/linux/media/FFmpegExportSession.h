@@ -33,6 +33,7 @@ public:
         std::vector<int> trackOfSegment;               // composition track index per segment
         std::vector<double> alignedStarts;             // per segment
         std::vector<PassthroughCopier::Track> tracks;  // per composition track
+        ffmpeg::FileTags tags;                         // of the result
         Kind kind = Kind::mix;
         std::atomic<bool> cancelled = false;
 

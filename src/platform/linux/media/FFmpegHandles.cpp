@@ -231,7 +231,10 @@ AVStream* FormatWriter::addStream(const AVCodecContext* encoder) {
     return stream;
 }
 
-std::optional<QString> FormatWriter::begin(bool fragmented) {
+std::optional<QString> FormatWriter::begin(bool fragmented, const FileTags& tags) {
+    for (const auto& [key, value] : tags) {
+        av_dict_set(&context_->metadata, key.constData(), value.constData(), 0);
+    }
     AVDictionary* options = nullptr;
     if (fragmented) {
         // frag_keyframe alone writes no fragment for audio; the duration does. Half a second,

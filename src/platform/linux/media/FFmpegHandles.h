@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <optional>
 
+#include <QByteArray>
 #include <QString>
 
 extern "C" {
@@ -74,6 +76,12 @@ QString errorText(int code);
 // Metadata key of a segment's start on the recording's shared clock, in microseconds since
 // the Unix epoch, written by the capture and read by the export.
 inline constexpr const char* captureStartKey = "org.orvo.capture-start";
+// Metadata key of what the user listened through while the call was recorded
+// (outputKindName), written by the export when known and read by the transcription.
+inline constexpr const char* userOutputKey = "org.orvo.output";
+
+// Metadata of a whole file: key, value.
+using FileTags = std::map<QByteArray, QByteArray>;
 
 // How long one blocking call on an input (the open with its probe, or one packet) may take:
 // a damaged file or a stalled disk must not hold a merge or a transcription for ever.
@@ -110,7 +118,7 @@ public:
     AVStream* addStream(const AVCodecContext* encoder);
     // fragmented: fragments of half a second flushed at once, so a killed process leaves a
     // file that plays up to its last second.
-    std::optional<QString> begin(bool fragmented);
+    std::optional<QString> begin(bool fragmented, const FileTags& tags = {});
     // packet in timeBase; the writer takes its contents.
     std::optional<QString> write(AVPacket* packet, AVRational timeBase, int streamIndex);
     std::optional<QString> finish();

@@ -54,6 +54,10 @@ MediaAsset FFmpegMedia::loadAsset(const QString& path) {
             captureStart = value;
         }
     }
+    if (const AVDictionaryEntry* entry =
+            av_dict_get(input->metadata, ffmpeg::userOutputKey, nullptr, 0)) {
+        asset.userOutput = outputKindNamed(QString::fromUtf8(entry->value));
+    }
     bool cut = false;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
         AVStream* stream = input->streams[i];

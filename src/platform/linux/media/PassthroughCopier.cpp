@@ -67,7 +67,8 @@ void label(AVStream* stream, const PassthroughCopier::Track& track) {
 std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs,
                                                const std::vector<Track>& tracks,
                                                const QString& path, const char* muxer,
-                                               const std::atomic<bool>& cancelled) {
+                                               const std::atomic<bool>& cancelled,
+                                               const ffmpeg::FileTags& tags) {
     if (inputs.empty()) {
         return QStringLiteral("the composition has no media");
     }
@@ -113,7 +114,7 @@ std::optional<QString> PassthroughCopier::copy(const std::vector<Input>& inputs,
         reader.range = input.segment.sourceRange;
         reader.startSeconds = input.startSeconds;
     }
-    if (auto error = writer.begin(false)) {
+    if (auto error = writer.begin(false, tags)) {
         return error;
     }
     for (Reader& reader : readers) {

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "platform/MediaComposition.h"
+#include "platform/linux/media/FFmpegHandles.h"
 
 namespace orvo {
 
@@ -28,7 +29,8 @@ public:
     // Blocks; the error when the copy could not be written. Stops early when cancelled.
     static std::optional<QString> copy(const std::vector<Input>& inputs,
                                        const std::vector<Track>& tracks, const QString& path,
-                                       const char* muxer, const std::atomic<bool>& cancelled);
+                                       const char* muxer, const std::atomic<bool>& cancelled,
+                                       const ffmpeg::FileTags& tags = {});
 };
 
 } // namespace orvo

@@ -491,6 +491,12 @@ std::optional<QString> LinuxAudioHardware::property(AudioDeviceID device, const 
                                               : std::nullopt;
 }
 
+OutputKind LinuxAudioHardware::outputKind(AudioDeviceID device) {
+    const auto snapshot = known();
+    const auto* sink = sinkOf(*snapshot, device);
+    return sink != nullptr ? sink->outputKind : OutputKind::unknown;
+}
+
 std::shared_ptr<void> LinuxAudioHardware::observeChanges(std::function<void()> handler) {
     return cache_->observe(std::move(handler));
 }

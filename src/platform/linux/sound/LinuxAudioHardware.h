@@ -68,6 +68,7 @@ public:
     AudioStatus destroyAggregateDevice(AudioDeviceID device) override;
     std::vector<AudioDeviceID> activeSubDevices(AudioDeviceID aggregate) override;
     std::optional<QString> property(AudioDeviceID device, const QString& key) override;
+    OutputKind outputKind(AudioDeviceID device) override;
     std::shared_ptr<void> observeChanges(std::function<void()> handler) override;
     std::vector<AudioCaptureDevice> captureDevices() override;
     std::optional<QString> defaultCaptureDeviceUID() override;

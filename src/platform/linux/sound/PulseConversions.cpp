@@ -28,6 +28,42 @@ std::uint32_t busTransport(const QByteArray& bus, bool hardware) {
     return hardware ? transport::unknown : transport::virtualDevice;
 }
 
+OutputKind outputKindOf(std::optional<std::uint32_t> activePortType, const QByteArray& formFactor) {
+    switch (activePortType.value_or(PA_DEVICE_PORT_TYPE_UNKNOWN)) {
+    case PA_DEVICE_PORT_TYPE_HEADPHONES:
+        return OutputKind::headphones;
+    case PA_DEVICE_PORT_TYPE_HEADSET:
+        return OutputKind::headset;
+    case PA_DEVICE_PORT_TYPE_EARPIECE:
+    case PA_DEVICE_PORT_TYPE_HANDSET:
+        return OutputKind::earpiece;
+    case PA_DEVICE_PORT_TYPE_SPEAKER:
+    case PA_DEVICE_PORT_TYPE_HANDSFREE:
+    case PA_DEVICE_PORT_TYPE_PORTABLE:
+    case PA_DEVICE_PORT_TYPE_CAR:
+    case PA_DEVICE_PORT_TYPE_HIFI:
+    case PA_DEVICE_PORT_TYPE_TV:
+        return OutputKind::speakers;
+    default:
+        break;
+    }
+    // Ports of a line, an HDMI or an analog output say nothing of what is plugged in there.
+    if (formFactor == "headphone") {
+        return OutputKind::headphones;
+    }
+    if (formFactor == "headset") {
+        return OutputKind::headset;
+    }
+    if (formFactor == "handset") {
+        return OutputKind::earpiece;
+    }
+    if (formFactor == "speaker" || formFactor == "hands-free" || formFactor == "portable" ||
+        formFactor == "car" || formFactor == "hifi" || formFactor == "tv") {
+        return OutputKind::speakers;
+    }
+    return OutputKind::unknown;
+}
+
 float toScalar(pa_volume_t volume) {
     return std::clamp(float(volume) / float(PA_VOLUME_NORM), 0.0f, 1.0f);
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <pulse/def.h>
 #include <pulse/volume.h>
 
 #include "platform/AudioHardware.h"
@@ -35,6 +36,10 @@ std::optional<DeviceRef> decode(AudioDeviceID device);
 
 // The port's transport type of a device on a bus ("usb", "bluetooth", "pci", ...).
 std::uint32_t busTransport(const QByteArray& bus, bool hardware);
+
+// What the user listens through on a sink: the type of its active port when that tells, else
+// the device's form factor (PA_PROP_DEVICE_FORM_FACTOR), as a USB headset's sink says it.
+OutputKind outputKindOf(std::optional<std::uint32_t> activePortType, const QByteArray& formFactor);
 
 float toScalar(pa_volume_t volume);
 pa_volume_t toVolume(float scalar);

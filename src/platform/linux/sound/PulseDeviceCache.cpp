@@ -6,6 +6,8 @@
 #include <pulse/subscribe.h>
 #include <pulse/timeval.h>
 
+#include "platform/linux/sound/PulseConversions.h"
+
 namespace orvo {
 namespace {
 
@@ -63,6 +65,14 @@ PulseSinkRecord toRecord(const pa_sink_info& info) {
     record.bus = property(info.proplist, PA_PROP_DEVICE_BUS);
     record.hardware = (info.flags & PA_SINK_HARDWARE) != 0;
     record.ownProperties = ownProperties(info.proplist);
+    QByteArray formFactor = property(info.proplist, PA_PROP_DEVICE_FORM_FACTOR);
+    if (formFactor.isEmpty()) {
+        // PipeWire's own spelling, for a device whose property its pulse server passes on as is.
+        formFactor = property(info.proplist, "device.form-factor");
+    }
+    record.outputKind = pulse::outputKindOf(
+        info.active_port != nullptr ? std::optional(info.active_port->type) : std::nullopt,
+        formFactor);
     return record;
 }
 

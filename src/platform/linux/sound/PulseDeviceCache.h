@@ -17,6 +17,8 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/volume.h>
 
+#include "platform/OutputKind.h"
+
 namespace orvo {
 
 struct PulseSinkRecord {
@@ -32,6 +34,7 @@ struct PulseSinkRecord {
     QByteArray bus;
     bool hardware = false;
     std::map<QByteArray, QByteArray> ownProperties; // those whose keys begin with "orvo."
+    OutputKind outputKind = OutputKind::unknown;
 };
 
 struct PulseSourceRecord {
