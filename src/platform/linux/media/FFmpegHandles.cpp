@@ -70,6 +70,11 @@ InputContext openUrl(const QByteArray& url, const char* protocols, const char* f
         avformat_open_input(&raw, url.constData(),
                             demuxer != nullptr ? av_find_input_format(demuxer) : nullptr, &options);
     av_dict_free(&options);
+    // A demuxer reading the header turns an interrupted read into "invalid data"; the time
+    // being up is what happened.
+    if (*code < 0 && pastDeadline(deadline.get()) != 0) {
+        *code = AVERROR_EXIT;
+    }
     if (*code < 0) {
         *error = QStringLiteral("cannot open %1: %2").arg(path, errorText(*code));
         return nullptr;
