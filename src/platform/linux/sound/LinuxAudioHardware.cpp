@@ -559,17 +559,30 @@ AggregateCreation LinuxAudioHardware::loadAggregate(PulseRequests& server, Pulse
 }
 
 AudioStatus LinuxAudioHardware::destroyAggregateDevice(AudioDeviceID device) {
+    QByteArray name;
+    std::uint32_t owner = PA_INVALID_INDEX;
     const AudioStatus status = withSink(device, audioStatusBadDevice, audioStatusNotRunning,
-                                        audioStatusTimeout, [](Server& server, SinkRecord& sink) {
+                                        audioStatusTimeout, [&](Server& server, SinkRecord& sink) {
                                             const auto module = server.combineModuleOf(sink);
                                             if (!module.answered) {
                                                 return server.noAnswerStatus();
                                             }
-                                            return module.record
-                                                       ? server.unloadModule(module.record->index)
-                                                       : audioStatusIllegalOperation;
+                                            if (!module.record) {
+                                                return audioStatusIllegalOperation;
+                                            }
+                                            name = sink.name;
+                                            owner = module.record->index;
+                                            return server.unloadModule(owner);
                                         });
     if (status == noErr) {
+        // PipeWire's server answers the unload a moment before the sink has gone: one made
+        // again at once under the same name would find the old one still there.
+        cache_->waitFor(
+            [&](const PulseDeviceSnapshot& snapshot) {
+                const auto* left = snapshot.sink(name);
+                return left == nullptr || left->ownerModule != owner;
+            },
+            newSinkWait);
         catchUp();
     }
     return status;
