@@ -15,8 +15,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include "EventWait.h"
 #include "LaunchedTray.h"
 #include "ProcessMemory.h"
 #include "RecordFill.h"
@@ -28,6 +28,8 @@
 
 namespace {
 
+using orvo::bench::wait;
+
 using orvo::bench::statusMegabytes;
 
 using namespace orvo;
@@ -35,12 +37,6 @@ using namespace orvo;
 constexpr int settleMs = 3000;
 constexpr int idleMs = 10000;
 constexpr int catalogueSize = 1000;
-
-void wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 bool run(const QString& program, const QStringList& arguments) {
     QProcess process;

@@ -17,12 +17,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include "EventWait.h"
 #include "LaunchedTray.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
@@ -35,6 +34,9 @@
 
 namespace {
 
+using orvo::bench::wait;
+using orvo::bench::waitFor;
+
 using namespace orvo;
 
 constexpr double window = 0.02;    // seconds
@@ -44,24 +46,6 @@ constexpr int callMs = 4000;
 constexpr int duringStartsAtMs = 1500;
 constexpr int youTrack = 1;
 constexpr int themTrack = 2;
-
-void wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <class Condition> bool waitFor(Condition condition, int ms) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition()) {
-        if (waited.elapsed() >= ms) {
-            return false;
-        }
-        wait(10);
-    }
-    return true;
-}
 
 // Seconds of [from, to) in which the tone is absent, in 20-ms windows.
 double absentSeconds(const std::vector<float>& samples, double frequency, double from, double to) {

@@ -18,15 +18,14 @@
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
+#include "EventWait.h"
 #include "LaunchedTray.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
@@ -35,6 +34,9 @@
 #include "tray/OrvoMenuTray.h"
 
 namespace {
+
+using orvo::bench::wait;
+using orvo::bench::waitFor;
 
 using namespace orvo;
 
@@ -47,22 +49,6 @@ constexpr int recordMs = 3000;
 
 qint64 nowMicros() {
     return QDateTime::currentMSecsSinceEpoch() * 1000;
-}
-
-void wait(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-template <class Condition> bool waitFor(Condition condition, int ms) {
-    for (int waited = 0; waited < ms; waited += 10) {
-        if (condition()) {
-            return true;
-        }
-        wait(10);
-    }
-    return condition();
 }
 
 QByteArray run(const QString& program, const QStringList& arguments) {
