@@ -9,6 +9,7 @@
 #include "store/RecordFields.h"
 #include "store/RecordTableSql.h"
 #include "store/ResultsState.h"
+#include "store/SearchIndex.h"
 #include "store/TextFolding.h"
 
 namespace orvo {
@@ -93,6 +94,14 @@ void Realm::prepareSearch() {
         searchTable_.prepare(db_.handle());
     } catch (const StoreError&) {
         // The first search reads it again and reports what fails.
+    }
+}
+
+void Realm::runForRow(const QStringList& statements, qint64 rowId) {
+    for (const QString& sql : statements) {
+        auto& each = statement(sql);
+        each.bind(1, rowId);
+        runOnce(each);
     }
 }
 
@@ -190,6 +199,7 @@ void Realm::add(const std::shared_ptr<RealmRecordModel>& record) {
     }
     runOnce(insert);
     const qint64 rowId = sqlite3_last_insert_rowid(db_.handle());
+    runForRow(SearchIndex::learnSql(), rowId);
     record->realm_ = this;
     record->rowId_ = rowId;
     objects_[rowId] = record;
@@ -211,6 +221,7 @@ void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
         programmingError("remove of a record that is not stored here");
         return;
     }
+    runForRow(SearchIndex::forgetSql(), record->rowId_);
     auto& erase = statement(QString("DELETE FROM %1 WHERE id = ?").arg(RecordTableSql::tableName));
     erase.bind(1, record->rowId_);
     runOnce(erase);
@@ -235,10 +246,17 @@ bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& valu
             write_->before.emplace(rowId, std::make_pair(std::move(held), record.values_));
         }
     }
+    const bool indexed = field == fieldRecognizeText;
+    if (indexed) {
+        runForRow(SearchIndex::forgetSql(), rowId);
+    }
     auto& update = statement(RecordTableSql::updateSql(field));
     update.bind(1, value);
     update.bind(2, rowId);
     runOnce(update);
+    if (indexed) {
+        runForRow(SearchIndex::learnSql(), rowId);
+    }
     write_->touchedRows.insert(rowId);
     if (SearchTable::holds(field)) {
         searchTable_.invalidate(rowId);

@@ -96,6 +96,8 @@ private:
 
     void openFile();
     SqliteStatement& statement(const QString& sql);
+    // Runs each statement with ?1 bound to the row id. Throws StoreError.
+    void runForRow(const QStringList& statements, qint64 rowId);
 
     // The setter's half of a change: refuses it outside a write, else remembers the old
     // values and writes the new one. Throws StoreError.

@@ -1,5 +1,8 @@
 #include "store/RealmFile.h"
 
+#include <memory>
+#include <vector>
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +11,7 @@
 #include "shell/Logging.h"
 #include "store/RecordFields.h"
 #include "store/RecordTableSql.h"
+#include "store/SearchIndex.h"
 #include "store/TextFolding.h"
 
 namespace orvo {
@@ -17,8 +21,9 @@ namespace {
 constexpr int schemaMismatch = -1;
 // Long enough for a reader such as the sqlite3 tool to finish, short enough for the UI.
 constexpr int busyTimeoutMs = 250;
-// Address space only; far beyond any catalogue.
-constexpr qint64 mmapBytes = 1024LL * 1024 * 1024;
+// Every page read through the map stays in the program's resident size, and the check at open
+// reads the whole file: years of transcripts and their index are gigabytes.
+constexpr qint64 mmapBytes = 64LL * 1024 * 1024;
 
 bool isUnreadable(int code) {
     const int primary = code & 0xff;
@@ -186,6 +191,10 @@ int RealmFile::copyNewRecords(SqliteDatabase& from, SqliteDatabase& to) {
             to.handle(), QString("SELECT 1 FROM %1 WHERE \"%2\" = ?")
                              .arg(RecordTableSql::tableName, recordFields[fieldFileName].name));
         SqliteStatement insert(to.handle(), RecordTableSql::insertSql());
+        std::vector<std::unique_ptr<SqliteStatement>> learn;
+        for (const QString& sql : SearchIndex::learnSql()) {
+            learn.push_back(std::make_unique<SqliteStatement>(to.handle(), sql));
+        }
         while (read.step()) {
             known.bind(1, read.text(fieldFileName));
             const bool present = known.step();
@@ -199,6 +208,12 @@ int RealmFile::copyNewRecords(SqliteDatabase& from, SqliteDatabase& to) {
             }
             insert.step();
             insert.reset();
+            const qint64 rowId = sqlite3_last_insert_rowid(to.handle());
+            for (const auto& statement : learn) {
+                statement->bind(1, rowId);
+                statement->step();
+                statement->reset();
+            }
             ++added;
         }
         to.exec("COMMIT");
@@ -233,10 +248,13 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     // tables or have functions run from its views and triggers.
     sqlite3_db_config(db.handle(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     db.exec("PRAGMA trusted_schema = OFF");
-    // Reads through the page cache without copying: a search walks the whole file.
+    // The first pages (the records table's, when it was made first) are read without copying.
     db.exec(QString("PRAGMA mmap_size = %1").arg(mmapBytes));
     if (const int rc = registerSearchFunctions(db.handle()); rc != SQLITE_OK) {
         throw StoreError("registering the search function failed", rc);
+    }
+    if (const int rc = SearchIndex::registerTokenizers(db.handle()); rc != SQLITE_OK) {
+        throw StoreError("registering the search index's tokenizers failed", rc);
     }
     qint64 version = 0;
     {
@@ -254,9 +272,12 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
         }
     }
     if (version == 0 && tables.isEmpty()) {
-        db.exec(RecordTableSql::createSchemaSql(configuration.schemaVersion));
+        db.exec(
+            RecordTableSql::createSchemaSql(configuration.schemaVersion, SearchIndex::createSql()));
         return;
     }
+    QStringList indexed = SearchIndex::tableNames() << RecordTableSql::tableName;
+    indexed.sort();
     if (version != configuration.schemaVersion) {
         throw StoreError(
             QString("schema version %1, expected %2").arg(version).arg(configuration.schemaVersion),
@@ -265,9 +286,13 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     checkStructure(db);
     checkEncoding(db);
     const QStringList columns = tableColumns(db);
-    if (tables != QStringList{RecordTableSql::tableName} ||
+    // Files from before the search index have the records table alone.
+    const bool hasIndex = tables == indexed;
+    if ((tables != QStringList{RecordTableSql::tableName} && !hasIndex) ||
         (columns != RecordTableSql::tableColumns(true) &&
-         columns != RecordTableSql::tableColumns(false))) {
+         columns != RecordTableSql::tableColumns(false)) ||
+        (hasIndex &&
+         (columns != RecordTableSql::tableColumns(true) || !SearchIndex::isOwnDefinition(db)))) {
         throw StoreError("tables or columns of another schema", schemaMismatch);
     }
     // Before anything is changed: a file found damaged is set aside as it came.
@@ -275,7 +300,12 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies(db);
     }
-    refoldMarkedTexts(db);
+    const bool refolded = refoldMarkedTexts(db);
+    if (!hasIndex) {
+        SearchIndex::addTo(db);
+    } else if (refolded) {
+        SearchIndex::rebuild(db);
+    }
 }
 
 void RealmFile::probeWrite(SqliteDatabase& db) {
@@ -338,7 +368,7 @@ QStringList RealmFile::tableColumns(SqliteDatabase& db) {
     return columns;
 }
 
-void RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
+bool RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
     QStringList marked;
     QStringList fills;
     for (int field = 0; field < fieldCount; ++field) {
@@ -355,11 +385,12 @@ void RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
             db.handle(),
             QString("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(RecordTableSql::tableName, where));
         if (!any.step()) {
-            return;
+            return false;
         }
     }
     db.exec(QString("UPDATE %1 SET %2 WHERE %3")
                 .arg(RecordTableSql::tableName, fills.join(", "), where));
+    return true;
 }
 
 void RealmFile::addFoldedCopies(SqliteDatabase& db) {

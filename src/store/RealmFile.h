@@ -54,7 +54,8 @@ private:
     static void addFoldedCopies(SqliteDatabase& db);
     // Folds again the copies of texts that begin with U+FFFE: they were stored byte-swapped
     // while the folding answered SQLite in UTF-16, which SQLite read as a byte order mark.
-    static void refoldMarkedTexts(SqliteDatabase& db);
+    // Whether there were any.
+    static bool refoldMarkedTexts(SqliteDatabase& db);
     // Adds the records of a pending file to the opened catalogue and removes the file; what
     // the user must know of it goes into the notice.
     static void addBackPending(Opened& opened, const RealmConfiguration& configuration);

@@ -24,7 +24,7 @@ QString RecordTableSql::sqlType(FieldKind kind) {
     return "TEXT";
 }
 
-QString RecordTableSql::createSchemaSql(quint32 version) {
+QString RecordTableSql::createSchemaSql(quint32 version, const QString& indexSql) {
     QStringList columns{"id INTEGER PRIMARY KEY AUTOINCREMENT"};
     for (const RecordField& field : recordFields) {
         columns << QString("\"%1\" %2").arg(field.name, sqlType(field.kind));
@@ -35,9 +35,9 @@ QString RecordTableSql::createSchemaSql(quint32 version) {
         }
     }
     // The records table is always read newest first.
-    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); "
-                   "PRAGMA user_version = %3; COMMIT;")
-        .arg(tableName, columns.join(", "))
+    return QString("BEGIN; CREATE TABLE %1 (%2); CREATE INDEX %1_time ON %1(\"time\"); %3 "
+                   "PRAGMA user_version = %4; COMMIT;")
+        .arg(tableName, columns.join(", "), indexSql)
         .arg(version);
 }
 

@@ -18,7 +18,8 @@ public:
     static constexpr char tableName[] = "RealmRecordModel";
 
     static QString sqlType(FieldKind kind);
-    static QString createSchemaSql(quint32 version);
+    // The whole schema in one transaction, with the statements of the indexes over the table.
+    static QString createSchemaSql(quint32 version, const QString& indexSql);
     static QString fieldList();
     // The columns of the records table: the fields, and with folded copies those after them.
     static QStringList tableColumns(bool withFoldedCopies);

@@ -4,14 +4,17 @@
 #include <iterator>
 
 #include "store/RecordFields.h"
+#include "store/SearchIndex.h"
 #include "store/SqliteDatabase.h"
 
 namespace orvo {
 namespace {
 
+// The columns of the covering index beside the search index: a scan never steps over the
+// transcripts stored in the rows.
 QString selectSql() {
-    return QString("SELECT id, \"time\", \"favorite\", \"%1\", \"%2\" FROM RealmRecordModel")
-        .arg(foldedColumnName(fieldName), foldedColumnName(fieldRecognizeText));
+    return QString("SELECT id, \"time\", \"favorite\", \"%1\" FROM RealmRecordModel")
+        .arg(foldedColumnName(fieldName));
 }
 
 } // namespace
@@ -22,8 +25,7 @@ bool SearchTable::answers(const SqlCondition& condition, int sortField, bool asc
 }
 
 bool SearchTable::holds(int field) {
-    return field == fieldName || field == fieldRecognizeText || field == fieldFavorite ||
-           field == fieldTime;
+    return field == fieldName || field == fieldFavorite || field == fieldTime;
 }
 
 void SearchTable::invalidate(qint64 rowId) {
@@ -40,7 +42,37 @@ bool SearchTable::newerFirst(const Row& a, const Row& b) {
     return a.rowId < b.rowId;
 }
 
-bool SearchTable::matches(const SearchTerm& term, const Row& row) {
+SearchTable::RowSet::RowSet(const std::vector<qint64>& sortedIds, qint64 largestId) {
+    if (largestId >= 0 && largestId <= qint64(sortedIds.size()) * 64 + (1 << 20)) {
+        bits_.resize(std::size_t(largestId) + 1);
+        for (const qint64 id : sortedIds) {
+            if (id >= 0 && id <= largestId) {
+                bits_[std::size_t(id)] = true;
+            }
+        }
+    } else {
+        sorted_ = sortedIds;
+    }
+}
+
+bool SearchTable::RowSet::contains(qint64 rowId) const {
+    if (!bits_.empty()) {
+        return rowId >= 0 && rowId < qint64(bits_.size()) && bits_[std::size_t(rowId)];
+    }
+    return std::binary_search(sorted_.begin(), sorted_.end(), rowId);
+}
+
+void SearchTable::findTexts(sqlite3* db, const SearchTerm& term, TextHits& hits) const {
+    if (term.kind == SearchTerm::Kind::recognizeTextContains) {
+        hits.emplace_back(&term,
+                          RowSet(SearchIndex::rowsContaining(db, term.needle), largestRowId_));
+    }
+    for (const SearchTerm& operand : term.terms) {
+        findTexts(db, operand, hits);
+    }
+}
+
+bool SearchTable::matches(const SearchTerm& term, const Row& row, const TextHits& hits) {
     switch (term.kind) {
     case SearchTerm::Kind::constant:
         return term.value;
@@ -49,15 +81,17 @@ bool SearchTable::matches(const SearchTerm& term, const Row& row) {
     case SearchTerm::Kind::nameContains:
         return !row.nameIsNull && row.name.find(term.needle) != std::string::npos;
     case SearchTerm::Kind::recognizeTextContains:
-        return !row.textIsNull && row.text.find(term.needle) != std::string::npos;
+        return std::find_if(hits.begin(), hits.end(),
+                            [&term](const auto& hit) { return hit.first == &term; })
+            ->second.contains(row.rowId);
     case SearchTerm::Kind::all:
         return std::all_of(term.terms.begin(), term.terms.end(),
-                           [&row](const SearchTerm& t) { return matches(t, row); });
+                           [&](const SearchTerm& t) { return matches(t, row, hits); });
     case SearchTerm::Kind::any:
         return std::any_of(term.terms.begin(), term.terms.end(),
-                           [&row](const SearchTerm& t) { return matches(t, row); });
+                           [&](const SearchTerm& t) { return matches(t, row, hits); });
     case SearchTerm::Kind::negation:
-        return !matches(term.terms.front(), row);
+        return !matches(term.terms.front(), row, hits);
     }
     return false;
 }
@@ -70,12 +104,17 @@ std::vector<ResultsEntry> SearchTable::matching(sqlite3* db, const SqlCondition&
     }
     const SearchTerm term =
         condition.search.value_or(SearchTerm{SearchTerm::Kind::constant, true, {}, {}});
+    TextHits hits;
+    findTexts(db, term, hits);
     std::vector<ResultsEntry> entries;
+    // Growing it row by row costs a tenth of a search; the result is kept, so not its spare room.
+    entries.reserve(rows_.size());
     for (const Row& row : rows_) {
-        if (matches(term, row)) {
+        if (matches(term, row, hits)) {
             entries.push_back({row.rowId, false, double(row.timeMs), {}});
         }
     }
+    entries.shrink_to_fit();
     return entries;
 }
 
@@ -85,9 +124,7 @@ SearchTable::Row SearchTable::rowFrom(const SqliteStatement& statement) {
     row.timeMs = statement.int64(1);
     row.favorite = statement.int64(2);
     row.nameIsNull = statement.isNull(3);
-    row.textIsNull = statement.isNull(4);
     row.name = statement.textView(3);
-    row.text = statement.textView(4);
     return row;
 }
 
@@ -101,9 +138,11 @@ void SearchTable::load(sqlite3* db) {
     loaded_ = false;
     stale_.clear();
     rows_.clear();
+    largestRowId_ = 0;
     SqliteStatement select(db, selectSql());
     while (select.step()) {
         rows_.push_back(rowFrom(select));
+        largestRowId_ = std::max(largestRowId_, rows_.back().rowId);
     }
     std::sort(rows_.begin(), rows_.end(), newerFirst);
     rows_.shrink_to_fit();
@@ -131,6 +170,7 @@ void SearchTable::refresh(sqlite3* db) {
         select.bind(1, rowId);
         if (select.step()) {
             fresh.push_back(rowFrom(select));
+            largestRowId_ = std::max(largestRowId_, fresh.back().rowId);
         }
         select.reset();
     }

@@ -54,7 +54,7 @@ private:
     std::unique_ptr<sqlite3_stmt, Finalize> statement_;
 };
 
-// One connection. Move-only; closed on destruction.
+// One connection, used by one thread at a time. Move-only; closed on destruction.
 class SqliteDatabase {
 public:
     // No connection.

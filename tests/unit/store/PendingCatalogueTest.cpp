@@ -72,6 +72,7 @@ protected:
             c->setFavorite(true);
             c->setNote("kept aside");
             c->setSocialIM(QString("Telegram"));
+            c->setRecognizeText("Them: the transcript made aside");
         });
         writtenC = c->values();
         save("D", 40);
@@ -95,6 +96,13 @@ TEST_F(PendingCatalogueTest, RecordsMadeWhileTheCatalogueIsLockedAreAddedBackOnc
         for (int field = 0; field < fieldCount; ++field) {
             EXPECT_EQ(c.at(0)->values().value(field), writtenC.value(field))
                 << recordFields[field].name;
+        }
+        // As the window searches: its transcript came into the search index too.
+        for (const QString& needle : {QString("ma"), QString("MADE ASIDE")}) {
+            EXPECT_EQ(namesOf(store->objects()
+                                  .filter("recognizeText contains[cd] %@", {needle})
+                                  .sorted("time", false)),
+                      QStringList{"C"});
         }
         close();
     }

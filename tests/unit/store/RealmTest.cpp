@@ -435,6 +435,13 @@ TEST_F(EarlierLayoutTest, OpensWithEveryRecordGainsTheSearchDataOnceAndIsSearcha
         EXPECT_EQ(query(search, {"UBER", "UBER"}), (QStringList{"Meeting über plans", "Call"}));
         EXPECT_EQ(query("favorite == true AND (" + search + ")", {"jorg", "jorg"}),
                   QStringList{"Call"});
+        // Newest first, as the window asks: the transcripts from the search index, a pair of
+        // letters and a phrase across words.
+        for (const QString& needle : {QString("jö"), QString("JORG SAID UB")}) {
+            EXPECT_EQ(
+                namesOf(store->objects().filter(search, {needle, needle}).sorted("time", false)),
+                QStringList{"Call"});
+        }
         // A record without a messenger never contains anything, so NOT keeps it.
         EXPECT_EQ(query("NOT socialIM contains[cd] 'SKY'"),
                   (QStringList{"Meeting über plans", "Plain"}));
@@ -444,6 +451,9 @@ TEST_F(EarlierLayoutTest, OpensWithEveryRecordGainsTheSearchDataOnceAndIsSearcha
     EXPECT_EQ(test::sqliteCli(path(), "SELECT group_concat(id) FROM RealmRecordModel"), "7,9,12");
     EXPECT_EQ(test::sqliteCli(path(), "PRAGMA user_version"), "1");
     EXPECT_EQ(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(test::sqliteCli(path(), "SELECT count(*) FROM sqlite_schema WHERE name LIKE "
+                                      "'RecordText%' OR name = 'RealmRecordModel_search'"),
+              "9");
 
     open();
     save("Über uns", 1);

@@ -13,6 +13,7 @@ using test::makeRecord;
 
 const QString search = "name contains[cd] %@ || recognizeText contains[cd] %@";
 const QString favoriteSearch = "favorite == true AND (" + search + ")";
+const QString nul(QChar(0));
 
 TEST(SearchTerms, OnlyFoldedSearchesOfNameAndTranscriptAndFavouritesAreTerms) {
     for (const QString& predicate :
@@ -39,10 +40,10 @@ protected:
     QString pick(const QStringList& choices) { return choices[int(random() % choices.size())]; }
 
     QString randomText(int maxWords) {
-        static const QStringList words{"",           "Jörg",   "JORG",    "jörg",     "Ærø",
-                                       "Привет",     "ПРИВЕТ", "ёлка",    "Елка",     "café",
-                                       "CAFE\u0301", "Straße", "STRASSE", "İstanbul", "call",
-                                       "Call",       "a",      "Anna",    " "};
+        static const QStringList words{
+            "",     "Jörg", "JORG", "jörg",       "Ærø",    "Привет",  "ПРИВЕТ",
+            "ёлка", "Елка", "café", "CAFE\u0301", "Straße", "STRASSE", "İstanbul",
+            "call", "Call", "a",    "Anna",       " ",      "\"a\" b", nul + "a"};
         QStringList text;
         for (int i = int(random() % (maxWords + 1)); i > 0; --i) {
             text << pick(words);
@@ -107,10 +108,12 @@ protected:
         expectAgreement("favorite == true", {});
         expectAgreement("NOT favorite == true OR name contains[cd] %@", {"a"});
         for (const QString& needle :
-             {QString(), QString(""), QString("j"), QString("jö"), QString("JÖR"), QString("ø"),
-              QString("O"), QString("е"), QString("ПРИ"), QString("cafe"), QString("é"),
-              QString("ss"), QString("ß"), QString("i"), QString(" "), QString("\u0301"),
-              QString("nowhere")}) {
+             {QString(),          QString(""),       QString("j"),    QString("jö"),
+              QString("JÖR"),     QString("ø"),      QString("O"),    QString("е"),
+              QString("ПРИ"),     QString("cafe"),   QString("é"),    QString("ss"),
+              QString("ß"),       QString("i"),      QString(" "),    QString("\u0301"),
+              QString("nowhere"), QString("\""),     QString("a\" "), nul,
+              nul + "a",          QString("anna ca")}) {
             expectAgreement(search, {needle, needle});
             expectAgreement(favoriteSearch, {needle, needle});
         }
