@@ -53,6 +53,8 @@ public:
 
 private:
     static std::vector<qint64> rowIds(sqlite3* db, const QString& sql, const QVariant& binding);
+    static std::vector<qint64> matchingRows(sqlite3* db, const QString& table,
+                                            const QString& query);
     static QString scanSql();
 };
 

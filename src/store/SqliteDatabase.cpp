@@ -29,6 +29,13 @@ SqliteStatement::SqliteStatement(sqlite3* db, const QString& sql) : db_(db) {
     }
 }
 
+void SqliteStatement::bindPointer(int index, void* pointer, const char* type) {
+    if (const int rc = sqlite3_bind_pointer(statement_.get(), index, pointer, type, nullptr);
+        rc != SQLITE_OK) {
+        throw StoreError(errorText(db_, "bind failed"), rc);
+    }
+}
+
 void SqliteStatement::bind(int index, const QVariant& value) {
     sqlite3_stmt* s = statement_.get();
     int rc = SQLITE_OK;

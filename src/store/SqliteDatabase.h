@@ -33,6 +33,8 @@ public:
     // Binds by 1-based index: null, bool, integers, doubles, strings, date-times (as
     // milliseconds since the epoch).
     void bind(int index, const QVariant& value);
+    // Binds a pointer that only an SQL function asking for this type sees (sqlite3_bind_pointer).
+    void bindPointer(int index, void* pointer, const char* type);
     // True while a row is available; false when done. Throws StoreError.
     bool step();
     // Ready for new bindings and a new run.
