@@ -105,6 +105,24 @@ void Realm::runForRow(const QStringList& statements, qint64 rowId) {
     }
 }
 
+// Only searches read the index: one found damaged is made again from the texts, this row's
+// among them, rather than failing the write.
+void Realm::indexRow(const QStringList& statements, qint64 rowId, bool forgetting) {
+    try {
+        runForRow(statements, rowId);
+        return;
+    } catch (const StoreError& error) {
+        if (db_.isAutocommit()) {
+            throw;
+        }
+        qWarning("Records database: the search index failed (%s); making it again", error.what());
+    }
+    SearchIndex::rebuild(db_);
+    if (forgetting) {
+        runForRow(statements, rowId);
+    }
+}
+
 SqliteStatement& Realm::statement(const QString& sql) {
     auto& cached = statements_[sql];
     if (cached == nullptr) {
@@ -199,7 +217,7 @@ void Realm::add(const std::shared_ptr<RealmRecordModel>& record) {
     }
     runOnce(insert);
     const qint64 rowId = sqlite3_last_insert_rowid(db_.handle());
-    runForRow(SearchIndex::learnSql(), rowId);
+    indexRow(SearchIndex::learnSql(), rowId, false);
     record->realm_ = this;
     record->rowId_ = rowId;
     objects_[rowId] = record;
@@ -221,7 +239,7 @@ void Realm::remove(const std::shared_ptr<RealmRecordModel>& record) {
         programmingError("remove of a record that is not stored here");
         return;
     }
-    runForRow(SearchIndex::forgetSql(), record->rowId_);
+    indexRow(SearchIndex::forgetSql(), record->rowId_, true);
     auto& erase = statement(QString("DELETE FROM %1 WHERE id = ?").arg(RecordTableSql::tableName));
     erase.bind(1, record->rowId_);
     runOnce(erase);
@@ -248,14 +266,14 @@ bool Realm::willChange(RealmRecordModel& record, int field, const QVariant& valu
     }
     const bool indexed = field == fieldRecognizeText;
     if (indexed) {
-        runForRow(SearchIndex::forgetSql(), rowId);
+        indexRow(SearchIndex::forgetSql(), rowId, true);
     }
     auto& update = statement(RecordTableSql::updateSql(field));
     update.bind(1, value);
     update.bind(2, rowId);
     runOnce(update);
     if (indexed) {
-        runForRow(SearchIndex::learnSql(), rowId);
+        indexRow(SearchIndex::learnSql(), rowId, false);
     }
     write_->touchedRows.insert(rowId);
     if (SearchTable::holds(field)) {

@@ -98,6 +98,9 @@ private:
     SqliteStatement& statement(const QString& sql);
     // Runs each statement with ?1 bound to the row id. Throws StoreError.
     void runForRow(const QStringList& statements, qint64 rowId);
+    // The search index's statements for the row, before its text changes or it goes
+    // (forgetting), or after. Throws StoreError.
+    void indexRow(const QStringList& statements, qint64 rowId, bool forgetting);
 
     // The setter's half of a change: refuses it outside a write, else remembers the old
     // values and writes the new one. Throws StoreError.

@@ -305,6 +305,8 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
         SearchIndex::addTo(db);
     } else if (refolded) {
         SearchIndex::rebuild(db);
+    } else {
+        SearchIndex::ensureReadable(db);
     }
 }
 

@@ -220,6 +220,31 @@ void SearchIndex::addTo(SqliteDatabase& db) {
     }
 }
 
+void SearchIndex::ensureReadable(SqliteDatabase& db) {
+    try {
+        // Reads each table's structure and settings, which every use of it reads first.
+        for (const QString& table : {runTable, phraseTable}) {
+            rowIds(db.handle(),
+                   QString("SELECT rowid FROM %1 WHERE %1 MATCH '\"abcdef\"' LIMIT 1").arg(table),
+                   {});
+        }
+        return;
+    } catch (const StoreError& error) {
+        qWarning("Records database: the search index cannot be read (%s); making it again",
+                 error.what());
+    }
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        rebuild(db);
+        db.exec("COMMIT");
+    } catch (const StoreError& error) {
+        if (!db.isAutocommit()) {
+            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+        throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
+    }
+}
+
 void SearchIndex::rebuild(SqliteDatabase& db) {
     for (const QString& table : {runTable, phraseTable}) {
         db.exec(QString("INSERT INTO %1(%1) VALUES ('rebuild')").arg(table));

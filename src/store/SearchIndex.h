@@ -39,6 +39,9 @@ public:
     static void addTo(SqliteDatabase& db);
     // Reads every text again. Throws StoreError.
     static void rebuild(SqliteDatabase& db);
+    // Makes the index again, in a transaction of its own, when its tables cannot be read.
+    // Throws StoreError (SQLITE_CORRUPT) when even that fails.
+    static void ensureReadable(SqliteDatabase& db);
 
     // Statements binding ?1 to a row id: run learnSql after the row's folded text is written,
     // forgetSql before it changes or the row is deleted.

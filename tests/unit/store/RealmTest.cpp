@@ -393,6 +393,40 @@ TEST_F(UnreadableFileTest, UnreachableFolderKeepsTheCatalogueInMemory) {
     EXPECT_FALSE(QFileInfo::exists(folder.filePath("missing")));
 }
 
+// Only searches read the index: damage to it must cost no write and no transcript. Its leaves
+// cut short while the catalogue is open, a transcript's change makes it again; cut short while
+// it is closed, the next open does.
+TEST_F(RealmTest, ADamagedSearchIndexIsMadeAgainAndEveryTranscriptIsFound) {
+    const auto older = save("Older", 1);
+    const auto newer = save("Newer", 2);
+    ASSERT_TRUE(store->write([&] {
+        older->setRecognizeText("You: the budget for the contract");
+        newer->setRecognizeText("Them: a meeting tomorrow");
+    }));
+    const auto damage = [&] {
+        for (const QString table : {"RecordTextRuns_data", "RecordTextPhrases_data"}) {
+            test::sqliteCli(path(), "UPDATE " + table + " SET block = x'01' WHERE id > 10");
+        }
+    };
+    const auto newestFirst = [&](const QString& needle) {
+        return namesOf(store->objects()
+                           .filter("recognizeText contains[cd] %@", {needle})
+                           .sorted("time", false));
+    };
+    damage();
+    ASSERT_TRUE(store->write([&] { newer->setRecognizeText("Them: a meeting on Friday"); }));
+    close();
+    damage();
+    open();
+    for (const QString& needle : {QString("friday"), QString("ee"), QString("A MEETING ON")}) {
+        EXPECT_EQ(newestFirst(needle), QStringList{"Newer"}) << needle.toStdString();
+    }
+    for (const QString& needle : {QString("budg"), QString("the contract")}) {
+        EXPECT_EQ(newestFirst(needle), QStringList{"Older"}) << needle.toStdString();
+    }
+    EXPECT_EQ(newestFirst("tomorrow"), QStringList());
+}
+
 // A catalogue of the layout without folded copies of the texts.
 class EarlierLayoutTest : public test::RealmFileTest {
 protected:
