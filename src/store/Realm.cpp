@@ -43,6 +43,11 @@ Realm::Realm(const RealmConfiguration& configuration) : configuration_(configura
 }
 
 Realm::~Realm() {
+    statements_.clear();
+    db_ = SqliteDatabase();
+    if (!notice_ || notice_->storage == OpeningNotice::Storage::catalogue) {
+        RealmFile::stampClosed(configuration_.filePath);
+    }
     for (auto& [rowId, weak] : objects_) {
         if (const auto record = weak.lock()) {
             record->realm_ = nullptr;

@@ -122,9 +122,55 @@ RealmFile::Attempt RealmFile::openOrSetAside(const QString& path,
 
 SqliteDatabase RealmFile::openPrepared(const QString& path,
                                        const RealmConfiguration& configuration) {
+    const bool unchanged = takeStamp(path);
     SqliteDatabase db = SqliteDatabase::open(path);
-    prepare(db, configuration);
+    prepare(db, configuration, unchanged);
     return db;
+}
+
+QString RealmFile::stampPath(const QString& path) {
+    return path + ".closed";
+}
+
+QByteArray RealmFile::stampOf(const QString& path) {
+    QFile file(path);
+    const QFileInfo info(path);
+    // SQLite's header holds the count of changes, the pages and the free list.
+    constexpr qint64 headerBytes = 100;
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QByteArray header = file.read(headerBytes);
+    if (header.size() != headerBytes) {
+        return {};
+    }
+    return QByteArray::number(info.size()) + ' ' +
+           QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ' ' + header.toHex();
+}
+
+bool RealmFile::takeStamp(const QString& path) {
+    QFile stamp(stampPath(path));
+    if (!stamp.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray stamped = stamp.readAll();
+    stamp.close();
+    const bool removed = QFile::remove(stampPath(path));
+    // A journal left beside the file is a write that did not end.
+    const QString journal = path + "-journal";
+    return removed && !QFile::exists(journal) && !stamped.isEmpty() && stamped == stampOf(path);
+}
+
+void RealmFile::stampClosed(const QString& path) {
+    const QByteArray stamp = stampOf(path);
+    if (stamp.isEmpty() || QFile::exists(path + "-journal")) {
+        return;
+    }
+    QFile file(stampPath(path));
+    if (file.open(QIODevice::WriteOnly) && file.write(stamp) == stamp.size()) {
+        return;
+    }
+    file.remove();
 }
 
 void RealmFile::addBackPending(Opened& opened, const RealmConfiguration& configuration) {
@@ -242,7 +288,8 @@ std::optional<QString> RealmFile::setAside(const QString& path) {
     return moved ? std::optional(aside) : std::nullopt;
 }
 
-void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configuration) {
+void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configuration,
+                        bool unchanged) {
     sqlite3_busy_timeout(db.handle(), busyTimeoutMs);
     // A file from elsewhere may carry a schema made to harm: it cannot write to the schema
     // tables or have functions run from its views and triggers.
@@ -283,7 +330,9 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
             QString("schema version %1, expected %2").arg(version).arg(configuration.schemaVersion),
             schemaMismatch);
     }
-    checkStructure(db);
+    if (!unchanged) {
+        checkStructure(db);
+    }
     checkEncoding(db);
     const QStringList columns = tableColumns(db);
     // Files from before the search index have the records table alone.
@@ -300,7 +349,8 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     if (columns != RecordTableSql::tableColumns(true)) {
         addFoldedCopies(db);
     }
-    const bool refolded = refoldMarkedTexts(db);
+    // A file this build closed is mended already; looking for marks reads every transcript.
+    const bool refolded = !unchanged && refoldMarkedTexts(db);
     if (!hasIndex) {
         SearchIndex::addTo(db);
     } else if (refolded) {

@@ -27,7 +27,18 @@ public:
     static Opened open(const RealmConfiguration& configuration);
     static QString pendingPath(const QString& cataloguePath);
 
+    // The whole-file check at open reads every page: gigabytes for years of transcripts. A file
+    // closed by this program is stamped as it was left (size, time, SQLite's header); the next
+    // open that finds it so skips the check. The stamp is taken away at every open, so that a
+    // session that does not end well leaves none. Call with the connection closed.
+    static void stampClosed(const QString& path);
+
 private:
+    // Whether the file is as its stamp says, which is then taken away.
+    static bool takeStamp(const QString& path);
+    static QString stampPath(const QString& path);
+    static QByteArray stampOf(const QString& path);
+
     struct Attempt {
         std::optional<SqliteDatabase> database;
         // Why the file as it was could not be used.
@@ -41,8 +52,10 @@ private:
     // Opens and prepares one file. Throws StoreError.
     static SqliteDatabase openPrepared(const QString& path,
                                        const RealmConfiguration& configuration);
-    // Prepares an open database and checks its schema; throws StoreError when it is not ours.
-    static void prepare(SqliteDatabase& db, const RealmConfiguration& configuration);
+    // Prepares an open database and checks its schema, and its structure unless it was left
+    // so by this program; throws StoreError when it is not ours.
+    static void prepare(SqliteDatabase& db, const RealmConfiguration& configuration,
+                        bool unchanged = false);
     // Moves the file and its journals to a new name; the name, or none when it failed.
     static std::optional<QString> setAside(const QString& path);
     // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.

@@ -352,6 +352,29 @@ protected:
     }
 };
 
+// A file the program closed opens next time without reading every page; the stamp that says
+// so goes at every open, and a file changed since, by anyone, is checked whole again.
+TEST_F(UnreadableFileTest, AFileChangedSinceTheProgramClosedItIsCheckedWholeAgain) {
+    const QString stamp = path() + ".closed";
+    open();
+    save("kept", 1);
+    close();
+    EXPECT_TRUE(QFileInfo::exists(stamp));
+    open();
+    EXPECT_FALSE(QFileInfo::exists(stamp));
+    EXPECT_FALSE(store->openingNotice().has_value());
+    EXPECT_EQ(namesOf(store->objects()), QStringList{"kept"});
+    close();
+    // The time index, said to be of another column, no longer agrees with its table: only the
+    // whole check sees that.
+    test::sqliteCli(path(),
+                    "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = "
+                    "'CREATE INDEX RealmRecordModel_time ON RealmRecordModel(\"duration\")' "
+                    "WHERE name = 'RealmRecordModel_time'");
+    EXPECT_NE(test::sqliteCli(path(), "PRAGMA integrity_check"), "ok");
+    expectMovedAsideAndFresh(test::readFile(path()));
+}
+
 TEST_F(UnreadableFileTest, FileThatIsNoDatabaseIsMovedAsideWhole) {
     QByteArray garbage(64 * 1024, '\0');
     for (int i = 0; i < garbage.size(); ++i) {
