@@ -300,8 +300,8 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     if (const int rc = registerSearchFunctions(db.handle()); rc != SQLITE_OK) {
         throw StoreError("registering the search function failed", rc);
     }
-    if (const int rc = SearchIndex::registerTokenizers(db.handle()); rc != SQLITE_OK) {
-        throw StoreError("registering the search index's tokenizers failed", rc);
+    if (const int rc = SearchIndex::registerOn(db.handle()); rc != SQLITE_OK) {
+        throw StoreError("registering the search index failed", rc);
     }
     qint64 version = 0;
     {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include <QtDebug>
 #include <sqlite3.h>
@@ -149,9 +150,17 @@ void collectFunction(sqlite3_context* context, int, sqlite3_value** arguments) {
     sqlite3_result_null(context);
 }
 
+// FTS5 gives rowids ascending already; a damaged index need not.
+std::vector<qint64> ascending(std::vector<qint64> ids) {
+    if (!std::is_sorted(ids.begin(), ids.end())) {
+        std::sort(ids.begin(), ids.end());
+    }
+    return ids;
+}
+
 } // namespace
 
-int SearchIndex::registerTokenizers(sqlite3* db) {
+int SearchIndex::registerOn(sqlite3* db) {
     if (const int rc =
             sqlite3_create_function_v2(db, "orvo_collect", 2, SQLITE_UTF8 | SQLITE_DIRECTONLY,
                                        nullptr, collectFunction, nullptr, nullptr, nullptr);
@@ -291,10 +300,7 @@ std::vector<qint64> SearchIndex::matchingRows(sqlite3* db, const QString& table,
     select.bindPointer(2, &ids, collectedType);
     while (select.step()) {
     }
-    if (!std::is_sorted(ids.begin(), ids.end())) {
-        std::sort(ids.begin(), ids.end());
-    }
-    return ids;
+    return ascending(std::move(ids));
 }
 
 QString SearchIndex::scanSql() {
@@ -311,11 +317,7 @@ std::vector<qint64> SearchIndex::rowIds(sqlite3* db, const QString& sql, const Q
     while (select.step()) {
         ids.push_back(select.int64(0));
     }
-    // FTS5 gives rowids ascending already; a damaged index need not.
-    if (!std::is_sorted(ids.begin(), ids.end())) {
-        std::sort(ids.begin(), ids.end());
-    }
-    return ids;
+    return ascending(std::move(ids));
 }
 
 } // namespace orvo

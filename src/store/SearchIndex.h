@@ -24,9 +24,9 @@ namespace orvo {
 // it does not step over the transcripts.
 class SearchIndex {
 public:
-    // Registers the index's tokenizers on the connection; they must be there before the index
-    // is read or written. Returns the SQLite result code.
-    static int registerTokenizers(sqlite3* db);
+    // Registers the index's tokenizers and its function on the connection; they must be there
+    // before the index is read or written. Returns the SQLite result code.
+    static int registerOn(sqlite3* db);
 
     // The statements that create the index, without a transaction of their own.
     static QString createSql();
