@@ -16,12 +16,12 @@
 #include <optional>
 #include <vector>
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include "FuzzCheck.h"
 #include "platform/Platform.h"
@@ -47,7 +47,7 @@ constexpr std::int64_t captureStartMicroseconds = 1714557600000000;
 constexpr double writtenSeconds = 2.2;
 constexpr double slackSeconds = 1.0;
 // A two-second recording that takes longer than this to recover is stuck somewhere.
-constexpr qint64 recoveryBoundMs = 8000;
+constexpr int recoveryBoundMs = 8000;
 
 enum class Role { microphone, farSide, mix, screen };
 
@@ -331,19 +331,11 @@ qsizetype headerBytes(const QByteArray& segment) {
 }
 
 struct Harness {
-    explicit Harness(const QString& folderTemplate) : home(folderTemplate) {}
-    QTemporaryDir home;
-    Sources sources;
-};
-
-Harness& harness() {
-    orvo::fuzz::ensureApplication();
-    static Harness* made = [] {
-        auto* made = new Harness(orvo::fuzz::scratchRoot() + "/fuzz-segments-XXXXXX");
-        check(made->home.isValid(), "a temporary home");
-        qputenv("HOME", made->home.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (made->home.path() + "/.config").toUtf8());
-        QDir(made->home.path()).mkpath("Documents");
+    explicit Harness(const QString& folderTemplate) : home(folderTemplate) {
+        check(home.isValid(), "a temporary home");
+        qputenv("HOME", home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+        QDir(home.path()).mkpath("Documents");
         orvo::CopyFiles::checkFilesAndCopy();
         check(orvo::Realm::setDefaultConfiguration({orvo::API::recordsRealmPath(), 1}),
               "the catalogue is configured");
@@ -351,11 +343,18 @@ Harness& harness() {
         // What FFmpeg says of each damaged input would drown the fuzzer's own report, whatever
         // level the program sets.
         av_log_set_callback([](void*, int, const char*, va_list) {});
-        QDir(made->home.path()).mkpath("sources");
-        made->sources = makeSources(made->home.filePath("sources"));
-        return made;
-    }();
-    return *made;
+        QDir(home.path()).mkpath("sources");
+        sources = makeSources(home.filePath("sources"));
+    }
+    QTemporaryDir home;
+    Sources sources;
+};
+
+Harness& harness() {
+    orvo::fuzz::ensureApplication();
+    // Destroyed at exit, so that its home does not stay in the memory file system.
+    static Harness made(orvo::fuzz::scratchRoot() + "/fuzz-segments-XXXXXX");
+    return made;
 }
 
 } // namespace
@@ -387,13 +386,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::vector<QString> recovered;
     bool done = false;
-    QElapsedTimer elapsed;
-    elapsed.start();
     {
+        // Waits asleep: processEvents with a time never waits, and a loop of it would take the
+        // core that the merge runs on.
+        QEventLoop loop;
+        QTimer::singleShot(recoveryBoundMs, &loop, &QEventLoop::quit);
         orvo::SegmentRecovery recovery([&](const QString& name) { recovered.push_back(name); });
-        recovery.start([&] { done = true; });
-        while (!done && elapsed.elapsed() < recoveryBoundMs)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+        recovery.start([&] {
+            done = true;
+            loop.quit();
+        });
+        if (!done) {
+            loop.exec();
+        }
         check(done, "the recovery of a two-second recording ends within its bound");
     }
 
