@@ -17,6 +17,7 @@
 #include "platform/Workspace.h"
 #include "preferences/PreferencesWindowController.h"
 #include "recording/ApplicationsManager.h"
+#include "recording/EchoRemoval.h"
 #include "recording/SegmentRecovery.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -120,6 +121,9 @@ void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
     recoverLeftovers();
     recordingController_ = std::make_unique<RecordingController>();
+    echoRemoval_ = std::make_unique<EchoRemoval>();
+    connect(recordingController_.get(), &RecordingController::recordSaved, this,
+            [this](const QString& fileName) { echoRemoval_->add(fileName); });
     callDetection_ = std::make_unique<CallDetection>(*recordingController_);
     if (mainWC() != nullptr) {
         mainWC()->setCallDetection(callDetection_.get());

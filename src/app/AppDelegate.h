@@ -23,6 +23,7 @@ class MainWindowController;
 class OrvoMenuTray;
 class PreferencesWindowController;
 class RecordingController;
+class EchoRemoval;
 class SegmentRecovery;
 
 // Start-up, the application menu and the ways out of the program. Lives as long as the
@@ -88,6 +89,8 @@ public:
 
     // The recovery of recordings left as segments, started with the tray; absent before.
     SegmentRecovery* segmentRecovery() const { return segmentRecovery_.get(); }
+    // Takes the echo out of the recordings the user stops; absent before the tray.
+    EchoRemoval* echoRemoval() const { return echoRemoval_.get(); }
 
 private:
     void buildApplicationMenu();
@@ -115,6 +118,8 @@ private:
     std::unique_ptr<ApplicationsManager> applicationManager;
     std::unique_ptr<AboutWindowController> mainAbout;
     std::unique_ptr<PreferencesWindowController> mainPreferences;
+    // Fed by the controller: outlives it.
+    std::unique_ptr<EchoRemoval> echoRemoval_;
     // Before the tray, which presents it and so must go first.
     std::unique_ptr<RecordingController> recordingController_;
     // Drives the controller: goes before it.

@@ -264,8 +264,12 @@ void RecordingController::completedStop(std::optional<ErrorRecord> error) {
 void RecordingController::finishStop(std::optional<ErrorRecord> error) {
     enterPhase(Phase::idle);
     if (!error) {
+        const QString saved = recordManager_ ? recordManager_->fileName() : QString();
         recordManager_.reset();
         Logging::write("Stop record success", EventLoging::ok);
+        if (!saved.isEmpty()) {
+            emit recordSaved(saved);
+        }
     } else {
         Logging::write("Stop record with error: " + caseName(*error), EventLoging::error);
         fail(

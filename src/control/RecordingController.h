@@ -130,6 +130,8 @@ signals:
     void failed(const orvo::RecordingFailure& failure);
     // stopAndFinalise with showProgress: true while the recording is saved, false once done.
     void savingChanged(bool saving);
+    // A recording stopped by the user is in the catalogue, by its file name.
+    void recordSaved(const QString& fileName);
     // Once a second while recording; both absent when a recording ends.
     void progressChanged(std::optional<double> seconds, std::optional<double> megabytes);
     // At each start: the volume of the output the recording will give the sound back to.

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include "platform/EchoCanceller.h"
 #include "platform/MediaComposition.h"
 #include "platform/Port.h"
 
@@ -69,6 +70,13 @@ struct ImportPlan {
     Problem problem = Problem::unreadable;
 };
 
+// A recording written again without the far side's echo in its near side.
+struct EchoFreeCopy {
+    std::optional<QString> error; // why nothing was written
+    // The far side's delays as measured; empty when no echo was heard, and nothing was written.
+    std::vector<int> delaysMs;
+};
+
 // Factory of assets and export sessions.
 class Media : public Port {
 public:
@@ -85,6 +93,13 @@ public:
     // left at destination, when it could not or was cancelled.
     virtual std::optional<QString> importFile(const QString& source, const QString& destination,
                                               const std::atomic<bool>& cancelled) = 0;
+    // Any thread; blocks. Writes source at destination with the sound of its track nearStream
+    // freed of the echo of track farStream, and marked so (MediaAsset::nearSideEchoRemoved);
+    // every other track as it is. Nothing is left at destination on an error, when cancelled,
+    // or when no echo was heard.
+    virtual EchoFreeCopy writeWithoutEcho(const QString& source, const QString& destination,
+                                          int nearStream, int farStream, EchoCanceller& canceller,
+                                          const std::atomic<bool>& cancelled) = 0;
 };
 
 } // namespace orvo

@@ -43,6 +43,8 @@ struct MediaAsset {
     // What the user listened through while it was recorded, as the file says; unknown for
     // files that do not say.
     OutputKind userOutput = OutputKind::unknown;
+    // The near side's track no longer carries the far side's echo (Media::writeWithoutEcho).
+    bool nearSideEchoRemoved = false;
 
     std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
 };

@@ -21,6 +21,10 @@ public:
     // a dictionary, so that an unreadable file is never replaced.
     void writeValueSetting(const QString& value, const QString& key);
 
+    // Whether the user wants the other side's echo out of their own voice ("RemoveEcho"; on
+    // unless "NO").
+    bool removesEcho() { return getValue(QStringLiteral("RemoveEcho")) != QLatin1String("NO"); }
+
 private:
     SettingsManager() = default;
 };

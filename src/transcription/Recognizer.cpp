@@ -25,12 +25,6 @@ struct SideTrack {
 };
 constexpr SideTrack sideTracks[] = {{"You", "SPEAKER_YOU", true}, {"Them", "SPEAKER_THEM", false}};
 
-// Whether the user wants the other side's echo out of their own words ("RemoveEcho"; on unless
-// "NO").
-bool removesEcho() {
-    return SettingsManager::shared().getValue(QStringLiteral("RemoveEcho")) != QLatin1String("NO");
-}
-
 } // namespace
 
 std::shared_ptr<Recognizer> Recognizer::create(const std::optional<QString>& fileUrl) {
@@ -62,6 +56,7 @@ void Recognizer::findSides() {
         const MediaAsset asset = media->loadAsset(filePath_);
         durationSeconds_ = asset.durationSeconds;
         userOutput_ = asset.userOutput;
+        echoRemoved_ = asset.nearSideEchoRemoved;
         for (const auto& track : asset.tracks) {
             for (const auto& side : sideTracks) {
                 if (track.mediaType == MediaType::audio &&
@@ -90,7 +85,9 @@ void Recognizer::recognizerText() {
                                    "without the echo stage")
                         .arg(outputKindName(userOutput_)));
     }
-    const bool withoutEcho = far != sides_.end() && !heardOnHeadphones && removesEcho();
+    // A file whose near side lost the echo already is read as it is.
+    const bool withoutEcho = far != sides_.end() && !heardOnHeadphones && !echoRemoved_ &&
+                             SettingsManager::shared().removesEcho();
     for (std::size_t i = 0; i < sides_.size(); ++i) {
         // The handlers hold the recognizer until the tasks have delivered their last calls.
         auto handler = [self = shared_from_this(), i](std::optional<SpeechResult> result,

@@ -71,6 +71,7 @@ private:
     QString filePath_;
     double durationSeconds_ = 0;
     OutputKind userOutput_ = OutputKind::unknown;
+    bool echoRemoved_ = false; // the file's near side lost the echo when it was saved
     std::vector<Side> sides_;
     bool ended_ = false;
     std::vector<SpeechSegment> finalSegments_;

@@ -127,6 +127,11 @@ public:
                                       const std::atomic<bool>&) override {
         return QStringLiteral("no imports in this fake");
     }
+    // Nor is the echo removal: its tests use the real one.
+    EchoFreeCopy writeWithoutEcho(const QString&, const QString&, int, int, EchoCanceller&,
+                                  const std::atomic<bool>&) override {
+        return {QStringLiteral("no echo removal in this fake"), {}};
+    }
 
     std::mutex mutex; // guards everything below
     std::map<QString, MediaAsset> assets;

@@ -128,4 +128,83 @@ double energy(const std::vector<float>& track, double fromSeconds, double toSeco
     return sum;
 }
 
+void writeWav(const QString& path, const std::vector<float>& samples) {
+    QByteArray data;
+    for (const float sample : samples) {
+        const auto value = std::int16_t(std::clamp(sample * 32768.0f, -32768.0f, 32767.0f));
+        data.append(reinterpret_cast<const char*>(&value), 2);
+    }
+    QByteArray header("RIFF");
+    const auto put32 = [&](std::uint32_t value) {
+        header.append(reinterpret_cast<const char*>(&value), 4);
+    };
+    const auto put16 = [&](std::uint16_t value) {
+        header.append(reinterpret_cast<const char*>(&value), 2);
+    };
+    put32(std::uint32_t(36 + data.size()));
+    header.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    header.append("data");
+    put32(std::uint32_t(data.size()));
+    writeFile(path, header + data);
+}
+
+bool writeCallRecording(const QString& path, const std::vector<float>& you,
+                        const std::vector<float>& them, const CallRecordingLayout& layout) {
+    const QTemporaryDir sides;
+    const QString youWav = sides.filePath("you.wav");
+    const QString themWav = sides.filePath("them.wav");
+    writeWav(youWav, you);
+    writeWav(themWav, them);
+    QStringList arguments{"-v", "error", "-y", "-i", youWav, "-i", themWav};
+    QStringList tracks;
+    if (layout.mixed) {
+        arguments << "-filter_complex"
+                  << "[0:a][1:a]amix=inputs=2:normalize=0[mix]"
+                  << "-map"
+                  << "[mix]";
+    }
+    arguments << "-map"
+              << "0:a"
+              << "-map"
+              << "1:a"
+              << "-c:a"
+              << "aac"
+              << "-b:a"
+              << "96k";
+    if (layout.rate != 0) {
+        arguments << "-ar" << QString::number(layout.rate);
+    }
+    // The side's name goes where our recorder puts it: the track's handler.
+    const int first = layout.mixed ? 1 : 0;
+    arguments << QString("-metadata:s:a:%1").arg(first) << "handler_name=You"
+              << QString("-metadata:s:a:%1").arg(first + 1) << "handler_name=Them";
+    if (layout.mixed) {
+        arguments << "-disposition:a:0"
+                  << "default"
+                  << "-disposition:a:1"
+                  << "0"
+                  << "-disposition:a:2"
+                  << "0";
+    }
+    if (!layout.userOutput.isEmpty()) {
+        arguments << "-movflags"
+                  << "use_metadata_tags"
+                  << "-metadata"
+                  << "org.orvo.output=" + layout.userOutput;
+    }
+    arguments << "-f"
+              << "ipod" << path;
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg", arguments);
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
+}
+
 } // namespace orvo::test

@@ -36,4 +36,19 @@ std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs);
 // The energy of the track between the two times.
 double energy(const std::vector<float>& track, double fromSeconds, double toSeconds);
 
+// The samples as a 16-bit WAV file at the call's rate.
+void writeWav(const QString& path, const std::vector<float>& samples);
+
+// How writeCallRecording lays the sides out.
+struct CallRecordingLayout {
+    bool mixed = false; // the sum of both sides first, as the default track
+    int rate = 0;       // the tracks' sample rate; 0: the call's
+    QString userOutput; // what the user listened through, as the file says; empty: unsaid
+};
+
+// A recording of the call as ours are made: the sides as AAC tracks "You" and "Them"; false
+// when FFmpeg could not write it.
+bool writeCallRecording(const QString& path, const std::vector<float>& you,
+                        const std::vector<float>& them, const CallRecordingLayout& layout = {});
+
 } // namespace orvo::test

@@ -133,10 +133,14 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
     ASSERT_TRUE(control.isRecord());
     const AudioDeviceID aggregate = defaultOutput().value_or(noAudioDevice);
     ASSERT_TRUE(AudioManager::isOwnAggregateDevice(aggregate));
-    const QString file = API::audioRecordsPath() + control.recordManager()->fileName();
+    const QString fileName = control.recordManager()->fileName();
+    const QString file = API::audioRecordsPath() + fileName;
     describeSegments();
     holdOutputs();
     const int stops = logCount("Event: ok Value: Stop record success");
+    QStringList saved;
+    QObject::connect(&control, &RecordingController::recordSaved,
+                     [&](const QString& name) { saved << name; });
 
     struct Seen {
         std::optional<AudioDeviceID> output;
@@ -169,6 +173,8 @@ TEST_F(RecordingControllerTest, StopRecordingCallsBackOnceTheFileIsFinalAndTheOu
     EXPECT_EQ(control.recordManager(), nullptr);
     QCoreApplication::processEvents();
     EXPECT_EQ(calls.size(), 2u) << "each caller is called once";
+    // What takes the echo out of it hears of it once.
+    EXPECT_EQ(saved, QStringList{fileName});
 }
 
 TEST_F(RecordingControllerTest, TheStartSwitchesToWhatWasMadeAheadAndTheStopMakesTheNext) {

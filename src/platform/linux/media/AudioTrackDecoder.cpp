@@ -1,4 +1,4 @@
-#include "platform/linux/speech/SpeechAudioDecoder.h"
+#include "platform/linux/media/AudioTrackDecoder.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -7,9 +7,10 @@ extern "C" {
 
 namespace orvo {
 
-std::optional<QString> SpeechAudioDecoder::open(const QString& path,
-                                                std::optional<int> streamIndex) {
+std::optional<QString> AudioTrackDecoder::open(const QString& path, std::optional<int> streamIndex,
+                                               int rate, Format format) {
     ffmpeg::quietLogging();
+    format_ = format;
     QString error;
     input_ = ffmpeg::openInput(path, &error);
     if (!input_) {
@@ -39,8 +40,9 @@ std::optional<QString> SpeechAudioDecoder::open(const QString& path,
     }
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext* raw = nullptr;
-    int result = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, sampleRate, &inLayout,
-                                     decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
+    int result = swr_alloc_set_opts2(
+        &raw, &mono, format == Format::int16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT, rate,
+        &inLayout, decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&inLayout);
     resampler_.reset(raw);
     if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
@@ -52,7 +54,15 @@ std::optional<QString> SpeechAudioDecoder::open(const QString& path,
     return std::nullopt;
 }
 
-bool SpeechAudioDecoder::resample(const AVFrame* frame, std::vector<std::int16_t>& samples) {
+double AudioTrackDecoder::startSeconds() const {
+    const AVStream* stream = input_->streams[streamIndex_];
+    return stream->start_time == AV_NOPTS_VALUE
+               ? 0.0
+               : double(stream->start_time) * av_q2d(stream->time_base);
+}
+
+template <typename Sample>
+bool AudioTrackDecoder::resample(const AVFrame* frame, std::vector<Sample>& samples) {
     const int inCount = frame != nullptr ? frame->nb_samples : 0;
     const int room = swr_get_out_samples(resampler_.get(), inCount);
     if (room <= 0) {
@@ -74,7 +84,15 @@ bool SpeechAudioDecoder::resample(const AVFrame* frame, std::vector<std::int16_t
     return true;
 }
 
-bool SpeechAudioDecoder::read(std::vector<std::int16_t>& samples) {
+bool AudioTrackDecoder::read(std::vector<std::int16_t>& samples) {
+    return format_ == Format::int16 && readInto(samples);
+}
+
+bool AudioTrackDecoder::read(std::vector<float>& samples) {
+    return format_ == Format::float32 && readInto(samples);
+}
+
+template <typename Sample> bool AudioTrackDecoder::readInto(std::vector<Sample>& samples) {
     while (!ended_ && !error_) {
         int result = avcodec_receive_frame(decoder_.get(), frame_.get());
         if (result == 0) {

@@ -272,6 +272,17 @@ std::optional<QString> FormatWriter::write(AVPacket* packet, AVRational timeBase
     return std::nullopt;
 }
 
+AVStream* addCopiedStream(FormatWriter& writer, const AVStream* source) {
+    AVStream* stream = avformat_new_stream(writer.context(), nullptr);
+    if (stream == nullptr || avcodec_parameters_copy(stream->codecpar, source->codecpar) < 0) {
+        return nullptr;
+    }
+    // The source container's tag may mean nothing in the output's: the muxer picks its own.
+    stream->codecpar->codec_tag = 0;
+    stream->time_base = source->time_base;
+    return stream;
+}
+
 std::optional<QString> FormatWriter::finish() {
     if (!begun_) {
         return std::nullopt;

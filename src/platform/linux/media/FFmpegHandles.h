@@ -80,6 +80,11 @@ inline constexpr const char* captureStartKey = "org.orvo.capture-start";
 // (outputKindName), written by the export when known and read by the transcription.
 inline constexpr const char* userOutputKey = "org.orvo.output";
 
+// Metadata key saying that the near side's track ("You") no longer carries the far side's echo
+// (value echoRemovedValue), written by the echo removal and read by the transcription.
+inline constexpr const char* nearSideEchoKey = "org.orvo.echo";
+inline constexpr const char* echoRemovedValue = "removed";
+
 // Metadata of a whole file: key, value.
 using FileTags = std::map<QByteArray, QByteArray>;
 
@@ -128,6 +133,9 @@ private:
     OutputContext context_;
     bool begun_ = false;
 };
+
+// A stream of writer that carries source's packets as they are; nullptr on failure.
+AVStream* addCopiedStream(FormatWriter& writer, const AVStream* source);
 
 // The first step of a capture segment: opens path for formatName and makes the named encoder
 // for it; null with the reason in error when either fails.

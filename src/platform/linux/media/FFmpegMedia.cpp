@@ -5,6 +5,7 @@
 #include "platform/linux/media/FFmpegExportSession.h"
 #include "platform/linux/media/FFmpegHandles.h"
 #include "platform/linux/media/MediaImporter.h"
+#include "platform/linux/media/NearSideEchoRemover.h"
 
 namespace orvo {
 
@@ -57,6 +58,10 @@ MediaAsset FFmpegMedia::loadAsset(const QString& path) {
     if (const AVDictionaryEntry* entry =
             av_dict_get(input->metadata, ffmpeg::userOutputKey, nullptr, 0)) {
         asset.userOutput = outputKindNamed(QString::fromUtf8(entry->value));
+    }
+    if (const AVDictionaryEntry* entry =
+            av_dict_get(input->metadata, ffmpeg::nearSideEchoKey, nullptr, 0)) {
+        asset.nearSideEchoRemoved = qstrcmp(entry->value, ffmpeg::echoRemovedValue) == 0;
     }
     bool cut = false;
     for (unsigned i = 0; i < input->nb_streams; ++i) {
@@ -127,6 +132,13 @@ ImportPlan FFmpegMedia::planImport(const QString& source) {
 std::optional<QString> FFmpegMedia::importFile(const QString& source, const QString& destination,
                                                const std::atomic<bool>& cancelled) {
     return MediaImporter::import(source, destination, cancelled);
+}
+
+EchoFreeCopy FFmpegMedia::writeWithoutEcho(const QString& source, const QString& destination,
+                                           int nearStream, int farStream, EchoCanceller& canceller,
+                                           const std::atomic<bool>& cancelled) {
+    return NearSideEchoRemover::write(source, destination, nearStream, farStream, canceller,
+                                      cancelled);
 }
 
 } // namespace orvo

@@ -14,6 +14,9 @@ public:
     ImportPlan planImport(const QString& source) override;
     std::optional<QString> importFile(const QString& source, const QString& destination,
                                       const std::atomic<bool>& cancelled) override;
+    EchoFreeCopy writeWithoutEcho(const QString& source, const QString& destination, int nearStream,
+                                  int farStream, EchoCanceller& canceller,
+                                  const std::atomic<bool>& cancelled) override;
 };
 
 } // namespace orvo

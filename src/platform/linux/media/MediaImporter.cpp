@@ -2,11 +2,8 @@
 
 #include <QFile>
 
+#include "platform/linux/media/AacTrackEncoder.h"
 #include "platform/linux/media/FFmpegHandles.h"
-
-extern "C" {
-#include <libavutil/audio_fifo.h>
-}
 
 namespace orvo {
 namespace {
@@ -14,11 +11,6 @@ namespace {
 // What our recordings' sound is made at.
 constexpr int outputRate = 48000;
 constexpr std::int64_t outputBitRate = 128000;
-
-struct AudioFifoDeleter {
-    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
-using AudioFifo = std::unique_ptr<AVAudioFifo, AudioFifoDeleter>;
 
 // The streams of a file that an import keeps.
 struct Probe {
@@ -61,7 +53,7 @@ Probe probe(const QString& source, ImportPlan& plan) {
     return found;
 }
 
-// Decodes one audio stream and encodes it as AAC at our rate, in frames of the encoder's size.
+// Decodes one audio stream and encodes it as AAC at our rate.
 class AudioTranscoder {
 public:
     AudioTranscoder() = default;
@@ -75,28 +67,22 @@ public:
         if (!decoder_) {
             return error;
         }
-        encoder_ = ffmpeg::makeEncoder("aac", &error);
-        if (!encoder_) {
-            return error;
-        }
         // A file that does not say where its channels go (a WAV, often) gets the usual places.
         if (decoder_->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
             av_channel_layout_default(&from_, decoder_->ch_layout.nb_channels);
         } else {
             av_channel_layout_copy(&from_, &decoder_->ch_layout);
         }
-        av_channel_layout_default(&encoder_->ch_layout, from_.nb_channels == 1 ? 1 : 2);
-        encoder_->sample_rate = outputRate;
-        encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-        encoder_->bit_rate = outputBitRate;
-        encoder_->time_base = AVRational{1, outputRate};
-        if (writer.context()->oformat->flags & AVFMT_GLOBALHEADER) {
-            encoder_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (auto failed =
+                encoder_.open(writer, from_.nb_channels == 1 ? 1 : 2, outputRate, outputBitRate)) {
+            return failed;
         }
+        const AVCodecContext* encoder = encoder_.encoder();
         SwrContext* raw = nullptr;
-        int result =
-            swr_alloc_set_opts2(&raw, &encoder_->ch_layout, encoder_->sample_fmt, outputRate,
-                                &from_, decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
+        // FFmpeg 5.1 takes the layouts as pointers to non-const; it only reads them.
+        int result = swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(&encoder->ch_layout),
+                                         encoder->sample_fmt, outputRate, &from_,
+                                         decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
         resampler_.reset(raw);
         if (result >= 0) {
             result = swr_init(raw);
@@ -104,16 +90,6 @@ public:
         if (result < 0) {
             return QStringLiteral("cannot convert the sound: %1").arg(ffmpeg::errorText(result));
         }
-        if ((result = avcodec_open2(encoder_.get(), nullptr, nullptr)) < 0) {
-            return QStringLiteral("cannot open the AAC encoder: %1").arg(ffmpeg::errorText(result));
-        }
-        fifo_.reset(av_audio_fifo_alloc(encoder_->sample_fmt, encoder_->ch_layout.nb_channels,
-                                        encoder_->frame_size));
-        AVStream* stream = writer.addStream(encoder_.get());
-        if (!fifo_ || stream == nullptr) {
-            return QStringLiteral("cannot add the sound");
-        }
-        streamIndex_ = stream->index;
         return std::nullopt;
     }
 
@@ -125,92 +101,42 @@ public:
         }
         ffmpeg::Frame decoded = ffmpeg::makeFrame();
         while (avcodec_receive_frame(decoder_.get(), decoded.get()) >= 0) {
-            if (auto error = resample(decoded.get())) {
-                return error;
-            }
-            if (auto error = encodeWhole(writer, false)) {
+            if (auto error = resample(decoded.get(), writer)) {
                 return error;
             }
         }
         if (packet != nullptr) {
             return std::nullopt;
         }
-        if (auto error = resample(nullptr)) {
+        if (auto error = resample(nullptr, writer)) {
             return error;
         }
-        if (auto error = encodeWhole(writer, true)) {
-            return error;
-        }
-        return ffmpeg::encodeAndWrite(encoder_.get(), nullptr, writer, streamIndex_);
+        return encoder_.finish(writer);
     }
 
 private:
-    std::optional<QString> resample(AVFrame* decoded) {
+    std::optional<QString> resample(AVFrame* decoded, ffmpeg::FormatWriter& writer) {
         if (decoded != nullptr && decoded->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
             av_channel_layout_uninit(&decoded->ch_layout);
             av_channel_layout_copy(&decoded->ch_layout, &from_);
         }
+        const AVCodecContext* encoder = encoder_.encoder();
         ffmpeg::Frame converted = ffmpeg::makeFrame();
-        av_channel_layout_copy(&converted->ch_layout, &encoder_->ch_layout);
-        converted->format = encoder_->sample_fmt;
+        av_channel_layout_copy(&converted->ch_layout, &encoder->ch_layout);
+        converted->format = encoder->sample_fmt;
         converted->sample_rate = outputRate;
         const int result = swr_convert_frame(resampler_.get(), converted.get(), decoded);
         if (result < 0) {
             return QStringLiteral("cannot convert the sound: %1").arg(ffmpeg::errorText(result));
         }
-        if (converted->nb_samples > 0 &&
-            av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(converted->data),
-                                converted->nb_samples) < converted->nb_samples) {
-            return QStringLiteral("no memory for the sound");
-        }
-        return std::nullopt;
-    }
-
-    // Whole frames of the encoder's size; at the end the shorter last one too.
-    std::optional<QString> encodeWhole(ffmpeg::FormatWriter& writer, bool atEnd) {
-        const int size = encoder_->frame_size;
-        while (av_audio_fifo_size(fifo_.get()) >= size ||
-               (atEnd && av_audio_fifo_size(fifo_.get()) > 0)) {
-            ffmpeg::Frame frame = ffmpeg::makeFrame();
-            frame->nb_samples = std::min(size, av_audio_fifo_size(fifo_.get()));
-            frame->format = encoder_->sample_fmt;
-            frame->sample_rate = outputRate;
-            av_channel_layout_copy(&frame->ch_layout, &encoder_->ch_layout);
-            if (av_frame_get_buffer(frame.get(), 0) < 0 ||
-                av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data),
-                                   frame->nb_samples) < frame->nb_samples) {
-                return QStringLiteral("no memory for the sound");
-            }
-            frame->pts = samples_;
-            samples_ += frame->nb_samples;
-            if (auto error =
-                    ffmpeg::encodeAndWrite(encoder_.get(), frame.get(), writer, streamIndex_)) {
-                return error;
-            }
-        }
-        return std::nullopt;
+        return encoder_.write(converted->data, converted->nb_samples, writer);
     }
 
     ffmpeg::CodecContext decoder_;
     AVChannelLayout from_{};
-    ffmpeg::CodecContext encoder_;
+    AacTrackEncoder encoder_;
     ffmpeg::Resampler resampler_;
-    AudioFifo fifo_;
-    int streamIndex_ = -1;
-    std::int64_t samples_ = 0;
 };
-
-// The picture's packets as they are, its first at zero.
-AVStream* addCopiedStream(ffmpeg::FormatWriter& writer, const AVStream* source) {
-    AVStream* stream = avformat_new_stream(writer.context(), nullptr);
-    if (stream == nullptr || avcodec_parameters_copy(stream->codecpar, source->codecpar) < 0) {
-        return nullptr;
-    }
-    // The source container's tag may mean nothing in a .mov: the muxer picks its own.
-    stream->codecpar->codec_tag = 0;
-    stream->time_base = source->time_base;
-    return stream;
-}
 
 std::optional<QString> copyPicture(AVPacket* packet, const AVStream* source,
                                    ffmpeg::FormatWriter& writer, int streamIndex) {
@@ -233,7 +159,8 @@ std::optional<QString> write(Probe& found, const QString& path,
         return error;
     }
     const AVStream* picture = found.video >= 0 ? input->streams[found.video] : nullptr;
-    const AVStream* pictureOut = picture != nullptr ? addCopiedStream(writer, picture) : nullptr;
+    const AVStream* pictureOut =
+        picture != nullptr ? ffmpeg::addCopiedStream(writer, picture) : nullptr;
     if (picture != nullptr && pictureOut == nullptr) {
         return QStringLiteral("cannot add the picture");
     }

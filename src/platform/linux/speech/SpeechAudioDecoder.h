@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "platform/linux/media/FFmpegHandles.h"
+#include "platform/linux/media/AudioTrackDecoder.h"
 
 namespace orvo {
 
@@ -17,23 +17,15 @@ public:
     static constexpr int sampleRate = 16000;
 
     // nullopt when the file is open, else why not.
-    std::optional<QString> open(const QString& path, std::optional<int> streamIndex = {});
+    std::optional<QString> open(const QString& path, std::optional<int> streamIndex = {}) {
+        return decoder_.open(path, streamIndex, sampleRate, AudioTrackDecoder::Format::int16);
+    }
     // Appends the next samples; false once the audio has ended or failed (see error()).
-    bool read(std::vector<std::int16_t>& samples);
-    const std::optional<QString>& error() const { return error_; }
+    bool read(std::vector<std::int16_t>& samples) { return decoder_.read(samples); }
+    const std::optional<QString>& error() const { return decoder_.error(); }
 
 private:
-    bool resample(const AVFrame* frame, std::vector<std::int16_t>& samples);
-
-    ffmpeg::InputContext input_;
-    ffmpeg::CodecContext decoder_;
-    ffmpeg::Resampler resampler_;
-    ffmpeg::Packet packet_ = ffmpeg::makePacket();
-    ffmpeg::Frame frame_ = ffmpeg::makeFrame();
-    int streamIndex_ = -1;
-    bool inputEnded_ = false;
-    bool ended_ = false;
-    std::optional<QString> error_;
+    AudioTrackDecoder decoder_;
 };
 
 } // namespace orvo
