@@ -30,14 +30,6 @@ bool isUnreadable(int code) {
     return code == schemaMismatch || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
-// Ends a failed transaction; the first error tells why it failed.
-void rollbackQuietly(SqliteDatabase& db) {
-    if (!db.isAutocommit()) {
-        // When this fails too, SQLite has already rolled back.
-        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-}
-
 } // namespace
 
 RealmFile::Opened RealmFile::open(const RealmConfiguration& configuration) {
@@ -264,7 +256,7 @@ int RealmFile::copyNewRecords(SqliteDatabase& from, SqliteDatabase& to) {
         }
         to.exec("COMMIT");
     } catch (const StoreError&) {
-        rollbackQuietly(to);
+        to.rollbackQuietly();
         throw;
     }
     return added;
@@ -378,7 +370,7 @@ void RealmFile::probeWrite(SqliteDatabase& db) {
         db.exec("BEGIN IMMEDIATE");
         db.exec(QString("INSERT INTO %1(\"time\") VALUES (0)").arg(RecordTableSql::tableName));
     } catch (const StoreError& error) {
-        rollbackQuietly(db);
+        db.rollbackQuietly();
         if (isUnreadable(error.code())) {
             throw;
         }
@@ -466,7 +458,7 @@ void RealmFile::addFoldedCopies(SqliteDatabase& db) {
         }
         db.exec("COMMIT");
     } catch (const StoreError&) {
-        rollbackQuietly(db);
+        db.rollbackQuietly();
         throw;
     }
 }

@@ -222,9 +222,7 @@ void SearchIndex::addTo(SqliteDatabase& db) {
         }
         db.exec("COMMIT");
     } catch (const StoreError&) {
-        if (!db.isAutocommit()) {
-            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
+        db.rollbackQuietly();
         throw;
     }
 }
@@ -247,9 +245,7 @@ void SearchIndex::ensureReadable(SqliteDatabase& db) {
         rebuild(db);
         db.exec("COMMIT");
     } catch (const StoreError& error) {
-        if (!db.isAutocommit()) {
-            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
+        db.rollbackQuietly();
         throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
     }
 }

@@ -160,4 +160,11 @@ bool SqliteDatabase::isAutocommit() const {
     return sqlite3_get_autocommit(db_.get()) != 0;
 }
 
+void SqliteDatabase::rollbackQuietly() {
+    if (!isAutocommit()) {
+        // When this fails too, SQLite has already rolled back.
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
 } // namespace orvo

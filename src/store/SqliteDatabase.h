@@ -70,6 +70,9 @@ public:
     void exec(const QString& sql);
     // False while a transaction is open.
     bool isAutocommit() const;
+    // Ends a failed transaction, if one is open; the first error tells why it failed, so this
+    // one's own is not reported.
+    void rollbackQuietly();
 
 private:
     struct Close {
