@@ -84,27 +84,37 @@ orvo_start_pulseaudio() {
     echo "services: PulseAudio in $XDG_RUNTIME_DIR"
 }
 
-# PipeWire, WirePlumber and PipeWire's PulseAudio server, with a session bus of their own
-# (WirePlumber wants one), and the same test devices, made through pactl.
-orvo_start_pipewire() {
-    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
-    local log="$ORVO_RUNTIME_DIR/pipewire.log" line
+# A session bus of our own, once, for every service that wants one.
+orvo_start_session_bus() {
+    [[ -s "$ORVO_RUNTIME_DIR/bus" ]] && return 0
     dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
         3>"$ORVO_RUNTIME_DIR/bus" 4>"$ORVO_RUNTIME_DIR/bus.pid" || {
         echo "the session bus did not start" >&2; return 1; }
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ORVO_RUNTIME_DIR/bus")
     ORVO_SERVICE_PIDS+=($(head -n1 "$ORVO_RUNTIME_DIR/bus.pid"))
-    local program
-    for program in pipewire wireplumber pipewire-pulse; do
+}
+
+# PipeWire first: the others connect to its socket once, at their start.
+orvo_run_pipewire_programs() {
+    local log="$ORVO_RUNTIME_DIR/pipewire.log" program tries
+    for program in "$@"; do
         "$program" >>"$log" 2>&1 &
         ORVO_SERVICE_PIDS+=($!)
-        # The others connect to PipeWire's socket once, at their start.
-        local tries=0
+        tries=0
         while [[ $program == pipewire && ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]]; do
             ((tries++ < 100)) || { echo "PipeWire made no socket:" >&2; cat "$log" >&2; return 1; }
             sleep 0.1
         done
     done
+}
+
+# PipeWire, WirePlumber and PipeWire's PulseAudio server, with a session bus of their own
+# (WirePlumber wants one), and the same test devices, made through pactl.
+orvo_start_pipewire() {
+    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
+    local log="$ORVO_RUNTIME_DIR/pipewire.log" line
+    orvo_start_session_bus || return 1
+    orvo_run_pipewire_programs pipewire wireplumber pipewire-pulse || return 1
     orvo_wait_for_sound_server "$log" || return 1
     # A new device's node appears a moment after its module loaded: a default waits for it.
     local tries
@@ -130,6 +140,97 @@ orvo_install_driver() {
     echo "services: ORVO Record Device installed under $ORVO_DRIVER_TEST_ROOT"
 }
 
+orvo_wait_for_bus_name() {
+    local tries=0
+    until gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner "$1" 2>/dev/null | grep -q true; do
+        ((tries++ < 100)) || { echo "$1 did not appear on the session bus:" >&2; cat "$2" >&2; return 1; }
+        sleep 0.1
+    done
+}
+
+# The screen-cast portal's output chooser: it picks the one output, or refuses while the
+# file ORVO_PORTAL_REFUSE exists, as a user who closes the dialog (SelectSources answers 1).
+orvo_write_portal_config() {
+    local chooser="$ORVO_RUNTIME_DIR/portal-chooser"
+    printf '#!/bin/sh\n[ -e "%s" ] || echo HEADLESS-1\n' "$ORVO_PORTAL_REFUSE" >"$chooser"
+    chmod 755 "$chooser"
+    printf '[screencast]\nchooser_type=simple\nchooser_cmd=%s\n' "$chooser" >"$1"
+}
+
+# Sets socket (its Wayland socket) and SWAYSOCK (its IPC socket) once sway made both.
+orvo_find_sway() {
+    local file
+    socket="" SWAYSOCK=""
+    for file in "$1"/wayland-* "$1"/sway-ipc.*.sock; do
+        [[ -S "$file" ]] || continue
+        [[ "$file" == */wayland-* ]] && socket="$file" || SWAYSOCK="$file"
+    done
+    export SWAYSOCK
+    [[ -n "$socket" && -n "$SWAYSOCK" ]]
+}
+
+# A headless sway with one 1280x720 output, PipeWire and the screen-cast portal on a session
+# bus of our own. sway refuses to run as root, so root runs it as nobody, in a folder of
+# nobody's, and links its socket into ours. Without a GPU wlroots renders with pixman, and
+# xdg-desktop-portal-wlr 0.7, which wants DMA-BUF then, fails Start (answer 2).
+orvo_start_wayland() {
+    export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
+    local log="$ORVO_RUNTIME_DIR/sway.log" socket tries
+    orvo_start_session_bus || return 1
+    # The PulseAudio pass has no PipeWire; PipeWire's own PulseAudio server would clash there.
+    [[ -S "$XDG_RUNTIME_DIR/pipewire-0" ]] || orvo_run_pipewire_programs pipewire wireplumber || return 1
+    local as_user=() sway_dir="$ORVO_RUNTIME_DIR"
+    if [[ $(id -u) -eq 0 ]]; then
+        ORVO_WAYLAND_DIR=$(mktemp -d "${TMPDIR:-/tmp}/orvo-wayland.XXXXXX")
+        chown nobody:nogroup "$ORVO_WAYLAND_DIR"
+        sway_dir="$ORVO_WAYLAND_DIR"
+        # The render node's group, where there is one, lets wlroots use the GPU.
+        local groups=(--clear-groups) node
+        for node in /dev/dri/renderD*; do
+            [[ -e "$node" ]] && groups=(--groups "$(stat -c %g "$node")")
+        done
+        as_user=(setpriv --reuid=nobody --regid=nogroup "${groups[@]}")
+    fi
+    printf '%s\n' 'xwayland disable' \
+        'output HEADLESS-1 mode 1280x720 position 0 0 bg #2e5c8a solid_color' >"$sway_dir/sway.config"
+    env -u WAYLAND_DISPLAY -u DISPLAY HOME="$sway_dir" XDG_RUNTIME_DIR="$sway_dir" \
+        WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 \
+        "${as_user[@]}" sway -c "$sway_dir/sway.config" >"$log" 2>&1 &
+    ORVO_SERVICE_PIDS+=($!)
+    tries=0
+    until orvo_find_sway "$sway_dir" && swaymsg -t get_outputs 2>/dev/null | grep -q HEADLESS-1; do
+        ((tries++ < 100)) || { echo "sway did not start:" >&2; cat "$log" >&2; return 1; }
+        sleep 0.1
+    done
+    [[ "$sway_dir" == "$ORVO_RUNTIME_DIR" ]] || ln -s "$socket" "$ORVO_RUNTIME_DIR/${socket##*/}"
+    export WAYLAND_DISPLAY="${socket##*/}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
+    export ORVO_PORTAL_REFUSE="$ORVO_RUNTIME_DIR/portal-refuse"
+    local config="$ORVO_RUNTIME_DIR/xdg-desktop-portal-wlr.config"
+    orvo_write_portal_config "$config"
+    # Started by hand, not by the bus: the bus would start them without our settings.
+    log="$ORVO_RUNTIME_DIR/portal.log"
+    # Without XDPW_PERSIST_MODE the backend gives no restore data, whatever persist_mode asks.
+    XDPW_PERSIST_MODE=permanent /usr/libexec/xdg-desktop-portal-wlr -l INFO -c "$config" >>"$log" 2>&1 &
+    ORVO_SERVICE_PIDS+=($!)
+    orvo_wait_for_bus_name org.freedesktop.impl.portal.desktop.wlr "$log" || return 1
+    # Only the wlr backend, whatever else the machine has; restore tokens kept in our folder.
+    mkdir -p "$ORVO_RUNTIME_DIR/portals" "$ORVO_RUNTIME_DIR/portal-data"
+    # The frontend has the bus start the document portal, which mounts a FUSE file system on
+    # doc; a plain file there makes it give up, so no mount outlives the tests.
+    : >"$ORVO_RUNTIME_DIR/doc"
+    ln -sf /usr/share/xdg-desktop-portal/portals/wlr.portal "$ORVO_RUNTIME_DIR/portals/"
+    local program
+    for program in xdg-permission-store xdg-desktop-portal; do
+        XDG_DESKTOP_PORTAL_DIR="$ORVO_RUNTIME_DIR/portals" XDG_DATA_HOME="$ORVO_RUNTIME_DIR/portal-data" \
+            "/usr/libexec/$program" >>"$log" 2>&1 &
+        ORVO_SERVICE_PIDS+=($!)
+    done
+    orvo_wait_for_bus_name org.freedesktop.impl.portal.PermissionStore "$log" || return 1
+    orvo_wait_for_bus_name org.freedesktop.portal.Desktop "$log" || return 1
+    echo "services: sway on $WAYLAND_DISPLAY, screen-cast portal on $DBUS_SESSION_BUS_ADDRESS"
+}
+
 orvo_stop_services() {
     local pid
     for pid in "${ORVO_SERVICE_PIDS[@]}"; do
@@ -145,5 +246,6 @@ orvo_stop_services() {
         done
     fi
     [[ -n "${ORVO_RUNTIME_DIR:-}" ]] && rm -rf "$ORVO_RUNTIME_DIR"
+    [[ -n "${ORVO_WAYLAND_DIR:-}" ]] && rm -rf "$ORVO_WAYLAND_DIR"
     return 0
 }

@@ -2,11 +2,11 @@
 
 #include "platform/linux/capture/AacSegmentWriter.h"
 #include "platform/linux/capture/AudioStretcher.h"
-#include "platform/linux/signal/AudioTimeline.h"
 #include "platform/linux/capture/AudioWriteStage.h"
 #include "platform/linux/capture/CaptureQuality.h"
 #include "platform/linux/capture/LinuxCaptureInputs.h"
 #include "platform/linux/capture/LiveMixSegment.h"
+#include "platform/linux/signal/AudioTimeline.h"
 #include "platform/linux/sound/PulseRecordStream.h"
 
 #include <algorithm>

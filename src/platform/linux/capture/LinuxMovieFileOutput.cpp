@@ -5,7 +5,7 @@
 #include "platform/linux/capture/CaptureQuality.h"
 #include "platform/linux/capture/H264SegmentWriter.h"
 #include "platform/linux/capture/LinuxCaptureInputs.h"
-#include "platform/linux/capture/X11ScreenGrabber.h"
+#include "platform/linux/capture/ScreenSource.h"
 
 namespace orvo {
 
@@ -21,12 +21,12 @@ LinuxMovieFileOutput::LinuxMovieFileOutput() = default;
 LinuxMovieFileOutput::~LinuxMovieFileOutput() = default;
 
 void LinuxMovieFileOutput::run() {
-    X11ScreenGrabber grabber;
+    ScreenSource source;
     const auto* screen = dynamic_cast<const LinuxScreenInput*>(input_.get());
     std::optional<QString> sourceError =
-        screen != nullptr ? grabber.open(screen->displayName(), screen->geometry(),
-                                         captureQuality(preset_).videoFrameRate)
+        screen != nullptr ? source.open(*screen, captureQuality(preset_).videoFrameRate)
                           : std::optional<QString>(QStringLiteral("not a screen"));
+    source_ = &source;
     reportOpened();
 
     while (true) {
@@ -51,7 +51,7 @@ void LinuxMovieFileOutput::run() {
             continue;
         }
         QString error;
-        ffmpeg::Frame frame = grabber.grab(&error);
+        ffmpeg::Frame frame = source.grab(&error);
         const TimePoint captured = clock_->now();
         if (!frame) {
             sourceError = error;
@@ -72,10 +72,11 @@ void LinuxMovieFileOutput::begin(const StartRequest& request) {
     start_ = request.start;
     lastIndex_ = -1;
     writer_ = std::make_unique<H264SegmentWriter>();
-    const auto* screen = static_cast<const LinuxScreenInput*>(input_.get());
-    if (auto error = writer_->open(request.path, formatName(request.fileType),
-                                   screen->geometry().width(), screen->geometry().height(),
-                                   captureQuality(preset_), clock_->epochMicroseconds(start_))) {
+    // The portal's stream tells its size with its first frame, which comes before a start.
+    size_ = source_->size();
+    if (auto error =
+            writer_->open(request.path, formatName(request.fileType), size_.width(), size_.height(),
+                          captureQuality(preset_), clock_->epochMicroseconds(start_))) {
         writeError_ = CaptureError{CaptureErrorCode::fileFailed, *error};
         end(writeError_);
         return;
@@ -88,7 +89,8 @@ void LinuxMovieFileOutput::begin(const StartRequest& request) {
 }
 
 void LinuxMovieFileOutput::place(const AVFrame& frame, TimePoint captured) {
-    if (writeError_) {
+    // A screen whose resolution changed mid-way sends frames the file cannot hold.
+    if (writeError_ || frame.width != size_.width() || frame.height != size_.height()) {
         return;
     }
     const double seconds = std::chrono::duration<double>(captured - start_).count();

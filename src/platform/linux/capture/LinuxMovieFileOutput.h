@@ -2,13 +2,16 @@
 
 #include <memory>
 
+#include <QSize>
+
 #include "platform/Capture.h"
-#include "platform/linux/media/FFmpegHandles.h"
 #include "platform/linux/capture/LinuxFileOutput.h"
+#include "platform/linux/media/FFmpegHandles.h"
 
 namespace orvo {
 
 class H264SegmentWriter;
+class ScreenSource;
 
 // The screen's area into an H.264 .mov, on a worker thread of its own.
 class LinuxMovieFileOutput final
@@ -25,7 +28,9 @@ private:
     void end(std::optional<CaptureError> error);
 
     // Worker thread only.
-    ffmpeg::Frame latest_; // the newest picture before a start: the recording's first
+    ScreenSource* source_ = nullptr; // run's, while it runs
+    QSize size_;                     // the frames' size in the file being written
+    ffmpeg::Frame latest_;           // the newest picture before a start: the recording's first
     std::unique_ptr<H264SegmentWriter> writer_;
     TimePoint start_{};
     std::int64_t lastIndex_ = -1;

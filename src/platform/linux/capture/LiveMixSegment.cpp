@@ -4,8 +4,8 @@
 #include <QtGlobal>
 
 #include "platform/linux/capture/AacSegmentWriter.h"
-#include "platform/linux/media/AudioMixer.h"
 #include "platform/linux/capture/AudioWriteStage.h"
+#include "platform/linux/media/AudioMixer.h"
 
 namespace orvo {
 
