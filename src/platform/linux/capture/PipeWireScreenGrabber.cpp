@@ -235,9 +235,10 @@ ffmpeg::Frame PipeWireScreenGrabber::grab(QString* error) {
         error_ = QStringLiteral("the screen's stream sends no picture");
     }
     if (!error_) {
-        // The next frame is due a period after the last; a late one does not make up.
+        // The next frame is due a period after this one was due; one taken late does not make
+        // the next come early.
         changed_.wait_until(lock, due_, [&] { return error_.has_value(); });
-        due_ = std::max(due_ + period_, std::chrono::steady_clock::now());
+        due_ = std::max(due_, std::chrono::steady_clock::now()) + period_;
     }
     if (error_) {
         *error = *error_;
