@@ -9,6 +9,7 @@
 #include "platform/linux/desktop/LinuxDisplays.h"
 #include "platform/linux/desktop/LinuxFileAttributes.h"
 #include "platform/linux/desktop/LinuxWorkspace.h"
+#include "platform/linux/desktop/WaylandDisplays.h"
 #include "platform/linux/desktop/XdgAutostartLoginItems.h"
 #include "platform/linux/echo/WebRtcEchoCanceller.h"
 #include "platform/linux/media/FFmpegMedia.h"
@@ -25,7 +26,11 @@ void installBackends(const LinuxAudioHardware::Options& options) {
     auto hardware = std::make_unique<LinuxAudioHardware>(options);
     platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
     platform.install<AudioHardware>(std::move(hardware));
-    platform.install<Displays>(std::make_unique<LinuxDisplays>());
+    if (WaylandDisplays::isWaylandSession()) {
+        platform.install<Displays>(std::make_unique<WaylandDisplays>());
+    } else {
+        platform.install<Displays>(std::make_unique<LinuxDisplays>());
+    }
     platform.install<Workspace>(std::make_unique<LinuxWorkspace>());
     platform.install<Media>(std::make_unique<FFmpegMedia>());
     platform.install<SpeechRecognizer>(std::make_unique<PocketsphinxSpeechRecognizer>());

@@ -395,7 +395,8 @@ void RecordingController::startRecord() {
 }
 
 void RecordingController::prepareDevices(StartJob& job, AudioRoute& route) {
-    job.engine = RecordManager::create(job.devices, job.isVideo, job.preset, job.screen);
+    job.engine =
+        RecordManager::create(job.devices, job.isVideo, job.preset, job.screen, &job.screenRefusal);
     if (!job.engine) {
         return;
     }
@@ -428,7 +429,7 @@ void RecordingController::startPrepared(const StartJob& job) {
             warnFarSideSilent();
         }
     } else {
-        failStart(job.status);
+        failStart(job.status, job.screenRefusal);
     }
     for (const auto& action : std::exchange(afterStart_, {})) {
         action();
@@ -508,13 +509,16 @@ void RecordingController::warnFarSideSilent() {
     emit stateChanged();
 }
 
-void RecordingController::failStart(std::optional<AudioStatus> status) {
+void RecordingController::failStart(std::optional<AudioStatus> status,
+                                    const std::optional<QString>& screenRefusal) {
     const QString deviceName =
         selected_ && selected_->device ? selected_->device->localizedName : QString();
     const QString statusText = status ? QString::number(*status) : QString();
     fail(RecordingFailure::Kind::startFailed, txtError,
-         Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg : txtErrorStartAudioRecordMsg,
-                              {deviceName, statusText}));
+         screenRefusal ? *screenRefusal
+                       : Localization::format(isVideo_ ? txtErrorStartVideoRecordMsg
+                                                       : txtErrorStartAudioRecordMsg,
+                                              {deviceName, statusText}));
     enterPhase(Phase::failed);
     QPointer<RecordingController> controller(this);
     deviceWork_.restoreOutput([controller] {

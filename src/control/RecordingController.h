@@ -149,6 +149,7 @@ private:
         bool isVideo = false;
         SessionPreset preset{};
         std::optional<DisplayID> screen;
+        std::optional<QString> screenRefusal; // why the desktop gave no screen
         std::optional<AudioStatus> status;
         std::shared_ptr<RecordManager> engine;
         AudioDeviceID previousOutput = noAudioDevice;
@@ -169,7 +170,8 @@ private:
     void stopRecord();
     bool checkPermissions();
     std::optional<AudioCaptureDevice> chooseMicrophone() const;
-    void failStart(std::optional<AudioStatus> status);
+    void failStart(std::optional<AudioStatus> status,
+                   const std::optional<QString>& screenRefusal = std::nullopt);
     bool checkDiskSpace();
     void stopForFullDisk();
     // Once per recording: a desktop notification and the warning text.

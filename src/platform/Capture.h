@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -153,6 +154,22 @@ public:
     virtual bool isRunning() const = 0;
 };
 
+// Why the desktop gave no screen to record (the screen-cast portal of a Wayland session).
+enum class ScreenRefusal {
+    noPortal,  // nothing answers for screen casting
+    cancelled, // the user closed the desktop's dialog without a choice
+    refused,   // the desktop would not, or did not answer in time
+};
+
+// What a screen that the desktop's own dialog chooses needs (Displays: chosenByDesktop): the
+// token of the last choice, so that the next recording asks nothing; who keeps the token of a
+// new choice; who hears why no screen came. The functions are called on the calling thread.
+struct ScreenChoice {
+    std::optional<QString> restoreToken;
+    std::function<void(const QString& restoreToken)> keepToken;
+    std::function<void(ScreenRefusal why, const QString& detail)> refused;
+};
+
 // Factory of the capture objects.
 class Capture : public Port {
 public:
@@ -161,8 +178,11 @@ public:
     // Main thread; may block briefly to ask the sound server. nullptr when no capture device
     // has this unique ID.
     virtual std::shared_ptr<CaptureInput> makeDeviceInput(const QString& deviceUniqueID) = 0;
-    // Main thread. nullptr when no screen has this display identifier.
-    virtual std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID) = 0;
+    // Main thread. nullptr when no screen has this display identifier. A screen that the
+    // desktop chooses blocks while the desktop asks the user (any thread with an event loop
+    // then), and is nullptr when none came (choice.refused says why).
+    virtual std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID,
+                                                          const ScreenChoice& choice = {}) = 0;
     virtual std::shared_ptr<CaptureAudioFileOutput> makeAudioFileOutput() = 0;
     virtual std::shared_ptr<CaptureMovieFileOutput> makeMovieFileOutput() = 0;
 };

@@ -24,6 +24,9 @@ struct Screen {
     DisplayID displayID = 0;
     QRect geometry;                     // in pixels of the whole desktop
     std::optional<QString> productName; // absent when the display reports none
+    // Which screen this is, the desktop asks the user when a recording starts (Wayland);
+    // geometry is then unknown.
+    bool chosenByDesktop = false;
 };
 
 // Windows and screens of the running desktop.

@@ -23,6 +23,7 @@
 #include "shell/Formatting.h"
 #include "shell/Localization.h"
 #include "shell/Logging.h"
+#include "shell/SettingsManager.h"
 #include "store/RealmManager.h"
 #include "store/RealmRecordModel.h"
 
@@ -82,15 +83,46 @@ RecordManager::~RecordManager() {
 
 std::shared_ptr<RecordManager>
 RecordManager::create(const std::vector<std::optional<AudioCaptureDevice>>& devices, bool isVideo,
-                      SessionPreset preset, std::optional<DisplayID> screenDeviceID) {
+                      SessionPreset preset, std::optional<DisplayID> screenDeviceID,
+                      std::optional<QString>* screenRefusal) {
     auto manager = std::make_shared<RecordManager>(Private{}, isVideo, preset, QString());
-    if (!manager->buildSession(devices, preset, screenDeviceID))
+    if (!manager->buildSession(devices, preset, screenDeviceID, screenRefusal))
         return nullptr;
     return manager;
 }
 
+ScreenChoice RecordManager::screenChoice(std::optional<QString>* refusal) {
+    ScreenChoice choice;
+    // Settings are written on the main thread only; a read sees a whole file.
+    const QString token = SettingsManager::shared().getValue(screenCastTokenKey);
+    if (!token.isEmpty())
+        choice.restoreToken = token;
+    choice.keepToken = [](const QString& kept) {
+        dispatchToMain(
+            [kept] { SettingsManager::shared().writeValueSetting(kept, screenCastTokenKey); });
+    };
+    choice.refused = [refusal](ScreenRefusal why, const QString& detail) {
+        Logging::write("No screen from the desktop: " + detail, EventLoging::error);
+        if (refusal == nullptr)
+            return;
+        switch (why) {
+        case ScreenRefusal::noPortal:
+            *refusal = Localization::format(Localization::text("SCREEN_PORTAL_MISSING"), {detail});
+            break;
+        case ScreenRefusal::cancelled:
+            *refusal = Localization::text("SCREEN_CHOICE_CANCELLED");
+            break;
+        case ScreenRefusal::refused:
+            *refusal = Localization::format(Localization::text("SCREEN_CHOICE_REFUSED"), {detail});
+            break;
+        }
+    };
+    return choice;
+}
+
 bool RecordManager::buildSession(const std::vector<std::optional<AudioCaptureDevice>>& devices,
-                                 SessionPreset preset, std::optional<DisplayID> screenDeviceID) {
+                                 SessionPreset preset, std::optional<DisplayID> screenDeviceID,
+                                 std::optional<QString>* screenRefusal) {
     auto* capture = Platform::shared().find<Capture>();
     if (!capture)
         return false;
@@ -118,7 +150,8 @@ bool RecordManager::buildSession(const std::vector<std::optional<AudioCaptureDev
         }
         if (!screenDeviceID)
             return false;
-        if (!addPair(capture->makeScreenInput(*screenDeviceID), capture->makeMovieFileOutput()))
+        if (!addPair(capture->makeScreenInput(*screenDeviceID, screenChoice(screenRefusal)),
+                     capture->makeMovieFileOutput()))
             return false;
     }
     return connectPairs();

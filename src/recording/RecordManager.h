@@ -45,9 +45,14 @@ public:
     // or screen that cannot be opened, or nothing to record. screenDeviceID defaults to the
     // main display.
     static std::shared_ptr<RecordManager>
+    // A screen that the desktop chooses (Wayland) may not come: screenRefusal, when given, is
+    // then the user's text saying why.
     create(const std::vector<std::optional<AudioCaptureDevice>>& devices, bool isVideo = false,
            SessionPreset preset = SessionPreset::low,
-           std::optional<DisplayID> screenDeviceID = std::nullopt);
+           std::optional<DisplayID> screenDeviceID = std::nullopt,
+           std::optional<QString>* screenRefusal = nullptr);
+    // Where the desktop's screen-cast portal keeps the user's last choice of screen.
+    static inline const QString screenCastTokenKey = QStringLiteral("ScreenCastRestoreToken");
 
     ~RecordManager();
     RecordManager(const RecordManager&) = delete;
@@ -119,7 +124,9 @@ public:
 
 private:
     bool buildSession(const std::vector<std::optional<AudioCaptureDevice>>& devices,
-                      SessionPreset preset, std::optional<DisplayID> screenDeviceID);
+                      SessionPreset preset, std::optional<DisplayID> screenDeviceID,
+                      std::optional<QString>* screenRefusal);
+    static ScreenChoice screenChoice(std::optional<QString>* refusal);
     bool addPair(std::shared_ptr<CaptureInput> input, std::shared_ptr<CaptureFileOutput> output);
     bool connectPairs();
     QString segmentPath(std::size_t index) const;

@@ -1,6 +1,7 @@
 #include "recording/VideoManager.h"
 
 #include "platform/Platform.h"
+#include "shell/Localization.h"
 
 namespace orvo {
 namespace {
@@ -20,7 +21,9 @@ std::vector<Screen> namedScreens() {
 QStringList VideoManager::screenNameDevices() {
     QStringList names;
     for (const Screen& screen : namedScreens()) {
-        names << *screen.productName;
+        // The desktop's dialog says which screen, when the recording starts.
+        names << (screen.chosenByDesktop ? Localization::text("SCREEN_CHOSEN_BY_DESKTOP")
+                                         : *screen.productName);
     }
     return names;
 }

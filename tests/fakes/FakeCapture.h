@@ -177,7 +177,8 @@ public:
         }
         return std::make_shared<FakeCaptureInput>(CaptureMediaType::audio, uniqueID);
     }
-    std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID) override {
+    std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID,
+                                                  const ScreenChoice&) override {
         if (!displays.contains(displayID)) {
             return nullptr;
         }

@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
     const std::vector<Source> sources = {
         {capture.makeDeviceInput("microphone"), capture.makeAudioFileOutput(), "probe_0.m4a"},
         {capture.makeDeviceInput("speakers.monitor"), capture.makeAudioFileOutput(), "probe_1.m4a"},
-        {capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID),
+        {capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID, {}),
          capture.makeMovieFileOutput(), "probe_2.mov"},
     };
     for (const Source& source : sources) {

@@ -277,7 +277,7 @@ TEST_F(LinuxCaptureTest, AScreenRecordingPassesThroughWithEachAudioTrack) {
     ASSERT_TRUE(recorder.add(recorder.capture.makeDeviceInput("speakers.monitor"),
                              recorder.capture.makeAudioFileOutput()));
     ASSERT_TRUE(
-        recorder.add(recorder.capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID),
+        recorder.add(recorder.capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID, {}),
                      recorder.capture.makeMovieFileOutput()));
     const QStringList paths = {folder.filePath("s_0.m4a"), folder.filePath("s_1.m4a"),
                                folder.filePath("s_2.mov")};
@@ -332,7 +332,7 @@ TEST_F(LinuxCaptureTest, RecordsTheScreenIntoAMovie) {
     ASSERT_GT(width, 0) << "no X display";
     Recorder recorder;
     ASSERT_TRUE(
-        recorder.add(recorder.capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID),
+        recorder.add(recorder.capture.makeScreenInput(test::RootScreenDisplays::rootDisplayID, {}),
                      recorder.capture.makeMovieFileOutput()));
     const QString path = folder.filePath("20240131120000_0.mov");
     Finishes finishes;
@@ -358,7 +358,7 @@ TEST_F(LinuxCaptureTest, RefusesWhatItCannotCaptureOrConnect) {
     LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
     EXPECT_EQ(capture.makeDeviceInput("no_such_source"), nullptr);
     EXPECT_EQ(capture.makeDeviceInput(""), nullptr);
-    EXPECT_EQ(capture.makeScreenInput(77), nullptr);
+    EXPECT_EQ(capture.makeScreenInput(77, {}), nullptr);
 
     auto session = capture.makeSession();
     auto microphone = capture.makeDeviceInput("microphone");

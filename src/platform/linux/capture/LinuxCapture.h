@@ -14,11 +14,15 @@ public:
     explicit LinuxCapture(LinuxAudioHardware& hardware);
     std::unique_ptr<CaptureSession> makeSession() override;
     std::shared_ptr<CaptureInput> makeDeviceInput(const QString& deviceUniqueID) override;
-    std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID) override;
+    std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID,
+                                                  const ScreenChoice& choice) override;
     std::shared_ptr<CaptureAudioFileOutput> makeAudioFileOutput() override;
     std::shared_ptr<CaptureMovieFileOutput> makeMovieFileOutput() override;
 
 private:
+    // The screen that the desktop's screen-cast portal lets the user choose.
+    static std::shared_ptr<CaptureInput> portalScreenInput(const ScreenChoice& choice);
+
     LinuxAudioHardware& hardware_;
 };
 

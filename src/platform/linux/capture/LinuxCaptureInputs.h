@@ -1,12 +1,12 @@
 #pragma once
 
-#include <functional>
-#include <optional>
+#include <memory>
 
 #include <QRect>
 #include <QString>
 
 #include "platform/Capture.h"
+#include "platform/linux/capture/ScreenCastPortal.h"
 
 namespace orvo {
 
@@ -21,31 +21,37 @@ private:
     QString sourceName_;
 };
 
+// A screen that the desktop's screen-cast portal streams; the portal's session ends with it.
+class PortalScreen {
+public:
+    explicit PortalScreen(ScreenCastPortal::Session session) : session_(std::move(session)) {}
+    ~PortalScreen() { ScreenCastPortal::close(session_.handle); }
+    PortalScreen(const PortalScreen&) = delete;
+    PortalScreen& operator=(const PortalScreen&) = delete;
+    const ScreenCastPortal::Session& session() const { return session_; }
+
+private:
+    ScreenCastPortal::Session session_;
+};
+
 // A screen: an area of an X display, or in a Wayland session the screen that the desktop's
-// screen-cast portal streams (chosen in the desktop's dialog, or by the token of an earlier
-// choice).
+// screen-cast portal streams.
 class LinuxScreenInput final : public CaptureInput {
 public:
-    // What a portal's choice needs: the token of the last choice, and who keeps the next one
-    // (called on the capture's thread).
-    struct PortalChoice {
-        std::optional<QString> restoreToken;
-        std::function<void(const QString& restoreToken)> keepToken;
-    };
-
     LinuxScreenInput(QString displayName, QRect geometry)
         : displayName_(std::move(displayName)), geometry_(geometry) {}
-    explicit LinuxScreenInput(PortalChoice choice) : portal_(std::move(choice)) {}
+    explicit LinuxScreenInput(std::shared_ptr<const PortalScreen> portal)
+        : portal_(std::move(portal)) {}
     CaptureMediaType mediaType() const override { return CaptureMediaType::video; }
     const QString& displayName() const { return displayName_; }
     const QRect& geometry() const { return geometry_; }
-    // Absent for an X display's screen.
-    const std::optional<PortalChoice>& portal() const { return portal_; }
+    // nullptr for an X display's screen.
+    const std::shared_ptr<const PortalScreen>& portal() const { return portal_; }
 
 private:
     QString displayName_;
     QRect geometry_;
-    std::optional<PortalChoice> portal_;
+    std::shared_ptr<const PortalScreen> portal_;
 };
 
 } // namespace orvo

@@ -72,7 +72,14 @@ void LinuxMovieFileOutput::begin(const StartRequest& request) {
     start_ = request.start;
     lastIndex_ = -1;
     writer_ = std::make_unique<H264SegmentWriter>();
-    // The portal's stream tells its size with its first frame, which comes before a start.
+    // The portal's stream tells its size with its first frame, which seldom comes after the
+    // start.
+    if (source_->size().isEmpty()) {
+        QString error;
+        if (ffmpeg::Frame first = source_->grab(&error)) {
+            latest_ = std::move(first);
+        }
+    }
     size_ = source_->size();
     if (auto error =
             writer_->open(request.path, formatName(request.fileType), size_.width(), size_.height(),

@@ -17,14 +17,7 @@ namespace orvo {
 // screen-cast portal opens on Wayland. One thread.
 class ScreenSource {
 public:
-    ScreenSource() = default;
-    // Ends the portal's session, if one was opened.
-    ~ScreenSource();
-    ScreenSource(const ScreenSource&) = delete;
-    ScreenSource& operator=(const ScreenSource&) = delete;
-
-    // The error when the screen cannot be had: the portal missing, the choice refused or
-    // cancelled, the display or the stream failing.
+    // The error when the screen cannot be had: the display or the portal's stream failing.
     std::optional<QString> open(const LinuxScreenInput& input, int frameRate);
     // Blocks until the next frame is due; nullptr and error set on failure.
     ffmpeg::Frame grab(QString* error);
@@ -32,12 +25,11 @@ public:
     QSize size() const;
 
 private:
-    std::optional<QString> openPortal(const LinuxScreenInput::PortalChoice& choice, int frameRate);
+    std::optional<QString> openPortal(const PortalScreen& portal, int frameRate);
 
     std::unique_ptr<X11ScreenGrabber> x11_;
     QSize x11Size_;
     std::unique_ptr<PipeWireScreenGrabber> pipeWire_;
-    QString portalSession_;
 };
 
 } // namespace orvo

@@ -1,4 +1,5 @@
 #include "platform/linux/desktop/LinuxWorkspace.h"
+#include "platform/linux/desktop/WaylandDisplays.h"
 
 #include <set>
 
@@ -95,6 +96,11 @@ QString applicationKeyOf(const RunningApplication& application) {
 } // namespace
 
 LinuxWorkspace::LinuxWorkspace() : entries_(DesktopEntries::searchFolders()) {
+    // A Wayland desktop tells no program which window is in front, and its X server would tell
+    // only of the X programs: the call's sound streams name the messenger there.
+    if (WaylandDisplays::isWaylandSession()) {
+        return;
+    }
     watch_ = XcbSession::open();
     if (!watch_) {
         return;
