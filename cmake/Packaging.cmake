@@ -16,7 +16,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 # What the programs start or read at run time, beyond the libraries they link.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "pkexec, pulseaudio-utils, qt6-qpa-plugins, libqt6svg6, qt6-image-formats-plugins, fonts-roboto, pocketsphinx-en-us, libavdevice59, xdg-utils, libglib2.0-bin")
+    "pkexec, pulseaudio-utils, qt6-qpa-plugins, qt6-wayland, libqt6svg6, qt6-image-formats-plugins, fonts-roboto, pocketsphinx-en-us, libavdevice59, xdg-utils, libglib2.0-bin")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # On removal the driver leaves the running sound servers and its files outside the package go.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

@@ -13,11 +13,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <pipewire/pipewire.h>
-#include <spa/param/video/format-utils.h>
-#include <spa/pod/builder.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "platform/Platform.h"
@@ -32,155 +27,28 @@
 #include "recording/RecordManager.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
+#include "support/PipeWireVideoSource.h"
 
 namespace orvo {
 namespace {
 
 using namespace std::chrono_literals;
 
+using test::PipeWireVideoSource;
+
 constexpr int width = 64;
 constexpr int height = 48;
-constexpr int producedRate = 30;
-
-// A video source on the private PipeWire, as a screen-cast portal makes one: BGRx frames of
-// one grey level that the test sets, pushed at producedRate while running.
-class VideoSource {
-public:
-    VideoSource() {
-        pw_init(nullptr, nullptr);
-        loop_ = pw_thread_loop_new("test-source", nullptr);
-        pw_thread_loop_start(loop_);
-        pw_thread_loop_lock(loop_);
-        context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
-        core_ = pw_context_connect(context_, nullptr, 0);
-        stream_ = pw_stream_new(core_, "test-screen",
-                                pw_properties_new(PW_KEY_MEDIA_CLASS, "Video/Source",
-                                                  PW_KEY_MEDIA_TYPE, "Video", nullptr));
-        events_.version = PW_VERSION_STREAM_EVENTS;
-        events_.param_changed = [](void* self, std::uint32_t id, const spa_pod* param) {
-            if (id == SPA_PARAM_Format && param != nullptr) {
-                static_cast<VideoSource*>(self)->announceBuffers();
-            }
-        };
-        events_.process = [](void* self) { static_cast<VideoSource*>(self)->fill(); };
-        pw_stream_add_listener(stream_, &hook_, &events_, this);
-        std::uint8_t buffer[512];
-        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_rectangle size = SPA_RECTANGLE(width, height);
-        const spa_fraction rate = SPA_FRACTION(producedRate, 1);
-        const spa_pod* params[] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-            SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-            SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-            SPA_POD_Id(SPA_VIDEO_FORMAT_BGRx), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&size),
-            SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)))};
-        pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
-                          pw_stream_flags(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS),
-                          params, 1);
-        pw_thread_loop_unlock(loop_);
-        ticker_ = std::thread([this] {
-            while (!stopping_) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1000 / producedRate));
-                if (running_) {
-                    pw_thread_loop_lock(loop_);
-                    pw_stream_trigger_process(stream_);
-                    pw_thread_loop_unlock(loop_);
-                }
-            }
-        });
-    }
-    ~VideoSource() {
-        stopping_ = true;
-        ticker_.join();
-        pw_thread_loop_stop(loop_);
-        pw_stream_destroy(stream_);
-        pw_core_disconnect(core_);
-        pw_context_destroy(context_);
-        pw_thread_loop_destroy(loop_);
-    }
-
-    // The node a consumer connects to, once PipeWire gave one.
-    std::uint32_t node() {
-        for (int i = 0; i < 200; ++i) {
-            pw_thread_loop_lock(loop_);
-            const std::uint32_t id = pw_stream_get_node_id(stream_);
-            pw_thread_loop_unlock(loop_);
-            if (id != SPA_ID_INVALID) {
-                return id;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return SPA_ID_INVALID;
-    }
-    void setGrey(std::uint8_t grey) { grey_ = grey; }
-    void setRunning(bool running) { running_ = running; }
-    int produced() const { return produced_; }
-
-private:
-    void announceBuffers() {
-        std::uint8_t buffer[256];
-        spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-        const spa_pod* params[] = {static_cast<const spa_pod*>(spa_pod_builder_add_object(
-            &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-            SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
-            SPA_PARAM_BUFFERS_size, SPA_POD_Int(width * height * 4), SPA_PARAM_BUFFERS_stride,
-            SPA_POD_Int(width * 4), SPA_PARAM_BUFFERS_dataType,
-            SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))))};
-        pw_stream_update_params(stream_, params, 1);
-    }
-    void fill() {
-        pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
-        if (buffer == nullptr) {
-            return;
-        }
-        spa_data& data = buffer->buffer->datas[0];
-        if (data.data != nullptr && data.maxsize >= std::uint32_t(width * height * 4)) {
-            std::memset(data.data, grey_, std::size_t(width * height * 4));
-            data.chunk->offset = 0;
-            data.chunk->stride = width * 4;
-            data.chunk->size = std::uint32_t(width * height * 4);
-            ++produced_;
-        }
-        pw_stream_queue_buffer(stream_, buffer);
-    }
-
-    pw_thread_loop* loop_ = nullptr;
-    pw_context* context_ = nullptr;
-    pw_core* core_ = nullptr;
-    pw_stream* stream_ = nullptr;
-    spa_hook hook_{};
-    pw_stream_events events_{};
-    std::thread ticker_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<bool> running_{true};
-    std::atomic<std::uint8_t> grey_{0};
-    std::atomic<int> produced_{0};
-};
-
-// A connection to the private PipeWire, as the portal's OpenPipeWireRemote hands one over.
-int pipeWireRemote() {
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = qgetenv("XDG_RUNTIME_DIR") + "/pipewire-0";
-    std::strncpy(address.sun_path, path.constData(), sizeof(address.sun_path) - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) < 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 std::uint8_t greyOf(const AVFrame& frame) {
     return frame.data[0][(frame.height / 2) * frame.linesize[0] + frame.width * 2];
 }
 
 TEST(PipeWireScreenGrabber, FramesComeAtTheCaptureRateAndTheLastRepeatsWhileTheScreenIsStill) {
-    VideoSource source;
+    PipeWireVideoSource source(width, height);
     source.setGrey(40);
     const std::uint32_t node = source.node();
     ASSERT_NE(node, SPA_ID_INVALID);
-    const int remote = pipeWireRemote();
+    const int remote = test::pipeWireRemote();
     ASSERT_GE(remote, 0);
     PipeWireScreenGrabber grabber;
     ASSERT_FALSE(grabber.open(remote, node, 10));
@@ -299,11 +167,11 @@ std::vector<int> lumaOfFrames(const QString& path, QSize* size) {
 }
 
 TEST(WaylandScreenRecording, TheStreamOfAPortalScreenIsRecordedAtItsSizeAndFollowsTheScreen) {
-    VideoSource source;
+    PipeWireVideoSource source(width, height);
     source.setGrey(40);
     const std::uint32_t node = source.node();
     ASSERT_NE(node, SPA_ID_INVALID);
-    const int remote = pipeWireRemote();
+    const int remote = test::pipeWireRemote();
     ASSERT_GE(remote, 0);
     // The portal's answer, as Start and OpenPipeWireRemote give it.
     ScreenCastPortal::Session session;
