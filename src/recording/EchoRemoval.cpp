@@ -39,13 +39,7 @@ std::optional<int> sideStream(const MediaAsset& asset, const char* title) {
 }
 
 bool isCatalogued(const QString& fileName) {
-    auto all = realm().objects();
-    for (int i = 0; i < all.size(); ++i) {
-        if (all.at(i)->fileName() == fileName) {
-            return true;
-        }
-    }
-    return false;
+    return realm().objects().filter("fileName == %@", {fileName}).size() > 0;
 }
 
 } // namespace

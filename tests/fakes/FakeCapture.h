@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -178,7 +179,12 @@ public:
         return std::make_shared<FakeCaptureInput>(CaptureMediaType::audio, uniqueID);
     }
     std::shared_ptr<CaptureInput> makeScreenInput(DisplayID displayID,
-                                                  const ScreenChoice&) override {
+                                                  const ScreenChoice& choice) override {
+        screenChoices.push_back(choice);
+        if (screenRefusal && choice.refused) {
+            choice.refused(*screenRefusal, QStringLiteral("as the test says"));
+            return nullptr;
+        }
         if (!displays.contains(displayID)) {
             return nullptr;
         }
@@ -198,6 +204,8 @@ public:
 
     std::set<QString> devices;
     std::set<DisplayID> displays;
+    std::vector<ScreenChoice> screenChoices;    // as each screen input was asked for
+    std::optional<ScreenRefusal> screenRefusal; // the desktop gives no screen, for this reason
     FakeCaptureSession::Refusals refusals;
     std::vector<FakeCaptureSession*> sessions; // alive while their owner keeps them
     std::vector<std::shared_ptr<FakeAudioFileOutput>> audioOutputs;

@@ -19,7 +19,9 @@
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Formatting.h"
+#include "shell/Localization.h"
 #include "shell/Logging.h"
+#include "shell/SettingsManager.h"
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
@@ -109,6 +111,28 @@ TEST_F(RecordManagerTest, RefusesSessionsThatCannotRecordEverySource) {
     EXPECT_EQ(RecordManager::create({mic}, true, SessionPreset::low, DisplayID(99)), nullptr);
     capture_->refusals.connections = true;
     EXPECT_EQ(RecordManager::create({mic}), nullptr);
+}
+
+TEST_F(RecordManagerTest, TheDesktopsChoiceOfScreenIsKeptForTheNextRecordingAndARefusalSaysWhy) {
+    SettingsManager::shared().writeValueSetting("", RecordManager::screenCastTokenKey);
+    ASSERT_NE(RecordManager::create({mic}, true, SessionPreset::low, screen), nullptr);
+    ASSERT_EQ(capture_->screenChoices.size(), 1u);
+    EXPECT_EQ(capture_->screenChoices[0].restoreToken, std::nullopt);
+    // The desktop's token of the choice, from the thread that asked it.
+    std::thread([&] { capture_->screenChoices[0].keepToken("token-1"); }).join();
+    QCoreApplication::processEvents();
+    ASSERT_NE(RecordManager::create({mic}, true, SessionPreset::low, screen), nullptr);
+    EXPECT_EQ(capture_->screenChoices[1].restoreToken, "token-1");
+
+    capture_->screenRefusal = ScreenRefusal::noPortal;
+    std::optional<QString> refusal;
+    EXPECT_EQ(RecordManager::create({mic}, true, SessionPreset::low, screen, &refusal), nullptr);
+    EXPECT_EQ(refusal, Localization::format(Localization::text("SCREEN_PORTAL_MISSING"),
+                                            {"as the test says"}));
+    capture_->screenRefusal = ScreenRefusal::cancelled;
+    EXPECT_EQ(RecordManager::create({mic}, true, SessionPreset::low, screen, &refusal), nullptr);
+    EXPECT_EQ(refusal, Localization::text("SCREEN_CHOICE_CANCELLED"));
+    SettingsManager::shared().writeValueSetting("", RecordManager::screenCastTokenKey);
 }
 
 TEST_F(RecordManagerTest, ConnectsEachInputToItsOwnOutputAndNamesSegmentsByIndex) {
