@@ -352,6 +352,13 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     }
 }
 
+bool RealmFile::asksForNewerWriter(SqliteDatabase& db) {
+    constexpr int writeVersionOffset = 18;
+    QFile file(QString::fromUtf8(sqlite3_db_filename(db.handle(), "main")));
+    const QByteArray header = file.open(QIODevice::ReadOnly) ? file.read(100) : QByteArray();
+    return header.size() > writeVersionOffset && quint8(header[writeVersionOffset]) > 2;
+}
+
 void RealmFile::probeWrite(SqliteDatabase& db) {
     // The checks pass a schema whose own tables were altered (the sequence table of the
     // identifiers, renamed in its text), on which every write fails as damaged: one row written
@@ -373,6 +380,11 @@ void RealmFile::probeWrite(SqliteDatabase& db) {
         db.rollbackQuietly();
         if (isUnreadable(error.code())) {
             throw;
+        }
+        // SQLite keeps read-only a file whose header asks for a newer writer (its write version
+        // above 2), writable as the file is: a header so altered is no catalogue of ours.
+        if ((error.code() & 0xff) == SQLITE_READONLY && asksForNewerWriter(db)) {
+            throw StoreError("a file format this SQLite cannot write", schemaMismatch);
         }
         return;
     }

@@ -60,6 +60,8 @@ private:
     static std::optional<QString> setAside(const QString& path);
     // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.
     static void checkStructure(SqliteDatabase& db);
+    // Whether the file's header asks for a writer newer than SQLite's own format.
+    static bool asksForNewerWriter(SqliteDatabase& db);
     static void probeWrite(SqliteDatabase& db);
     static void checkEncoding(SqliteDatabase& db);
     static QStringList tableColumns(SqliteDatabase& db);

@@ -197,16 +197,33 @@ QStringList SearchIndex::tableNames() {
     return names;
 }
 
-bool SearchIndex::isOwnDefinition(SqliteDatabase& db) {
-    SqliteStatement definition(db.handle(), "SELECT sql FROM sqlite_schema WHERE name = ?");
-    for (const QString& table : {runTable, phraseTable}) {
-        definition.bind(1, table);
-        if (!definition.step() || definition.text(0) != definitionSql(table)) {
-            return false;
-        }
-        definition.reset();
+namespace {
+
+// The index's tables as the file defines them, FTS5's own shadow tables among them.
+QStringList indexSchemaOf(sqlite3* db) {
+    QStringList rows;
+    SqliteStatement schema(db, "SELECT type, name, tbl_name, ifnull(sql, '') FROM sqlite_schema "
+                               "WHERE tbl_name IN (SELECT value FROM json_each(?)) ORDER BY name");
+    schema.bind(1, QString("[\"%1\"]").arg(SearchIndex::tableNames().join("\",\"")));
+    while (schema.step()) {
+        rows << QStringList{schema.text(0), schema.text(1), schema.text(2), schema.text(3)}.join(
+            '|');
     }
-    return true;
+    return rows;
+}
+
+} // namespace
+
+bool SearchIndex::isOwnDefinition(SqliteDatabase& db) {
+    // A shadow table altered (a column renamed) passes every read and fails every write: the
+    // file's definitions must be those that FTS5 makes, made once here to compare.
+    static const QStringList own = [] {
+        SqliteDatabase made = SqliteDatabase::openInMemory();
+        registerOn(made.handle());
+        made.exec(QString("%1; %2;").arg(definitionSql(runTable), definitionSql(phraseTable)));
+        return indexSchemaOf(made.handle());
+    }();
+    return indexSchemaOf(db.handle()) == own;
 }
 
 void SearchIndex::addTo(SqliteDatabase& db) {
