@@ -332,8 +332,7 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     if ((tables != QStringList{RecordTableSql::tableName} && !hasIndex) ||
         (columns != RecordTableSql::tableColumns(true) &&
          columns != RecordTableSql::tableColumns(false)) ||
-        (hasIndex &&
-         (columns != RecordTableSql::tableColumns(true) || !SearchIndex::isOwnDefinition(db)))) {
+        (hasIndex && columns != RecordTableSql::tableColumns(true))) {
         throw StoreError("tables or columns of another schema", schemaMismatch);
     }
     // Before anything is changed: a file found damaged is set aside as it came.
@@ -345,6 +344,8 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     const bool refolded = !unchanged && refoldMarkedTexts(db);
     if (!hasIndex) {
         SearchIndex::addTo(db);
+    } else if (!SearchIndex::isOwnDefinition(db)) {
+        SearchIndex::makeAgain(db);
     } else if (refolded) {
         SearchIndex::rebuild(db);
     } else {

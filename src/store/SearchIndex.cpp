@@ -244,6 +244,23 @@ void SearchIndex::addTo(SqliteDatabase& db) {
     }
 }
 
+void SearchIndex::makeAgain(SqliteDatabase& db) {
+    qWarning("Records database: the search index is defined otherwise; making it again");
+    db.exec("BEGIN IMMEDIATE");
+    try {
+        // Each virtual table drops its shadow tables with it.
+        for (const QString& table : {runTable, phraseTable}) {
+            db.exec(QString("DROP TABLE %1").arg(table));
+        }
+        db.exec(QString("%1; %2;").arg(definitionSql(runTable), definitionSql(phraseTable)));
+        rebuild(db);
+        db.exec("COMMIT");
+    } catch (const StoreError& error) {
+        db.rollbackQuietly();
+        throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
+    }
+}
+
 void SearchIndex::ensureReadable(SqliteDatabase& db) {
     try {
         // Reads each table's structure and settings, which every use of it reads first.

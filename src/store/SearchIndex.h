@@ -32,13 +32,18 @@ public:
     static QString createSql();
     // The tables of the index, FTS5's own among them, sorted.
     static QStringList tableNames();
-    // Whether the file's full-text tables are defined as createSql defines them.
+    // Whether the file's full-text tables are defined as createSql defines them, FTS5's shadow
+    // tables included.
     static bool isOwnDefinition(SqliteDatabase& db);
     // Creates the index in a file of the layout before it and fills it, in one transaction.
     // Throws StoreError.
     static void addTo(SqliteDatabase& db);
     // Reads every text again. Throws StoreError.
     static void rebuild(SqliteDatabase& db);
+    // Drops the index's tables and makes them again from the texts, in a transaction of its
+    // own: an index defined otherwise fails writes that it passes reads. Throws StoreError
+    // (SQLITE_CORRUPT) when that fails.
+    static void makeAgain(SqliteDatabase& db);
     // Makes the index again, in a transaction of its own, when its tables cannot be read.
     // Throws StoreError (SQLITE_CORRUPT) when even that fails.
     static void ensureReadable(SqliteDatabase& db);
