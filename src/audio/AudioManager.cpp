@@ -164,12 +164,23 @@ void AudioManager::info(AudioDeviceID deviceID) {
                     .arg(isUseDevice(deviceID)));
 }
 
+QString AudioManager::newAggregateUID() {
+    // PipeWire's server reads a name that starts with digits as an object's number: a
+    // default set to "83F4…" went to the device numbered 83.
+    for (;;) {
+        const QString uid = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        if (!uid.front().isDigit()) {
+            return uid;
+        }
+    }
+}
+
 QVariantMap AudioManager::aggregateDescription(const QString& driverUID, const QString& outputUID) {
     const QVariantList subDevices{QVariantMap{{aggregateKey::subDeviceUID, driverUID}},
                                   QVariantMap{{aggregateKey::subDeviceUID, outputUID}}};
     return QVariantMap{
         {aggregateKey::name, aggregateName},
-        {aggregateKey::uid, QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()},
+        {aggregateKey::uid, newAggregateUID()},
         {aggregateKey::subDevices, subDevices},
         {aggregateKey::master, outputUID},
         {aggregateKey::stacked, 1},

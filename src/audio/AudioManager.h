@@ -128,6 +128,7 @@ private:
     static QString getDeviceName(AudioDeviceID deviceID);
     static std::uint32_t getDeviceTransportType(AudioDeviceID deviceID);
     static std::optional<std::map<AudioDeviceID, QString>> devicesWhere(bool output);
+    static QString newAggregateUID();
     static QVariantMap aggregateDescription(const QString& driverUID, const QString& outputUID);
     // The driver's output device: named "ORVO", and not a combined output.
     static std::optional<AudioDeviceID> driverOutputDevice();

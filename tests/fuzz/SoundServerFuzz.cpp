@@ -82,6 +82,7 @@ void checkModuleArgument(const QStringList& lines) {
     if (!arguments) {
         return;
     }
+    check(!uid.front().isDigit(), "no name that a server reads as an object's number");
     const auto words = moduleWords(QString::fromUtf8(arguments->text));
     check(words.size() == 3, "sink name, sub-devices and properties");
     check(words.at("sink_name") == uid && arguments->sinkName == uid, "the sink name reads back");

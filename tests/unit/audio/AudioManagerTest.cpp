@@ -94,6 +94,14 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     const auto descriptions = hardware->descriptions();
     ASSERT_EQ(descriptions.size(), 2u);
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
+    // A sound server may read a name that starts with digits as an object's number.
+    for (int i = 0; i < 40; ++i) {
+        AudioManager::createAggregateDeviceWithDefaultDevice(route);
+    }
+    for (const QVariantMap& description : hardware->descriptions()) {
+        const QString uid = description["uid"].toString();
+        EXPECT_TRUE(uid.size() == 36 && uid.front().isLetter()) << uid.toStdString();
+    }
 }
 
 std::vector<AudioDeviceID> ownAggregates() {

@@ -27,8 +27,8 @@ std::optional<CombineSinkArguments> combineSinkArguments(const QVariantMap& desc
     }
     // Only the multi-output kind exists here: every sub-device plays the same sound.
     if (description.value(aggregateKey::stacked).toInt() != 1 || subDevices.isEmpty() ||
-        !quotableText(deviceName) || !validServerName(deviceUID) || !propertiesValid ||
-        !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
+        !quotableText(deviceName) || !validServerName(deviceUID) || deviceUID.front().isDigit() ||
+        !propertiesValid || !std::all_of(subDevices.begin(), subDevices.end(), validServerName)) {
         return std::nullopt;
     }
     const QByteArray text = QStringLiteral("sink_name=%1 slaves=%2 sink_properties=\"%3\"")

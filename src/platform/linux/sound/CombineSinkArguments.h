@@ -17,7 +17,8 @@ struct CombineSinkArguments {
 };
 
 // Absent when the description asks for what the module cannot make, or holds text that the
-// server would not take as a name or cannot carry inside quotes.
+// server would not take as a name or cannot carry inside quotes. A new device's name must not
+// start with a digit: PipeWire's server takes such a name for the number of another object.
 std::optional<CombineSinkArguments> combineSinkArguments(const QVariantMap& description);
 
 } // namespace orvo
