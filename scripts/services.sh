@@ -149,16 +149,6 @@ orvo_wait_for_bus_name() {
     done
 }
 
-# The screen-cast portal's output chooser: it picks the one output, or refuses while the
-# file ORVO_PORTAL_REFUSE exists, as a user who closes the dialog (SelectSources answers 1).
-orvo_write_portal_config() {
-    local chooser="$ORVO_RUNTIME_DIR/portal-chooser"
-    printf '#!/bin/sh\n[ -e "%s" ] || echo HEADLESS-1\n' "$ORVO_PORTAL_REFUSE" >"$chooser"
-    chmod 755 "$chooser"
-    printf '[screencast]\nchooser_type=simple\nchooser_cmd=%s\n' "$chooser" >"$1"
-}
-
-# Sets socket (its Wayland socket) and SWAYSOCK (its IPC socket) once sway made both.
 orvo_find_sway() {
     local file
     socket="" SWAYSOCK=""
@@ -170,10 +160,9 @@ orvo_find_sway() {
     [[ -n "$socket" && -n "$SWAYSOCK" ]]
 }
 
-# A headless sway with one 1280x720 output, PipeWire and the screen-cast portal on a session
-# bus of our own. sway refuses to run as root, so root runs it as nobody, in a folder of
-# nobody's, and links its socket into ours. Without a GPU wlroots renders with pixman, and
-# xdg-desktop-portal-wlr 0.7, which wants DMA-BUF then, fails Start (answer 2).
+# A headless sway with one 1280x720 output for the program's windows, PipeWire, and the
+# screen-cast portal, on a session bus of our own. sway refuses to run as root, so root runs it
+# as nobody, in a folder of nobody's, and links its socket into ours.
 orvo_start_wayland() {
     export XDG_RUNTIME_DIR="$ORVO_RUNTIME_DIR"
     local log="$ORVO_RUNTIME_DIR/sway.log" socket tries
@@ -205,30 +194,43 @@ orvo_start_wayland() {
     done
     [[ "$sway_dir" == "$ORVO_RUNTIME_DIR" ]] || ln -s "$socket" "$ORVO_RUNTIME_DIR/${socket##*/}"
     export WAYLAND_DISPLAY="${socket##*/}" XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=sway
-    export ORVO_PORTAL_REFUSE="$ORVO_RUNTIME_DIR/portal-refuse"
-    local config="$ORVO_RUNTIME_DIR/xdg-desktop-portal-wlr.config"
-    orvo_write_portal_config "$config"
-    # Started by hand, not by the bus: the bus would start them without our settings.
-    log="$ORVO_RUNTIME_DIR/portal.log"
-    # Without XDPW_PERSIST_MODE the backend gives no restore data, whatever persist_mode asks.
-    XDPW_PERSIST_MODE=permanent /usr/libexec/xdg-desktop-portal-wlr -l INFO -c "$config" >>"$log" 2>&1 &
+    orvo_start_screencast_portal || return 1
+    echo "services: sway on $WAYLAND_DISPLAY, the portal casting $ORVO_CAST_WAYLAND_DISPLAY on $DBUS_SESSION_BUS_ADDRESS"
+}
+
+# The screen that the portal casts: headless mutter with one virtual monitor, GNOME's portal
+# backend, and the portal itself. (wlroots' backend in Debian 12 casts only with a GPU; mutter
+# without one shares memory buffers.) The backend's dialog is answered as a user answers it,
+# through the accessibility bus (tests/support/portal_user.py).
+orvo_start_screencast_portal() {
+    local log="$ORVO_RUNTIME_DIR/portal.log" mutter_log="$ORVO_RUNTIME_DIR/mutter.log"
+    /usr/libexec/at-spi-bus-launcher --launch-immediately >>"$log" 2>&1 &
     ORVO_SERVICE_PIDS+=($!)
-    orvo_wait_for_bus_name org.freedesktop.impl.portal.desktop.wlr "$log" || return 1
-    # Only the wlr backend, whatever else the machine has; restore tokens kept in our folder.
+    orvo_wait_for_bus_name org.a11y.Bus "$log" || return 1
+    export ORVO_CAST_WAYLAND_DISPLAY=orvo-cast
+    env -u DISPLAY -u WAYLAND_DISPLAY mutter --headless --virtual-monitor 1280x720 --wayland \
+        --no-x11 --wayland-display="$ORVO_CAST_WAYLAND_DISPLAY" >"$mutter_log" 2>&1 &
+    ORVO_SERVICE_PIDS+=($!)
+    orvo_wait_for_bus_name org.gnome.Mutter.ScreenCast "$mutter_log" || return 1
+    # Started by hand, not by the bus: its dialogs belong on mutter's display.
+    WAYLAND_DISPLAY="$ORVO_CAST_WAYLAND_DISPLAY" GDK_BACKEND=wayland \
+        /usr/libexec/xdg-desktop-portal-gnome >>"$log" 2>&1 &
+    ORVO_SERVICE_PIDS+=($!)
+    orvo_wait_for_bus_name org.freedesktop.impl.portal.desktop.gnome "$log" || return 1
+    # Only GNOME's backend, whatever else the machine has; restore tokens kept in our folder.
     mkdir -p "$ORVO_RUNTIME_DIR/portals" "$ORVO_RUNTIME_DIR/portal-data"
     # The frontend has the bus start the document portal, which mounts a FUSE file system on
     # doc; a plain file there makes it give up, so no mount outlives the tests.
     : >"$ORVO_RUNTIME_DIR/doc"
-    ln -sf /usr/share/xdg-desktop-portal/portals/wlr.portal "$ORVO_RUNTIME_DIR/portals/"
+    ln -sf /usr/share/xdg-desktop-portal/portals/gnome.portal "$ORVO_RUNTIME_DIR/portals/"
     local program
     for program in xdg-permission-store xdg-desktop-portal; do
-        XDG_DESKTOP_PORTAL_DIR="$ORVO_RUNTIME_DIR/portals" XDG_DATA_HOME="$ORVO_RUNTIME_DIR/portal-data" \
-            "/usr/libexec/$program" >>"$log" 2>&1 &
+        XDG_CURRENT_DESKTOP=GNOME XDG_DESKTOP_PORTAL_DIR="$ORVO_RUNTIME_DIR/portals" \
+            XDG_DATA_HOME="$ORVO_RUNTIME_DIR/portal-data" "/usr/libexec/$program" >>"$log" 2>&1 &
         ORVO_SERVICE_PIDS+=($!)
     done
     orvo_wait_for_bus_name org.freedesktop.impl.portal.PermissionStore "$log" || return 1
     orvo_wait_for_bus_name org.freedesktop.portal.Desktop "$log" || return 1
-    echo "services: sway on $WAYLAND_DISPLAY, screen-cast portal on $DBUS_SESSION_BUS_ADDRESS"
 }
 
 orvo_stop_services() {

@@ -1,6 +1,7 @@
-// The screen on Wayland: the desktop's screen-cast portal asked over D-Bus, and the frames of a
-// PipeWire video stream as the screen recording reads them. Runs in the private Wayland
-// desktop of scripts/services.sh (orvo_start_wayland): headless sway, PipeWire and the portal.
+// The screen on Wayland: the frames of a PipeWire video stream as the screen recording reads
+// them, and whole recordings of the screen chosen in the desktop's screen-cast portal. Runs in
+// the private Wayland desktop of scripts/services.sh (orvo_start_wayland): PipeWire, and the
+// portal casting a headless mutter's screen.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -10,11 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include <QDir>
+#include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QProcess>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "audio/AudioManager.h"
+#include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
 #include "platform/linux/capture/LinuxCapture.h"
 #include "platform/linux/capture/LinuxCaptureInputs.h"
@@ -23,11 +29,17 @@
 #include "platform/linux/capture/PipeWireScreenGrabber.h"
 #include "platform/linux/capture/ScreenCastPortal.h"
 #include "platform/linux/desktop/WaylandDisplays.h"
+#include "platform/linux/media/FFmpegMedia.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
 #include "recording/RecordManager.h"
+#include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
+#include "shell/SettingsManager.h"
+#include "store/Realm.h"
 #include "support/PipeWireVideoSource.h"
+#include "support/StopOutcome.h"
+#include "support/TestFiles.h"
 
 namespace orvo {
 namespace {
@@ -85,51 +97,6 @@ TEST(PipeWireScreenGrabber, FramesComeAtTheCaptureRateAndTheLastRepeatsWhileTheS
     EXPECT_TRUE(changed);
 }
 
-TEST(ScreenCastPortal, ThePortalAnswersAndAChoiceTheUserRefusesIsCancelled) {
-    const auto version = ScreenCastPortal::version();
-    ASSERT_TRUE(version.has_value()) << "no screen-cast portal on the private session bus";
-    EXPECT_GE(*version, 4u);
-
-    const QString refuse = qEnvironmentVariable("ORVO_PORTAL_REFUSE");
-    ASSERT_FALSE(refuse.isEmpty());
-    QFile(refuse).open(QIODevice::WriteOnly);
-    const auto refused = ScreenCastPortal::open(std::nullopt, 20s);
-    QFile::remove(refuse);
-    ASSERT_TRUE(std::holds_alternative<ScreenCastPortal::Refusal>(refused));
-    EXPECT_EQ(std::get<ScreenCastPortal::Refusal>(refused).failure,
-              ScreenCastPortal::Failure::cancelled);
-}
-
-// The finish of one recording, from the output's thread.
-class Finish final : public CaptureFileOutputRecordingDelegate {
-public:
-    void fileOutputDidFinishRecording(CaptureFileOutput&, const QString&,
-                                      const std::optional<CaptureError>& error) override {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-        error_ = error;
-    }
-    bool waitFor(std::chrono::milliseconds timeout) {
-        for (auto until = std::chrono::steady_clock::now() + timeout;
-             std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(20ms)) {
-            std::lock_guard lock(mutex_);
-            if (finished_) {
-                return true;
-            }
-        }
-        return false;
-    }
-    std::optional<CaptureError> error() {
-        std::lock_guard lock(mutex_);
-        return error_;
-    }
-
-private:
-    std::mutex mutex_;
-    bool finished_ = false;
-    std::optional<CaptureError> error_;
-};
-
 // The picture's middle brightness (luma) of every frame of a file's video track.
 std::vector<int> lumaOfFrames(const QString& path, QSize* size) {
     std::vector<int> lumas;
@@ -166,63 +133,185 @@ std::vector<int> lumaOfFrames(const QString& path, QSize* size) {
     return lumas;
 }
 
-TEST(WaylandScreenRecording, TheStreamOfAPortalScreenIsRecordedAtItsSizeAndFollowsTheScreen) {
-    PipeWireVideoSource source(width, height);
-    source.setGrey(40);
-    const std::uint32_t node = source.node();
-    ASSERT_NE(node, SPA_ID_INVALID);
-    const int remote = test::pipeWireRemote();
-    ASSERT_GE(remote, 0);
-    // The portal's answer, as Start and OpenPipeWireRemote give it.
-    ScreenCastPortal::Session session;
-    session.nodeId = node;
-    session.pipeWire = QDBusUnixFileDescriptor(remote);
-    close(remote);
-    auto input = std::make_shared<LinuxScreenInput>(std::make_shared<PortalScreen>(session));
-    auto output = std::make_shared<LinuxMovieFileOutput>();
-    auto capture = std::make_unique<LinuxCaptureSession>();
-    auto connection = std::make_shared<CaptureConnection>(input, output);
-    ASSERT_TRUE(capture->addInputWithNoConnections(input));
-    ASSERT_TRUE(capture->addOutputWithNoConnections(output));
-    ASSERT_TRUE(capture->addConnection(connection));
+// The user at the portal's dialog, a process of its own while the program waits for the portal.
+class PortalUser {
+public:
+    explicit PortalUser(const QString& answer) {
+        process_.start(QStringLiteral(ORVO_PORTAL_USER), {answer});
+        // Ready once it knows the dialogs already there, so that only a new one counts.
+        while (!said_.contains("ready") && process_.waitForReadyRead(10000)) {
+            said_ += QString::fromUtf8(process_.readAll());
+        }
+    }
+    ~PortalUser() { outcome(); }
+    PortalUser(const PortalUser&) = delete;
+    PortalUser& operator=(const PortalUser&) = delete;
 
-    const QTemporaryDir folder;
-    const QString path = folder.filePath("screen.mov");
-    Finish finish;
-    capture->startRunning();
-    output->startRecording(path, CaptureFileType::quickTimeMovie, finish);
-    std::this_thread::sleep_for(1500ms);
-    source.setGrey(200);
-    std::this_thread::sleep_for(1500ms);
-    output->stopRecording();
-    ASSERT_TRUE(finish.waitFor(10s));
-    capture->stopRunning();
-    ASSERT_FALSE(finish.error()) << qPrintable(finish.error()->localizedDescription);
+    // 0 when it answered as asked ("none": no dialog came).
+    int outcome() {
+        if (!process_.waitForFinished(40000) && process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+        said_ += QString::fromUtf8(process_.readAll());
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    std::string said() const { return said_.toStdString(); }
 
-    QSize size;
-    const std::vector<int> lumas = lumaOfFrames(path, &size);
-    EXPECT_EQ(size, QSize(width, height));
-    // About three seconds at the capture's rate, the screen as it was, then as it became.
-    ASSERT_GE(lumas.size(), 20u);
-    EXPECT_LT(lumas.front(), 80);
-    EXPECT_GT(lumas.back(), 160);
+private:
+    QProcess process_;
+    QString said_;
+};
+
+// The screen the portal casts, filled with one grey by a Wayland client of that compositor.
+class CastScreen {
+public:
+    explicit CastScreen(int grey) {
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("WAYLAND_DISPLAY", qEnvironmentVariable("ORVO_CAST_WAYLAND_DISPLAY"));
+        environment.insert("QT_QPA_PLATFORM", "wayland");
+        painter_.setProcessEnvironment(environment);
+        painter_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        painter_.start(QStringLiteral(ORVO_SCREEN_PAINTER), {QString::number(grey)});
+    }
+    ~CastScreen() {
+        painter_.closeWriteChannel();
+        if (!painter_.waitForFinished(3000)) {
+            painter_.kill();
+            painter_.waitForFinished();
+        }
+    }
+    CastScreen(const CastScreen&) = delete;
+    CastScreen& operator=(const CastScreen&) = delete;
+
+    void paint(int grey) { painter_.write(QByteArray("grey ") + QByteArray::number(grey) + "\n"); }
+    bool shows(int grey) {
+        const QByteArray line = "shown " + QByteArray::number(grey);
+        return test::waitUntil(
+            [&] {
+                painter_.waitForReadyRead(50);
+                shown_ += painter_.readAll();
+                return shown_.contains(line);
+            },
+            10000);
+    }
+
+private:
+    QProcess painter_;
+    QByteArray shown_;
+};
+
+void runEventLoopFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
-TEST(WaylandScreenRecording, AScreenTheUserDoesNotChooseStartsNothingAndSaysWhy) {
-    CopyFiles::checkFilesAndCopy();
-    LinuxAudioHardware hardware;
-    Platform::shared().install<Displays>(std::make_unique<WaylandDisplays>());
-    Platform::shared().install<Capture>(std::make_unique<LinuxCapture>(hardware));
-    const QString refuse = qEnvironmentVariable("ORVO_PORTAL_REFUSE");
-    ASSERT_FALSE(refuse.isEmpty());
-    QFile(refuse).open(QIODevice::WriteOnly);
+// Whole recordings of the screen that the user chooses in the desktop's portal.
+class PortalRecordingTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT"))
+            << "run under scripts/test, which installs the driver";
+        CopyFiles::checkFilesAndCopy();
+        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()}) {
+            for (const QString& name : QDir(folder).entryList(QDir::Files)) {
+                QFile::remove(folder + name);
+            }
+        }
+        if (!Realm::defaultConfiguration()) {
+            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+        }
+        SettingsManager::shared().writeValueSetting("", RecordManager::screenCastTokenKey);
+        auto& platform = Platform::shared();
+        LinuxAudioHardware::Options options;
+        options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
+        auto hardware = std::make_unique<LinuxAudioHardware>(options);
+        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
+        platform.install<AudioHardware>(std::move(hardware));
+        platform.install<Media>(std::make_unique<FFmpegMedia>());
+        platform.install<Displays>(std::make_unique<WaylandDisplays>());
+    }
+    void TearDown() override { Platform::shared().clear(); }
+
+    static std::shared_ptr<RecordManager> startScreenRecording(std::optional<QString>* refusal) {
+        std::optional<AudioCaptureDevice> microphone;
+        for (const auto& device : AudioManager::inputAudioDevices()) {
+            if (device.uniqueID == "microphone") {
+                microphone = device;
+            }
+        }
+        return RecordManager::create({microphone, AudioManager::driverCaptureDevice()}, true,
+                                     SessionPreset::low, WaylandDisplays::chosenScreen, refusal);
+    }
+
+    // The saved file's video frames, after its tracks are checked.
+    std::vector<int> stopAndReadFrames(RecordManager& manager) {
+        EXPECT_TRUE(outcome_.stopAndWait(manager, 30000));
+        EXPECT_TRUE(outcome_.success());
+        outcome_.reset();
+        const QString path = API::videoRecordsPath() + manager.fileName();
+        // The mix, the sides, then the screen.
+        EXPECT_EQ(test::probe(path).streamTypes, QStringList({"audio", "audio", "audio", "video"}));
+        QSize size;
+        auto lumas = lumaOfFrames(path, &size);
+        EXPECT_EQ(size, QSize(1280, 720)) << "the compositor's output";
+        return lumas;
+    }
+
+    test::StopOutcome outcome_;
+};
+
+TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecordingAsksNothing) {
+    const auto version = ScreenCastPortal::version();
+    ASSERT_TRUE(version.has_value()) << "no screen-cast portal on the private session bus";
+    EXPECT_GE(*version, 4u) << "restore tokens need version 4";
+    CastScreen screen(40);
+    ASSERT_TRUE(screen.shows(40));
+
     std::optional<QString> refusal;
-    const auto engine = RecordManager::create({}, true, SessionPreset::low,
-                                              WaylandDisplays::chosenScreen, &refusal);
-    QFile::remove(refuse);
-    Platform::shared().clear();
-    EXPECT_EQ(engine, nullptr);
+    std::shared_ptr<RecordManager> manager;
+    {
+        PortalUser user("share");
+        manager = startScreenRecording(&refusal);
+        EXPECT_EQ(user.outcome(), 0) << user.said();
+    }
+    ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
+    manager->startRecord();
+    runEventLoopFor(2500);
+    screen.paint(200);
+    ASSERT_TRUE(screen.shows(200));
+    runEventLoopFor(2500);
+    std::vector<int> lumas = stopAndReadFrames(*manager);
+    // Five seconds at the capture's rate, the screen as it was, then as it became.
+    ASSERT_GE(lumas.size(), 30u);
+    EXPECT_LT(lumas.front(), 80);
+    EXPECT_GT(lumas.back(), 160);
+    EXPECT_FALSE(SettingsManager::shared().getValue(RecordManager::screenCastTokenKey).isEmpty());
+
+    // The desktop remembers the choice: no dialog the second time.
+    {
+        PortalUser nobody("none");
+        manager = startScreenRecording(&refusal);
+        EXPECT_EQ(nobody.outcome(), 0) << nobody.said();
+    }
+    ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
+    manager->startRecord();
+    runEventLoopFor(1500);
+    lumas = stopAndReadFrames(*manager);
+    ASSERT_FALSE(lumas.empty());
+    EXPECT_GT(lumas.front(), 160);
+}
+
+TEST_F(PortalRecordingTest, AScreenTheUserDoesNotChooseStartsNothingAndSaysWhy) {
+    PortalUser user("cancel");
+    std::optional<QString> refusal;
+    const auto manager = startScreenRecording(&refusal);
+    EXPECT_EQ(user.outcome(), 0) << user.said();
+    EXPECT_EQ(manager, nullptr);
     EXPECT_EQ(refusal, Localization::text("SCREEN_CHOICE_CANCELLED"));
+    EXPECT_TRUE(QDir(API::videoRecordsPath()).entryList(QDir::Files).isEmpty());
+    EXPECT_TRUE(QDir(API::audioRecordsPath()).entryList(QDir::Files).isEmpty());
 }
 
 } // namespace
