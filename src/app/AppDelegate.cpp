@@ -119,9 +119,10 @@ void AppDelegate::setupMenu() {
 
 void AppDelegate::continueLaunchWithDriver() {
     setRealmConfiguration();
+    // Before the recovery, which hands it what it brings back.
+    echoRemoval_ = std::make_unique<EchoRemoval>();
     recoverLeftovers();
     recordingController_ = std::make_unique<RecordingController>();
-    echoRemoval_ = std::make_unique<EchoRemoval>();
     connect(recordingController_.get(), &RecordingController::recordSaved, this,
             [this](const QString& fileName) { echoRemoval_->add(fileName); });
     callDetection_ = std::make_unique<CallDetection>(*recordingController_);
@@ -155,11 +156,13 @@ void AppDelegate::detectInputAudio() {
 }
 
 void AppDelegate::recoverLeftovers() {
-    segmentRecovery_ = std::make_unique<SegmentRecovery>([](const QString& name) {
+    segmentRecovery_ = std::make_unique<SegmentRecovery>([this](const QString& name,
+                                                                const QString& fileName) {
         if (auto* workspace = Platform::shared().find<Workspace>()) {
             workspace->notifyUser(
                 Localization::format(Localization::text("RECORDING_RECOVERED"), {name}), QString());
         }
+        echoRemoval_->add(fileName);
     });
     segmentRecovery_->start();
 }

@@ -19,6 +19,17 @@ std::optional<MediaAssetTrack> MediaAsset::firstTrack(MediaType type) const {
     return *found;
 }
 
+std::optional<MediaAssetTrack> MediaAsset::audioTrackTitled(const QString& title) const {
+    const auto found =
+        std::find_if(tracks.begin(), tracks.end(), [&title](const MediaAssetTrack& t) {
+            return t.mediaType == MediaType::audio && t.title == title;
+        });
+    if (found == tracks.end()) {
+        return std::nullopt;
+    }
+    return *found;
+}
+
 bool MediaCompositionTrack::insertTimeRange(MediaTimeRange range, const MediaAssetTrack& source,
                                             double atSeconds, QString* error) {
     auto fail = [error](const QString& message) {

@@ -47,6 +47,8 @@ struct MediaAsset {
     bool nearSideEchoRemoved = false;
 
     std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
+    // The first audio track of that title ("You", "Them": the sides of a call).
+    std::optional<MediaAssetTrack> audioTrackTitled(const QString& title) const;
 };
 
 // A piece of a source track placed on a composition track.

@@ -29,15 +29,6 @@ QString pathOf(const QString& fileName) {
            fileName;
 }
 
-std::optional<int> sideStream(const MediaAsset& asset, const char* title) {
-    for (const MediaAssetTrack& track : asset.tracks) {
-        if (track.mediaType == MediaType::audio && track.title == QLatin1String(title)) {
-            return track.streamIndex;
-        }
-    }
-    return std::nullopt;
-}
-
 bool isCatalogued(const QString& fileName) {
     return realm().objects().filter("fileName == %@", {fileName}).size() > 0;
 }
@@ -88,15 +79,15 @@ std::optional<EchoRemoval::Job> EchoRemoval::jobFor(const QString& fileName) {
     job.fileName = fileName;
     job.path = pathOf(fileName);
     const MediaAsset asset = media->loadAsset(job.path);
-    const auto near = sideStream(asset, "You");
-    const auto far = sideStream(asset, "Them");
+    const auto near = asset.audioTrackTitled(QStringLiteral("You"));
+    const auto far = asset.audioTrackTitled(QStringLiteral("Them"));
     // Headphones keep the other side out of the microphone: nothing to take out.
     if (!near || !far || isWorn(asset.userOutput) || asset.nearSideEchoRemoved) {
         return std::nullopt;
     }
     const QFileInfo file(job.path);
-    job.nearStream = *near;
-    job.farStream = *far;
+    job.nearStream = near->streamIndex;
+    job.farStream = far->streamIndex;
     job.size = file.size();
     job.modified = file.lastModified();
     return job;

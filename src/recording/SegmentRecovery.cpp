@@ -22,8 +22,7 @@ const QRegularExpression segmentName(QStringLiteral(R"(^(\d{14}(?:-\d+)?)_(\d+|m
 
 } // namespace
 
-SegmentRecovery::SegmentRecovery(std::function<void(const QString&)> recovered)
-    : recovered_(std::move(recovered)) {}
+SegmentRecovery::SegmentRecovery(Recovered recovered) : recovered_(std::move(recovered)) {}
 
 SegmentRecovery::~SegmentRecovery() = default;
 
@@ -82,7 +81,7 @@ void SegmentRecovery::recoverNext() {
                     return;
                 if (success) {
                     Logging::write("Recording recovered: " + fileName, EventLoging::info);
-                    recovered_(name);
+                    recovered_(name, fileName);
                 } else {
                     Logging::write("Recording not recovered: " + fileName + " " +
                                        rawValue(error.value_or(ErrorRecord::margeUnknow)),

@@ -21,8 +21,9 @@ public:
     // Per stamp, the segment paths in the order of their index.
     using Orphans = std::map<QString, std::vector<QString>>;
 
-    // recovered: the display name of each recording that reached the catalogue.
-    explicit SegmentRecovery(std::function<void(const QString& name)> recovered);
+    // recovered: the display name and file name of each recording that reached the catalogue.
+    using Recovered = std::function<void(const QString& name, const QString& fileName)>;
+    explicit SegmentRecovery(Recovered recovered);
     ~SegmentRecovery();
     SegmentRecovery(const SegmentRecovery&) = delete;
     SegmentRecovery& operator=(const SegmentRecovery&) = delete;
@@ -39,7 +40,7 @@ public:
 private:
     void recoverNext();
 
-    std::function<void(const QString&)> recovered_;
+    Recovered recovered_;
     std::function<void()> done_;
     Orphans pending_;
     std::shared_ptr<RecordManager> current_;

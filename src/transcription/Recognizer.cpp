@@ -57,13 +57,10 @@ void Recognizer::findSides() {
         durationSeconds_ = asset.durationSeconds;
         userOutput_ = asset.userOutput;
         echoRemoved_ = asset.nearSideEchoRemoved;
-        for (const auto& track : asset.tracks) {
-            for (const auto& side : sideTracks) {
-                if (track.mediaType == MediaType::audio &&
-                    track.title == QLatin1String(side.title)) {
-                    sides_.push_back({Localization::text(QLatin1String(side.speakerKey)),
-                                      track.streamIndex, side.near, nullptr, 0, std::nullopt});
-                }
+        for (const auto& side : sideTracks) {
+            if (const auto track = asset.audioTrackTitled(QLatin1String(side.title))) {
+                sides_.push_back({Localization::text(QLatin1String(side.speakerKey)),
+                                  track->streamIndex, side.near, nullptr, 0, std::nullopt});
             }
         }
     }

@@ -391,7 +391,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // core that the merge runs on.
         QEventLoop loop;
         QTimer::singleShot(recoveryBoundMs, &loop, &QEventLoop::quit);
-        orvo::SegmentRecovery recovery([&](const QString& name) { recovered.push_back(name); });
+        orvo::SegmentRecovery recovery(
+            [&](const QString& name, const QString&) { recovered.push_back(name); });
         recovery.start([&] {
             done = true;
             loop.quit();

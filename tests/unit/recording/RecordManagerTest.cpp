@@ -356,14 +356,15 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
 
     const auto recoveredOrNot = test::runRecovery(5000);
     ASSERT_TRUE(recoveredOrNot.has_value());
-    const std::vector<QString>& recovered = *recoveredOrNot;
+    const auto& recovered = *recoveredOrNot;
 
     const auto records = recordsOf(stamp + ".m4a");
     ASSERT_EQ(records.size(), 1);
     EXPECT_NEAR(double(records.at(0)->time().toMSecsSinceEpoch()),
                 double(started.toMSecsSinceEpoch()), 1000.0);
     EXPECT_DOUBLE_EQ(records.at(0)->duration(), 7.0);
-    EXPECT_EQ(recovered, std::vector<QString>{records.at(0)->name()});
+    EXPECT_EQ(recovered,
+              (std::vector<std::pair<QString, QString>>{{records.at(0)->name(), stamp + ".m4a"}}));
     EXPECT_EQ(filesIn(API::audioRecordsPath()),
               QStringList({"20200101000000_0.m4a", stamp + ".m4a"}));
     const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
