@@ -28,6 +28,7 @@
 #include "store/Realm.h"
 #include "store/RealmRecordModel.h"
 #include "store/Results.h"
+#include "support/RealRecording.h"
 #include "support/RunRecovery.h"
 #include "support/StopOutcome.h"
 #include "support/TestFiles.h"
@@ -35,31 +36,16 @@
 namespace orvo {
 namespace {
 
-void runEventLoopFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 class RecordManagerCallTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT"))
             << "run under scripts/test, which installs the driver";
-        CopyFiles::checkFilesAndCopy();
-        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()})
-            for (const QString& name : filesIn(folder))
-                QFile::remove(folder + name);
-        if (!Realm::defaultConfiguration())
-            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
-        auto& platform = Platform::shared();
+        test::startFromEmptyRecordFolders();
         LinuxAudioHardware::Options options;
         options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        auto hardware = std::make_unique<LinuxAudioHardware>(options);
-        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
-        platform.install<AudioHardware>(std::move(hardware));
-        platform.install<Media>(std::make_unique<FFmpegMedia>());
-        platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
+        test::installRecordingBackends(options);
+        Platform::shared().install<Displays>(std::make_unique<test::RootScreenDisplays>());
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -110,7 +96,7 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         QElapsedTimer recorded;
         recorded.start();
         manager->startRecord();
-        runEventLoopFor(5200);
+        test::runEventLoopFor(5200);
         // A busy machine's event loop overruns its wait: the call lasts what the clock says.
         const double seconds = double(recorded.elapsed()) / 1000.0;
         stopAndWait(*manager);
@@ -161,7 +147,7 @@ TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
                                          test::RootScreenDisplays::rootDisplayID);
     ASSERT_NE(manager, nullptr);
     manager->startRecord();
-    runEventLoopFor(2500);
+    test::runEventLoopFor(2500);
     // Each source, their mix, the screen.
     EXPECT_EQ(filesIn(API::audioRecordsPath()).size(), 3u);
     EXPECT_EQ(filesIn(API::videoRecordsPath()).size(), 1u);
@@ -186,7 +172,7 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
     // The merged file's name is taken by a folder, so the export cannot write it.
     ASSERT_TRUE(QDir().mkpath(API::audioRecordsPath() + manager->fileName()));
     manager->startRecord();
-    runEventLoopFor(1500);
+    test::runEventLoopFor(1500);
     stopAndWait(*manager);
     QDir(API::audioRecordsPath() + manager->fileName()).removeRecursively();
 
@@ -209,7 +195,7 @@ TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
     holder.write("BEGIN EXCLUSIVE;\nSELECT 'locked';\n");
     ASSERT_TRUE(test::waitForOutput(holder, "locked", 5000));
     manager->startRecord();
-    runEventLoopFor(1500);
+    test::runEventLoopFor(1500);
     stopAndWait(*manager);
     holder.write("ROLLBACK;\n.quit\n");
     holder.closeWriteChannel();

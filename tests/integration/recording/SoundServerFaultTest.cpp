@@ -31,6 +31,7 @@
 #include "store/Results.h"
 #include "support/Dialogs.h"
 #include "support/PrivateSoundServer.h"
+#include "support/RealRecording.h"
 #include "support/TestFiles.h"
 #include "tray/RecordingAlerts.h"
 #include "tray/VolumeView.h"
@@ -44,12 +45,6 @@ const char driverSink[] = "orvo_record_device";
 // A combined output of the user's own: it plays to the microphone's feed and the driver at
 // once, so one click reaches both sides of the recording at the same instant.
 const char bothSink[] = "both";
-
-void runEventLoopFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // One arrival of a click in decoded audio: first and last sample above the threshold.
 struct Arrival {
@@ -80,24 +75,12 @@ protected:
         ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
         qputenv("PULSE_SERVER", server.address());
         startDevices();
-        CopyFiles::checkFilesAndCopy();
-        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()}) {
-            for (const QString& name : QDir(folder).entryList(QDir::Files)) {
-                QFile::remove(folder + name);
-            }
-        }
-        if (!Realm::defaultConfiguration()) {
-            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
-        }
+        test::startFromEmptyRecordFolders();
         LinuxAudioHardware::Options options;
         options.server = server.address();
         options.driverRoot = server.driverRoot();
-        auto& platform = Platform::shared();
-        auto hardware = std::make_unique<LinuxAudioHardware>(options);
-        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
-        platform.install<AudioHardware>(std::move(hardware));
-        platform.install<Media>(std::make_unique<FFmpegMedia>());
-        platform.install<Displays>(std::make_unique<test::RootScreenDisplays>());
+        test::installRecordingBackends(options);
+        Platform::shared().install<Displays>(std::make_unique<test::RootScreenDisplays>());
     }
     void TearDown() override {
         alerts.reset();
@@ -189,7 +172,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
     QElapsedTimer clock;
     startRecording();
     clock.start();
-    runEventLoopFor(3000);
+    test::runEventLoopFor(3000);
     server.stop();
     server.start();
     ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
@@ -203,7 +186,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
         6000));
     EXPECT_TRUE(controller->isRecord());
     // The outputs look for their sources twice a second and gather half a second of audio.
-    runEventLoopFor(std::max<int>(1500, 7000 - int(clock.elapsed())));
+    test::runEventLoopFor(std::max<int>(1500, 7000 - int(clock.elapsed())));
     const double clickAt = double(clock.elapsed()) / 1000.0;
     const QString click = folder.filePath("click.wav");
     ASSERT_EQ(
@@ -213,7 +196,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
     QProcess player;
     player.start("paplay", {QStringLiteral("--device=%1").arg(bothSink), click});
     ASSERT_TRUE(player.waitForFinished(5000));
-    runEventLoopFor(std::max<int>(500, 10000 - int(clock.elapsed())));
+    test::runEventLoopFor(std::max<int>(500, 10000 - int(clock.elapsed())));
 
     const auto record = stopRecording();
     ASSERT_NE(record, nullptr);
@@ -232,7 +215,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
 TEST_F(SoundServerFault, AServerGoneForGoodFinalisesWhatCameAndTellsTheUser) {
     startRecording();
     const QString fileName = controller->recordManager()->fileName();
-    runEventLoopFor(2000);
+    test::runEventLoopFor(2000);
     server.stop();
     // The outputs wait 15 s for the server, then the recording ends by itself.
     EXPECT_TRUE(test::waitUntil(
@@ -265,7 +248,7 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
     farSide.setProcessEnvironment(server.environment());
     farSide.start("paplay", {test::makeTone(folder.path(), 440, 0.3, 60)});
     ASSERT_TRUE(farSide.waitForStarted());
-    runEventLoopFor(1000);
+    test::runEventLoopFor(1000);
 
     server.pactl({"set-default-sink", "headset"});
     EXPECT_TRUE(test::waitUntil(
@@ -276,7 +259,7 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
         5000));
     EXPECT_FALSE(sinkExists(firstAggregate));
     const double switchedAt = 1.5;
-    runEventLoopFor(3500);
+    test::runEventLoopFor(3500);
     const QString lastAggregate = defaultSink();
     const auto record = stopRecording();
     farSide.kill();
@@ -343,7 +326,7 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
                      [&] { worstLatencyMs = std::max(worstLatencyMs, sinceLast.restart() - 20); });
     sinceLast.start();
     probe.start(20);
-    runEventLoopFor(3000);
+    test::runEventLoopFor(3000);
     probe.stop();
     work.stop();
     server.thaw();

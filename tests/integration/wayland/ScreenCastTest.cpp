@@ -38,6 +38,7 @@
 #include "shell/SettingsManager.h"
 #include "store/Realm.h"
 #include "support/PipeWireVideoSource.h"
+#include "support/RealRecording.h"
 #include "support/StopOutcome.h"
 #include "support/TestFiles.h"
 
@@ -201,36 +202,18 @@ private:
     QByteArray shown_;
 };
 
-void runEventLoopFor(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // Whole recordings of the screen that the user chooses in the desktop's portal.
 class PortalRecordingTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("ORVO_DRIVER_TEST_ROOT"))
             << "run under scripts/test, which installs the driver";
-        CopyFiles::checkFilesAndCopy();
-        for (const QString& folder : {API::audioRecordsPath(), API::videoRecordsPath()}) {
-            for (const QString& name : QDir(folder).entryList(QDir::Files)) {
-                QFile::remove(folder + name);
-            }
-        }
-        if (!Realm::defaultConfiguration()) {
-            Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
-        }
+        test::startFromEmptyRecordFolders();
         SettingsManager::shared().writeValueSetting("", RecordManager::screenCastTokenKey);
-        auto& platform = Platform::shared();
         LinuxAudioHardware::Options options;
         options.driverRoot = qEnvironmentVariable("ORVO_DRIVER_TEST_ROOT");
-        auto hardware = std::make_unique<LinuxAudioHardware>(options);
-        platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
-        platform.install<AudioHardware>(std::move(hardware));
-        platform.install<Media>(std::make_unique<FFmpegMedia>());
-        platform.install<Displays>(std::make_unique<WaylandDisplays>());
+        test::installRecordingBackends(options);
+        Platform::shared().install<Displays>(std::make_unique<WaylandDisplays>());
     }
     void TearDown() override { Platform::shared().clear(); }
 
@@ -278,10 +261,10 @@ TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecord
     }
     ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
     manager->startRecord();
-    runEventLoopFor(2500);
+    test::runEventLoopFor(2500);
     screen.paint(200);
     ASSERT_TRUE(screen.shows(200));
-    runEventLoopFor(2500);
+    test::runEventLoopFor(2500);
     std::vector<int> lumas = stopAndReadFrames(*manager);
     // Five seconds at the capture's rate, the screen as it was, then as it became.
     ASSERT_GE(lumas.size(), 30u);
@@ -297,7 +280,7 @@ TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecord
     }
     ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
     manager->startRecord();
-    runEventLoopFor(1500);
+    test::runEventLoopFor(1500);
     lumas = stopAndReadFrames(*manager);
     ASSERT_FALSE(lumas.empty());
     EXPECT_GT(lumas.front(), 160);
