@@ -149,6 +149,7 @@ orvo_wait_for_bus_name() {
     done
 }
 
+# Sets socket (its Wayland socket) and SWAYSOCK (its IPC socket) once sway made both.
 orvo_find_sway() {
     local file
     socket="" SWAYSOCK=""
