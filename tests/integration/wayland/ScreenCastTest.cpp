@@ -2,41 +2,27 @@
 // them, and whole recordings of the screen chosen in the desktop's screen-cast portal. Runs in
 // the private Wayland desktop of scripts/services.sh (orvo_start_wayland): PipeWire, and the
 // portal casting a headless mutter's screen.
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QProcess>
-#include <QTimer>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "audio/AudioManager.h"
 #include "integration/platform/MediaCheck.h"
 #include "platform/Platform.h"
-#include "platform/linux/capture/LinuxCapture.h"
-#include "platform/linux/capture/LinuxCaptureInputs.h"
-#include "platform/linux/capture/LinuxCaptureSession.h"
-#include "platform/linux/capture/LinuxMovieFileOutput.h"
 #include "platform/linux/capture/PipeWireScreenGrabber.h"
 #include "platform/linux/capture/ScreenCastPortal.h"
 #include "platform/linux/desktop/WaylandDisplays.h"
-#include "platform/linux/media/FFmpegMedia.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
 #include "recording/RecordManager.h"
 #include "shell/API.h"
-#include "shell/CopyFiles.h"
 #include "shell/Localization.h"
 #include "shell/SettingsManager.h"
-#include "store/Realm.h"
 #include "support/PipeWireVideoSource.h"
 #include "support/RealRecording.h"
 #include "support/StopOutcome.h"
