@@ -52,7 +52,8 @@ SyntheticCall makeSyntheticCall(double minimumSeconds) {
                               "the one with the blue chairs and the long table.";
     const QString secondText = "We can deliver it on Thursday afternoon, or on Saturday morning "
                                "if that suits you better.";
-    const QString answerText = "Thursday afternoon is fine. Please ring the bell twice.";
+    const QString answerText = "Thursday afternoon is fine. Please ring the bell twice, and leave "
+                               "the chairs in the hall if nobody comes to the door.";
     const QString overlapText = "Wonderful, I will write that down for the driver.";
     const auto first = spoken("slt", firstText);
     const auto second = spoken("slt", secondText);

@@ -136,16 +136,18 @@ TEST_F(EchoFreeTranscriptTest, TheOtherSidesWordsLeaveTheUsersTranscriptAndTheUs
         SettingsManager::shared().writeValueSetting("YES", "RemoveEcho");
         const QStringList cleaned = youSaid(file);
         std::printf("delay %d ms: far side's words in \"You\" %.1f %% with the echo, %.1f %% "
-                    "without; the user's word error rate %.1f %% (%.1f %% with no echo)\n",
+                    "without; the user's word error rate %.1f %% (%.1f %% with the echo, %.1f %% "
+                    "with no echo)\n",
                     delayMs, leaked(echoing) * 100, leaked(cleaned) * 100,
-                    wordErrorRate(said, cleaned) * 100, cleanRate * 100);
+                    wordErrorRate(said, cleaned) * 100, wordErrorRate(said, echoing) * 100,
+                    cleanRate * 100);
         EXPECT_GT(leaked(echoing), 0.2) << "the echo is heard as the user's words";
         EXPECT_LE(leaked(cleaned), 0.05);
-        // Where both speak the user's words keep a trace of the echo: a few of the user's 27
-        // are misheard or added, where the echo alone added more words than the user said.
-        // Taking WebRTC's output alone, which cuts the user there, loses most of them.
+        // Where both speak the user's words keep a trace of the echo: up to 3 of the user's 44
+        // are misheard, where the echo alone adds more words than the user said. Taking WebRTC's
+        // output alone, which cuts the user there, loses most of them.
         EXPECT_GT(wordErrorRate(said, echoing), 1.0);
-        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.33) << qPrintable(cleaned.join(' '));
+        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.12) << qPrintable(cleaned.join(' '));
 
         // The file the user keeps, its "You" track written again without the echo: read as it
         // is, it gives the same.
@@ -159,7 +161,7 @@ TEST_F(EchoFreeTranscriptTest, TheOtherSidesWordsLeaveTheUsersTranscriptAndTheUs
                     "the user's word error rate %.1f %%\n",
                     delayMs, leaked(fromFile) * 100, wordErrorRate(said, fromFile) * 100);
         EXPECT_LE(leaked(fromFile), 0.05);
-        EXPECT_LE(wordErrorRate(said, fromFile), cleanRate + 0.33)
+        EXPECT_LE(wordErrorRate(said, fromFile), cleanRate + 0.12)
             << qPrintable(fromFile.join(' '));
     }
 }

@@ -161,7 +161,7 @@ private:
             processing_ = makeProcessing();
             linear_ = makeLinear(rate_, block_);
             residual_ = linear_ ? makeResidualSuppressor(rate_, block_, linear_.get()) : nullptr;
-            linearLearned_ = false;
+            learned_ = false;
             delaysMs_.push_back(int(*delay_ * 1000 / std::size_t(rate_)));
         }
     }
@@ -189,7 +189,7 @@ private:
         const std::size_t margin = samplesOf(rate_, marginMs);
         const std::size_t shift = *delay_ > margin ? *delay_ - margin : 0;
         const std::size_t blocks = length / block_;
-        if (!linearLearned_) {
+        if (!learned_) {
             // A new linear canceller learns the room on the stretch first: else the user's
             // first words would be told apart from the echo by a filter that knows none of it.
             // It learns slowly: one pass leaves 30 dB of the echo where three leave 40.
@@ -197,7 +197,14 @@ private:
                 cancelLinearly(blocks, shift);
                 forgetLinearInput();
             }
-            linearLearned_ = true;
+            // WebRTC's canceller too: new, it lets the first second of the far side through
+            // (30 dB down, where it takes 50 and more later), which the recogniser hears as the
+            // user's words.
+            std::vector<float> discarded(blocks * block_);
+            if (!suppress(blocks, shift, discarded)) {
+                return false;
+            }
+            learned_ = true;
         }
         std::vector<float> kept;
         const std::vector<float> linear = cancelLinearly(blocks, shift, &kept);
@@ -322,7 +329,7 @@ private:
     std::unique_ptr<webrtc::AudioProcessing> processing_;
     SpeexEcho linear_;
     SpeexPreprocess residual_;
-    bool linearLearned_ = false;
+    bool learned_ = false;
     std::vector<int> delaysMs_;
     bool failed_ = false;
 };

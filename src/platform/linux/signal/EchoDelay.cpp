@@ -15,8 +15,9 @@ namespace {
 // The coarse search runs near this rate: speech's echo correlates well there, at a fraction
 // of the work.
 constexpr int coarseRate = 4000;
-// A peak must stand this far above the typical correlation to count as the echo.
-constexpr double peakOverTypical = 4.0;
+// A peak must stand this far above the typical correlation to count as the echo. A room's echo
+// stands 20 times and more above it; two voices talking at once, with no echo, up to 7 times.
+constexpr double peakOverTypical = 10.0;
 // A correlation this small against both sides' energies is the transform's rounding, not an
 // echo: where the sides never overlap every lag gives it.
 constexpr double roundingShare = 1e-9;
