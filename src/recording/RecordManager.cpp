@@ -63,9 +63,9 @@ std::shared_ptr<RecordManager> RecordManager::recovered(const QString& stamp,
     auto manager = std::make_shared<RecordManager>(Private{}, isVideo, SessionPreset::low, stamp);
     manager->urlRecordFiles_ = segments;
     manager->timeName_ = QDateTime::fromString(stamp.left(14), QStringLiteral("yyyyMMddHHmmss"));
-    auto& media = Platform::shared().get<Media>();
-    for (const QString& segment : segments) {
-        const MediaAsset asset = media.loadAsset(segment);
+    // Read once: the merge finds its tracks in the same reading.
+    manager->segmentAssets_ = SegmentTracks::load(segments);
+    for (const MediaAsset& asset : manager->segmentAssets_) {
         if (!asset.tracks.empty() && asset.tracks.front().captureStartMicroseconds) {
             const qint64 ms = *asset.tracks.front().captureStartMicroseconds / 1000;
             manager->timeName_ = QDateTime::fromMSecsSinceEpoch(ms);
@@ -370,7 +370,10 @@ void RecordManager::mergeAfterLastOutput() {
 void RecordManager::margeRecordFilesAndCompleted() {
     auto& media = Platform::shared().get<Media>();
     MediaComposition composition;
-    const auto layout = SegmentTracks::read(urlRecordFiles_).compose(composition);
+    const auto tracks = segmentAssets_.empty()
+                            ? SegmentTracks::read(urlRecordFiles_)
+                            : SegmentTracks::of(std::exchange(segmentAssets_, {}));
+    const auto layout = tracks.compose(composition);
     {
         std::lock_guard lock(userOutputLock_);
         composition.setUserOutput(userOutput_.value_or(OutputKind::unknown));
@@ -473,28 +476,31 @@ double RecordManager::alignedEnd(const MediaComposition& composition) {
     return end;
 }
 
-bool RecordManager::provenOnDisk(const QString& outputPath) const {
+std::optional<MediaAsset> RecordManager::provenOnDisk(const QString& outputPath) const {
     if (!FileSync::toDisk(outputPath)) {
         consoleLine("Cannot sync " + outputPath + " to the disk");
-        return false;
+        return std::nullopt;
     }
-    const MediaAsset merged = Platform::shared().get<Media>().loadAsset(outputPath);
+    MediaAsset merged = Platform::shared().get<Media>().loadAsset(outputPath);
     const bool proven = merged.tracks.size() >= expectedTracks_ &&
                         std::abs(merged.durationSeconds - expectedSeconds_) <= provenSlackSeconds;
-    if (!proven)
-        consoleLine(QStringLiteral("%1 holds %2 tracks of %3 s where the segments make %4 of %5 s")
-                        .arg(fileName_)
-                        .arg(merged.tracks.size())
-                        .arg(merged.durationSeconds)
-                        .arg(expectedTracks_)
-                        .arg(expectedSeconds_));
-    return proven;
+    if (proven)
+        return merged;
+    consoleLine(QStringLiteral("%1 holds %2 tracks of %3 s where the segments make %4 of %5 s")
+                    .arg(fileName_)
+                    .arg(merged.tracks.size())
+                    .arg(merged.durationSeconds)
+                    .arg(expectedTracks_)
+                    .arg(expectedSeconds_));
+    return std::nullopt;
 }
 
 void RecordManager::finishCompletedExport(const QString& outputPath) {
     // The segments are the only copy of the call until the merged file is on the disk, reads
-    // back, holds every track and lasts as long as they do.
-    if (!provenOnDisk(outputPath)) {
+    // back, holds every track and lasts as long as they do. The record's length is from the
+    // same reading.
+    const auto merged = provenOnDisk(outputPath);
+    if (!merged) {
         Logging::write("marge completed with status" + exportStatusName(ExportStatus::failed),
                        EventLoging::ok);
         report(false, ErrorRecord::margeFail);
@@ -502,7 +508,7 @@ void RecordManager::finishCompletedExport(const QString& outputPath) {
     }
     Logging::write("marge completed with status" + exportStatusName(ExportStatus::completed),
                    EventLoging::ok);
-    auto record = recordFor(outputPath);
+    auto record = recordFor(outputPath, *merged);
     auto self = shared_from_this();
     dispatchToMain([self, record] { self->saveAndCleanUp(record); });
 }
@@ -547,8 +553,8 @@ void RecordManager::noteUserOutput(OutputKind kind) {
         userOutput_ = kind;
 }
 
-std::shared_ptr<RealmRecordModel> RecordManager::recordFor(const QString& url) const {
-    const MediaAsset asset = Platform::shared().get<Media>().loadAsset(url);
+std::shared_ptr<RealmRecordModel> RecordManager::recordFor(const QString& url,
+                                                           const MediaAsset& asset) const {
     const double size = sizePerMB({url});
     const auto type = isVideo_ ? RecordType::video : RecordType::audio;
     std::optional<QString> messenger = lastActiveIM();

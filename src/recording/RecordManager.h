@@ -148,14 +148,15 @@ private:
     void setAsideLeftover(const QString& outputPath);
     // Where the last of the composition's aligned segments ends, in seconds.
     static double alignedEnd(const MediaComposition& composition);
-    // Synced to the disk, read back, expectedTracks_ tracks, expectedSeconds_ long.
-    bool provenOnDisk(const QString& outputPath) const;
+    // Synced to the disk, read back, expectedTracks_ tracks, expectedSeconds_ long: what was
+    // read back, or nothing.
+    std::optional<MediaAsset> provenOnDisk(const QString& outputPath) const;
     static constexpr double provenSlackSeconds = 0.5;
     void exportCompleted(ExportStatus status, const QString& outputPath);
     void finishCompletedExport(const QString& outputPath);
     void saveAndCleanUp(const std::shared_ptr<RealmRecordModel>& record);
     void report(bool success, std::optional<ErrorRecord> error);
-    std::shared_ptr<RealmRecordModel> recordFor(const QString& url) const;
+    std::shared_ptr<RealmRecordModel> recordFor(const QString& url, const MediaAsset& asset) const;
 
     QString defaultAudioName_;
     QString defaultVideoName_;
@@ -173,6 +174,8 @@ private:
     std::mutex activeFilesLock_;
     std::vector<QString> currentActiveRecordFile_;
     std::vector<QString> urlRecordFiles_;
+    // A recovered recording's segments as recovered read them, for its merge.
+    std::vector<MediaAsset> segmentAssets_;
     // Also guarded by activeFilesLock_: set by stopRecord on the main thread, read by the
     // merge on a worker.
     CompletedStop completedStop_;

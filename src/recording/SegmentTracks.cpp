@@ -35,16 +35,35 @@ bool SegmentTracks::isMixSegment(const QString& path) {
 }
 
 SegmentTracks SegmentTracks::read(const std::vector<QString>& segments) {
+    return of(load(segments));
+}
+
+std::vector<MediaAsset> SegmentTracks::load(const std::vector<QString>& segments) {
     auto& media = Platform::shared().get<Media>();
-    SegmentTracks tracks;
+    std::vector<MediaAsset> assets;
     for (const QString& url : segments) {
+        const QString extension = QFileInfo(url).suffix();
+        if (extension == extensionWithoutDot(API::audioExtension()) ||
+            extension == extensionWithoutDot(API::videoExtension())) {
+            assets.push_back(media.loadAsset(url));
+        } else {
+            assets.emplace_back().path = url;
+        }
+    }
+    return assets;
+}
+
+SegmentTracks SegmentTracks::of(const std::vector<MediaAsset>& assets) {
+    SegmentTracks tracks;
+    for (const MediaAsset& asset : assets) {
+        const QString& url = asset.path;
         const QString extension = QFileInfo(url).suffix();
         const MediaType type = extension == extensionWithoutDot(API::videoExtension())
                                    ? MediaType::video
                                    : MediaType::audio;
         if (extension != extensionWithoutDot(API::audioExtension()) && type != MediaType::video)
             continue;
-        const auto source = media.loadAsset(url).firstTrack(type);
+        const auto source = asset.firstTrack(type);
         if (!source || source->durationSeconds <= 0.0) {
             // One never written (a source that delivered nothing), or one that reads without a
             // moment of media (killed before its first fragment), holds nothing to lose.

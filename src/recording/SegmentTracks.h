@@ -18,6 +18,10 @@ public:
     // and the layout says so unless it holds nothing (missing, empty, or a header without
     // media).
     static SegmentTracks read(const std::vector<QString>& segments);
+    // The same in two steps, for a caller that looks into the files first: the segments' files
+    // as read (those of another kind left unread), and the tracks of what load read.
+    static std::vector<MediaAsset> load(const std::vector<QString>& segments);
+    static SegmentTracks of(const std::vector<MediaAsset>& assets);
 
     // Whether path is the segment of the mixed track a recording of several sources writes
     // beside theirs: the stamp, "_mix", the audio extension.

@@ -369,6 +369,15 @@ TEST_F(RecordManagerTest, SegmentsWithoutARecordAreRecoveredUnderTheirNameAndSta
               QStringList({"20200101000000_0.m4a", stamp + ".m4a"}));
     const QStringList log = test::readLines(Logging::dayFilePath(QDateTime::currentDateTime()));
     EXPECT_EQ(log.filter("Event: info Value: Recording recovered: " + stamp + ".m4a").size(), 1);
+    // Each file is read once: the readings are most of what a recovery costs.
+    std::multiset<QString> reads;
+    {
+        std::lock_guard lock(media_->mutex);
+        for (const auto& load : media_->loads)
+            reads.insert(load.first);
+    }
+    for (const QString& path : {stamp + "_0.m4a", stamp + "_1.m4a", stamp + ".m4a"})
+        EXPECT_EQ(reads.count(API::audioRecordsPath() + path), 1u) << path.toStdString();
 }
 
 TEST_F(RecordManagerTest, TheRecordingClockKeepsTimeWhenTicksComeLate) {
