@@ -9,25 +9,23 @@ namespace {
 constexpr double roundingSeconds = 0.001;
 } // namespace
 
-std::optional<MediaAssetTrack> MediaAsset::firstTrack(MediaType type) const {
-    const auto found = std::find_if(tracks.begin(), tracks.end(), [type](const MediaAssetTrack& t) {
-        return t.mediaType == type;
-    });
+std::optional<MediaAssetTrack>
+MediaAsset::firstTrackWhere(const std::function<bool(const MediaAssetTrack&)>& wanted) const {
+    const auto found = std::find_if(tracks.begin(), tracks.end(), wanted);
     if (found == tracks.end()) {
         return std::nullopt;
     }
     return *found;
 }
 
+std::optional<MediaAssetTrack> MediaAsset::firstTrack(MediaType type) const {
+    return firstTrackWhere([type](const MediaAssetTrack& t) { return t.mediaType == type; });
+}
+
 std::optional<MediaAssetTrack> MediaAsset::audioTrackTitled(const QString& title) const {
-    const auto found =
-        std::find_if(tracks.begin(), tracks.end(), [&title](const MediaAssetTrack& t) {
-            return t.mediaType == MediaType::audio && t.title == title;
-        });
-    if (found == tracks.end()) {
-        return std::nullopt;
-    }
-    return *found;
+    return firstTrackWhere([&title](const MediaAssetTrack& t) {
+        return t.mediaType == MediaType::audio && t.title == title;
+    });
 }
 
 bool MediaCompositionTrack::insertTimeRange(MediaTimeRange range, const MediaAssetTrack& source,

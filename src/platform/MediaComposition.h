@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -49,6 +50,10 @@ struct MediaAsset {
     std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
     // The first audio track of that title ("You", "Them": the sides of a call).
     std::optional<MediaAssetTrack> audioTrackTitled(const QString& title) const;
+
+private:
+    std::optional<MediaAssetTrack>
+    firstTrackWhere(const std::function<bool(const MediaAssetTrack&)>& wanted) const;
 };
 
 // A piece of a source track placed on a composition track.

@@ -203,15 +203,22 @@ protected:
     }
     void TearDown() override { Platform::shared().clear(); }
 
-    static std::shared_ptr<RecordManager> startScreenRecording(std::optional<QString>* refusal) {
+    // A screen recording asked for while the user gives that answer to the desktop's dialog
+    // ("none": no dialog may come).
+    static std::shared_ptr<RecordManager> startAnswering(const QString& answer,
+                                                         std::optional<QString>* refusal) {
+        PortalUser user(answer);
         std::optional<AudioCaptureDevice> microphone;
         for (const auto& device : AudioManager::inputAudioDevices()) {
             if (device.uniqueID == "microphone") {
                 microphone = device;
             }
         }
-        return RecordManager::create({microphone, AudioManager::driverCaptureDevice()}, true,
-                                     SessionPreset::low, WaylandDisplays::chosenScreen, refusal);
+        auto manager =
+            RecordManager::create({microphone, AudioManager::driverCaptureDevice()}, true,
+                                  SessionPreset::low, WaylandDisplays::chosenScreen, refusal);
+        EXPECT_EQ(user.outcome(), 0) << user.said();
+        return manager;
     }
 
     // The saved file's video frames, after its tracks are checked.
@@ -239,12 +246,7 @@ TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecord
     ASSERT_TRUE(screen.shows(40));
 
     std::optional<QString> refusal;
-    std::shared_ptr<RecordManager> manager;
-    {
-        PortalUser user("share");
-        manager = startScreenRecording(&refusal);
-        EXPECT_EQ(user.outcome(), 0) << user.said();
-    }
+    auto manager = startAnswering("share", &refusal);
     ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
     manager->startRecord();
     test::runEventLoopFor(2500);
@@ -259,11 +261,7 @@ TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecord
     EXPECT_FALSE(SettingsManager::shared().getValue(RecordManager::screenCastTokenKey).isEmpty());
 
     // The desktop remembers the choice: no dialog the second time.
-    {
-        PortalUser nobody("none");
-        manager = startScreenRecording(&refusal);
-        EXPECT_EQ(nobody.outcome(), 0) << nobody.said();
-    }
+    manager = startAnswering("none", &refusal);
     ASSERT_NE(manager, nullptr) << qPrintable(refusal.value_or("no refusal"));
     manager->startRecord();
     test::runEventLoopFor(1500);
@@ -273,10 +271,8 @@ TEST_F(PortalRecordingTest, TheChosenScreenIsRecordedAsItChangesAndTheNextRecord
 }
 
 TEST_F(PortalRecordingTest, AScreenTheUserDoesNotChooseStartsNothingAndSaysWhy) {
-    PortalUser user("cancel");
     std::optional<QString> refusal;
-    const auto manager = startScreenRecording(&refusal);
-    EXPECT_EQ(user.outcome(), 0) << user.said();
+    const auto manager = startAnswering("cancel", &refusal);
     EXPECT_EQ(manager, nullptr);
     EXPECT_EQ(refusal, Localization::text("SCREEN_CHOICE_CANCELLED"));
     EXPECT_TRUE(QDir(API::videoRecordsPath()).entryList(QDir::Files).isEmpty());
