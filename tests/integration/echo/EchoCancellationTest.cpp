@@ -2,6 +2,7 @@
 // (a direct path and a decaying tail) and picked up by the microphone some time later.
 #include <cmath>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -42,6 +43,16 @@ TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
             10 * std::log10(energy(cleaned->near, call.nearAloneFrom, call.bothFrom) /
                             energy(call.near, call.nearAloneFrom, call.bothFrom));
         EXPECT_GT(kept, -3.0);
+        // And where it was said: WebRTC's output and the linear canceller's come later than
+        // their input, each by its own time, and the stage takes now one, now the other.
+        const auto said = std::span<const float>(call.near).subspan(
+            std::size_t(call.nearAloneFrom * rate),
+            std::size_t((call.bothFrom - call.nearAloneFrom) * rate));
+        const auto heard = std::span<const float>(cleaned->near)
+                               .subspan(std::size_t(call.nearAloneFrom * rate), said.size());
+        const std::size_t millisecond = rate / 1000;
+        EXPECT_LE(echoDelay(said, heard, rate, rate / 10).value_or(0), millisecond) << "later";
+        EXPECT_LE(echoDelay(heard, said, rate, rate / 10).value_or(0), millisecond) << "earlier";
         std::printf("delay %d ms: measured %d ms, echo return loss enhancement %.1f dB, user's "
                     "voice alone %.1f dB\n",
                     delayMs, cleaned->delaysMs.front(), erle, kept);

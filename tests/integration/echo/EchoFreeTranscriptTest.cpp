@@ -144,10 +144,10 @@ TEST_F(EchoFreeTranscriptTest, TheOtherSidesWordsLeaveTheUsersTranscriptAndTheUs
         EXPECT_GT(leaked(echoing), 0.2) << "the echo is heard as the user's words";
         EXPECT_LE(leaked(cleaned), 0.05);
         // Where both speak the user's words keep a trace of the echo: up to 3 of the user's 44
-        // are misheard, where the echo alone adds more words than the user said. Taking WebRTC's
-        // output alone, which cuts the user there, loses most of them.
+        // may be misheard, where the echo alone adds more words than the user said. Taking
+        // WebRTC's output alone, which cuts the user there, loses most of them.
         EXPECT_GT(wordErrorRate(said, echoing), 1.0);
-        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.12) << qPrintable(cleaned.join(' '));
+        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.07) << qPrintable(cleaned.join(' '));
 
         // The file the user keeps, its "You" track written again without the echo: read as it
         // is, it gives the same.

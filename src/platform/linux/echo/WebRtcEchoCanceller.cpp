@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 
 #include <speex/speex_echo.h>
 #include <speex/speex_preprocess.h>
@@ -53,33 +54,19 @@ constexpr double linearSpeakingShare = 0.063;
 constexpr std::size_t leadBlocks = 5;
 constexpr std::size_t hangoverBlocks = 20;
 constexpr std::size_t shortestSpeech = 4;
+// The longest an output may come after its input, and the probe that measures it.
+constexpr int longestLatencyMs = 50;
+constexpr int probeMs = 500;
 
 struct SpeexEchoDeleter {
     void operator()(SpeexEchoState* state) const { speex_echo_state_destroy(state); }
 };
 using SpeexEcho = std::unique_ptr<SpeexEchoState, SpeexEchoDeleter>;
 
-SpeexEcho makeLinear(int rate, std::size_t block) {
-    SpeexEcho state(speex_echo_state_init(int(block), rate * linearFilterMs / 1000));
-    if (state) {
-        speex_echo_ctl(state.get(), SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
-    }
-    return state;
-}
-
 struct SpeexPreprocessDeleter {
     void operator()(SpeexPreprocessState* state) const { speex_preprocess_state_destroy(state); }
 };
 using SpeexPreprocess = std::unique_ptr<SpeexPreprocessState, SpeexPreprocessDeleter>;
-
-// speexdsp's suppressor of what echo the linear canceller leaves.
-SpeexPreprocess makeResidualSuppressor(int rate, std::size_t block, SpeexEchoState* linear) {
-    SpeexPreprocess state(speex_preprocess_state_init(int(block), rate));
-    if (state) {
-        speex_preprocess_ctl(state.get(), SPEEX_PREPROCESS_SET_ECHO_STATE, linear);
-    }
-    return state;
-}
 
 std::int16_t toShort(float sample) {
     return std::int16_t(std::clamp(sample * 32768.0f, -32768.0f, 32767.0f));
@@ -97,18 +84,130 @@ std::size_t samplesOf(int rate, int milliseconds) {
     return std::size_t(rate) * std::size_t(milliseconds) / 1000;
 }
 
+// WebRTC's canceller beside speexdsp's linear one and its residual suppressor, fed a block
+// (10 ms) of both sides at a time.
+class Cancellers {
+public:
+    Cancellers(int rate, std::size_t block)
+        : rate_(rate), block_(block), processing_(makeProcessing()),
+          linear_(speex_echo_state_init(int(block), int(samplesOf(rate, linearFilterMs)))),
+          residual_(speex_preprocess_state_init(int(block), rate)), nearShort_(block),
+          farShort_(block), outShort_(block), farBlock_(block), discarded_(block) {
+        if (linear_ && residual_) {
+            speex_echo_ctl(linear_.get(), SPEEX_ECHO_SET_SAMPLING_RATE, &rate);
+            speex_preprocess_ctl(residual_.get(), SPEEX_PREPROCESS_SET_ECHO_STATE, linear_.get());
+        }
+    }
+
+    // Null when a library could not make its part.
+    static std::unique_ptr<Cancellers> make(int rate, std::size_t block) {
+        auto cancellers = std::make_unique<Cancellers>(rate, block);
+        if (!cancellers->processing_ || !cancellers->linear_ || !cancellers->residual_) {
+            return nullptr;
+        }
+        return cancellers;
+    }
+
+    // The block through the linear canceller, whose output goes to linear, and then through its
+    // residual suppressor, whose output goes to kept; either may be null.
+    void cancelLinearly(const float* near, const float* far, float* linear, float* kept) {
+        for (std::size_t i = 0; i < block_; ++i) {
+            nearShort_[i] = toShort(near[i]);
+            farShort_[i] = toShort(far[i]);
+        }
+        speex_echo_cancellation(linear_.get(), nearShort_.data(), farShort_.data(),
+                                outShort_.data());
+        copyOut(linear);
+        speex_preprocess_run(residual_.get(), outShort_.data());
+        copyOut(kept);
+    }
+
+    // Silence through the linear canceller, as long as its filter: what it learnt stays, the end
+    // of what it learnt on leaves its input.
+    void forgetLinearInput() {
+        const std::vector<float> silence(block_);
+        for (std::size_t b = 0; b <= samplesOf(rate_, linearFilterMs) / block_; ++b) {
+            cancelLinearly(silence.data(), silence.data(), nullptr, nullptr);
+        }
+    }
+
+    // The block through WebRTC's canceller, told the far side's echo comes delayMs later still;
+    // out may be null. False when WebRTC fails.
+    bool suppress(const float* near, const float* far, int delayMs, float* out) {
+        const webrtc::StreamConfig mono(rate_, 1);
+        std::copy_n(far, block_, farBlock_.begin());
+        const float* farIn = farBlock_.data();
+        float* farOut = farBlock_.data();
+        float* nearOut = out != nullptr ? out : discarded_.data();
+        return processing_->ProcessReverseStream(&farIn, mono, mono, &farOut) == 0 &&
+               processing_->set_stream_delay_ms(delayMs) == 0 &&
+               processing_->ProcessStream(&near, mono, mono, &nearOut) == 0;
+    }
+
+private:
+    void copyOut(float* out) const {
+        for (std::size_t i = 0; out != nullptr && i < block_; ++i) {
+            out[i] = float(outShort_[i]) / 32768.0f;
+        }
+    }
+
+    const int rate_;
+    const std::size_t block_;
+    std::unique_ptr<webrtc::AudioProcessing> processing_;
+    SpeexEcho linear_;
+    SpeexPreprocess residual_;
+    std::vector<std::int16_t> nearShort_, farShort_, outShort_;
+    std::vector<float> farBlock_, discarded_;
+};
+
+// How many samples after its input each output comes. Neither library says: WebRTC buffers its
+// blocks, the residual suppressor overlaps its frames. Outputs taken unaligned would jump back
+// and forth in time where the stage changes from one to the other, in the user's words.
+struct Latencies {
+    std::size_t kept = 0;
+    std::size_t suppressed = 0;
+};
+
+// Measured on noise through fresh cancellers, with a silent far side: each passes the near side
+// as it is, only later. Zero where no lag stands out.
+Latencies latenciesOf(int rate, std::size_t block) {
+    auto cancellers = Cancellers::make(rate, block);
+    if (!cancellers) {
+        return {};
+    }
+    std::minstd_rand random(1);
+    std::uniform_real_distribution<float> noise(-0.25f, 0.25f);
+    const std::size_t length = samplesOf(rate, probeMs) / block * block;
+    std::vector<float> probe(length);
+    std::generate(probe.begin(), probe.end(), [&] { return noise(random); });
+    const std::vector<float> silence(block);
+    std::vector<float> kept(length), suppressed(length);
+    for (std::size_t at = 0; at < length; at += block) {
+        cancellers->cancelLinearly(probe.data() + at, silence.data(), nullptr, kept.data() + at);
+        if (!cancellers->suppress(probe.data() + at, silence.data(), 0, suppressed.data() + at)) {
+            return {};
+        }
+    }
+    const std::size_t longest = samplesOf(rate, longestLatencyMs);
+    return {echoDelay(probe, kept, rate, longest).value_or(0),
+            echoDelay(probe, suppressed, rate, longest).value_or(0)};
+}
+
 // Cuts the near side into stretches, measures the far side's delay in each and cancels its
 // echo. Two cancellers run side by side: WebRTC's, whose output is silent where only the far
 // side speaks but also cuts the user's words where both speak, and speexdsp's linear one with
 // its residual suppressor, which keeps the user's words with a little echo left. Where the
 // linear output keeps much of the microphone the user speaks, and it is given; elsewhere
-// WebRTC's. Keeps one stretch of the near side and the longest delay of the far side before it.
+// WebRTC's. Both are taken back by their latencies, so the cancellers run that far ahead of
+// the stretch. Keeps one stretch of the near side and the longest delay of the far side before
+// it.
 class WebRtcEchoCancellation final : public EchoCancellation {
 public:
     explicit WebRtcEchoCancellation(int rate)
         : rate_(rate), block_(std::size_t(rate / 100)),
           stretch_(std::size_t(stretchSeconds) * std::size_t(rate)),
-          maxLag_(samplesOf(rate, maxDelayMs)), drift_(samplesOf(rate, driftMs)) {}
+          maxLag_(samplesOf(rate, maxDelayMs)), drift_(samplesOf(rate, driftMs)),
+          nearBlock_(block_), farBlock_(block_) {}
 
     std::vector<float> push(std::span<const float> near, std::span<const float> far) override {
         near_.insert(near_.end(), near.begin(), near.end());
@@ -132,6 +231,12 @@ public:
     const std::vector<int>& delaysMs() const override { return delaysMs_; }
 
 private:
+    // The near side at its sample (counted from the start), 0 past what was pushed.
+    float nearAt(std::size_t sample) const {
+        const std::size_t index = sample - nearStart_;
+        return index < near_.size() ? near_[index] : 0.0f;
+    }
+
     // The far side at the near side's sample (counted from the start), 0 where there is none.
     float farAt(std::size_t sample, std::size_t shift) const {
         if (sample < shift || sample - shift < farStart_) {
@@ -158,17 +263,28 @@ private:
                                                           : *delay_ - *measured > drift_);
         if (!delay_ || moved) {
             delay_ = measured;
-            processing_ = makeProcessing();
-            linear_ = makeLinear(rate_, block_);
-            residual_ = linear_ ? makeResidualSuppressor(rate_, block_, linear_.get()) : nullptr;
-            learned_ = false;
+            startCancellers();
             delaysMs_.push_back(int(*delay_ * 1000 / std::size_t(rate_)));
         }
     }
 
+    // New cancellers for the delay, from the stretch's start on.
+    void startCancellers() {
+        if (!latencies_) {
+            latencies_ = latenciesOf(rate_, block_);
+        }
+        cancellers_ = Cancellers::make(rate_, block_);
+        learned_ = false;
+        processed_ = nearStart_;
+        outputsStart_ = nearStart_;
+        linearOut_.clear();
+        keptOut_.clear();
+        suppressedOut_.clear();
+    }
+
     void cancelStretch(std::size_t length, std::vector<float>& done) {
         measure(length);
-        if (delay_ && processing_ && linear_ && residual_ && !failed_) {
+        if (delay_ && cancellers_ && !failed_) {
             failed_ = !cancelBlocks(length);
         }
         done.insert(done.end(), near_.begin(), near_.begin() + std::ptrdiff_t(length));
@@ -183,114 +299,105 @@ private:
         }
     }
 
+    std::size_t shift() const {
+        const std::size_t margin = samplesOf(rate_, marginMs);
+        return *delay_ > margin ? *delay_ - margin : 0;
+    }
+
     // Cancels the first length samples of near_ in place; false when the canceller fails (the
     // rest then stays as recorded).
     bool cancelBlocks(std::size_t length) {
-        const std::size_t margin = samplesOf(rate_, marginMs);
-        const std::size_t shift = *delay_ > margin ? *delay_ - margin : 0;
-        const std::size_t blocks = length / block_;
-        if (!learned_) {
-            // A new linear canceller learns the room on the stretch first: else the user's
-            // first words would be told apart from the echo by a filter that knows none of it.
-            // It learns slowly: one pass leaves 30 dB of the echo where three leave 40.
-            for (int pass = 0; pass < linearLearningPasses; ++pass) {
-                cancelLinearly(blocks, shift);
-                forgetLinearInput();
-            }
-            // WebRTC's canceller too: new, it lets the first second of the far side through
-            // (30 dB down, where it takes 50 and more later), which the recogniser hears as the
-            // user's words.
-            std::vector<float> discarded(blocks * block_);
-            if (!suppress(blocks, shift, discarded)) {
-                return false;
-            }
-            learned_ = true;
-        }
-        std::vector<float> kept;
-        const std::vector<float> linear = cancelLinearly(blocks, shift, &kept);
-        std::vector<float> suppressed(blocks * block_);
-        if (!suppress(blocks, shift, suppressed)) {
+        const std::size_t until =
+            nearStart_ + length + std::max(latencies_->kept, latencies_->suppressed);
+        if (!learned_ && !learn(until)) {
             return false;
         }
-        const std::vector<bool> speaking = userSpeaking(linear, blocks);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            const auto& chosen = speaking[b] ? kept : suppressed;
-            std::copy_n(chosen.begin() + std::ptrdiff_t(b * block_), block_,
-                        near_.begin() + std::ptrdiff_t(b * block_));
+        if (!runUntil(until)) {
+            return false;
         }
+        const std::size_t offset = nearStart_ - outputsStart_;
+        const std::vector<bool> speaking = userSpeaking(offset, (length + block_ - 1) / block_);
+        for (std::size_t i = 0; i < length; ++i) {
+            near_[i] = speaking[i / block_] ? keptOut_[offset + i + latencies_->kept]
+                                            : suppressedOut_[offset + i + latencies_->suppressed];
+        }
+        dropOutputsBefore(nearStart_ + length);
         return true;
     }
 
-    // speexdsp's linear output for the stretch's first blocks; with kept, also that output
-    // after its residual suppressor.
-    std::vector<float> cancelLinearly(std::size_t blocks, std::size_t shift,
-                                      std::vector<float>* kept = nullptr) {
-        std::vector<float> out(blocks * block_);
-        if (kept != nullptr) {
-            kept->resize(blocks * block_);
-        }
-        std::vector<std::int16_t> farShort(block_);
-        std::vector<std::int16_t> nearShort(block_);
-        std::vector<std::int16_t> outShort(block_);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            for (std::size_t i = 0; i < block_; ++i) {
-                farShort[i] = toShort(farAt(nearStart_ + b * block_ + i, shift));
-                nearShort[i] = toShort(near_[b * block_ + i]);
-            }
-            speex_echo_cancellation(linear_.get(), nearShort.data(), farShort.data(),
-                                    outShort.data());
-            for (std::size_t i = 0; i < block_; ++i) {
-                out[b * block_ + i] = float(outShort[i]) / 32768.0f;
-            }
-            speex_preprocess_run(residual_.get(), outShort.data());
-            for (std::size_t i = 0; kept != nullptr && i < block_; ++i) {
-                (*kept)[b * block_ + i] = float(outShort[i]) / 32768.0f;
-            }
-        }
-        return out;
-    }
-
-    // Silence through the linear canceller, as long as its filter: what it learnt stays, the end
-    // of the stretch it learnt on leaves its input.
-    void forgetLinearInput() {
-        const std::vector<std::int16_t> silence(block_);
-        std::vector<std::int16_t> out(block_);
-        for (std::size_t b = 0; b <= samplesOf(rate_, linearFilterMs) / block_; ++b) {
-            speex_echo_cancellation(linear_.get(), silence.data(), silence.data(), out.data());
-            speex_preprocess_run(residual_.get(), out.data());
+    // The block of both sides from the near side's sample.
+    void takeBlock(std::size_t at) {
+        for (std::size_t i = 0; i < block_; ++i) {
+            nearBlock_[i] = nearAt(at + i);
+            farBlock_[i] = farAt(at + i, shift());
         }
     }
 
-    // WebRTC's output for the stretch's first blocks.
-    bool suppress(std::size_t blocks, std::size_t shift, std::vector<float>& out) {
-        const int leftMs = int((*delay_ - shift) * 1000 / std::size_t(rate_));
-        const webrtc::StreamConfig mono(rate_, 1);
-        std::vector<float> farBlock(block_);
-        for (std::size_t b = 0; b < blocks; ++b) {
-            for (std::size_t i = 0; i < block_; ++i) {
-                farBlock[i] = farAt(nearStart_ + b * block_ + i, shift);
+    int delayLeftMs() const { return int((*delay_ - shift()) * 1000 / std::size_t(rate_)); }
+
+    // New cancellers learn the room on what they are about to cancel, before their output is
+    // used: the linear one else tells the user's first words apart from the echo by a filter that
+    // knows none of it, and WebRTC's, new, lets the first second of the far side through (30 dB
+    // down, where it takes 50 and more later), which the recogniser hears as the user's words.
+    // The linear one learns slowly: one pass leaves 30 dB of the echo where three leave 40.
+    bool learn(std::size_t until) {
+        for (int pass = 0; pass < linearLearningPasses; ++pass) {
+            for (std::size_t at = processed_; at < until; at += block_) {
+                takeBlock(at);
+                cancellers_->cancelLinearly(nearBlock_.data(), farBlock_.data(), nullptr, nullptr);
             }
-            const float* farIn = farBlock.data();
-            float* farOut = farBlock.data();
-            const float* nearIn = near_.data() + b * block_;
-            float* nearOut = out.data() + b * block_;
-            if (processing_->ProcessReverseStream(&farIn, mono, mono, &farOut) != 0 ||
-                processing_->set_stream_delay_ms(leftMs) != 0 ||
-                processing_->ProcessStream(&nearIn, mono, mono, &nearOut) != 0) {
+            cancellers_->forgetLinearInput();
+        }
+        for (std::size_t at = processed_; at < until; at += block_) {
+            takeBlock(at);
+            if (!cancellers_->suppress(nearBlock_.data(), farBlock_.data(), delayLeftMs(),
+                                       nullptr)) {
+                return false;
+            }
+        }
+        learned_ = true;
+        return true;
+    }
+
+    // Both cancellers on the sides up to the near side's sample until, their outputs kept.
+    bool runUntil(std::size_t until) {
+        for (; processed_ < until; processed_ += block_) {
+            takeBlock(processed_);
+            const std::size_t at = linearOut_.size();
+            linearOut_.resize(at + block_);
+            keptOut_.resize(at + block_);
+            suppressedOut_.resize(at + block_);
+            cancellers_->cancelLinearly(nearBlock_.data(), farBlock_.data(), &linearOut_[at],
+                                        &keptOut_[at]);
+            if (!cancellers_->suppress(nearBlock_.data(), farBlock_.data(), delayLeftMs(),
+                                       &suppressedOut_[at])) {
                 return false;
             }
         }
         return true;
     }
 
-    // Where the user speaks: the linear output keeps much more of the microphone than an echo
-    // alone leaves of it. Widened on both sides, since words begin and end softly.
-    std::vector<bool> userSpeaking(const std::vector<float>& linear, std::size_t blocks) const {
+    void dropOutputsBefore(std::size_t sample) {
+        const auto drop = std::ptrdiff_t(sample - outputsStart_);
+        linearOut_.erase(linearOut_.begin(), linearOut_.begin() + drop);
+        keptOut_.erase(keptOut_.begin(), keptOut_.begin() + drop);
+        suppressedOut_.erase(suppressedOut_.begin(), suppressedOut_.begin() + drop);
+        outputsStart_ = sample;
+    }
+
+    // Where the user speaks, over the blocks from the outputs' offset: the linear output keeps
+    // much more of the microphone than an echo alone leaves of it. Widened on both sides, since
+    // words begin and end softly.
+    std::vector<bool> userSpeaking(std::size_t offset, std::size_t blocks) const {
         std::vector<bool> heard(blocks);
+        std::vector<float> microphone(block_);
         for (std::size_t b = 0; b < blocks; ++b) {
-            const double microphone = energyOf(near_.data() + b * block_, block_);
-            const double kept = energyOf(linear.data() + b * block_, block_);
-            heard[b] = kept > speakingFloor && kept > linearSpeakingShare * microphone;
+            for (std::size_t i = 0; i < block_; ++i) {
+                microphone[i] = nearAt(nearStart_ + b * block_ + i);
+            }
+            const double kept = energyOf(linearOut_.data() + offset + b * block_, block_);
+            heard[b] = kept > speakingFloor &&
+                       kept > linearSpeakingShare * energyOf(microphone.data(), block_);
         }
         for (std::size_t b = 0; b < blocks;) {
             std::size_t end = b;
@@ -326,10 +433,14 @@ private:
     std::size_t nearStart_ = 0;
     std::size_t farStart_ = 0;
     std::optional<std::size_t> delay_;
-    std::unique_ptr<webrtc::AudioProcessing> processing_;
-    SpeexEcho linear_;
-    SpeexPreprocess residual_;
+    std::optional<Latencies> latencies_;
+    std::unique_ptr<Cancellers> cancellers_;
     bool learned_ = false;
+    // How far the cancellers have read the sides, and their outputs from outputsStart_ on.
+    std::size_t processed_ = 0;
+    std::size_t outputsStart_ = 0;
+    std::vector<float> linearOut_, keptOut_, suppressedOut_;
+    std::vector<float> nearBlock_, farBlock_;
     std::vector<int> delaysMs_;
     bool failed_ = false;
 };
