@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "platform/linux/signal/SumOfSquares.h"
 #include "support/TestFiles.h"
 
 namespace orvo::test {
@@ -121,12 +123,9 @@ std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs) {
 }
 
 double energy(const std::vector<float>& track, double fromSeconds, double toSeconds) {
-    double sum = 0;
     const auto to = std::min(track.size(), std::size_t(toSeconds * rate));
-    for (auto i = std::size_t(fromSeconds * rate); i < to; ++i) {
-        sum += double(track[i]) * double(track[i]);
-    }
-    return sum;
+    const auto from = std::min(to, std::size_t(fromSeconds * rate));
+    return sumOfSquares(std::span<const float>(track).subspan(from, to - from));
 }
 
 void writeWav(const QString& path, const std::vector<float>& samples) {

@@ -9,6 +9,7 @@
 #include <webrtc/modules/audio_processing/include/audio_processing.h>
 
 #include "platform/linux/signal/EchoDelay.h"
+#include "platform/linux/signal/SumOfSquares.h"
 
 namespace orvo {
 namespace {
@@ -72,12 +73,9 @@ std::int16_t toShort(float sample) {
     return std::int16_t(std::clamp(sample * 32768.0f, -32768.0f, 32767.0f));
 }
 
-double energyOf(const float* samples, std::size_t count) {
-    double sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        sum += double(samples[i]) * double(samples[i]);
-    }
-    return sum / double(count);
+// Power per sample.
+double powerOf(std::span<const float> samples) {
+    return sumOfSquares(samples) / double(samples.size());
 }
 
 std::size_t samplesOf(int rate, int milliseconds) {
@@ -395,9 +393,9 @@ private:
             for (std::size_t i = 0; i < block_; ++i) {
                 microphone[i] = nearAt(nearStart_ + b * block_ + i);
             }
-            const double kept = energyOf(linearOut_.data() + offset + b * block_, block_);
-            heard[b] = kept > speakingFloor &&
-                       kept > linearSpeakingShare * energyOf(microphone.data(), block_);
+            const double kept =
+                powerOf(std::span<const float>(linearOut_).subspan(offset + b * block_, block_));
+            heard[b] = kept > speakingFloor && kept > linearSpeakingShare * powerOf(microphone);
         }
         for (std::size_t b = 0; b < blocks;) {
             std::size_t end = b;

@@ -9,6 +9,8 @@ extern "C" {
 #include <libavutil/tx.h>
 }
 
+#include "platform/linux/signal/SumOfSquares.h"
+
 namespace orvo {
 namespace {
 
@@ -26,14 +28,6 @@ constexpr double silentPower = 1e-7;
 // The refinement looks this far either side of the coarse lag: a voice's pitch period, by which
 // the coarse search can be off when a room's reflections add up there.
 constexpr int refineMs = 12;
-
-double energyOf(std::span<const float> signal) {
-    double sum = 0;
-    for (const float sample : signal) {
-        sum += double(sample) * double(sample);
-    }
-    return sum;
-}
 
 // Lifts the high frequencies, which tell lags apart: low ones correlate alike over many.
 std::vector<float> emphasised(std::span<const float> signal) {
@@ -132,7 +126,7 @@ std::optional<std::size_t> echoDelay(std::span<const float> far, std::span<const
     if (far.empty() || near.empty() || sampleRate <= 0) {
         return std::nullopt;
     }
-    if (energyOf(far) / double(far.size()) < silentPower) {
+    if (sumOfSquares(far) / double(far.size()) < silentPower) {
         return std::nullopt;
     }
     // 1. The coarse lag, on averaged copies.
@@ -151,7 +145,8 @@ std::optional<std::size_t> echoDelay(std::span<const float> far, std::span<const
     std::vector<double> sorted = strengths;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double typical = sorted[sorted.size() / 2];
-    const double rounding = roundingShare * std::sqrt(energyOf(coarseFar) * energyOf(coarseNear));
+    const double rounding =
+        roundingShare * std::sqrt(sumOfSquares(coarseFar) * sumOfSquares(coarseNear));
     if (*best <= rounding || *best < peakOverTypical * typical) {
         return std::nullopt;
     }
