@@ -325,9 +325,10 @@ private:
 
     // The block of both sides from the near side's sample.
     void takeBlock(std::size_t at) {
+        const std::size_t farShift = shift();
         for (std::size_t i = 0; i < block_; ++i) {
             nearBlock_[i] = nearAt(at + i);
-            farBlock_[i] = farAt(at + i, shift());
+            farBlock_[i] = farAt(at + i, farShift);
         }
     }
 
