@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QtDebug>
 #include <sqlite3.h>
 
 #include "shell/Logging.h"
@@ -87,6 +88,7 @@ QString RealmFile::pendingPath(const QString& cataloguePath) {
 RealmFile::Attempt RealmFile::openOrSetAside(const QString& path,
                                              const RealmConfiguration& configuration) {
     Attempt attempt;
+    const qint64 sizeAsCame = QFileInfo(path).size();
     bool unreadable = false;
     try {
         attempt.database = openPrepared(path, configuration);
@@ -98,6 +100,7 @@ RealmFile::Attempt RealmFile::openOrSetAside(const QString& path,
     if (!unreadable) {
         return attempt;
     }
+    restoreSize(path, sizeAsCame);
     const auto aside = setAside(path);
     if (!aside) {
         attempt.problem += "; it could not be moved aside and is left untouched";
@@ -179,11 +182,16 @@ void RealmFile::addBackPending(Opened& opened, const RealmConfiguration& configu
     int added = 0;
     {
         SqliteDatabase source;
+        const qint64 sizeAsCame = QFileInfo(pending).size();
         try {
             source = openPrepared(pending, configuration);
         } catch (const StoreError& error) {
             // Its records may still be read by hand, so it is kept whole under a new name.
-            const auto aside = isUnreadable(error.code()) ? setAside(pending) : std::nullopt;
+            const bool unreadable = isUnreadable(error.code());
+            if (unreadable) {
+                restoreSize(pending, sizeAsCame);
+            }
+            const auto aside = unreadable ? setAside(pending) : std::nullopt;
             if (aside) {
                 notice().pendingMovedTo = *aside;
             } else {
@@ -262,6 +270,15 @@ int RealmFile::copyNewRecords(SqliteDatabase& from, SqliteDatabase& to) {
     return added;
 }
 
+void RealmFile::restoreSize(const QString& path, qint64 size) {
+    // A write rolled back restores every page it touched, and a last page that came cut short
+    // (a damaged file) comes back whole, padded with zeros: the padding alone goes again.
+    if (QFileInfo(path).size() > size && !QFile::resize(path, size)) {
+        qWarning("Records database: %s could not be cut back to the %lld bytes it came with",
+                 qPrintable(path), size);
+    }
+}
+
 std::optional<QString> RealmFile::setAside(const QString& path) {
     // Nothing of the old file is ever overwritten or deleted: it keeps its bytes under a new
     // name, with its journal beside it.
@@ -337,19 +354,60 @@ void RealmFile::prepare(SqliteDatabase& db, const RealmConfiguration& configurat
     }
     // Before anything is changed: a file found damaged is set aside as it came.
     probeWrite(db);
-    if (columns != RecordTableSql::tableColumns(true)) {
-        addFoldedCopies(db);
-    }
+    Mending mending;
+    mending.addFoldedCopies = columns != RecordTableSql::tableColumns(true);
     // A file this build closed is mended already; looking for marks reads every transcript.
-    const bool refolded = !unchanged && refoldMarkedTexts(db);
+    mending.refoldMarkedTexts = !unchanged && !mending.addFoldedCopies && hasMarkedTexts(db);
     if (!hasIndex) {
-        SearchIndex::addTo(db);
+        mending.index = Mending::Index::add;
     } else if (!SearchIndex::isOwnDefinition(db)) {
-        SearchIndex::makeAgain(db);
-    } else if (refolded) {
-        SearchIndex::rebuild(db);
-    } else {
-        SearchIndex::ensureReadable(db);
+        mending.index = Mending::Index::makeAgain;
+    } else if (!SearchIndex::isReadable(db)) {
+        mending.index = Mending::Index::rebuildUnreadable;
+    }
+    mend(db, mending);
+}
+
+void RealmFile::mend(SqliteDatabase& db, const Mending& mending) {
+    // A file with nothing to mend opens while another program writes to it.
+    if (!mending.addFoldedCopies && !mending.refoldMarkedTexts &&
+        mending.index == Mending::Index::keep) {
+        return;
+    }
+    // One transaction: damage found halfway sets the file aside as it came, not half mended.
+    db.exec("BEGIN IMMEDIATE");
+    std::optional<int> filled;
+    try {
+        if (mending.addFoldedCopies) {
+            filled = addFoldedCopies(db);
+        }
+        if (mending.refoldMarkedTexts) {
+            refoldMarkedTexts(db);
+        }
+        switch (mending.index) {
+        case Mending::Index::add:
+            SearchIndex::addTo(db);
+            break;
+        case Mending::Index::makeAgain:
+            SearchIndex::makeAgain(db);
+            break;
+        case Mending::Index::rebuildUnreadable:
+            SearchIndex::rebuildUnreadable(db);
+            break;
+        case Mending::Index::keep:
+            if (mending.refoldMarkedTexts) {
+                SearchIndex::rebuild(db);
+            }
+            break;
+        }
+        db.exec("COMMIT");
+    } catch (const StoreError&) {
+        db.rollbackQuietly();
+        throw;
+    }
+    if (filled) {
+        Logging::write(QString("Records database: search data added to %1 records").arg(*filled),
+                       EventLoging::info);
     }
 }
 
@@ -425,55 +483,55 @@ QStringList RealmFile::tableColumns(SqliteDatabase& db) {
     return columns;
 }
 
-bool RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
+namespace {
+
+// The rows with a text that begins with U+FFFE, for a WHERE clause.
+QString markedTextCondition() {
     QStringList marked;
-    QStringList fills;
     for (int field = 0; field < fieldCount; ++field) {
         if (isTextField(field)) {
             marked << QString("substr(\"%1\", 1, 1) = char(65534)").arg(recordFields[field].name);
+        }
+    }
+    return marked.join(" OR ");
+}
+
+} // namespace
+
+bool RealmFile::hasMarkedTexts(SqliteDatabase& db) {
+    SqliteStatement any(db.handle(), QString("SELECT 1 FROM %1 WHERE %2 LIMIT 1")
+                                         .arg(RecordTableSql::tableName, markedTextCondition()));
+    return any.step();
+}
+
+void RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
+    QStringList fills;
+    for (int field = 0; field < fieldCount; ++field) {
+        if (isTextField(field)) {
             fills << QString("\"%1\" = orvo_fold(\"%2\")")
                          .arg(foldedColumnName(field), recordFields[field].name);
         }
     }
-    const QString where = marked.join(" OR ");
-    {
-        // Looked for first: an update that finds nothing would still take the write lock.
-        SqliteStatement any(
-            db.handle(),
-            QString("SELECT 1 FROM %1 WHERE %2 LIMIT 1").arg(RecordTableSql::tableName, where));
-        if (!any.step()) {
-            return false;
-        }
-    }
     db.exec(QString("UPDATE %1 SET %2 WHERE %3")
-                .arg(RecordTableSql::tableName, fills.join(", "), where));
-    return true;
+                .arg(RecordTableSql::tableName, fills.join(", "), markedTextCondition()));
 }
 
-void RealmFile::addFoldedCopies(SqliteDatabase& db) {
-    db.exec("BEGIN IMMEDIATE");
-    try {
-        // Another process may have done it while this one waited for the lock.
-        if (tableColumns(db) != RecordTableSql::tableColumns(true)) {
-            QStringList fills;
-            for (int field = 0; field < fieldCount; ++field) {
-                if (isTextField(field)) {
-                    db.exec(QString("ALTER TABLE %1 ADD COLUMN \"%2\" TEXT")
-                                .arg(RecordTableSql::tableName, foldedColumnName(field)));
-                    fills << QString("\"%1\" = orvo_fold(\"%2\")")
-                                 .arg(foldedColumnName(field), recordFields[field].name);
-                }
-            }
-            db.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, fills.join(", ")));
-            const int filled = sqlite3_changes(db.handle());
-            Logging::write(QString("Records database: search data added to %1 records").arg(filled),
-                           EventLoging::info);
-        }
-        db.exec("COMMIT");
-    } catch (const StoreError&) {
-        db.rollbackQuietly();
-        throw;
+std::optional<int> RealmFile::addFoldedCopies(SqliteDatabase& db) {
+    // Another process may have done it before this one took the write lock.
+    if (tableColumns(db) == RecordTableSql::tableColumns(true)) {
+        return std::nullopt;
     }
+    QStringList fills;
+    for (int field = 0; field < fieldCount; ++field) {
+        if (isTextField(field)) {
+            db.exec(QString("ALTER TABLE %1 ADD COLUMN \"%2\" TEXT")
+                        .arg(RecordTableSql::tableName, foldedColumnName(field)));
+            fills << QString("\"%1\" = orvo_fold(\"%2\")")
+                         .arg(foldedColumnName(field), recordFields[field].name);
+        }
+    }
+    db.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, fills.join(", ")));
+    return sqlite3_changes(db.handle());
 }
 
 } // namespace orvo

@@ -56,6 +56,8 @@ private:
     // so by this program; throws StoreError when it is not ours.
     static void prepare(SqliteDatabase& db, const RealmConfiguration& configuration,
                         bool unchanged = false);
+    // Cuts a file that a rolled-back write left longer back to the size it came with.
+    static void restoreSize(const QString& path, qint64 size);
     // Moves the file and its journals to a new name; the name, or none when it failed.
     static std::optional<QString> setAside(const QString& path);
     // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.
@@ -65,12 +67,23 @@ private:
     static void probeWrite(SqliteDatabase& db);
     static void checkEncoding(SqliteDatabase& db);
     static QStringList tableColumns(SqliteDatabase& db);
-    // Brings a file of the layout before the folded copies up to date, in one transaction.
-    static void addFoldedCopies(SqliteDatabase& db);
-    // Folds again the copies of texts that begin with U+FFFE: they were stored byte-swapped
-    // while the folding answered SQLite in UTF-16, which SQLite read as a byte order mark.
-    // Whether there were any.
-    static bool refoldMarkedTexts(SqliteDatabase& db);
+    // What a file that passed the checks still needs, judged before anything is written.
+    struct Mending {
+        enum class Index { keep, add, makeAgain, rebuildUnreadable };
+        bool addFoldedCopies = false;
+        bool refoldMarkedTexts = false;
+        Index index = Index::keep;
+    };
+    // Makes the changes in one transaction. Throws StoreError, having changed nothing.
+    static void mend(SqliteDatabase& db, const Mending& mending);
+    // Brings a file of the layout before the folded copies up to date; how many records were
+    // filled, none when another process had done it.
+    static std::optional<int> addFoldedCopies(SqliteDatabase& db);
+    // Whether some texts begin with U+FFFE: their folded copies were stored byte-swapped while
+    // the folding answered SQLite in UTF-16, which SQLite read as a byte order mark.
+    static bool hasMarkedTexts(SqliteDatabase& db);
+    // Folds those copies again.
+    static void refoldMarkedTexts(SqliteDatabase& db);
     // Adds the records of a pending file to the opened catalogue and removes the file; what
     // the user must know of it goes into the notice.
     static void addBackPending(Opened& opened, const RealmConfiguration& configuration);

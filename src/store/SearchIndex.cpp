@@ -227,41 +227,42 @@ bool SearchIndex::isOwnDefinition(SqliteDatabase& db) {
 }
 
 void SearchIndex::addTo(SqliteDatabase& db) {
-    db.exec("BEGIN IMMEDIATE");
-    try {
-        // Another process may have done it while this one waited for the lock.
-        SqliteStatement present(db.handle(), "SELECT 1 FROM sqlite_schema WHERE name = ?");
-        present.bind(1, runTable);
-        if (!present.step()) {
-            db.exec(createSql());
-            rebuild(db);
-            qInfo("Records database: search index made for the transcripts");
-        }
-        db.exec("COMMIT");
-    } catch (const StoreError&) {
-        db.rollbackQuietly();
-        throw;
+    // Another process may have done it before this one took the write lock.
+    SqliteStatement present(db.handle(), "SELECT 1 FROM sqlite_schema WHERE name = ?");
+    present.bind(1, runTable);
+    if (!present.step()) {
+        db.exec(createSql());
+        rebuild(db);
+        qInfo("Records database: search index made for the transcripts");
     }
 }
 
+namespace {
+
+// A failure to make the index from the texts is a file that cannot be mended.
+template <typename Work> void asDamagedIndex(Work&& work) {
+    try {
+        work();
+    } catch (const StoreError& error) {
+        throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
+    }
+}
+
+} // namespace
+
 void SearchIndex::makeAgain(SqliteDatabase& db) {
     qWarning("Records database: the search index is defined otherwise; making it again");
-    db.exec("BEGIN IMMEDIATE");
-    try {
+    asDamagedIndex([&] {
         // Each virtual table drops its shadow tables with it.
         for (const QString& table : {runTable, phraseTable}) {
             db.exec(QString("DROP TABLE %1").arg(table));
         }
         db.exec(QString("%1; %2;").arg(definitionSql(runTable), definitionSql(phraseTable)));
         rebuild(db);
-        db.exec("COMMIT");
-    } catch (const StoreError& error) {
-        db.rollbackQuietly();
-        throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
-    }
+    });
 }
 
-void SearchIndex::ensureReadable(SqliteDatabase& db) {
+bool SearchIndex::isReadable(SqliteDatabase& db) {
     try {
         // Reads each table's structure and settings, which every use of it reads first.
         for (const QString& table : {runTable, phraseTable}) {
@@ -269,19 +270,16 @@ void SearchIndex::ensureReadable(SqliteDatabase& db) {
                    QString("SELECT rowid FROM %1 WHERE %1 MATCH '\"abcdef\"' LIMIT 1").arg(table),
                    {});
         }
-        return;
+        return true;
     } catch (const StoreError& error) {
         qWarning("Records database: the search index cannot be read (%s); making it again",
                  error.what());
+        return false;
     }
-    db.exec("BEGIN IMMEDIATE");
-    try {
-        rebuild(db);
-        db.exec("COMMIT");
-    } catch (const StoreError& error) {
-        db.rollbackQuietly();
-        throw StoreError("damaged search index: " + error.message(), SQLITE_CORRUPT);
-    }
+}
+
+void SearchIndex::rebuildUnreadable(SqliteDatabase& db) {
+    asDamagedIndex([&] { rebuild(db); });
 }
 
 void SearchIndex::rebuild(SqliteDatabase& db) {

@@ -35,18 +35,20 @@ public:
     // Whether the file's full-text tables are defined as createSql defines them, FTS5's shadow
     // tables included.
     static bool isOwnDefinition(SqliteDatabase& db);
-    // Creates the index in a file of the layout before it and fills it, in one transaction.
-    // Throws StoreError.
+    // The writes below run in the caller's transaction, so that a file found damaged while it
+    // is mended is left as it came.
+    // Creates the index in a file of the layout before it and fills it. Throws StoreError.
     static void addTo(SqliteDatabase& db);
     // Reads every text again. Throws StoreError.
     static void rebuild(SqliteDatabase& db);
-    // Drops the index's tables and makes them again from the texts, in a transaction of its
-    // own: an index defined otherwise fails writes that it passes reads. Throws StoreError
-    // (SQLITE_CORRUPT) when that fails.
+    // Drops the index's tables and makes them again from the texts: an index defined otherwise
+    // fails writes that it passes reads. Throws StoreError (SQLITE_CORRUPT) when that fails.
     static void makeAgain(SqliteDatabase& db);
-    // Makes the index again, in a transaction of its own, when its tables cannot be read.
-    // Throws StoreError (SQLITE_CORRUPT) when even that fails.
-    static void ensureReadable(SqliteDatabase& db);
+    // Whether the index's tables can be read; reads only.
+    static bool isReadable(SqliteDatabase& db);
+    // Makes an index that cannot be read again from the texts. Throws StoreError
+    // (SQLITE_CORRUPT) when even that fails.
+    static void rebuildUnreadable(SqliteDatabase& db);
 
     // Statements binding ?1 to a row id: run learnSql after the row's folded text is written,
     // forgetSql before it changes or the row is deleted.
