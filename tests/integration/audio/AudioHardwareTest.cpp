@@ -146,10 +146,16 @@ protected:
     }
 
     // On PipeWire the session manager makes the switch; on a loaded machine it has taken longer
-    // than the wait of our request, which then returns with the switch still to come.
-    static bool defaultOutputBecomes(AudioDeviceID device) {
-        return test::waitUntil([&] { return AudioManager::getDefaultOutputDevice() == device; },
-                               10000);
+    // than the wait of our request, which then returns with the switch still to come, and the
+    // server does not always tell its clients: the wait asks it again.
+    testing::AssertionResult defaultOutputBecomes(AudioDeviceID device) {
+        if (Platform::shared().get<AudioHardware>().awaitDefaultOutput(device,
+                                                                       std::chrono::seconds(10))) {
+            return testing::AssertionSuccess();
+        }
+        return testing::AssertionFailure()
+               << "the server's default output is "
+               << server.pactl({"get-default-sink"}).trimmed().toStdString();
     }
 
     double level(const QString& source) {
