@@ -389,14 +389,15 @@ private:
     // words begin and end softly.
     std::vector<bool> userSpeaking(std::size_t offset, std::size_t blocks) const {
         std::vector<bool> heard(blocks);
-        std::vector<float> microphone(block_);
+        const std::span<const float> microphone(near_);
         for (std::size_t b = 0; b < blocks; ++b) {
-            for (std::size_t i = 0; i < block_; ++i) {
-                microphone[i] = nearAt(nearStart_ + b * block_ + i);
-            }
+            // The call's last block may be short.
+            const std::size_t from = b * block_;
+            const std::size_t count = std::min(block_, microphone.size() - from);
             const double kept =
-                powerOf(std::span<const float>(linearOut_).subspan(offset + b * block_, block_));
-            heard[b] = kept > speakingFloor && kept > linearSpeakingShare * powerOf(microphone);
+                powerOf(std::span<const float>(linearOut_).subspan(offset + from, count));
+            heard[b] = kept > speakingFloor &&
+                       kept > linearSpeakingShare * powerOf(microphone.subspan(from, count));
         }
         for (std::size_t b = 0; b < blocks;) {
             std::size_t end = b;
