@@ -95,15 +95,26 @@ orvo_start_session_bus() {
     ORVO_SERVICE_PIDS+=($(head -n1 "$ORVO_RUNTIME_DIR/bus.pid"))
 }
 
-# PipeWire first: the others connect to its socket once, at their start.
+# The socket a program makes in the runtime folder, if it is waited for.
+orvo_socket_of() {
+    case "$1" in
+    pipewire) echo "$XDG_RUNTIME_DIR/pipewire-0" ;;
+    pipewire-pulse) echo "$XDG_RUNTIME_DIR/pulse/native" ;;
+    esac
+}
+
+# PipeWire first: the others connect to its socket once, at their start. pipewire-pulse's
+# socket is waited for too: a PulseAudio client run before it makes the folder "pulse", and
+# pipewire-pulse, finding it made between its look and its own mkdir, gives up.
 orvo_run_pipewire_programs() {
-    local log="$ORVO_RUNTIME_DIR/pipewire.log" program tries
+    local log="$ORVO_RUNTIME_DIR/pipewire.log" program socket tries
     for program in "$@"; do
         "$program" >>"$log" 2>&1 &
         ORVO_SERVICE_PIDS+=($!)
+        socket=$(orvo_socket_of "$program")
         tries=0
-        while [[ $program == pipewire && ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]]; do
-            ((tries++ < 100)) || { echo "PipeWire made no socket:" >&2; cat "$log" >&2; return 1; }
+        while [[ -n "$socket" && ! -S "$socket" ]]; do
+            ((tries++ < 100)) || { echo "$program made no socket:" >&2; cat "$log" >&2; return 1; }
             sleep 0.1
         done
     done
