@@ -1,11 +1,11 @@
 // CPU spent recording two PulseAudio sources into AAC segments at the high preset, per
 // minute recorded: our capture as a recording of a call does it (the two sides as speech
-// mono and their mix in the preset's quality: /1) and as it did before the mix (two stereo
-// segments: /0), beside the ffmpeg tool recording the same two sources, and beside our
-// encoders alone (the ffmpeg tool encoding a file into the three tracks of /1).
-// Needs a sound server with the sources "microphone" and "speakers.monitor": run it through
-// bench/run-capture-bench, which starts the private one of the tests.
-// ORVO_BENCH_SECONDS sets the length of each recording (60 unless set).
+// mono and their mix in the preset's quality: /1; with the near side also written without the
+// far side's echo: /2) and as it did before the mix (two stereo segments: /0), beside the ffmpeg
+// tool recording the same two sources, and beside our encoders alone (the ffmpeg tool encoding a
+// file into the three tracks of /1). Needs a sound server with the sources "microphone" and
+// "speakers.monitor": run it through bench/run-capture-bench, which starts the private one of the
+// tests. ORVO_BENCH_SECONDS sets the length of each recording (60 unless set).
 #include <sys/resource.h>
 
 #include <chrono>
@@ -20,6 +20,7 @@
 
 #include "platform/Platform.h"
 #include "platform/linux/capture/LinuxCapture.h"
+#include "platform/linux/echo/WebRtcEchoCanceller.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
 
 namespace {
@@ -61,6 +62,7 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
     // The capture knows its sources through the audio hardware's connection.
     Platform::shared().install<AudioHardware>(std::make_unique<LinuxAudioHardware>());
     LinuxCapture capture{static_cast<LinuxAudioHardware&>(Platform::shared().get<AudioHardware>())};
+    WebRtcEchoCanceller canceller;
     double cpu = 0.0;
     for (auto _ : state) {
         auto session = capture.makeSession();
@@ -77,8 +79,13 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
             }
             outputs.push_back(output);
         }
-        if (state.range(0) == 1) {
-            session->setAudioMixPath(folder.filePath(QStringLiteral("ours_mix.m4a")));
+        const std::optional<EchoFreeNearSide> echoFree =
+            state.range(0) == 2
+                ? std::optional<EchoFreeNearSide>(
+                      {folder.filePath(QStringLiteral("ours_echofree.m4a")), canceller})
+                : std::nullopt;
+        if (state.range(0) >= 1) {
+            session->setAudioMixPath(folder.filePath(QStringLiteral("ours_mix.m4a")), echoFree);
         }
         Finishes finishes;
         const double before = cpuSeconds(RUSAGE_SELF);
@@ -104,6 +111,7 @@ void BM_OurTwoSourceCapture(benchmark::State& state) {
 BENCHMARK(BM_OurTwoSourceCapture)
     ->Arg(0)
     ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kSecond)
     ->Iterations(1)
     ->UseRealTime();

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include "platform/Displays.h"
+#include "platform/EchoCanceller.h"
 #include "platform/Port.h"
 #include "platform/SessionPreset.h"
 
@@ -117,6 +118,13 @@ private:
 
 // Inputs, outputs and the connections between them. An input reaches an output only through
 // an explicit connection; one connection per output. Main thread unless said otherwise.
+// Where a call's near side is written once more without the far side's echo, and what takes
+// the echo out.
+struct EchoFreeNearSide {
+    QString path;
+    EchoCanceller& canceller;
+};
+
 class CaptureSession {
 public:
     virtual ~CaptureSession() = default;
@@ -139,8 +147,11 @@ public:
     // summed while it is recorded, in connection order, into one more fragmented file at
     // path in the preset's quality, which begins where they do and is closed before the last
     // of their finish callbacks. Each audio output's own file then holds its source as
-    // speech-quality mono: one side of the call.
-    virtual void setAudioMixPath(const QString& path) = 0;
+    // speech-quality mono: one side of the call. With echoFree, the first output's sound (the
+    // near side) is also written at echoFree's path without the echo of the second's (the far
+    // side), closed with the mix; no such file when no echo was heard or the stage failed.
+    virtual void setAudioMixPath(const QString& path,
+                                 const std::optional<EchoFreeNearSide>& echoFree) = 0;
 
     // Blocks until every connected source is open (or has failed, which the output reports
     // when it starts recording). Samples flow from here on; recording starts per output.

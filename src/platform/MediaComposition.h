@@ -44,7 +44,8 @@ struct MediaAsset {
     // What the user listened through while it was recorded, as the file says; unknown for
     // files that do not say.
     OutputKind userOutput = OutputKind::unknown;
-    // The near side's track no longer carries the far side's echo (Media::writeWithoutEcho).
+    // The near side's track no longer carries the far side's echo (Media::writeWithoutEcho, or
+    // written so while it was recorded).
     bool nearSideEchoRemoved = false;
 
     std::optional<MediaAssetTrack> firstTrack(MediaType type) const;
@@ -120,10 +121,15 @@ public:
     // its file unless unknown.
     OutputKind userOutput() const { return userOutput_; }
     void setUserOutput(OutputKind kind) { userOutput_ = kind; }
+    // Whether the near side's track ("You") is one without the far side's echo; an export
+    // marks its file so (MediaAsset::nearSideEchoRemoved).
+    bool nearSideEchoRemoved() const { return nearSideEchoRemoved_; }
+    void setNearSideEchoRemoved(bool removed) { nearSideEchoRemoved_ = removed; }
 
 private:
     std::vector<std::unique_ptr<MediaCompositionTrack>> tracks_;
     OutputKind userOutput_ = OutputKind::unknown;
+    bool nearSideEchoRemoved_ = false;
 };
 
 } // namespace orvo

@@ -191,6 +191,21 @@ QString RecordManager::mixSegmentPath() const {
            API::audioExtension();
 }
 
+QString RecordManager::echoFreeSegmentPath() const {
+    return API::audioRecordsPath() + QFileInfo(fileName_).completeBaseName() + "_echofree" +
+           API::audioExtension();
+}
+
+std::optional<EchoFreeNearSide> RecordManager::echoFreeNearSide() const {
+    // Taken out while the sides are still as the capture has them: once coded, the echo carries
+    // a coding noise of its own that no canceller predicts. Whether the file keeps it is decided
+    // at the merge, by what the user listened through.
+    auto* canceller = Platform::shared().find<EchoCanceller>();
+    if (canceller == nullptr || !SettingsManager::shared().removesEcho())
+        return std::nullopt;
+    return EchoFreeNearSide{echoFreeSegmentPath(), *canceller};
+}
+
 void RecordManager::openSources() {
     session_->startRunning();
 }
@@ -228,8 +243,11 @@ void RecordManager::startRecord() {
         return o->mediaType() == CaptureMediaType::audio;
     });
     if (audioOutputs >= 2) {
-        session_->setAudioMixPath(mixSegmentPath());
+        const auto echoFree = echoFreeNearSide();
+        session_->setAudioMixPath(mixSegmentPath(), echoFree);
         urlRecordFiles_.push_back(mixSegmentPath());
+        if (echoFree)
+            urlRecordFiles_.push_back(echoFree->path);
     }
     for (std::size_t i = 0; i < outputFiles_.size(); ++i) {
         const auto fileType = outputFiles_[i]->mediaType() == CaptureMediaType::video
@@ -373,11 +391,14 @@ void RecordManager::margeRecordFilesAndCompleted() {
     const auto tracks = segmentAssets_.empty()
                             ? SegmentTracks::read(urlRecordFiles_)
                             : SegmentTracks::of(std::exchange(segmentAssets_, {}));
-    const auto layout = tracks.compose(composition);
+    OutputKind userOutput = OutputKind::unknown;
     {
         std::lock_guard lock(userOutputLock_);
-        composition.setUserOutput(userOutput_.value_or(OutputKind::unknown));
+        userOutput = userOutput_.value_or(OutputKind::unknown);
     }
+    // Headphones kept the other side out of the microphone: the side stays as recorded.
+    const auto layout = tracks.compose(composition, !isWorn(userOutput));
+    composition.setUserOutput(userOutput);
     const bool anyMedia = layout.anyMedia;
     const QString outputPath = outputFolder() + fileName_;
     CopyFiles::checkFilesAndCopy();

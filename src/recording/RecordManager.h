@@ -131,6 +131,8 @@ private:
     bool connectPairs();
     QString segmentPath(std::size_t index) const;
     QString mixSegmentPath() const;
+    QString echoFreeSegmentPath() const;
+    std::optional<EchoFreeNearSide> echoFreeNearSide() const;
     void timerRecordHeader();
     void checkFreeSpace(double megabytes);
     void checkFarSide();

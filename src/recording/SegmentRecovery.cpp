@@ -16,9 +16,10 @@
 namespace orvo {
 namespace {
 
-// A segment: stamp, "_", its index (or "mix" for the mixed track), and the extension of its
-// kind.
-const QRegularExpression segmentName(QStringLiteral(R"(^(\d{14}(?:-\d+)?)_(\d+|mix)\.(m4a|mov)$)"));
+// A segment: stamp, "_", its index (or "mix" for the mixed track, "echofree" for the near side
+// without the echo), and the extension of its kind.
+const QRegularExpression
+    segmentName(QStringLiteral(R"(^(\d{14}(?:-\d+)?)_(\d+|mix|echofree)\.(m4a|mov)$)"));
 
 } // namespace
 

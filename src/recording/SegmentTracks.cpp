@@ -34,6 +34,10 @@ bool SegmentTracks::isMixSegment(const QString& path) {
     return QFileInfo(path).completeBaseName().endsWith(QStringLiteral("_mix"));
 }
 
+bool SegmentTracks::isEchoFreeSegment(const QString& path) {
+    return QFileInfo(path).completeBaseName().endsWith(QStringLiteral("_echofree"));
+}
+
 SegmentTracks SegmentTracks::read(const std::vector<QString>& segments) {
     return of(load(segments));
 }
@@ -73,6 +77,8 @@ SegmentTracks SegmentTracks::of(const std::vector<MediaAsset>& assets) {
         }
         if (isMixSegment(url))
             tracks.mix_ = source;
+        else if (isEchoFreeSegment(url))
+            tracks.echoFree_ = source;
         else if (type == MediaType::audio)
             tracks.sides_.push_back(
                 {*source, QFileInfo(url).completeBaseName().section('_', -1).toUInt()});
@@ -87,6 +93,8 @@ void SegmentTracks::dropImplausibleStarts() {
     std::vector<MediaAssetTrack*> all;
     if (mix_)
         all.push_back(&*mix_);
+    if (echoFree_)
+        all.push_back(&*echoFree_);
     for (auto& side : sides_)
         all.push_back(&side.track);
     for (auto& video : videos_)
@@ -113,7 +121,8 @@ void SegmentTracks::dropImplausibleStarts() {
     }
 }
 
-SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition) const {
+SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition,
+                                             bool withoutEcho) const {
     double longestSide = 0.0;
     for (const auto& side : sides_)
         longestSide = std::max(longestSide, side.track.durationSeconds);
@@ -131,8 +140,14 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition) cons
     // The mix is what every player plays; each side follows as a track of its own.
     if (remux)
         add(*mix_, QString(), true);
-    for (const auto& side : sides_)
-        add(side.track, sideTitle(side.source), !remux);
+    for (const auto& side : sides_) {
+        // The echo-free near side is written with the mix: whole when the mix is.
+        const bool echoFree =
+            remux && withoutEcho && side.source == 0 && echoFree_ &&
+            echoFree_->durationSeconds >= side.track.durationSeconds - mixShortfallSeconds;
+        add(echoFree ? *echoFree_ : side.track, sideTitle(side.source), !remux);
+        composition.setNearSideEchoRemoved(composition.nearSideEchoRemoved() || echoFree);
+    }
     for (const auto& video : videos_)
         add(video, QString(), true);
     return layout;

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <mutex>
-#include <set>
 #include <optional>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -132,7 +132,7 @@ public:
         std::erase(connections, connection);
         ++removedConnections;
     }
-    void setAudioMixPath(const QString&) override {}
+    void setAudioMixPath(const QString&, const std::optional<EchoFreeNearSide>&) override {}
     void startRunning() override {
         std::lock_guard lock(mutex);
         running = true;

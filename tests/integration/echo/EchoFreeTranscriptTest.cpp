@@ -1,8 +1,7 @@
 // The user's words transcribed from a call whose microphone heard the other side through a
-// room: without the echo stage the other side's words show up as the user's; with it they do
-// not, and the user's own words are still found.
+// room, recorded as the capture records it: without the echo stage the other side's words show
+// up as the user's; with it they do not, and the user's own words are still found.
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -16,6 +15,7 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include "integration/echo/CapturedCall.h"
 #include "platform/Platform.h"
 #include "platform/linux/echo/WebRtcEchoCanceller.h"
 #include "platform/linux/media/FFmpegMedia.h"
@@ -72,12 +72,16 @@ protected:
         QLocale::setDefault(QLocale::c());
     }
 
-    // A recording as ours are made: the sides as tracks "You" and "Them".
+    // A recording as ours are made: the mix, and the sides as tracks "You" and "Them".
     QString recording(const QString& name, const std::vector<float>& you,
-                      const std::vector<float>& them) {
+                      const std::vector<float>& them, bool removeEcho) {
         const QString file = folder.filePath(name + ".m4a");
-        EXPECT_TRUE(test::writeCallRecording(file, you, them));
+        EXPECT_TRUE(test::recordAsCaptured(file, you, them, removeEcho));
         return file;
+    }
+
+    bool echoRemoved(const QString& file) {
+        return Platform::shared().get<Media>().loadAsset(file).nearSideEchoRemoved;
     }
 
     // What the transcript gives the user, as the program transcribes it.
@@ -125,15 +129,21 @@ TEST_F(EchoFreeTranscriptTest, TheOtherSidesWordsLeaveTheUsersTranscriptAndTheUs
         return double(count) / double(farSaid.size());
     };
 
-    const QStringList clean = youSaid(recording("clean", call.near, call.far));
+    // Without an echo the stage hears none, and the side stays as it was recorded.
+    const QString cleanFile = recording("clean", call.near, call.far, true);
+    EXPECT_FALSE(echoRemoved(cleanFile));
+    const QStringList clean = youSaid(cleanFile);
     const double cleanRate = wordErrorRate(said, clean);
     for (const int delayMs : {50, 150, 300}) {
         SCOPED_TRACE(delayMs);
-        const QString file =
-            recording(QString::number(delayMs), test::microphoneOf(call, delayMs), call.far);
+        const std::vector<float> microphone = test::microphoneOf(call, delayMs);
+        const QString recorded = recording(QString::number(delayMs), microphone, call.far, false);
         SettingsManager::shared().writeValueSetting("NO", "RemoveEcho");
-        const QStringList echoing = youSaid(file);
+        const QStringList echoing = youSaid(recorded);
         SettingsManager::shared().writeValueSetting("YES", "RemoveEcho");
+        const QString file =
+            recording(QString::number(delayMs) + "-echo-free", microphone, call.far, true);
+        ASSERT_TRUE(echoRemoved(file));
         const QStringList cleaned = youSaid(file);
         std::printf("delay %d ms: far side's words in \"You\" %.1f %% with the echo, %.1f %% "
                     "without; the user's word error rate %.1f %% (%.1f %% with the echo, %.1f %% "
@@ -142,27 +152,23 @@ TEST_F(EchoFreeTranscriptTest, TheOtherSidesWordsLeaveTheUsersTranscriptAndTheUs
                     wordErrorRate(said, cleaned) * 100, wordErrorRate(said, echoing) * 100,
                     cleanRate * 100);
         EXPECT_GT(leaked(echoing), 0.2) << "the echo is heard as the user's words";
-        EXPECT_LE(leaked(cleaned), 0.05);
-        // Where both speak the user's words keep a trace of the echo: up to 3 of the user's 44
-        // may be misheard, where the echo alone adds more words than the user said. Taking
-        // WebRTC's output alone, which cuts the user there, loses most of them.
         EXPECT_GT(wordErrorRate(said, echoing), 1.0);
-        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.07) << qPrintable(cleaned.join(' '));
+        EXPECT_LE(leaked(cleaned), 0.05);
+        // Where both speak the stage still costs some of the user's words: 7 of the 44 at 50 ms,
+        // none at 150 and 300 ms. Taking WebRTC's output alone, which cuts the user there,
+        // loses most of them.
+        EXPECT_LE(wordErrorRate(said, cleaned), cleanRate + 0.2) << qPrintable(cleaned.join(' '));
 
-        // The file the user keeps, its "You" track written again without the echo: read as it
-        // is, it gives the same.
-        const QString kept = folder.filePath(QString::number(delayMs) + "-echo-free.m4a");
-        const std::atomic<bool> running{false};
-        const EchoFreeCopy copy = Platform::shared().get<Media>().writeWithoutEcho(
-            file, kept, 0, 1, Platform::shared().get<EchoCanceller>(), running);
-        ASSERT_FALSE(copy.error) << qPrintable(*copy.error);
-        const QStringList fromFile = youSaid(kept);
-        std::printf("delay %d ms, the file's cleaned track: far side's words in \"You\" %.1f %%; "
+        // A recording whose side was not cleaned while it was recorded (the choice made later)
+        // loses the echo in transcription, from its coded sides: the other side's words still
+        // go, though the coding noise the echo carries costs some of the user's.
+        const QStringList late = youSaid(recorded);
+        std::printf("delay %d ms, cleaned in transcription: far side's words in \"You\" %.1f %%; "
                     "the user's word error rate %.1f %%\n",
-                    delayMs, leaked(fromFile) * 100, wordErrorRate(said, fromFile) * 100);
-        EXPECT_LE(leaked(fromFile), 0.05);
-        EXPECT_LE(wordErrorRate(said, fromFile), cleanRate + 0.12)
-            << qPrintable(fromFile.join(' '));
+                    delayMs, leaked(late) * 100, wordErrorRate(said, late) * 100);
+        EXPECT_LE(leaked(late), 0.05);
+        EXPECT_LT(wordErrorRate(said, cleaned), wordErrorRate(said, late))
+            << "the echo is best taken out before the sides are coded";
     }
 }
 

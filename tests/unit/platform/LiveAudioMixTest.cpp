@@ -24,9 +24,26 @@ protected:
         return channel;
     }
 
+    // Each side's share of the mix, as handed on beside it: together, the mix.
+    void expectSidesMakeTheMix() const {
+        ASSERT_EQ(shares[0].size(), out.size());
+        ASSERT_EQ(shares[1].size(), out.size());
+        for (std::size_t i = 0; i < out.size(); ++i)
+            EXPECT_FLOAT_EQ(shares[0][i] + shares[1][i], out[i]) << i;
+    }
+
     std::vector<float> out;
-    LiveAudioMix mix{2, window, [this](const float* samples, std::int64_t frames) {
+    std::vector<float> shares[2];
+    LiveAudioMix mix{2, window,
+                     [this](const float* samples, std::int64_t frames) {
                          out.insert(out.end(), samples, samples + frames * 2);
+                     },
+                     [this](const std::vector<std::vector<float>>& sides, std::int64_t frames) {
+                         for (std::size_t side = 0; side < 2; ++side) {
+                             EXPECT_EQ(sides[side].size(), std::size_t(frames * 2));
+                             shares[side].insert(shares[side].end(), sides[side].begin(),
+                                                 sides[side].end());
+                         }
                      }};
 };
 
@@ -64,6 +81,7 @@ TEST_F(LiveAudioMixTest, ASideThatStopsDeliveringHoldsTheMixBackNoLongerThanTheW
     EXPECT_FLOAT_EQ(mixed[440], 0.75f);
     EXPECT_EQ(mix.lateFrames(1), 300);
     EXPECT_EQ(mix.lateAudibleFrames(1), 0);
+    expectSidesMakeTheMix();
     // Sound that comes too late is what the mix lacks.
     add(0, 0.25f, 2 * window);
     add(1, 0.5f, 20);
@@ -82,6 +100,9 @@ TEST_F(LiveAudioMixTest, ASideThatEndsOrBeginsLateCountsAsSilence) {
     EXPECT_FLOAT_EQ(mixed[29], 0.25f);
     EXPECT_FLOAT_EQ(mixed[35], 0.75f);
     EXPECT_FLOAT_EQ(mixed[79], 0.25f);
+    expectSidesMakeTheMix();
+    EXPECT_FLOAT_EQ(shares[1][2 * 29], 0.0f);
+    EXPECT_FLOAT_EQ(shares[1][2 * 35], 0.5f);
     // Frames after a side's end are not taken.
     add(1, 0.5f, 10);
     EXPECT_TRUE(mix.end(0));

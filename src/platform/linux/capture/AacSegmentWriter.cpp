@@ -11,6 +11,12 @@ namespace orvo {
 std::optional<QString> AacSegmentWriter::open(const QString& path, const char* formatName,
                                               int bitRate, std::int64_t startEpochMicroseconds,
                                               Layout layout) {
+    return open(path, formatName, bitRate, startEpochMicroseconds, layout, Input{});
+}
+
+std::optional<QString> AacSegmentWriter::open(const QString& path, const char* formatName,
+                                              int bitRate, std::int64_t startEpochMicroseconds,
+                                              Layout layout, Input input) {
     QString error;
     encoder_ = ffmpeg::openSegment(writer_, path, formatName, "aac", &error);
     if (!encoder_) {
@@ -18,7 +24,7 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     }
     const bool speech = layout == Layout::speechMono;
     encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    encoder_->sample_rate = speech ? sampleRate / 2 : sampleRate;
+    encoder_->sample_rate = speech ? std::min(sampleRate / 2, input.rate) : sampleRate;
     av_channel_layout_default(&encoder_->ch_layout, speech ? 1 : channels);
     encoder_->bit_rate = speech ? speechBitRate : bitRate;
     encoder_->time_base = AVRational{1, encoder_->sample_rate};
@@ -40,15 +46,16 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
     if (result < 0) {
         return QStringLiteral("cannot allocate audio: %1").arg(ffmpeg::errorText(result));
     }
-    return speech ? openResampler() : std::nullopt;
+    return speech ? openResampler(input) : std::nullopt;
 }
 
-std::optional<QString> AacSegmentWriter::openResampler() {
-    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+std::optional<QString> AacSegmentWriter::openResampler(Input input) {
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, input.channels);
     SwrContext* raw = nullptr;
     int result =
         swr_alloc_set_opts2(&raw, &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, encoder_->sample_rate,
-                            &stereo, AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr);
+                            &layout, AV_SAMPLE_FMT_FLT, input.rate, 0, nullptr);
     resampler_.reset(raw);
     if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
         return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(result));

@@ -123,7 +123,8 @@ void LinuxCaptureSession::removeConnection(const std::shared_ptr<CaptureConnecti
     }
 }
 
-void LinuxCaptureSession::setAudioMixPath(const QString& path) {
+void LinuxCaptureSession::setAudioMixPath(const QString& path,
+                                          const std::optional<EchoFreeNearSide>& echoFree) {
     std::vector<LinuxAudioFileOutput*> sides;
     SessionPreset preset;
     {
@@ -136,7 +137,7 @@ void LinuxCaptureSession::setAudioMixPath(const QString& path) {
         preset = preset_;
     }
     auto mix = std::make_shared<LiveMixSegment>(path, captureQuality(preset).audioBitRate,
-                                                int(sides.size()));
+                                                int(sides.size()), echoFree);
     for (std::size_t i = 0; i < sides.size(); ++i) {
         sides[i]->setMix(mix, int(i));
     }

@@ -27,7 +27,8 @@ public:
     bool canAddConnection(const std::shared_ptr<CaptureConnection>& connection) const override;
     bool addConnection(std::shared_ptr<CaptureConnection> connection) override;
     void removeConnection(const std::shared_ptr<CaptureConnection>& connection) override;
-    void setAudioMixPath(const QString& path) override;
+    void setAudioMixPath(const QString& path,
+                         const std::optional<EchoFreeNearSide>& echoFree) override;
     void startRunning() override;
     void stopRunning() override;
     bool isRunning() const override;

@@ -5,6 +5,7 @@
 
 #include "platform/linux/capture/AacSegmentWriter.h"
 #include "platform/linux/capture/AudioWriteStage.h"
+#include "platform/linux/capture/EchoFreeSideStage.h"
 #include "platform/linux/media/AudioMixer.h"
 
 namespace orvo {
@@ -14,10 +15,16 @@ namespace {
 constexpr std::int64_t queueFrames = 15 * AacSegmentWriter::sampleRate;
 } // namespace
 
-LiveMixSegment::LiveMixSegment(QString path, int bitRate, int sources)
-    : path_(std::move(path)), bitRate_(bitRate), sources_(sources),
-      mix_(sources, windowFrames,
-           [this](const float* interleaved, std::int64_t frames) { write(interleaved, frames); }) {}
+LiveMixSegment::LiveMixSegment(QString path, int bitRate, int sources,
+                               std::optional<EchoFreeNearSide> echoFree)
+    : path_(std::move(path)), bitRate_(bitRate), sources_(sources), echoFree_(std::move(echoFree)),
+      mix_(
+          sources, windowFrames,
+          [this](const float* interleaved, std::int64_t frames) { write(interleaved, frames); },
+          echoFree_ && sources >= 2
+              ? LiveAudioMix::SidesOutput(
+                    [this](const auto& sides, std::int64_t frames) { writeSides(sides, frames); })
+              : nullptr) {}
 
 LiveMixSegment::~LiveMixSegment() = default;
 
@@ -46,6 +53,20 @@ void LiveMixSegment::open(const RecordingClock& clock, RecordingClock::Clock::ti
         return;
     }
     stage_ = std::make_unique<AudioWriteStage>(std::move(writer), queueFrames);
+    openEchoFree(clock, start);
+}
+
+void LiveMixSegment::openEchoFree(const RecordingClock& clock,
+                                  RecordingClock::Clock::time_point start) {
+    if (!echoFree_ || sources_ < 2) {
+        return;
+    }
+    QString error;
+    echoFreeStage_ = EchoFreeSideStage::open(echoFree_->path, echoFree_->canceller,
+                                             clock.epochMicroseconds(start), &error);
+    if (!echoFreeStage_) {
+        qWarning("No echo-free side %s: %s", qPrintable(echoFree_->path), qPrintable(error));
+    }
 }
 
 void LiveMixSegment::add(int source, const float* interleaved, std::int64_t frames) {
@@ -71,6 +92,30 @@ void LiveMixSegment::write(const float* interleaved, std::int64_t frames) {
     }
     if (error) {
         fail(*error);
+    }
+}
+
+void LiveMixSegment::writeSides(const std::vector<std::vector<float>>& sides, std::int64_t frames) {
+    if (!echoFreeStage_) {
+        return;
+    }
+    if (auto error = echoFreeStage_->add(sides[0].data(), sides[1].data(), frames)) {
+        qWarning("The echo-free side %s stops here: %s", qPrintable(echoFree_->path),
+                 qPrintable(*error));
+        echoFreeStage_.reset();
+    }
+}
+
+void LiveMixSegment::finishEchoFree(bool missedSound) {
+    if (!echoFreeStage_) {
+        return;
+    }
+    // Without a side's sound the stage had nothing to clean, or nothing to clean it by.
+    if (missedSound) {
+        echoFreeStage_.reset();
+    } else if (auto error = echoFreeStage_->finish()) {
+        qWarning("The echo-free side %s stops here: %s", qPrintable(echoFree_->path),
+                 qPrintable(*error));
     }
 }
 
@@ -100,6 +145,7 @@ void LiveMixSegment::finish() {
         qWarning("The mixed track %s misses sound and is removed", qPrintable(path_));
         QFile::remove(path_);
     }
+    finishEchoFree(missedSound || failed_);
 }
 
 void LiveMixSegment::fail(const QString& error) {

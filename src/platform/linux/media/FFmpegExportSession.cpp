@@ -103,6 +103,9 @@ FFmpegExportSession::FFmpegExportSession(const MediaComposition& composition, Ki
     if (const QString output = outputKindName(composition.userOutput()); !output.isEmpty()) {
         job_->tags[ffmpeg::userOutputKey] = output.toUtf8();
     }
+    if (composition.nearSideEchoRemoved()) {
+        job_->tags[ffmpeg::nearSideEchoKey] = ffmpeg::echoRemovedValue;
+    }
     const auto tracks = composition.tracks();
     const auto starts = composition.alignedStartSeconds();
     for (std::size_t t = 0; t < tracks.size(); ++t) {

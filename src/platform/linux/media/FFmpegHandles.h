@@ -81,7 +81,8 @@ inline constexpr const char* captureStartKey = "org.orvo.capture-start";
 inline constexpr const char* userOutputKey = "org.orvo.output";
 
 // Metadata key saying that the near side's track ("You") no longer carries the far side's echo
-// (value echoRemovedValue), written by the echo removal and read by the transcription.
+// (value echoRemovedValue), written by the echo removal and the merge of a recording, read by
+// the transcription.
 inline constexpr const char* nearSideEchoKey = "org.orvo.echo";
 inline constexpr const char* echoRemovedValue = "removed";
 

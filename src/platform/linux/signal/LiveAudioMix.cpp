@@ -5,9 +5,10 @@
 
 namespace orvo {
 
-LiveAudioMix::LiveAudioMix(int sources, std::int64_t windowFrames, Output output)
-    : sides_(std::size_t(std::max(sources, 0))), window_(windowFrames), output_(std::move(output)) {
-}
+LiveAudioMix::LiveAudioMix(int sources, std::int64_t windowFrames, Output output,
+                           SidesOutput sidesOutput)
+    : sides_(std::size_t(std::max(sources, 0))), window_(windowFrames), output_(std::move(output)),
+      sidesOutput_(std::move(sidesOutput)), aligned_(sidesOutput_ ? sides_.size() : 0) {}
 
 void LiveAudioMix::start(int source, std::int64_t atFrame) {
     std::lock_guard lock(mutex_);
@@ -85,14 +86,22 @@ void LiveAudioMix::mixAvailable() {
     }
     const std::int64_t frames = until - mixed_;
     sum_.assign(std::size_t(frames * channels), 0.0f);
-    for (Side& side : sides_) {
+    for (auto& aligned : aligned_) {
+        aligned.assign(sum_.size(), 0.0f);
+    }
+    for (std::size_t s = 0; s < sides_.size(); ++s) {
+        Side& side = sides_[s];
         const std::int64_t from = std::max(mixed_, side.begin());
         const std::int64_t to = std::min(until, side.end);
         if (to > from) {
             const auto* in = side.pending.data() + (from - side.begin()) * channels;
-            float* out = sum_.data() + (from - mixed_) * channels;
+            const std::int64_t at = (from - mixed_) * channels;
+            float* out = sum_.data() + at;
             for (std::int64_t i = 0; i < (to - from) * channels; ++i) {
                 out[i] += in[i];
+            }
+            if (sidesOutput_) {
+                std::copy_n(in, (to - from) * channels, aligned_[s].begin() + at);
             }
         }
         // What lies before the new mix position is done with.
@@ -102,6 +111,9 @@ void LiveAudioMix::mixAvailable() {
     }
     mixed_ = until;
     output_(sum_.data(), frames);
+    if (sidesOutput_) {
+        sidesOutput_(aligned_, frames);
+    }
 }
 
 } // namespace orvo

@@ -17,8 +17,14 @@ class LiveAudioMix {
 public:
     static constexpr int channels = 2;
     using Output = std::function<void(const float* interleaved, std::int64_t frames)>;
+    // Each side's share of what was just mixed, in source order: as many interleaved frames,
+    // silence where a side had none.
+    using SidesOutput =
+        std::function<void(const std::vector<std::vector<float>>& sides, std::int64_t frames)>;
 
-    LiveAudioMix(int sources, std::int64_t windowFrames, Output output);
+    // sidesOutput, when given, follows each output.
+    LiveAudioMix(int sources, std::int64_t windowFrames, Output output,
+                 SidesOutput sidesOutput = nullptr);
 
     // Where the source's first frame lies on the timeline; 0 unless said.
     void start(int source, std::int64_t atFrame);
@@ -50,8 +56,10 @@ private:
     std::vector<Side> sides_;
     const std::int64_t window_;
     Output output_;
+    SidesOutput sidesOutput_;
     std::int64_t mixed_ = 0;
     std::vector<float> sum_;
+    std::vector<std::vector<float>> aligned_; // for sidesOutput_
 };
 
 } // namespace orvo
