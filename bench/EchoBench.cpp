@@ -160,7 +160,8 @@ int main(int argc, char* argv[]) {
         const auto microphone = orvo::test::microphoneOf(call, delayMs);
         orvo::WebRtcEchoCanceller canceller;
         double started = cpuSeconds();
-        const auto cleaned = canceller.cancel(microphone, call.far, rate);
+        const auto cleaned =
+            canceller.cancel(microphone, call.far, rate, orvo::EchoSides::captured);
         const double webrtcCpu = (cpuSeconds() - started) / (callMinutes * 60) * 100;
         if (!cleaned) {
             std::printf("%d ms | no delay measured\n", delayMs);

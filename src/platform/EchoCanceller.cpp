@@ -5,8 +5,9 @@
 namespace orvo {
 
 std::optional<EchoCancelled> EchoCanceller::cancel(std::span<const float> near,
-                                                   std::span<const float> far, int sampleRate) {
-    auto cancellation = start(sampleRate);
+                                                   std::span<const float> far, int sampleRate,
+                                                   EchoSides sides) {
+    auto cancellation = start(sampleRate, sides);
     if (!cancellation) {
         return std::nullopt;
     }

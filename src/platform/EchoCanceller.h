@@ -24,6 +24,10 @@ public:
     virtual const std::vector<int>& delaysMs() const = 0;
 };
 
+// How the sides reach a cancellation: as the capture has them, or decoded from a recording,
+// where the echo carries a coding noise of its own that no canceller predicts.
+enum class EchoSides { captured, decoded };
+
 // What a whole near side became.
 struct EchoCancelled {
     std::vector<float> near; // as long as the near side given
@@ -34,12 +38,12 @@ struct EchoCancelled {
 class EchoCanceller : public Port {
 public:
     // nullptr for a rate the canceller does not take.
-    virtual std::unique_ptr<EchoCancellation> start(int sampleRate) = 0;
+    virtual std::unique_ptr<EchoCancellation> start(int sampleRate, EchoSides sides) = 0;
 
     // A whole near side at once; absent for a rate it does not take, or when nothing of the
     // far side reached the near side (no delay stands out).
     std::optional<EchoCancelled> cancel(std::span<const float> near, std::span<const float> far,
-                                        int sampleRate);
+                                        int sampleRate, EchoSides sides);
 };
 
 } // namespace orvo

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -20,8 +21,12 @@ constexpr int rate = test::SyntheticCall::rate;
 TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
     const auto call = test::makeSyntheticCall();
     ASSERT_FALSE(call.far.empty()) << "flite made no speech";
-    for (const int delayMs : {50, 150, 300}) {
+    for (const auto& [delayMs, sides] : {std::pair{50, EchoSides::captured},
+                                         {150, EchoSides::captured},
+                                         {300, EchoSides::captured},
+                                         {150, EchoSides::decoded}}) {
         SCOPED_TRACE(delayMs);
+        SCOPED_TRACE(sides == EchoSides::captured ? "captured" : "decoded");
         const auto microphone = test::microphoneOf(call, delayMs);
         const auto measured = echoDelay(call.far, microphone, rate, rate / 2);
         ASSERT_TRUE(measured);
@@ -30,7 +35,7 @@ TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
         EXPECT_LE(double(*measured) * 1000 / rate, delayMs + 15.0);
 
         WebRtcEchoCanceller canceller;
-        const auto cleaned = canceller.cancel(microphone, call.far, rate);
+        const auto cleaned = canceller.cancel(microphone, call.far, rate, sides);
         ASSERT_TRUE(cleaned);
         ASSERT_EQ(cleaned->near.size(), microphone.size());
         // Where only the far side speaks, once the canceller has adapted (2 s).
@@ -43,7 +48,7 @@ TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
             10 * std::log10(energy(cleaned->near, call.nearAloneFrom, call.bothFrom) /
                             energy(call.near, call.nearAloneFrom, call.bothFrom));
         EXPECT_GT(kept, -3.0);
-        // And where it was said: WebRTC's output and the linear canceller's come later than
+        // And where it was said: WebRTC's output and the residual suppressor's come later than
         // their input, each by its own time, and the stage takes now one, now the other.
         const auto said = std::span<const float>(call.near).subspan(
             std::size_t(call.nearAloneFrom * rate),
@@ -62,9 +67,12 @@ TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
 TEST(EchoCancellation, WithoutAnEchoNothingIsMeasuredAndTheMicrophoneStaysAsItWas) {
     const auto call = test::makeSyntheticCall();
     WebRtcEchoCanceller canceller;
-    EXPECT_FALSE(canceller.cancel(call.near, call.far, rate)) << "headphones: nothing came back";
-    EXPECT_FALSE(canceller.cancel(call.near, std::vector<float>(call.far.size()), rate));
-    EXPECT_FALSE(canceller.cancel(call.near, call.far, 44100)) << "a rate it does not take";
+    EXPECT_FALSE(canceller.cancel(call.near, call.far, rate, EchoSides::captured))
+        << "headphones: nothing came back";
+    EXPECT_FALSE(canceller.cancel(call.near, std::vector<float>(call.far.size()), rate,
+                                  EchoSides::captured));
+    EXPECT_FALSE(canceller.cancel(call.near, call.far, 44100, EchoSides::captured))
+        << "a rate it does not take";
 }
 
 } // namespace

@@ -14,7 +14,7 @@ std::unique_ptr<EchoFreeSideStage> EchoFreeSideStage::open(const QString& path,
                                                            EchoCanceller& canceller,
                                                            std::int64_t startEpochMicroseconds,
                                                            QString* error) {
-    std::unique_ptr<EchoCancellation> cancellation = canceller.start(rate);
+    std::unique_ptr<EchoCancellation> cancellation = canceller.start(rate, EchoSides::captured);
     if (cancellation == nullptr) {
         *error = QStringLiteral("no echo cancellation at %1 Hz").arg(rate);
         return nullptr;

@@ -201,8 +201,8 @@ Latencies latenciesOf(int rate, std::size_t block) {
 // it.
 class WebRtcEchoCancellation final : public EchoCancellation {
 public:
-    explicit WebRtcEchoCancellation(int rate)
-        : rate_(rate), block_(std::size_t(rate / 100)),
+    WebRtcEchoCancellation(int rate, EchoSides sides)
+        : rate_(rate), sides_(sides), block_(std::size_t(rate / 100)),
           stretch_(std::size_t(stretchSeconds) * std::size_t(rate)),
           maxLag_(samplesOf(rate, maxDelayMs)), drift_(samplesOf(rate, driftMs)),
           nearBlock_(block_), farBlock_(block_) {}
@@ -316,11 +316,20 @@ private:
         const std::size_t offset = nearStart_ - outputsStart_;
         const std::vector<bool> speaking = userSpeaking(offset, (length + block_ - 1) / block_);
         for (std::size_t i = 0; i < length; ++i) {
-            near_[i] = speaking[i / block_] ? keptOut_[offset + i + latencies_->kept]
+            near_[i] = speaking[i / block_] ? userSpeakingOutput(offset + i)
                                             : suppressedOut_[offset + i + latencies_->suppressed];
         }
         dropOutputsBefore(nearStart_ + length);
         return true;
+    }
+
+    // Where the user speaks: on sides as captured, the linear canceller's output, whose little
+    // echo left costs the user's words nothing; its residual suppressor cuts into them where
+    // both talk. On decoded sides the linear output keeps the echo's coding noise, which the
+    // suppressor takes out.
+    float userSpeakingOutput(std::size_t index) const {
+        return sides_ == EchoSides::captured ? linearOut_[index]
+                                             : keptOut_[index + latencies_->kept];
     }
 
     // The block of both sides from the near side's sample.
@@ -424,6 +433,7 @@ private:
     }
 
     const int rate_;
+    const EchoSides sides_;
     const std::size_t block_;
     const std::size_t stretch_;
     const std::size_t maxLag_;
@@ -447,11 +457,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<EchoCancellation> WebRtcEchoCanceller::start(int sampleRate) {
+std::unique_ptr<EchoCancellation> WebRtcEchoCanceller::start(int sampleRate, EchoSides sides) {
     if (!isTakenRate(sampleRate)) {
         return nullptr;
     }
-    return std::make_unique<WebRtcEchoCancellation>(sampleRate);
+    return std::make_unique<WebRtcEchoCancellation>(sampleRate, sides);
 }
 
 } // namespace orvo

@@ -9,7 +9,7 @@ namespace orvo {
 // canceller afresh on it. Rates: 8, 16, 32 and 48 kHz.
 class WebRtcEchoCanceller final : public EchoCanceller {
 public:
-    std::unique_ptr<EchoCancellation> start(int sampleRate) override;
+    std::unique_ptr<EchoCancellation> start(int sampleRate, EchoSides sides) override;
 };
 
 } // namespace orvo

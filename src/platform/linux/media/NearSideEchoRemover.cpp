@@ -202,10 +202,10 @@ EchoFreeCopy writeCopy(const QString& source, const QString& destination, int ne
         return {QStringLiteral("%1 has no such sides").arg(source), {}};
     }
     int rate = input->streams[nearStream]->codecpar->sample_rate;
-    std::unique_ptr<EchoCancellation> cancellation = canceller.start(rate);
+    std::unique_ptr<EchoCancellation> cancellation = canceller.start(rate, EchoSides::decoded);
     if (cancellation == nullptr) {
         rate = fallbackRate;
-        cancellation = canceller.start(rate);
+        cancellation = canceller.start(rate, EchoSides::decoded);
     }
     Sides sides;
     if (cancellation == nullptr) {

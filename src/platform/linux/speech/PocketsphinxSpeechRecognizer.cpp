@@ -63,8 +63,9 @@ std::unique_ptr<SpeechRecognitionTask> PocketsphinxSpeechRecognizer::recognition
     retired_->join(false);
     return std::make_unique<PocketsphinxTask>(
         retired_, std::move(*model),
-        PocketsphinxTask::Source{filePath, audioStreamIndex, farStreamIndex,
-                                 canceller->start(SpeechAudioDecoder::sampleRate)},
+        PocketsphinxTask::Source{
+            filePath, audioStreamIndex, farStreamIndex,
+            canceller->start(SpeechAudioDecoder::sampleRate, EchoSides::decoded)},
         reportPartialResults, std::move(handler));
 }
 
