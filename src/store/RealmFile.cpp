@@ -100,8 +100,7 @@ RealmFile::Attempt RealmFile::openOrSetAside(const QString& path,
     if (!unreadable) {
         return attempt;
     }
-    restoreSize(path, sizeAsCame);
-    const auto aside = setAside(path);
+    const auto aside = setAside(path, sizeAsCame);
     if (!aside) {
         attempt.problem += "; it could not be moved aside and is left untouched";
         return attempt;
@@ -187,11 +186,8 @@ void RealmFile::addBackPending(Opened& opened, const RealmConfiguration& configu
             source = openPrepared(pending, configuration);
         } catch (const StoreError& error) {
             // Its records may still be read by hand, so it is kept whole under a new name.
-            const bool unreadable = isUnreadable(error.code());
-            if (unreadable) {
-                restoreSize(pending, sizeAsCame);
-            }
-            const auto aside = unreadable ? setAside(pending) : std::nullopt;
+            const auto aside =
+                isUnreadable(error.code()) ? setAside(pending, sizeAsCame) : std::nullopt;
             if (aside) {
                 notice().pendingMovedTo = *aside;
             } else {
@@ -279,9 +275,10 @@ void RealmFile::restoreSize(const QString& path, qint64 size) {
     }
 }
 
-std::optional<QString> RealmFile::setAside(const QString& path) {
+std::optional<QString> RealmFile::setAside(const QString& path, qint64 sizeAsCame) {
     // Nothing of the old file is ever overwritten or deleted: it keeps its bytes under a new
     // name, with its journal beside it.
+    restoreSize(path, sizeAsCame);
     const QString base =
         path + ".unreadable-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss");
     QString aside = base;
@@ -496,6 +493,18 @@ QString markedTextCondition() {
     return marked.join(" OR ");
 }
 
+// Each text's folded copy made again from it, for an UPDATE's SET.
+QString foldedCopiesFilled() {
+    QStringList fills;
+    for (int field = 0; field < fieldCount; ++field) {
+        if (isTextField(field)) {
+            fills << QString("\"%1\" = orvo_fold(\"%2\")")
+                         .arg(foldedColumnName(field), recordFields[field].name);
+        }
+    }
+    return fills.join(", ");
+}
+
 } // namespace
 
 bool RealmFile::hasMarkedTexts(SqliteDatabase& db) {
@@ -505,15 +514,8 @@ bool RealmFile::hasMarkedTexts(SqliteDatabase& db) {
 }
 
 void RealmFile::refoldMarkedTexts(SqliteDatabase& db) {
-    QStringList fills;
-    for (int field = 0; field < fieldCount; ++field) {
-        if (isTextField(field)) {
-            fills << QString("\"%1\" = orvo_fold(\"%2\")")
-                         .arg(foldedColumnName(field), recordFields[field].name);
-        }
-    }
     db.exec(QString("UPDATE %1 SET %2 WHERE %3")
-                .arg(RecordTableSql::tableName, fills.join(", "), markedTextCondition()));
+                .arg(RecordTableSql::tableName, foldedCopiesFilled(), markedTextCondition()));
 }
 
 std::optional<int> RealmFile::addFoldedCopies(SqliteDatabase& db) {
@@ -521,16 +523,13 @@ std::optional<int> RealmFile::addFoldedCopies(SqliteDatabase& db) {
     if (tableColumns(db) == RecordTableSql::tableColumns(true)) {
         return std::nullopt;
     }
-    QStringList fills;
     for (int field = 0; field < fieldCount; ++field) {
         if (isTextField(field)) {
             db.exec(QString("ALTER TABLE %1 ADD COLUMN \"%2\" TEXT")
                         .arg(RecordTableSql::tableName, foldedColumnName(field)));
-            fills << QString("\"%1\" = orvo_fold(\"%2\")")
-                         .arg(foldedColumnName(field), recordFields[field].name);
         }
     }
-    db.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, fills.join(", ")));
+    db.exec(QString("UPDATE %1 SET %2").arg(RecordTableSql::tableName, foldedCopiesFilled()));
     return sqlite3_changes(db.handle());
 }
 

@@ -58,8 +58,9 @@ private:
                         bool unchanged = false);
     // Cuts a file that a rolled-back write left longer back to the size it came with.
     static void restoreSize(const QString& path, qint64 size);
-    // Moves the file and its journals to a new name; the name, or none when it failed.
-    static std::optional<QString> setAside(const QString& path);
+    // Moves the file and its journals to a new name, cut back first to the size it came with
+    // (what it was before this program opened it); the name, or none when it failed.
+    static std::optional<QString> setAside(const QString& path, qint64 sizeAsCame);
     // Throws StoreError (SQLITE_CORRUPT) when SQLite's integrity check finds damage.
     static void checkStructure(SqliteDatabase& db);
     // Whether the file's header asks for a writer newer than SQLite's own format.
