@@ -145,8 +145,9 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition,
         const bool echoFree =
             remux && withoutEcho && side.source == 0 && echoFree_ &&
             echoFree_->durationSeconds >= side.track.durationSeconds - mixShortfallSeconds;
+        if (echoFree)
+            composition.setNearSideEchoRemoved(true);
         add(echoFree ? *echoFree_ : side.track, sideTitle(side.source), !remux);
-        composition.setNearSideEchoRemoved(composition.nearSideEchoRemoved() || echoFree);
     }
     for (const auto& video : videos_)
         add(video, QString(), true);

@@ -64,23 +64,8 @@ std::optional<QString> AacSegmentWriter::openResampler(Input input) {
 }
 
 std::optional<QString> AacSegmentWriter::convert(const float* interleaved, std::int64_t frames) {
-    auto& plane = pending_[0];
-    const std::size_t offset = plane.size();
-    const int room = swr_get_out_samples(resampler_.get(), int(frames));
-    if (room < 0) {
-        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(room));
-    }
-    plane.resize(offset + std::size_t(room));
-    auto* out = reinterpret_cast<std::uint8_t*>(plane.data() + offset);
-    const auto* in = reinterpret_cast<const std::uint8_t*>(interleaved);
-    const int written =
-        swr_convert(resampler_.get(), &out, room, interleaved ? &in : nullptr, int(frames));
-    if (written < 0) {
-        plane.resize(offset);
-        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(written));
-    }
-    plane.resize(offset + std::size_t(written));
-    return std::nullopt;
+    // Speech is one channel: its plane takes a sample a frame.
+    return ffmpeg::appendConverted(resampler_.get(), interleaved, frames, 1, pending_[0]);
 }
 
 std::optional<QString> AacSegmentWriter::write(const float* interleaved, std::int64_t frames) {

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
-#include <vector>
 
 #include <QString>
+
+#include "platform/linux/capture/BoundedWorker.h"
 
 namespace orvo {
 
@@ -32,18 +29,8 @@ public:
     std::optional<QString> finish();
 
 private:
-    void run();
-
     std::unique_ptr<AacSegmentWriter> writer_; // the stage's thread only
-    const std::int64_t capacityFrames_;
-    std::mutex mutex_; // guards everything below but the thread
-    std::condition_variable changed_;
-    std::deque<std::vector<float>> queue_;
-    std::int64_t queuedFrames_ = 0;
-    bool finishing_ = false;
-    bool finished_ = false;
-    std::optional<QString> error_;
-    std::thread thread_; // last: it starts once everything else exists
+    BoundedWorker worker_; // last: its thread writes with the rest, and ends first
 };
 
 } // namespace orvo

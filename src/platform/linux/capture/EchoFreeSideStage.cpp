@@ -32,7 +32,14 @@ std::unique_ptr<EchoFreeSideStage> EchoFreeSideStage::open(const QString& path,
         QFile::remove(path);
         return nullptr;
     }
-    stage->thread_ = std::thread([raw = stage.get()] { raw->run(); });
+    stage->worker_.emplace(
+        2, capacityFrames,
+        // Waiting here would hold up the capture of both sides.
+        BoundedWorker::WhenFull::giveUp(QStringLiteral("the echo stage fell behind the recording")),
+        [raw = stage.get()](const float* pairs, std::int64_t frames) {
+            return raw->cancel(pairs, frames);
+        },
+        [raw = stage.get()](bool failed) { return raw->close(failed); });
     return stage;
 }
 
@@ -59,11 +66,8 @@ std::optional<QString> EchoFreeSideStage::openResampler() {
 
 std::optional<QString> EchoFreeSideStage::add(const float* near, const float* far,
                                               std::int64_t frames) {
-    {
-        std::lock_guard lock(mutex_);
-        if (error_ || finishing_) {
-            return error_;
-        }
+    if (auto error = worker_->error(); error || worker_->finishing()) {
+        return error;
     }
     // Each side as one channel of a pair, so that one resampler keeps them in step.
     pairs_.resize(std::size_t(frames) * 2);
@@ -71,113 +75,49 @@ std::optional<QString> EchoFreeSideStage::add(const float* near, const float* fa
         pairs_[2 * i] = (near[2 * i] + near[2 * i + 1]) * 0.5f;
         pairs_[2 * i + 1] = (far[2 * i] + far[2 * i + 1]) * 0.5f;
     }
-    Chunk chunk;
-    if (auto error = resample(pairs_.data(), frames, chunk)) {
+    return queue(pairs_.data(), frames);
+}
+
+std::optional<QString> EchoFreeSideStage::queue(const float* pairs, std::int64_t frames) {
+    resampled_.clear();
+    if (auto error = ffmpeg::appendConverted(resampler_.get(), pairs, frames, 2, resampled_)) {
         fail(*error);
         return error;
     }
-    queue(std::move(chunk));
-    std::lock_guard lock(mutex_);
-    return error_;
-}
-
-std::optional<QString> EchoFreeSideStage::resample(const float* pairs, std::int64_t frames,
-                                                   Chunk& chunk) {
-    const int room = swr_get_out_samples(resampler_.get(), int(frames));
-    if (room < 0) {
-        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(room));
-    }
-    resampled_.resize(std::size_t(room) * 2);
-    auto* out = reinterpret_cast<std::uint8_t*>(resampled_.data());
-    const auto* in = reinterpret_cast<const std::uint8_t*>(pairs);
-    const int written =
-        swr_convert(resampler_.get(), &out, room, pairs ? &in : nullptr, int(frames));
-    if (written < 0) {
-        return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(written));
-    }
-    chunk.near.resize(std::size_t(written));
-    chunk.far.resize(std::size_t(written));
-    for (std::size_t i = 0; i < std::size_t(written); ++i) {
-        chunk.near[i] = resampled_[2 * i];
-        chunk.far[i] = resampled_[2 * i + 1];
-    }
-    return std::nullopt;
-}
-
-void EchoFreeSideStage::queue(Chunk chunk) {
-    std::lock_guard lock(mutex_);
-    if (error_ || chunk.near.empty()) {
-        return;
-    }
-    queuedFrames_ += std::int64_t(chunk.near.size());
-    queue_.push_back(std::move(chunk));
-    if (queuedFrames_ > capacityFrames) {
-        // Waiting here would hold up the capture of both sides.
-        error_ = QStringLiteral("the echo stage fell behind the recording");
-        queue_.clear();
-        queuedFrames_ = 0;
-    }
-    changed_.notify_all();
+    return worker_->push(resampled_.data(), std::int64_t(resampled_.size() / 2));
 }
 
 std::optional<QString> EchoFreeSideStage::finish() {
-    {
-        std::unique_lock lock(mutex_);
-        if (finishing_ || !thread_.joinable()) {
-            finishing_ = true;
-            return error_;
-        }
+    if (!worker_) {
+        return std::nullopt;
+    }
+    if (worker_->finishing()) {
+        return worker_->error();
     }
     // What the resampler still holds belongs to the end.
-    Chunk last;
-    if (auto error = resample(nullptr, 0, last)) {
-        fail(*error);
-    }
-    queue(std::move(last));
-    {
-        std::unique_lock lock(mutex_);
-        finishing_ = true;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return finished_; });
-    }
-    thread_.join();
-    std::lock_guard lock(mutex_);
-    if (error_ || cancellation_->delaysMs().empty()) {
+    queue(nullptr, 0);
+    const auto error = worker_->finish();
+    if (error || cancellation_->delaysMs().empty()) {
         QFile::remove(path_);
     }
-    return error_;
+    return error;
 }
 
-void EchoFreeSideStage::run() {
-    std::unique_lock lock(mutex_);
-    while (true) {
-        changed_.wait(lock, [&] { return !queue_.empty() || finishing_ || error_; });
-        if (queue_.empty() || error_) {
-            break;
-        }
-        Chunk chunk = std::move(queue_.front());
-        queue_.pop_front();
-        queuedFrames_ -= std::int64_t(chunk.near.size());
-        lock.unlock();
-        auto error = write(cancellation_->push(chunk.near, chunk.far));
-        lock.lock();
-        if (error && !error_) {
-            error_ = error;
-        }
+std::optional<QString> EchoFreeSideStage::cancel(const float* pairs, std::int64_t frames) {
+    near_.resize(std::size_t(frames));
+    far_.resize(std::size_t(frames));
+    for (std::size_t i = 0; i < std::size_t(frames); ++i) {
+        near_[i] = pairs[2 * i];
+        far_[i] = pairs[2 * i + 1];
     }
-    lock.unlock();
+    return write(cancellation_->push(near_, far_));
+}
+
+std::optional<QString> EchoFreeSideStage::close(bool failed) {
     // After an error the file goes: what it holds would lack the rest of the side.
-    std::optional<QString> error = error_;
-    if (!error) {
-        error = write(cancellation_->finish());
-    }
+    const auto error = failed ? std::nullopt : write(cancellation_->finish());
     const auto closing = writer_.finish();
-    lock.lock();
-    if (!error_) {
-        error_ = error ? error : closing;
-    }
-    finished_ = true;
-    changed_.notify_all();
+    return error ? error : closing;
 }
 
 std::optional<QString> EchoFreeSideStage::write(const std::vector<float>& cleaned) {
@@ -185,11 +125,9 @@ std::optional<QString> EchoFreeSideStage::write(const std::vector<float>& cleane
 }
 
 void EchoFreeSideStage::fail(const QString& error) {
-    std::lock_guard lock(mutex_);
-    if (!error_) {
-        error_ = error;
+    if (worker_) {
+        worker_->fail(error);
     }
-    changed_.notify_all();
 }
 
 } // namespace orvo

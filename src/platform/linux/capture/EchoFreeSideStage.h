@@ -1,18 +1,15 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include <QString>
 
 #include "platform/EchoCanceller.h"
 #include "platform/linux/capture/AacSegmentWriter.h"
+#include "platform/linux/capture/BoundedWorker.h"
 #include "platform/linux/media/FFmpegHandles.h"
 
 namespace orvo {
@@ -49,15 +46,10 @@ public:
     std::optional<QString> finish();
 
 private:
-    struct Chunk {
-        std::vector<float> near;
-        std::vector<float> far;
-    };
-
     std::optional<QString> openResampler();
-    std::optional<QString> resample(const float* pairs, std::int64_t frames, Chunk& chunk);
-    void queue(Chunk chunk);
-    void run();
+    std::optional<QString> queue(const float* pairs, std::int64_t frames);
+    std::optional<QString> cancel(const float* pairs, std::int64_t frames);
+    std::optional<QString> close(bool failed);
     std::optional<QString> write(const std::vector<float>& cleaned);
     void fail(const QString& error);
 
@@ -67,14 +59,10 @@ private:
     std::vector<float> resampled_; // the caller's thread
     AacSegmentWriter writer_;      // the stage's thread once it runs
     std::unique_ptr<EchoCancellation> cancellation_; // the stage's thread
-    std::mutex mutex_;                               // guards everything below but the thread
-    std::condition_variable changed_;
-    std::deque<Chunk> queue_;
-    std::int64_t queuedFrames_ = 0;
-    bool finishing_ = false;
-    bool finished_ = false;
-    std::optional<QString> error_;
-    std::thread thread_; // last: it starts once everything else exists
+    std::vector<float> near_;                        // the stage's thread
+    std::vector<float> far_;                         // the stage's thread
+    // Set once, when opened; last: its thread uses the rest.
+    std::optional<BoundedWorker> worker_;
 };
 
 } // namespace orvo

@@ -139,6 +139,26 @@ QString errorText(int code) {
     return QString::fromUtf8(text);
 }
 
+std::optional<QString> appendConverted(SwrContext* resampler, const float* input,
+                                       std::int64_t frames, int channels, std::vector<float>& out) {
+    const int room = swr_get_out_samples(resampler, int(frames));
+    if (room < 0) {
+        return QStringLiteral("cannot convert the audio: %1").arg(errorText(room));
+    }
+    const std::size_t offset = out.size();
+    out.resize(offset + std::size_t(room) * std::size_t(channels));
+    auto* target = reinterpret_cast<std::uint8_t*>(out.data() + offset);
+    const auto* source = reinterpret_cast<const std::uint8_t*>(input);
+    const int written =
+        swr_convert(resampler, &target, room, input ? &source : nullptr, int(frames));
+    if (written < 0) {
+        out.resize(offset);
+        return QStringLiteral("cannot convert the audio: %1").arg(errorText(written));
+    }
+    out.resize(offset + std::size_t(written) * std::size_t(channels));
+    return std::nullopt;
+}
+
 InputContext openInput(const QString& path, QString* error, std::chrono::milliseconds budget) {
     static std::once_flag bounded;
     std::call_once(bounded, [] { av_max_alloc(largestBlockBytes); });

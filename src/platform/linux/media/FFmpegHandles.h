@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
@@ -59,6 +61,12 @@ using Packet = std::unique_ptr<AVPacket, PacketDeleter>;
 using ScaleContext = std::unique_ptr<SwsContext, ScaleDeleter>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using FilterGraph = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
+
+// Converts frames of interleaved float samples with resampler (input nullptr: what it still
+// holds) and appends what comes out to out, an output of one plane with channels samples a frame
+// (interleaved, or a single channel). out is left as it was on an error.
+std::optional<QString> appendConverted(SwrContext* resampler, const float* input,
+                                       std::int64_t frames, int channels, std::vector<float>& out);
 
 inline Frame makeFrame() {
     return Frame(av_frame_alloc());
