@@ -48,8 +48,12 @@ constexpr int linearLearningPasses = 3;
 // Below an absolute floor (-60 dBFS) nobody speaks.
 constexpr double speakingFloor = 1e-6;
 // Where only the far side speaks, the linear output keeps about -20 dB of the microphone;
-// above -12 dB the user speaks too.
-constexpr double linearSpeakingShare = 0.063;
+// above -14 dB the user speaks too. On sides as captured the bar sits as low as that allows:
+// where both talk the echo can be louder than the user's soft sounds, and a block under the bar
+// gets WebRTC's output, which cuts them. On decoded sides the echo's coding noise stays in the
+// linear output, and -12 dB keeps more of it out.
+constexpr double capturedSpeakingShare = 0.04;
+constexpr double decodedSpeakingShare = 0.063;
 // Blocks counted as the user's before and after those that showed the user: words begin and
 // end softly. Fewer blocks in a row are the onset of an echo, which the filter follows late.
 constexpr std::size_t leadBlocks = 5;
@@ -399,6 +403,8 @@ private:
     std::vector<bool> userSpeaking(std::size_t offset, std::size_t blocks) const {
         std::vector<bool> heard(blocks);
         const std::span<const float> microphone(near_);
+        const double speakingShare =
+            sides_ == EchoSides::captured ? capturedSpeakingShare : decodedSpeakingShare;
         for (std::size_t b = 0; b < blocks; ++b) {
             // The call's last block may be short.
             const std::size_t from = b * block_;
@@ -406,7 +412,7 @@ private:
             const double kept =
                 powerOf(std::span<const float>(linearOut_).subspan(offset + from, count));
             heard[b] = kept > speakingFloor &&
-                       kept > linearSpeakingShare * powerOf(microphone.subspan(from, count));
+                       kept > speakingShare * powerOf(microphone.subspan(from, count));
         }
         for (std::size_t b = 0; b < blocks;) {
             std::size_t end = b;
