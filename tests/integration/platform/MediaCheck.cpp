@@ -16,6 +16,7 @@ namespace orvo::test {
 
 namespace {
 constexpr int rate = 48000;
+} // namespace
 
 QByteArray run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -23,7 +24,6 @@ QByteArray run(const QString& program, const QStringList& arguments) {
     process.waitForFinished(60000);
     return process.readAllStandardOutput();
 }
-} // namespace
 
 // The types of an ISO media file's top-level boxes, read from their headers.
 QStringList topLevelBoxes(const QString& path) {

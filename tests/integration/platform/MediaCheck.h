@@ -42,6 +42,9 @@ double toneAmplitude(const std::vector<float>& samples, double frequency, double
                      double toSeconds);
 double peak(const std::vector<float>& samples);
 
+// What a tool prints, waited for up to a minute.
+QByteArray run(const QString& program, const QStringList& arguments);
+
 // A stereo sine of the given amplitude written by sox.
 QString makeTone(const QString& folder, double frequency, double amplitude, double seconds);
 // Encodes a sox tone into AAC .m4a with the ffmpeg tool.
