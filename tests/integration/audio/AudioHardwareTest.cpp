@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 
 #include <QDir>
@@ -153,9 +154,17 @@ protected:
                                                                        std::chrono::seconds(10))) {
             return testing::AssertionSuccess();
         }
+        // What the program sees beside it: an old view, or the device under another number.
+        QString seen;
+        for (const auto& [id, name] :
+             AudioManager::getOutputDevices().value_or(std::map<AudioDeviceID, QString>{})) {
+            seen += QString(" %1 (%2)").arg(id).arg(name);
+        }
         return testing::AssertionFailure()
                << "the server's default output is "
-               << server.pactl({"get-default-sink"}).trimmed().toStdString();
+               << server.pactl({"get-default-sink"}).trimmed().toStdString()
+               << "; the program's is " << AudioManager::getDefaultOutputDevice() << " of"
+               << seen.toStdString() << ", asked for " << device;
     }
 
     double level(const QString& source) {
