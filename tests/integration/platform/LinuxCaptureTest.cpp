@@ -1,7 +1,10 @@
 #include "platform/linux/capture/LinuxCapture.h"
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -109,6 +113,46 @@ bool waitForSound(CaptureFileOutput& output) {
                                        return level && *level > -20.0f;
                                    },
                                    5000);
+}
+
+// Writes the whole buffer unless stopped first: the source reads the pipe only while it runs.
+void writeUnlessStopped(int out, const std::vector<float>& buffer, const std::atomic<bool>& stop) {
+    const auto* bytes = reinterpret_cast<const char*>(buffer.data());
+    std::size_t left = buffer.size() * sizeof(float);
+    while (left > 0 && !stop) {
+        const ssize_t written = ::write(out, bytes, left);
+        if (written > 0) {
+            bytes += written;
+            left -= std::size_t(written);
+        } else {
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+}
+
+// Plays a tone through the pipe as a source does, paced as it is heard, with bursts of samples
+// that are no numbers: a tenth of every half second.
+void playGarbledTone(const QString& pipe, const std::atomic<bool>& stop) {
+    const int out = ::open(pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (out < 0) {
+        return;
+    }
+    constexpr int rate = 48000;
+    constexpr std::size_t chunkFrames = rate / 10;
+    std::vector<float> chunk(chunkFrames * 2);
+    for (std::size_t played = 0; !stop; played += chunkFrames) {
+        for (std::size_t i = 0; i < chunkFrames; ++i) {
+            const double t = double(played + i) / rate;
+            const bool garbled = (played / chunkFrames) % 5 == 0 && i < chunkFrames / 10;
+            const float sample = garbled ? (i % 2 == 0 ? std::numeric_limits<float>::quiet_NaN()
+                                                       : std::numeric_limits<float>::infinity())
+                                         : float(0.3 * std::sin(2 * M_PI * 1000 * t));
+            chunk[2 * i] = chunk[2 * i + 1] = sample;
+        }
+        writeUnlessStopped(out, chunk, stop);
+        std::this_thread::sleep_for(100ms);
+    }
+    ::close(out);
 }
 
 class LinuxCaptureTest : public testing::Test {
@@ -265,6 +309,47 @@ TEST_F(LinuxCaptureTest, AWriteThatStallsForSecondsLosesNoSound) {
         EXPECT_NEAR(test::toneAmplitude(samples, 1000, from, from + 0.1), 0.3, 0.05)
             << "at " << from << " s; the player ran dry " << microphone.underruns() << " times";
     }
+}
+
+TEST_F(LinuxCaptureTest, SamplesThatAreNoNumbersBecomeSilenceAndTheRecordingGoesOn) {
+    // A pipe source hands on its samples as they come; PulseAudio passes such bursts on.
+    const QString pipe = folder.filePath("garbled");
+    const QString module = QString::fromUtf8(
+        test::run("pactl", {"load-module", "module-pipe-source", "source_name=garbled",
+                            "file=" + pipe, "format=float32le", "rate=48000", "channels=2"})
+            .trimmed());
+    ASSERT_FALSE(module.isEmpty());
+    const auto unload = qScopeGuard([&] { test::run("pactl", {"unload-module", module}); });
+    std::atomic<bool> stop = false;
+    std::thread source([&] { playGarbledTone(pipe, stop); });
+    const auto stopSource = qScopeGuard([&] {
+        stop = true;
+        source.join();
+    });
+
+    Recorder recorder;
+    ASSERT_TRUE(recorder.add(recorder.capture.makeDeviceInput("garbled"),
+                             recorder.capture.makeAudioFileOutput()));
+    const QString path = folder.filePath("20240131120000_0.m4a");
+    Finishes finishes;
+    recorder.session->startRunning();
+    ASSERT_TRUE(waitForSound(*recorder.outputs[0]));
+    recorder.outputs[0]->startRecording(path, CaptureFileType::appleM4A, finishes);
+    // The length of the recording, not a wait for a condition.
+    std::this_thread::sleep_for(3s);
+    recorder.outputs[0]->stopRecording();
+    const auto finished = finishes.waitFor(1);
+    recorder.session->stopRunning();
+
+    ASSERT_EQ(finished.size(), 1u);
+    EXPECT_FALSE(finished[0].error.has_value())
+        << finished[0].error->localizedDescription.toStdString();
+    const auto samples = test::decodeAudio(path);
+    EXPECT_NEAR(double(samples.size()) / 48000.0, 3.0, 0.3);
+    EXPECT_TRUE(
+        std::all_of(samples.begin(), samples.end(), [](float s) { return std::isfinite(s); }));
+    // The tone, less the bursts.
+    EXPECT_NEAR(test::toneAmplitude(samples, 1000, 0.5, 2.5), 0.3 * 0.98, 0.03);
 }
 
 TEST_F(LinuxCaptureTest, AScreenRecordingPassesThroughWithEachAudioTrack) {

@@ -1,6 +1,7 @@
 #include "platform/linux/sound/PulseRecordStream.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <vector>
 
@@ -81,7 +82,14 @@ void PulseRecordStream::read(const ChunkHandler& handler) {
             batch_.resize(batch_.size() + samples, 0.0f);
         } else {
             const auto* first = static_cast<const float*>(data);
+            const auto from = std::ptrdiff_t(batch_.size());
             batch_.insert(batch_.end(), first, first + samples);
+            // Sources pass on what their clients play, numbers or not (PipeWire's loopback
+            // once, as it started). One sample that is no number stops the encoder, and the
+            // echo canceller's filter would carry it on to the end.
+            std::replace_if(
+                batch_.begin() + from, batch_.end(), [](float s) { return !std::isfinite(s); },
+                0.0f);
         }
         pa_stream_drop(stream_.get());
     }
