@@ -122,9 +122,10 @@ std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs) {
     return microphone;
 }
 
-double energy(const std::vector<float>& track, double fromSeconds, double toSeconds) {
-    const auto to = std::min(track.size(), std::size_t(toSeconds * rate));
-    const auto from = std::min(to, std::size_t(fromSeconds * rate));
+double energy(const std::vector<float>& track, double fromSeconds, double toSeconds,
+              int sampleRate) {
+    const auto to = std::min(track.size(), std::size_t(toSeconds * sampleRate));
+    const auto from = std::min(to, std::size_t(fromSeconds * sampleRate));
     return sumOfSquares(std::span<const float>(track).subspan(from, to - from));
 }
 

@@ -33,8 +33,9 @@ std::vector<float> heardThrough(const std::vector<float>& signal,
                                 const std::vector<float>& response, std::size_t length);
 // The microphone of the call in a room with that delay: the user plus the far side's echo.
 std::vector<float> microphoneOf(const SyntheticCall& call, int delayMs);
-// The energy of the track between the two times.
-double energy(const std::vector<float>& track, double fromSeconds, double toSeconds);
+// The energy of the track between the two times, at the call's rate or the one given.
+double energy(const std::vector<float>& track, double fromSeconds, double toSeconds,
+              int sampleRate = SyntheticCall::rate);
 
 // The samples as a 16-bit WAV file at the call's rate.
 void writeWav(const QString& path, const std::vector<float>& samples);
