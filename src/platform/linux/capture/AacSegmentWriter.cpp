@@ -52,12 +52,11 @@ std::optional<QString> AacSegmentWriter::open(const QString& path, const char* f
 std::optional<QString> AacSegmentWriter::openResampler(Input input) {
     AVChannelLayout layout{};
     av_channel_layout_default(&layout, input.channels);
-    SwrContext* raw = nullptr;
-    int result =
-        swr_alloc_set_opts2(&raw, &encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, encoder_->sample_rate,
-                            &layout, AV_SAMPLE_FMT_FLT, input.rate, 0, nullptr);
-    resampler_.reset(raw);
-    if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
+    int result = 0;
+    resampler_ = ffmpeg::makeResampler(
+        {&layout, AV_SAMPLE_FMT_FLT, input.rate},
+        {&encoder_->ch_layout, AV_SAMPLE_FMT_FLTP, encoder_->sample_rate}, result);
+    if (!resampler_) {
         return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(result));
     }
     return std::nullopt;

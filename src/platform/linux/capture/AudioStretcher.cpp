@@ -12,15 +12,11 @@ AudioStretcher::AudioStretcher(int sampleRate, int channels)
     : sampleRate_(sampleRate), channels_(channels) {
     AVChannelLayout layout{};
     av_channel_layout_default(&layout, channels);
-    SwrContext* context = nullptr;
     // Same rate and format in and out: the resampler only works while a stretch is asked for.
-    int result = swr_alloc_set_opts2(&context, &layout, AV_SAMPLE_FMT_FLT, sampleRate, &layout,
-                                     AV_SAMPLE_FMT_FLT, sampleRate, 0, nullptr);
-    resampler_.reset(context);
-    if (result >= 0) {
-        result = swr_init(resampler_.get());
-    }
-    if (result < 0) {
+    const ffmpeg::AudioFormat format{&layout, AV_SAMPLE_FMT_FLT, sampleRate};
+    int result = 0;
+    resampler_ = ffmpeg::makeResampler(format, format, result);
+    if (!resampler_) {
         setupError_ =
             QStringLiteral("cannot set up the resampler: %1").arg(ffmpeg::errorText(result));
     }

@@ -54,11 +54,10 @@ EchoFreeSideStage::~EchoFreeSideStage() {
 
 std::optional<QString> EchoFreeSideStage::openResampler() {
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    SwrContext* raw = nullptr;
-    int result = swr_alloc_set_opts2(&raw, &stereo, AV_SAMPLE_FMT_FLT, rate, &stereo,
-                                     AV_SAMPLE_FMT_FLT, AacSegmentWriter::sampleRate, 0, nullptr);
-    resampler_.reset(raw);
-    if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
+    int result = 0;
+    resampler_ = ffmpeg::makeResampler({&stereo, AV_SAMPLE_FMT_FLT, AacSegmentWriter::sampleRate},
+                                       {&stereo, AV_SAMPLE_FMT_FLT, rate}, result);
+    if (!resampler_) {
         return QStringLiteral("cannot convert the audio: %1").arg(ffmpeg::errorText(result));
     }
     return std::nullopt;

@@ -39,13 +39,12 @@ std::optional<QString> AudioTrackDecoder::open(const QString& path, std::optiona
         av_channel_layout_copy(&inLayout, &decoder_->ch_layout);
     }
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    SwrContext* raw = nullptr;
-    int result = swr_alloc_set_opts2(
-        &raw, &mono, format == Format::int16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT, rate,
-        &inLayout, decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
+    int result = 0;
+    resampler_ = ffmpeg::makeResampler(
+        {&inLayout, decoder_->sample_fmt, decoder_->sample_rate},
+        {&mono, format == Format::int16 ? AV_SAMPLE_FMT_S16 : AV_SAMPLE_FMT_FLT, rate}, result);
     av_channel_layout_uninit(&inLayout);
-    resampler_.reset(raw);
-    if (result < 0 || (result = swr_init(resampler_.get())) < 0) {
+    if (!resampler_) {
         return QStringLiteral("cannot resample %1: %2").arg(path, ffmpeg::errorText(result));
     }
     if (!packet_ || !frame_) {

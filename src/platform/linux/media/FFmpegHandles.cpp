@@ -139,6 +139,19 @@ QString errorText(int code) {
     return QString::fromUtf8(text);
 }
 
+Resampler makeResampler(const AudioFormat& from, const AudioFormat& to, int& error) {
+    SwrContext* raw = nullptr;
+    // FFmpeg 5.1 takes the layouts as pointers to non-const; it only reads them.
+    error = swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(to.layout), to.sampleFormat,
+                                to.rate, const_cast<AVChannelLayout*>(from.layout),
+                                from.sampleFormat, from.rate, 0, nullptr);
+    Resampler resampler(raw);
+    if (error >= 0) {
+        error = swr_init(resampler.get());
+    }
+    return error < 0 ? nullptr : std::move(resampler);
+}
+
 std::optional<QString> appendConverted(SwrContext* resampler, const float* input,
                                        std::int64_t frames, int channels, std::vector<float>& out) {
     const int room = swr_get_out_samples(resampler, int(frames));

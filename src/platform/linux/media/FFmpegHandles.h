@@ -62,6 +62,17 @@ using ScaleContext = std::unique_ptr<SwsContext, ScaleDeleter>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerDeleter>;
 using FilterGraph = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
 
+// One end of a conversion of audio.
+struct AudioFormat {
+    const AVChannelLayout* layout;
+    AVSampleFormat sampleFormat;
+    int rate;
+};
+
+// A resampler set up to convert from one format to the other; null, with FFmpeg's error code
+// in error, when it cannot be.
+Resampler makeResampler(const AudioFormat& from, const AudioFormat& to, int& error);
+
 // Converts frames of interleaved float samples with resampler (input nullptr: what it still
 // holds) and appends what comes out to out, an output of one plane with channels samples a frame
 // (interleaved, or a single channel). out is left as it was on an error.

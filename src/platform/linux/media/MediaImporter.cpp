@@ -78,16 +78,11 @@ public:
             return failed;
         }
         const AVCodecContext* encoder = encoder_.encoder();
-        SwrContext* raw = nullptr;
-        // FFmpeg 5.1 takes the layouts as pointers to non-const; it only reads them.
-        int result = swr_alloc_set_opts2(&raw, const_cast<AVChannelLayout*>(&encoder->ch_layout),
-                                         encoder->sample_fmt, outputRate, &from_,
-                                         decoder_->sample_fmt, decoder_->sample_rate, 0, nullptr);
-        resampler_.reset(raw);
-        if (result >= 0) {
-            result = swr_init(raw);
-        }
-        if (result < 0) {
+        int result = 0;
+        resampler_ =
+            ffmpeg::makeResampler({&from_, decoder_->sample_fmt, decoder_->sample_rate},
+                                  {&encoder->ch_layout, encoder->sample_fmt, outputRate}, result);
+        if (!resampler_) {
             return QStringLiteral("cannot convert the sound: %1").arg(ffmpeg::errorText(result));
         }
         return std::nullopt;
