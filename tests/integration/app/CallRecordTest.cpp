@@ -38,10 +38,7 @@ using test::actionTitled;
 constexpr int recordingMs = 12000;
 
 QString tool(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput());
+    return QString::fromUtf8(test::run(program, arguments));
 }
 
 bool onPipeWire() {
