@@ -140,7 +140,10 @@ protected:
         start->trigger();
         ASSERT_TRUE(QTest::qWaitFor([&] { return tray().isRecord(); }, 10000));
         during();
-        start->trigger();
+        // The menu is made anew when the devices change, and the action with it.
+        QAction* stop = actionTitled(*tray().menu(), "Stop recording from Microphone");
+        ASSERT_NE(stop, nullptr);
+        stop->trigger();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !tray().isStopping(); }, 60000));
     }
 };
