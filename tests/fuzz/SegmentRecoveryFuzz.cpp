@@ -114,9 +114,10 @@ std::optional<ReadFile> readBack(const QString& path) {
         return std::nullopt;
     ReadFile file{orvo::ffmpeg::InputContext(raw), {}};
     AVFormatContext* input = file.input.get();
-    // No avformat_find_stream_info: the merge already proved its file through it, the MP4 header
-    // holds all that is compared here, and under the address sanitizer each AAC decoder it opens
-    // costs a fresh half-megabyte mapping, a quarter of a run.
+    // No avformat_find_stream_info: the merge already proved its file through it, a source is
+    // decoded whole by decodes(), the MP4 header holds all that is compared here, and under the
+    // address sanitizer each AAC decoder it opens costs a fresh half-megabyte mapping, a quarter
+    // of a run.
     file.streams.resize(input->nb_streams);
     std::vector<std::int64_t> first(input->nb_streams, AV_NOPTS_VALUE);
     std::vector<std::int64_t> end(input->nb_streams, AV_NOPTS_VALUE);
