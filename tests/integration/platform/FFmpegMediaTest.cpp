@@ -60,6 +60,36 @@ TEST_F(FFmpegMediaTest, ProbesDurationTracksAndCaptureStart) {
     EXPECT_TRUE(missing.tracks.empty());
 }
 
+// A track box that lost its header, or whose id is no positive number, would have FFmpeg spend
+// a third of a second on every fragment after it: such a file is refused, its intact twin read.
+TEST_F(FFmpegMediaTest, RefusesAFragmentedFileWhoseTrackHasNoId) {
+    const QString wav = test::makeTone(folder.path(), 440, 0.3, 2.0);
+    const QString intact = folder.filePath("fragmented.m4a");
+    QProcess::execute("ffmpeg", {"-v", "error", "-y", "-i", wav, "-map", "0:a", "-map", "0:a",
+                                 "-c:a", "aac", "-movflags", "+frag_keyframe+empty_moov",
+                                 "-frag_duration", "200000", intact});
+    ASSERT_EQ(media.loadAsset(intact).tracks.size(), 2u);
+
+    QFile file(intact);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const qsizetype header = bytes.indexOf("tkhd");
+    ASSERT_GT(header, 0);
+    const auto damaged = [&](const QString& name, qsizetype at, const QByteArray& with) {
+        const QString path = folder.filePath(name);
+        QFile out(path);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(QByteArray(bytes).replace(at, with.size(), with));
+        return path;
+    };
+    // Version 0: type, version and flags, two times, then the id.
+    const QString headerless = damaged("headerless.m4a", header, "free");
+    const QString negative = damaged("negative-id.m4a", header + 16, "\xff\xff\xff\xfe");
+    for (const QString& path : {headerless, negative}) {
+        EXPECT_TRUE(media.loadAsset(path).tracks.empty()) << path.toStdString();
+    }
+}
+
 TEST_F(FFmpegMediaTest, MixesAlignedByCaptureStartWithoutHalvingOrClipping) {
     // The second source started half a second after the first.
     const QString early = capturedTone(440, 0.3, 3.0, 1700000000000000);
