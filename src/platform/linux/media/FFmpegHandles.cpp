@@ -1,5 +1,6 @@
 #include "platform/linux/media/FFmpegHandles.h"
 
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -159,17 +160,18 @@ bool tracksHaveIds(QFile& file, qint64 from, qint64 end, const QByteArray& paren
     return true;
 }
 
-bool tracksHaveIds(const QString& path) {
+bool tracksHaveIds(const QString& path, qint64 end) {
     QFile file(path);
-    return !file.open(QIODevice::ReadOnly) || tracksHaveIds(file, 0, file.size(), {}, 0);
+    return !file.open(QIODevice::ReadOnly) ||
+           tracksHaveIds(file, 0, std::min(end, file.size()), {}, 0);
 }
 
-// Opens url for path with only the given protocols and formats (demuxer: the one to use
-// without probing, else null); code is FFmpeg's answer.
-InputContext openUrl(const QByteArray& url, const char* protocols, const char* formats,
+// Opens url, which shows FFmpeg the first `end` bytes of path, with only the given protocols
+// and formats (demuxer: the one to use without probing, else null); code is FFmpeg's answer.
+InputContext openUrl(const QByteArray& url, qint64 end, const char* protocols, const char* formats,
                      const char* demuxer, const QString& path, QString* error,
                      std::chrono::milliseconds budget, int* code) {
-    if (!tracksHaveIds(path)) {
+    if (!tracksHaveIds(path, end)) {
         *error = QStringLiteral("cannot read %1: a track has no id").arg(path);
         *code = AVERROR_INVALIDDATA;
         return nullptr;
@@ -266,29 +268,31 @@ InputContext openInput(const QString& path, QString* error, std::chrono::millise
     static std::once_flag bounded;
     std::call_once(bounded, [] { av_max_alloc(largestBlockBytes); });
     const QByteArray native = path.toLocal8Bit();
+    const qint64 size = QFileInfo(path).size();
     int code = 0;
     // No network, pipes or nested references, whatever the file's name or contents say.
     InputContext input =
-        openUrl(native, "file", readableFormats, readableDemuxer, path, error, budget, &code);
+        openUrl(native, size, "file", readableFormats, readableDemuxer, path, error, budget, &code);
     if (input || code == AVERROR_EXIT) {
         return input;
     }
     // A file cut off inside a box (a kill, a power cut or a full disk while a fragment was
-    // written) is read up to its last whole box: FFmpeg refuses the whole file otherwise.
+    // written) is read up to its last whole box: FFmpeg refuses the whole file otherwise, and
+    // so may the check of its tracks, whatever the cut-off box holds.
     const qint64 whole = wholeBoxesEnd(path);
-    if (whole <= 0 || whole >= QFileInfo(path).size()) {
+    if (whole <= 0 || whole >= size) {
         return nullptr;
     }
     const QByteArray prefix = "subfile,,start,0,end," + QByteArray::number(whole) + ",,:" + native;
     QString prefixError;
-    return openUrl(prefix, "subfile,file", readableFormats, readableDemuxer, path, &prefixError,
-                   budget, &code);
+    return openUrl(prefix, whole, "subfile,file", readableFormats, readableDemuxer, path,
+                   &prefixError, budget, &code);
 }
 
 InputContext openForeignInput(const QString& path, QString* error) {
     int code = 0;
-    return openUrl(path.toLocal8Bit(), "file", foreignFormats, nullptr, path, error,
-                   inputCallBudget, &code);
+    return openUrl(path.toLocal8Bit(), QFileInfo(path).size(), "file", foreignFormats, nullptr,
+                   path, error, inputCallBudget, &code);
 }
 
 int readFrame(AVFormatContext* input, AVPacket* packet) {
