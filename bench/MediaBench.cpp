@@ -3,10 +3,11 @@
 // two sides as a stop without that track does it, `ffmpeg -filter_complex amix` on the same
 // two segments, and the passthrough of a screen recording (video and two audio tracks),
 // each with the growth of the process's peak memory while it runs (the muxer's index grows
-// with the length: ORVO_BENCH_MINUTES=480 gives an 8-hour call). The recording lasts
-// ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once with the ffmpeg tool
-// in $TMPDIR/orvo-media-bench (a minute encoded, then repeated without re-encoding) and kept
-// for later runs.
+// with the length: ORVO_BENCH_MINUTES=480 gives an 8-hour call); and the open of a segment as
+// the capture leaves it, which recovery does for each segment of each recording it finds.
+// The recording lasts ORVO_BENCH_MINUTES minutes (60 unless set); its segments are made once
+// with the ffmpeg tool in $TMPDIR/orvo-media-bench (a minute encoded, then repeated without
+// re-encoding) and kept for later runs.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -226,6 +227,29 @@ void BM_OurPassthrough(benchmark::State& state) {
                    folder() + "/ours.mov", state);
 }
 BENCHMARK(BM_OurPassthrough)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+// A segment as the capture leaves it, a fragment every half second: what recovery opens.
+QString fragmentedSegment() {
+    const QString path = QStringLiteral("%1/fragmented-%2min.m4a").arg(folder()).arg(minutes());
+    if (!QFileInfo::exists(path)) {
+        ffmpeg({"-i", segment("microphone", "sine=f=1000", 1000000), "-c", "copy", "-movflags",
+                "+frag_keyframe+empty_moov+default_base_moof+use_metadata_tags", "-frag_duration",
+                "500000", path});
+    }
+    return path;
+}
+
+void BM_OurOpenOfAFragmentedSegment(benchmark::State& state) {
+    FFmpegMedia media;
+    const QString path = fragmentedSegment();
+    for (auto _ : state) {
+        if (media.loadAsset(path).tracks.empty()) {
+            state.SkipWithError("the segment does not open");
+        }
+    }
+    state.counters["recorded_minutes"] = minutes();
+}
+BENCHMARK(BM_OurOpenOfAFragmentedSegment)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
