@@ -85,7 +85,14 @@ TEST_F(FFmpegMediaTest, RefusesAFragmentedFileWhoseTrackHasNoId) {
     // Version 0: type, version and flags, two times, then the id.
     const QString headerless = damaged("headerless.m4a", header, "free");
     const QString negative = damaged("negative-id.m4a", header + 16, "\xff\xff\xff\xfe");
-    for (const QString& path : {headerless, negative}) {
+    // A track box in a fragment far beyond the first read of the file.
+    const QString far = damaged("far.m4a", bytes.size(),
+                                QByteArray::fromRawData("\0\1\x11\x70"
+                                                        "free",
+                                                        8) +
+                                    QByteArray(70000 - 8, '\0') +
+                                    QByteArray::fromRawData("\0\0\0\x10moof\0\0\0\x08trak", 16));
+    for (const QString& path : {headerless, negative, far}) {
         EXPECT_TRUE(media.loadAsset(path).tracks.empty()) << path.toStdString();
     }
     // Cut off while a fragment was written: what FFmpeg is shown ends before the damage.

@@ -1,13 +1,11 @@
 #include "platform/linux/media/FFmpegHandles.h"
 
-#include <algorithm>
-#include <limits>
 #include <mutex>
 #include <optional>
 
-#include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
+
+#include "platform/linux/media/Mpeg4Boxes.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -49,129 +47,12 @@ ReadDeadline* deadlineOf(const AVFormatContext* context) {
                : nullptr;
 }
 
-// One box of an MPEG-4 file: its type, where its contents lie, and whether it ends within its
-// parent (else it is read up to the parent's end, as FFmpeg does).
-struct Box {
-    QByteArray type;
-    qint64 contents = 0;
-    qint64 end = 0;
-    bool whole = true;
-};
-
-// The box at `at` in a parent that ends at `end`. A box starts with its size (1: a 64-bit size
-// follows the type; 0: up to the parent's end) and its type.
-std::optional<Box> boxAt(QFile& file, qint64 at, qint64 end) {
-    if (end - at < 8 || !file.seek(at)) {
-        return std::nullopt;
-    }
-    const QByteArray header = file.read(16);
-    if (header.size() < 8) {
-        return std::nullopt;
-    }
-    quint64 size = qFromBigEndian<quint32>(header.constData());
-    qint64 headerBytes = 8;
-    if (size == 1) {
-        if (header.size() < 16) {
-            return std::nullopt;
-        }
-        size = qFromBigEndian<quint64>(header.constData() + 8);
-        headerBytes = 16;
-    } else if (size == 0) {
-        size = quint64(end - at);
-    }
-    if (size < quint64(headerBytes)) {
-        return std::nullopt;
-    }
-    const bool whole = size <= quint64(end - at);
-    return Box{header.mid(4, 4), at + headerBytes, whole ? at + qint64(size) : end, whole};
-}
-
-// Where the last whole top-level box of an MPEG-4 file ends.
-qint64 wholeBoxesEnd(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return 0;
-    }
-    const qint64 size = file.size();
-    qint64 at = 0;
-    for (auto box = boxAt(file, at, size); box && box->whole; box = boxAt(file, at, size)) {
-        at = box->end;
-    }
-    return at;
-}
-
-// The boxes FFmpeg reads as a list of boxes, so that a track box may stand in any of them.
-bool holdsBoxes(const QByteArray& type) {
-    static const QList<QByteArray> containers{"moov", "trak", "mdia", "minf", "stbl",
-                                              "dinf", "edts", "udta", "mvex", "moof",
-                                              "traf", "tref", "mfra"};
-    return containers.contains(type);
-}
-
-// The track id of a track header box: after its version and flags come two times (of 4 bytes
-// each in version 0, of 8 in version 1), then the id.
-std::optional<quint32> trackIdOf(QFile& file, const Box& header) {
-    if (!file.seek(header.contents)) {
-        return std::nullopt;
-    }
-    const QByteArray fields = file.read(24);
-    const qsizetype at = !fields.isEmpty() && fields.at(0) == 1 ? 20 : 12;
-    if (header.end - header.contents < at + 4 || fields.size() < at + 4) {
-        return std::nullopt;
-    }
-    return qFromBigEndian<quint32>(fields.constData() + at);
-}
-
-// Whether a track box has a header whose id FFmpeg takes for one: a positive 32-bit number.
-bool trackHasAnId(QFile& file, const Box& track) {
-    bool found = false;
-    for (auto box = boxAt(file, track.contents, track.end); box;
-         box = boxAt(file, box->end, track.end)) {
-        if (box->type == "tkhd") {
-            const auto id = trackIdOf(file, *box);
-            if (!id || *id == 0 || *id > quint32(std::numeric_limits<qint32>::max())) {
-                return false;
-            }
-            found = true;
-        }
-    }
-    return found;
-}
-
-// FFmpeg 5.1 takes a fragment read while a track has no id for the index of an error, and then
-// scans two thousand million places for every run of samples after it: a third of a second a
-// fragment, an hour for a long segment with one damaged track header. Every file the program
-// writes has its tracks in the movie box, each with a header and its id.
-bool tracksHaveIds(QFile& file, qint64 from, qint64 end, const QByteArray& parent, int depth) {
-    // FFmpeg gives up on boxes nested deeper than this.
-    constexpr int deepest = 10;
-    if (depth > deepest) {
-        return true;
-    }
-    for (auto box = boxAt(file, from, end); box; box = boxAt(file, box->end, end)) {
-        if (box->type == "trak" && (parent != "moov" || depth != 1 || !trackHasAnId(file, *box))) {
-            return false;
-        }
-        if (holdsBoxes(box->type) &&
-            !tracksHaveIds(file, box->contents, box->end, box->type, depth + 1)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool tracksHaveIds(const QString& path, qint64 end) {
-    QFile file(path);
-    return !file.open(QIODevice::ReadOnly) ||
-           tracksHaveIds(file, 0, std::min(end, file.size()), {}, 0);
-}
-
 // Opens url, which shows FFmpeg the first `end` bytes of path, with only the given protocols
 // and formats (demuxer: the one to use without probing, else null); code is FFmpeg's answer.
 InputContext openUrl(const QByteArray& url, qint64 end, const char* protocols, const char* formats,
                      const char* demuxer, const QString& path, QString* error,
                      std::chrono::milliseconds budget, int* code) {
-    if (!tracksHaveIds(path, end)) {
+    if (!Mpeg4Boxes::tracksHaveIds(path, end)) {
         *error = QStringLiteral("cannot read %1: a track has no id").arg(path);
         *code = AVERROR_INVALIDDATA;
         return nullptr;
@@ -279,7 +160,7 @@ InputContext openInput(const QString& path, QString* error, std::chrono::millise
     // A file cut off inside a box (a kill, a power cut or a full disk while a fragment was
     // written) is read up to its last whole box: FFmpeg refuses the whole file otherwise, and
     // so may the check of its tracks, whatever the cut-off box holds.
-    const qint64 whole = wholeBoxesEnd(path);
+    const qint64 whole = Mpeg4Boxes::wholeBoxesEnd(path);
     if (whole <= 0 || whole >= size) {
         return nullptr;
     }
