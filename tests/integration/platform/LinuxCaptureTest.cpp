@@ -131,7 +131,7 @@ void writeUnlessStopped(int out, const std::vector<float>& buffer, const std::at
 }
 
 // Plays a tone through the pipe as a source does, paced as it is heard, with bursts of samples
-// that are no numbers: a tenth of every half second.
+// that are no numbers or no sound: a tenth of every half second.
 void playGarbledTone(const QString& pipe, const std::atomic<bool>& stop) {
     const int out = ::open(pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (out < 0) {
@@ -144,9 +144,10 @@ void playGarbledTone(const QString& pipe, const std::atomic<bool>& stop) {
         for (std::size_t i = 0; i < chunkFrames; ++i) {
             const double t = double(played + i) / rate;
             const bool garbled = (played / chunkFrames) % 5 == 0 && i < chunkFrames / 10;
-            const float sample = garbled ? (i % 2 == 0 ? std::numeric_limits<float>::quiet_NaN()
-                                                       : std::numeric_limits<float>::infinity())
-                                         : float(0.3 * std::sin(2 * M_PI * 1000 * t));
+            const float noise[] = {std::numeric_limits<float>::quiet_NaN(),
+                                   std::numeric_limits<float>::infinity(), 1e30f};
+            const float sample =
+                garbled ? noise[i % 3] : float(0.3 * std::sin(2 * M_PI * 1000 * t));
             chunk[2 * i] = chunk[2 * i + 1] = sample;
         }
         writeUnlessStopped(out, chunk, stop);

@@ -15,6 +15,8 @@ constexpr std::chrono::milliseconds fragment{20};
 // renewed, and none is asked for within timingRequestInterval of the last request.
 constexpr std::chrono::milliseconds timingRefresh{100};
 constexpr std::chrono::milliseconds timingRequestInterval{50};
+// Sixty decibels over full scale: far above any sound, far below what stops the encoder.
+constexpr float loudestSample = 1000.0f;
 
 QString contextError(pa_context* context) {
     return QString::fromUtf8(pa_strerror(pa_context_errno(context)));
@@ -84,12 +86,13 @@ void PulseRecordStream::read(const ChunkHandler& handler) {
             const auto* first = static_cast<const float*>(data);
             const auto from = std::ptrdiff_t(batch_.size());
             batch_.insert(batch_.end(), first, first + samples);
-            // Sources pass on what their clients play, numbers or not (PipeWire's loopback
-            // once, as it started). One sample that is no number stops the encoder, and the
-            // echo canceller's filter would carry it on to the end.
+            // Sources pass on what their clients play, numbers or not, sound or not (PipeWire's
+            // loopback as it starts, once no numbers, once numbers far beyond any sound). One
+            // such sample stops the encoder, and the echo canceller's filter would carry it on
+            // to the end.
             std::replace_if(
-                batch_.begin() + from, batch_.end(), [](float s) { return !std::isfinite(s); },
-                0.0f);
+                batch_.begin() + from, batch_.end(),
+                [](float s) { return !(std::abs(s) <= loudestSample); }, 0.0f);
         }
         pa_stream_drop(stream_.get());
     }
