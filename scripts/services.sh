@@ -88,7 +88,9 @@ orvo_start_pulseaudio() {
 # A session bus of our own, once, for every service that wants one.
 orvo_start_session_bus() {
     [[ -s "$ORVO_RUNTIME_DIR/bus" ]] && return 0
+    # Listening in our folder: by default it makes its socket in /tmp and leaves it there.
     dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+        --address="unix:dir=$ORVO_RUNTIME_DIR" \
         3>"$ORVO_RUNTIME_DIR/bus" 4>"$ORVO_RUNTIME_DIR/bus.pid" || {
         echo "the session bus did not start" >&2; return 1; }
     export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$ORVO_RUNTIME_DIR/bus")

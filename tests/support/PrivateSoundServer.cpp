@@ -131,7 +131,9 @@ void PrivateSoundServer::startPipeWire() {
     environment.insert("XDG_STATE_HOME", folder_.filePath("state"));
     environment.insert("PULSE_SERVER", QString::fromUtf8(address()));
     auto bus = std::make_unique<QProcess>();
-    bus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    // In our folder: the session bus listens in /tmp otherwise and leaves its socket there.
+    bus->start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1",
+                               "--address=unix:dir=" + folder_.path()});
     const bool busAnswers = bus->waitForStarted() && bus->waitForReadyRead(startTimeoutMs);
     const QString busAddress = QString::fromUtf8(bus->readLine()).trimmed();
     daemons_.push_back(std::move(bus));

@@ -67,7 +67,9 @@ void usePrivateSessionBus() {
         Bus() {
             // Ends with the test program, however that ends.
             process.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
-            process.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+            // Its socket in a folder that goes with the test: by default it stays in /tmp.
+            process.start("dbus-daemon", {"--session", "--nofork", "--print-address=1",
+                                          "--address=unix:dir=" + folder.path()});
             if (process.waitForReadyRead(timeoutMs)) {
                 qputenv("DBUS_SESSION_BUS_ADDRESS", process.readLine().trimmed());
             }
@@ -76,6 +78,7 @@ void usePrivateSessionBus() {
             process.terminate();
             process.waitForFinished();
         }
+        QTemporaryDir folder;
         QProcess process;
     };
     static Bus bus;
