@@ -394,6 +394,14 @@ TEST_F(AudioHardwareTest, KnowsASourceMadeJustNowAndNoneThatIsMissing) {
     EXPECT_FALSE(hardware.hasSource("no_such_source"));
     EXPECT_FALSE(hardware.hasSource(""));
     server.pactl({"load-module", "module-null-sink", "sink_name=just_made"});
+    // PipeWire's server answers the load a moment before it lists the sink to anyone.
+    if (server.isPipeWire()) {
+        ASSERT_TRUE(test::waitUntil(
+            [&] {
+                return server.pactl({"list", "short", "sources"}).contains("just_made.monitor");
+            },
+            5000));
+    }
     EXPECT_TRUE(hardware.hasSource("just_made.monitor"));
 }
 
