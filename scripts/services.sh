@@ -13,6 +13,15 @@ orvo_make_runtime_dir() {
     trap 'exit 143' TERM
 }
 
+# A temporary folder for the caller (TMPDIR), removed with the services: what the tests and
+# the tools they run leave there (programs killed on purpose, death tests' children, lintian)
+# does not stay in the machine's /tmp. Open to all as /tmp is: tests run programs as nobody.
+orvo_make_temp_dir() {
+    ORVO_TEMP_DIR=$(mktemp -d "${TMPDIR:-/tmp}/orvo-tmp.XXXXXX")
+    chmod 1777 "$ORVO_TEMP_DIR"
+    export TMPDIR="$ORVO_TEMP_DIR"
+}
+
 # -noreset: without it the server resets when its last client leaves, and a client that
 # connects during the reset is refused (seen as "could not connect to display").
 orvo_start_xvfb() {
@@ -274,5 +283,6 @@ orvo_stop_services() {
     fi
     [[ -n "${ORVO_RUNTIME_DIR:-}" ]] && rm -rf "$ORVO_RUNTIME_DIR"
     [[ -n "${ORVO_WAYLAND_DIR:-}" ]] && rm -rf "$ORVO_WAYLAND_DIR"
+    [[ -n "${ORVO_TEMP_DIR:-}" ]] && rm -rf "$ORVO_TEMP_DIR"
     return 0
 }
