@@ -6,6 +6,7 @@
 
 #include "platform/Platform.h"
 #include "shell/API.h"
+#include "shell/Console.h"
 
 namespace orvo {
 
@@ -147,6 +148,10 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition,
             echoFree_->durationSeconds >= side.track.durationSeconds - mixShortfallSeconds;
         if (echoFree)
             composition.setNearSideEchoRemoved(true);
+        else if (remux && withoutEcho && side.source == 0 && echoFree_)
+            consoleLine(QStringLiteral("The echo-free side holds %1 s of %2 s and is left out")
+                            .arg(echoFree_->durationSeconds)
+                            .arg(side.track.durationSeconds));
         add(echoFree ? *echoFree_ : side.track, sideTitle(side.source), !remux);
     }
     for (const auto& video : videos_)

@@ -25,6 +25,7 @@
 #include "platform/linux/echo/WebRtcEchoCanceller.h"
 #include "platform/linux/media/FFmpegHandles.h"
 #include "platform/linux/media/FFmpegMedia.h"
+#include "platform/linux/signal/EchoDelay.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
@@ -181,6 +182,27 @@ double erleOf(const std::vector<float>& you, const std::vector<float>& them, dou
                            (test::energy(you, fromSeconds, toSeconds, decodedRate) + 1e-20));
 }
 
+// Where the echo of each second of the other side lies in the user's track, as the canceller
+// searches it: what to look at when the echo was not taken out.
+void printEchoDelays(const std::vector<float>& you, const std::vector<float>& them,
+                     double toSeconds) {
+    constexpr int decodedRate = 48000;
+    constexpr std::size_t maxLag = decodedRate / 2;
+    std::printf("echo delays per second of the other side (ms):");
+    for (std::size_t from = decodedRate; double(from + decodedRate) / decodedRate <= toSeconds;
+         from += decodedRate) {
+        if (from + decodedRate > them.size() || from >= you.size()) {
+            break;
+        }
+        const auto far = std::span<const float>(them).subspan(from, decodedRate);
+        const auto near = std::span<const float>(you).subspan(
+            from, std::min(decodedRate + maxLag, you.size() - from));
+        const auto lag = echoDelay(far, near, decodedRate, maxLag);
+        std::printf(lag ? " %.0f" : " none", lag ? double(*lag) * 1000 / decodedRate : 0.0);
+    }
+    std::printf("\n");
+}
+
 TEST_F(RecordManagerCallTest, OnLoudspeakersTheOtherSideLeavesTheUsersTrackAndTheUserStays) {
     if (!QString::fromUtf8(test::run("pactl", {"info"})).contains("on PipeWire")) {
         // Measured there: the copy of the combined output that its driver side records and the
@@ -229,6 +251,9 @@ TEST_F(RecordManagerCallTest, OnLoudspeakersTheOtherSideLeavesTheUsersTrackAndTh
             std::printf(" %.1f", erleOf(you, them, from, from + 0.5));
         }
         std::printf("\n");
+        if (erle < 6.0) {
+            printEchoDelays(you, them, userFrom);
+        }
         // Unremoved, the echo is as loud as the other side itself. Removed, 10 to 42 dB below
         // it, from run to run: this route's echo follows the far side less closely (correlation
         // 0.97 to 0.99, a few jumps of a fraction of a millisecond) than a room does, and the

@@ -96,6 +96,10 @@ std::optional<QString> EchoFreeSideStage::finish() {
     // What the resampler still holds belongs to the end.
     queue(nullptr, 0);
     const auto error = worker_->finish();
+    if (!error && cancellation_->delaysMs().empty()) {
+        // Headphones, or an echo the delay search could not follow: there was nothing to take.
+        qInfo("No echo of the other side found in %s: the copy without it goes", qPrintable(path_));
+    }
     if (error || cancellation_->delaysMs().empty()) {
         QFile::remove(path_);
     }
