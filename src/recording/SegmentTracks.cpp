@@ -131,6 +131,10 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition,
     layout.everySegmentRead = everySegmentRead_;
     layout.remux = mix_ && mix_->durationSeconds >= longestSide - mixShortfallSeconds;
     const bool remux = layout.remux;
+    if (mix_ && !remux)
+        consoleLine(QStringLiteral("The mixed track holds %1 s of %2 s: the sides are mixed again")
+                        .arg(mix_->durationSeconds)
+                        .arg(longestSide));
     const auto add = [&](const MediaAssetTrack& source, const QString& title, bool enabled) {
         MediaCompositionTrack* track = composition.addMutableTrack(source.mediaType);
         track->setTitle(title);
