@@ -200,7 +200,9 @@ void printEchoDelays(const std::vector<float>& you, const std::vector<float>& th
         const auto lag = echoDelay(far, near, decodedRate, maxLag);
         std::printf(lag ? " %.0f" : " none", lag ? double(*lag) * 1000 / decodedRate : 0.0);
     }
-    std::printf("\n");
+    const auto whole = echoDelay(them, you, decodedRate, maxLag);
+    std::printf(whole ? "; over the whole call %.0f\n" : "; over the whole call none\n",
+                whole ? double(*whole) * 1000 / decodedRate : 0.0);
 }
 
 TEST_F(RecordManagerCallTest, OnLoudspeakersTheOtherSideLeavesTheUsersTrackAndTheUserStays) {
