@@ -147,12 +147,13 @@ SegmentTracks::Layout SegmentTracks::compose(MediaComposition& composition,
         add(*mix_, QString(), true);
     for (const auto& side : sides_) {
         // The echo-free near side is written with the mix: whole when the mix is.
+        const bool echoFreeOffered = remux && withoutEcho && side.source == 0 && echoFree_;
         const bool echoFree =
-            remux && withoutEcho && side.source == 0 && echoFree_ &&
+            echoFreeOffered &&
             echoFree_->durationSeconds >= side.track.durationSeconds - mixShortfallSeconds;
         if (echoFree)
             composition.setNearSideEchoRemoved(true);
-        else if (remux && withoutEcho && side.source == 0 && echoFree_)
+        else if (echoFreeOffered)
             consoleLine(QStringLiteral("The echo-free side holds %1 s of %2 s and is left out")
                             .arg(echoFree_->durationSeconds)
                             .arg(side.track.durationSeconds));

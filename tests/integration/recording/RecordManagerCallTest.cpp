@@ -173,11 +173,12 @@ private:
     QString index_;
 };
 
-// How far below the other side the user's track is over a stretch, in decibels: decoded
-// tracks are at 48 kHz.
+// Decoded tracks are at 48 kHz.
+constexpr int decodedRate = 48000;
+
+// How far below the other side the user's track is over a stretch, in decibels.
 double erleOf(const std::vector<float>& you, const std::vector<float>& them, double fromSeconds,
               double toSeconds) {
-    constexpr int decodedRate = 48000;
     return 10 * std::log10((test::energy(them, fromSeconds, toSeconds, decodedRate) + 1e-20) /
                            (test::energy(you, fromSeconds, toSeconds, decodedRate) + 1e-20));
 }
@@ -186,8 +187,10 @@ double erleOf(const std::vector<float>& you, const std::vector<float>& them, dou
 // searches it: what to look at when the echo was not taken out.
 void printEchoDelays(const std::vector<float>& you, const std::vector<float>& them,
                      double toSeconds) {
-    constexpr int decodedRate = 48000;
     constexpr std::size_t maxLag = decodedRate / 2;
+    const auto print = [](std::optional<std::size_t> lag) {
+        std::printf(lag ? " %.0f" : " none", lag ? double(*lag) * 1000 / decodedRate : 0.0);
+    };
     std::printf("echo delays per second of the other side (ms):");
     for (std::size_t from = decodedRate; double(from + decodedRate) / decodedRate <= toSeconds;
          from += decodedRate) {
@@ -197,12 +200,11 @@ void printEchoDelays(const std::vector<float>& you, const std::vector<float>& th
         const auto far = std::span<const float>(them).subspan(from, decodedRate);
         const auto near = std::span<const float>(you).subspan(
             from, std::min(decodedRate + maxLag, you.size() - from));
-        const auto lag = echoDelay(far, near, decodedRate, maxLag);
-        std::printf(lag ? " %.0f" : " none", lag ? double(*lag) * 1000 / decodedRate : 0.0);
+        print(echoDelay(far, near, decodedRate, maxLag));
     }
-    const auto whole = echoDelay(them, you, decodedRate, maxLag);
-    std::printf(whole ? "; over the whole call %.0f\n" : "; over the whole call none\n",
-                whole ? double(*whole) * 1000 / decodedRate : 0.0);
+    std::printf("; over the whole call");
+    print(echoDelay(them, you, decodedRate, maxLag));
+    std::printf("\n");
 }
 
 TEST_F(RecordManagerCallTest, OnLoudspeakersTheOtherSideLeavesTheUsersTrackAndTheUserStays) {

@@ -96,11 +96,12 @@ std::optional<QString> EchoFreeSideStage::finish() {
     // What the resampler still holds belongs to the end.
     queue(nullptr, 0);
     const auto error = worker_->finish();
-    if (!error && cancellation_->delaysMs().empty()) {
+    const bool noEcho = cancellation_->delaysMs().empty();
+    if (!error && noEcho) {
         // Headphones, or an echo the delay search could not follow: there was nothing to take.
         qInfo("No echo of the other side found in %s: the copy without it goes", qPrintable(path_));
     }
-    if (error || cancellation_->delaysMs().empty()) {
+    if (error || noEcho) {
         QFile::remove(path_);
     }
     return error;
