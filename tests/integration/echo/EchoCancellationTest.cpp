@@ -64,6 +64,28 @@ TEST(EchoCancellation, TheFarSidesEchoLeavesTheMicrophoneAtEveryRoomDelay) {
     }
 }
 
+// A route whose delay wanders by tens of milliseconds from second to second, as a sound
+// server's combined output may: over a whole short call the echo's correlation is spread over
+// the lags it took and stands out nowhere; two seconds at a time it does.
+TEST(EchoCancellation, AnEchoWhoseDelayWandersIsFoundInAShortCall) {
+    const auto call = test::makeSyntheticCall();
+    const auto echo = test::heardThrough(call.far, test::roomResponse(100), call.far.size());
+    auto microphone = call.near;
+    for (std::size_t i = 0; i < echo.size(); ++i) {
+        const std::size_t wanderMs = (i / rate) * 7 % 40;
+        if (i + wanderMs * rate / 1000 < microphone.size()) {
+            microphone[i + wanderMs * rate / 1000] += echo[i];
+        }
+    }
+    ASSERT_FALSE(echoDelay(call.far, microphone, rate, rate / 2))
+        << "the echo stood out over the whole call";
+    WebRtcEchoCanceller canceller;
+    const auto cleaned = canceller.cancel(microphone, call.far, rate, EchoSides::captured);
+    ASSERT_TRUE(cleaned);
+    EXPECT_GE(cleaned->delaysMs.front(), 100);
+    EXPECT_LE(cleaned->delaysMs.front(), 155);
+}
+
 TEST(EchoCancellation, WithoutAnEchoNothingIsMeasuredAndTheMicrophoneStaysAsItWas) {
     const auto call = test::makeSyntheticCall();
     WebRtcEchoCanceller canceller;

@@ -21,6 +21,9 @@ constexpr int stretchSeconds = 30;
 constexpr int marginMs = 30;
 // A delay that moved by more is measured anew.
 constexpr int driftMs = 10;
+// Where the echo does not stand out over the call's first stretch, it is looked for two seconds
+// at a time.
+constexpr int windowMs = 2000;
 
 bool isTakenRate(int rate) {
     return rate == 8000 || rate == 16000 || rate == 32000 || rate == 48000;
@@ -253,11 +256,17 @@ private:
         if (farOffset >= far_.size()) {
             return;
         }
-        const auto measured =
-            echoDelay(std::span<const float>(far_).subspan(
-                          farOffset, std::min(length, far_.size() - farOffset)),
-                      std::span<const float>(near_).first(std::min(length + maxLag_, near_.size())),
-                      rate_, maxLag_);
+        const auto far = std::span<const float>(far_).subspan(
+            farOffset, std::min(length, far_.size() - farOffset));
+        const auto near =
+            std::span<const float>(near_).first(std::min(length + maxLag_, near_.size()));
+        auto measured = echoDelay(far, near, rate_, maxLag_);
+        // Two windows may agree on a lag by chance now and then: only the first stretch, which a
+        // short call is all of, is asked; a long call's next stretches measure it whole again.
+        if (!measured && nearStart_ == 0) {
+            measured =
+                echoDelayInWindows(far, near, rate_, maxLag_, samplesOf(rate_, windowMs), drift_);
+        }
         if (!measured) {
             return;
         }

@@ -171,4 +171,35 @@ std::optional<std::size_t> echoDelay(std::span<const float> far, std::span<const
     return lag;
 }
 
+std::optional<std::size_t> echoDelayInWindows(std::span<const float> far,
+                                              std::span<const float> near, int sampleRate,
+                                              std::size_t maxLag, std::size_t window,
+                                              std::size_t tolerance) {
+    if (window == 0) {
+        return std::nullopt;
+    }
+    std::vector<std::size_t> found;
+    for (std::size_t at = 0; at + window <= far.size() && at < near.size(); at += window) {
+        const auto lag = echoDelay(far.subspan(at, window),
+                                   near.subspan(at, std::min(window + maxLag, near.size() - at)),
+                                   sampleRate, maxLag);
+        if (lag) {
+            found.push_back(*lag);
+        }
+    }
+    std::optional<std::size_t> agreed;
+    std::size_t mostAgreeing = 1;
+    for (const std::size_t lag : found) {
+        const auto agreeing =
+            std::size_t(std::count_if(found.begin(), found.end(), [&](auto other) {
+                return (lag > other ? lag - other : other - lag) <= tolerance;
+            }));
+        if (agreeing > mostAgreeing) {
+            agreed = lag;
+            mostAgreeing = agreeing;
+        }
+    }
+    return agreed;
+}
+
 } // namespace orvo
