@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -46,8 +47,16 @@ constexpr std::int64_t captureStartMicroseconds = 1714557600000000;
 // Written before the kill; what reaches the disk ends at the last whole fragment.
 constexpr double writtenSeconds = 2.2;
 constexpr double slackSeconds = 1.0;
-// A two-second recording that takes longer than this to recover is stuck somewhere.
-constexpr int recoveryBoundMs = 8000;
+// A two-second recording whose recovery works longer than this is stuck somewhere. Counted in
+// processor time: on a busy machine a recovery of half a second took over 8 s of the clock.
+constexpr double recoveryBoundSeconds = 8.0;
+// One asleep in a wait uses no processor time; the clock still ends it.
+constexpr int recoveryAsleepBoundMs = 60000;
+
+// Of every thread: the merge runs on threads of its own.
+double processorSeconds() {
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
 
 enum class Role { microphone, farSide, mix, screen };
 
@@ -447,7 +456,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Waits asleep: processEvents with a time never waits, and a loop of it would take the
         // core that the merge runs on.
         QEventLoop loop;
-        QTimer::singleShot(recoveryBoundMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(recoveryAsleepBoundMs, &loop, &QEventLoop::quit);
+        const double startedAt = processorSeconds();
+        QTimer watch;
+        watch.callOnTimeout([&] {
+            if (processorSeconds() - startedAt > recoveryBoundSeconds)
+                loop.quit();
+        });
+        watch.start(100);
         orvo::SegmentRecovery recovery(
             [&](const QString& name, const QString&) { recovered.push_back(name); });
         recovery.start([&] {
