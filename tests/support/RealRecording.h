@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -14,6 +16,9 @@
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
 #include "store/Realm.h"
+#include "store/RealmRecordModel.h"
+#include "store/Results.h"
+#include "support/TestFiles.h"
 
 // Whole recordings on the real backends and the private services. Header only: the programs
 // that use it link the backends themselves.
@@ -39,6 +44,27 @@ inline void installRecordingBackends(const LinuxAudioHardware::Options& options)
     platform.install<Capture>(std::make_unique<LinuxCapture>(*hardware));
     platform.install<AudioHardware>(std::move(hardware));
     platform.install<Media>(std::make_unique<FFmpegMedia>());
+}
+
+// The catalogue's record of that file; nullptr when there is none.
+inline std::shared_ptr<RealmRecordModel> recordNamed(const QString& fileName) {
+    auto all = realm().objects();
+    for (int i = 0; i < all.size(); ++i) {
+        if (all.at(i)->fileName() == fileName) {
+            return all.at(i);
+        }
+    }
+    return nullptr;
+}
+
+// Polls condition with the main thread's events running, where the outcomes arrive.
+inline bool waitWithEvents(const std::function<bool()>& condition, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return condition();
+        },
+        timeoutMs);
 }
 
 // The main thread's events, asleep in between.

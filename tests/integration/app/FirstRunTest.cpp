@@ -233,7 +233,19 @@ TEST_F(FirstRun, InstallsTheDriverFromTheWindowRelaunchesAndUninstallsEverything
         << "the program still runs after the uninstall";
 }
 
-TEST_F(FirstRun, RefusedRightsKeepTheDriverAndTheRecordings) {
+// Root must not take directions from whoever raised its rights; without rights, nothing goes.
+TEST_F(FirstRun, RaisedRightsWriteTheRealPlacesAndRefusedRightsKeepTheDriverAndTheRecordings) {
+    QTemporaryDir standIn;
+    for (const char* raisedBy : {"SUDO_UID", "PKEXEC_UID"}) {
+        SCOPED_TRACE(raisedBy);
+        QDir(driverFolder).removeRecursively();
+        QFile::remove(pulseDropin);
+        EXPECT_EQ(runInstallScript({{"ORVO_DRIVER_TEST_ROOT", standIn.path()}, {raisedBy, "0"}}),
+                  QString());
+        EXPECT_TRUE(QFileInfo::exists(API::pathDriver()));
+        EXPECT_TRUE(QFileInfo::exists(pulseDropin));
+        EXPECT_TRUE(QDir(standIn.path()).isEmpty());
+    }
     ASSERT_EQ(runInstallScript(), QString());
     ASSERT_TRUE(driverDevicesPresent());
     // An ordinary user, whom pkexec asks for a password that no one gives here.
@@ -271,21 +283,6 @@ TEST_F(FirstRun, RefusedRightsKeepTheDriverAndTheRecordings) {
     EXPECT_TRUE(QFileInfo::exists(pulseDropin));
     EXPECT_TRUE(driverDevicesPresent());
     EXPECT_EQ(program.state(), QProcess::Running);
-}
-
-// Root must not take directions from whoever raised its rights.
-TEST_F(FirstRun, RaisedRightsWriteTheRealPlacesWhateverTheEnvironmentSays) {
-    QTemporaryDir standIn;
-    for (const char* raisedBy : {"SUDO_UID", "PKEXEC_UID"}) {
-        SCOPED_TRACE(raisedBy);
-        QDir(driverFolder).removeRecursively();
-        QFile::remove(pulseDropin);
-        EXPECT_EQ(runInstallScript({{"ORVO_DRIVER_TEST_ROOT", standIn.path()}, {raisedBy, "0"}}),
-                  QString());
-        EXPECT_TRUE(QFileInfo::exists(API::pathDriver()));
-        EXPECT_TRUE(QFileInfo::exists(pulseDropin));
-        EXPECT_TRUE(QDir(standIn.path()).isEmpty());
-    }
 }
 
 } // namespace

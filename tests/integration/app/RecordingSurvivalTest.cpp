@@ -31,10 +31,8 @@
 #include "shell/CopyFiles.h"
 #include "shell/Logging.h"
 #include "shell/SettingsManager.h"
-#include "store/Realm.h"
-#include "store/RealmRecordModel.h"
-#include "store/Results.h"
 #include "support/Dialogs.h"
+#include "support/RealRecording.h"
 #include "support/TestFiles.h"
 #include "tray/OrvoMenuTray.h"
 
@@ -45,15 +43,7 @@ using test::actionTitled;
 
 const QString microphoneEntry = QStringLiteral("Start recording from Microphone");
 
-std::shared_ptr<RealmRecordModel> recordOf(const QString& fileName) {
-    auto all = realm().objects();
-    for (int i = 0; i < all.size(); ++i) {
-        if (all.at(i)->fileName() == fileName) {
-            return all.at(i);
-        }
-    }
-    return nullptr;
-}
+using test::recordNamed;
 
 // Counted, not only looked for: other test programs on the shared server may hold their own.
 int combinedOutputs() {
@@ -138,11 +128,11 @@ protected:
             EXPECT_TRUE(combinedGone());
         }
         EXPECT_FALSE(segmentsOf(fileName).isEmpty()) << "the segments wait for the next start";
-        EXPECT_EQ(recordOf(fileName), nullptr);
+        EXPECT_EQ(recordNamed(fileName), nullptr);
 
         ASSERT_TRUE(launch());
         ASSERT_TRUE(recoveryDone());
-        const auto record = recordOf(fileName);
+        const auto record = recordNamed(fileName);
         ASSERT_NE(record, nullptr) << fileName.toStdString();
         EXPECT_NEAR(record->duration(), seconds, 1.0);
         EXPECT_TRUE(segmentsOf(fileName).isEmpty());
@@ -181,7 +171,7 @@ TEST_F(RecordingSurvival, QuitFromTheTrayFinalisesTheCallAndGivesTheOutputBack) 
 
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), userOutput);
     EXPECT_TRUE(combinedGone());
-    ASSERT_NE(recordOf(fileName), nullptr);
+    ASSERT_NE(recordNamed(fileName), nullptr);
     EXPECT_TRUE(segmentsOf(fileName).isEmpty());
     const auto samples = test::decodeAudio(API::audioRecordsPath() + fileName);
     // Whether a missing side came late or never tells a slow route from a lost one.
@@ -239,7 +229,7 @@ void recordOnASmallDisk(AppDelegate& delegate) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !tray.isRecord() && !tray.isStopping(); }, 10000));
     const double seconds = double(recorded.elapsed()) / 1000.0;
 
-    const auto record = recordOf(fileName);
+    const auto record = recordNamed(fileName);
     if (record) {
         EXPECT_TRUE(segmentsOf(fileName).isEmpty());
         const test::ProbedFile merged = test::probe(API::audioRecordsPath() + fileName);

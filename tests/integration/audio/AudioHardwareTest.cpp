@@ -175,7 +175,7 @@ protected:
     AudioRoute route;
 };
 
-TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDriver) {
+TEST_F(AudioHardwareTest, NothingIsCombinedWithoutTheDriverWhoseScriptsMakeAndRemoveItAll) {
     const QString pulseDropIn =
         server.driverRoot() + "/etc/pulse/default.pa.d/orvo-record-device.pa";
     const QString pipewireDropIn =
@@ -183,6 +183,11 @@ TEST_F(AudioHardwareTest, DriverScriptsMakeAndRemoveBothDevicesAndTheInstalledDr
     ASSERT_TRUE(API::pathDriver().startsWith(server.driverRoot() + "/"));
     EXPECT_FALSE(QFileInfo::exists(API::pathDriver()));
     EXPECT_TRUE(namesWithOrvo(true).isEmpty());
+    // Without the driver no combined output is made.
+    const auto before = AudioManager::getAllDevices();
+    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
+    EXPECT_EQ(AudioManager::getAllDevices(), before);
+    EXPECT_TRUE(route.empty());
 
     for (int run = 0; run < 2; ++run) {
         ASSERT_EQ(runScript("install_driver"), QString()) << "run " << run;
@@ -314,14 +319,6 @@ TEST_F(AudioHardwareTest, ALeftoverAggregateOfAKilledProcessGoesAtTheNextCreatio
     EXPECT_EQ(uid->size(), 36);
     EXPECT_EQ(*uid, uid->toUpper());
     AudioManager::removeAggregateDeviceWithDefaultDevice(route);
-    EXPECT_EQ(aggregateCount(), 0);
-}
-
-TEST_F(AudioHardwareTest, WithoutTheDriverNothingIsCreated) {
-    const auto before = AudioManager::getAllDevices();
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
-    EXPECT_EQ(AudioManager::getAllDevices(), before);
-    EXPECT_TRUE(route.empty());
     EXPECT_EQ(aggregateCount(), 0);
 }
 

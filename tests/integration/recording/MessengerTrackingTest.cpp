@@ -72,7 +72,7 @@ protected:
     void TearDown() override { Platform::shared().clear(); }
 };
 
-TEST_F(MessengerTracking, FrontTelegramWindowSetsLastActiveIMAndItsIconIsCached) {
+TEST_F(MessengerTracking, FrontTelegramWindowSetsLastActiveIMItsIconIsCachedAndItIsListedOnce) {
     test::XTestClient x;
     ASSERT_TRUE(x.connected()) << "needs the private X server";
     QTemporaryDir dataDir;
@@ -114,6 +114,15 @@ TEST_F(MessengerTracking, FrontTelegramWindowSetsLastActiveIMAndItsIconIsCached)
     ASSERT_TRUE(other.has_value());
     EXPECT_EQ(other->bundlePath, std::nullopt);
     EXPECT_EQ(lastActiveIM(), "Telegram.app");
+
+    // The running applications are the client windows' owners, each once.
+    const xcb_window_t call =
+        x.createWindow("Call", WindowClass{"telegram-desktop", "TelegramDesktop"}, pid);
+    x.setClientList({telegram, call, terminal});
+    const auto applications = LinuxWorkspace().runningApplications();
+    ASSERT_EQ(applications.size(), 2u);
+    EXPECT_EQ(applications[0].localizedName, "Telegram");
+    EXPECT_EQ(applications[1].localizedName, "XTerm");
 }
 
 TEST_F(MessengerTracking, AWindowWithoutClassIsKnownByItsProcessExecutable) {
@@ -146,35 +155,6 @@ TEST_F(MessengerTracking, AWindowWithoutClassIsKnownByItsProcessExecutable) {
     EXPECT_EQ(lastActiveIM(), "Viber.app");
     viber.kill();
     viber.waitForFinished();
-}
-
-TEST_F(MessengerTracking, WithoutADisplayTheWorkspaceReportsNothing) {
-    const QByteArray display = qgetenv("DISPLAY");
-    qunsetenv("DISPLAY");
-    LinuxWorkspace workspace;
-    EXPECT_TRUE(workspace.runningApplications().empty());
-    qputenv("DISPLAY", display);
-}
-
-TEST_F(MessengerTracking, RunningApplicationsAreTheClientWindowsOwners) {
-    test::XTestClient x;
-    ASSERT_TRUE(x.connected()) << "needs the private X server";
-    QTemporaryDir dataDir;
-    writeTelegramEntry(dataDir.path());
-    qputenv("XDG_DATA_DIRS", dataDir.path().toUtf8());
-    const auto pid = static_cast<std::uint32_t>(getpid());
-    const xcb_window_t chats =
-        x.createWindow("Chats", WindowClass{"telegram-desktop", "TelegramDesktop"}, pid);
-    const xcb_window_t call =
-        x.createWindow("Call", WindowClass{"telegram-desktop", "TelegramDesktop"}, pid);
-    const xcb_window_t terminal = x.createWindow("~", WindowClass{"xterm", "XTerm"});
-    x.setClientList({chats, call, terminal});
-
-    LinuxWorkspace workspace;
-    const auto applications = workspace.runningApplications();
-    ASSERT_EQ(applications.size(), 2u);
-    EXPECT_EQ(applications[0].localizedName, "Telegram");
-    EXPECT_EQ(applications[1].localizedName, "XTerm");
 }
 
 } // namespace

@@ -28,10 +28,6 @@
 #include "platform/linux/signal/EchoDelay.h"
 #include "platform/linux/sound/LinuxAudioHardware.h"
 #include "shell/API.h"
-#include "shell/CopyFiles.h"
-#include "store/Realm.h"
-#include "store/RealmRecordModel.h"
-#include "store/Results.h"
 #include "support/RealRecording.h"
 #include "support/RunRecovery.h"
 #include "support/StopOutcome.h"
@@ -70,14 +66,6 @@ protected:
 
     void stopAndWait(RecordManager& manager) { ASSERT_TRUE(outcome_.stopAndWait(manager, 30000)); }
 
-    static std::shared_ptr<RealmRecordModel> recordOf(const QString& fileName) {
-        auto all = realm().objects();
-        for (int i = 0; i < all.size(); ++i)
-            if (all.at(i)->fileName() == fileName)
-                return all.at(i);
-        return nullptr;
-    }
-
     QTemporaryDir folder_;
     test::StopOutcome outcome_;
 };
@@ -115,7 +103,7 @@ TEST_F(RecordManagerCallTest, ACallIsRecordedWithBothSidesInOneFile) {
         EXPECT_TRUE(outcome_.success())
             << (outcome_.error() ? rawValue(*outcome_.error()).toStdString() : "");
         EXPECT_EQ(filesIn(API::audioRecordsPath()), QStringList({fileName}));
-        const auto record = recordOf(fileName);
+        const auto record = test::recordNamed(fileName);
         ASSERT_NE(record, nullptr);
         EXPECT_NEAR(record->duration(), seconds, 0.5);
         EXPECT_EQ(record->typeRecord(), "Audio");
@@ -289,7 +277,7 @@ TEST_F(RecordManagerCallTest, AScreenRecordingHoldsTheVideoAndEveryAudioTrack) {
     // The mix, the sides, then the screen.
     EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio", "video"}));
     EXPECT_EQ(probed.streamDefaults, std::vector<bool>({true, false, false, true}));
-    const auto record = recordOf(manager->fileName());
+    const auto record = test::recordNamed(manager->fileName());
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->typeRecord(), "Video");
 }
@@ -309,7 +297,7 @@ TEST_F(RecordManagerCallTest, AFailedExportKeepsTheSegments) {
     const auto segments = filesIn(API::audioRecordsPath());
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_GT(test::probe(API::audioRecordsPath() + segments.front()).durationSeconds, 1.0);
-    EXPECT_EQ(recordOf(manager->fileName()), nullptr);
+    EXPECT_EQ(test::recordNamed(manager->fileName()), nullptr);
 }
 
 TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
@@ -337,7 +325,7 @@ TEST_F(RecordManagerCallTest, ACatalogueThatRefusesTheEntryKeepsTheSegments) {
     for (const QString& file : files) {
         EXPECT_TRUE(test::probe(API::audioRecordsPath() + file).readable) << file.toStdString();
     }
-    EXPECT_EQ(recordOf(manager->fileName()), nullptr);
+    EXPECT_EQ(test::recordNamed(manager->fileName()), nullptr);
 }
 
 TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnlyWhenWhole) {
@@ -376,7 +364,7 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnl
     const QByteArray intact = test::readFile(damaged);
     test::writeFile(damaged, QByteArray(256, '\0') + intact.mid(256));
     ASSERT_TRUE(recover());
-    EXPECT_EQ(recordOf(stamp + ".m4a"), nullptr);
+    EXPECT_EQ(test::recordNamed(stamp + ".m4a"), nullptr);
     EXPECT_EQ(filesIn(API::audioRecordsPath()), segments);
     test::writeFile(damaged, intact);
 
@@ -387,7 +375,7 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnl
     test::writeFile(merged, QByteArray(4096, '\x01'));
     ASSERT_TRUE(QFile::remove(API::audioRecordsPath() + stamp + "_mix.m4a"));
     ASSERT_TRUE(recover());
-    ASSERT_NE(recordOf(stamp + ".m4a"), nullptr);
+    ASSERT_NE(test::recordNamed(stamp + ".m4a"), nullptr);
     const auto probed = test::probe(merged);
     EXPECT_EQ(probed.streamTypes, QStringList({"audio", "audio", "audio"}));
     EXPECT_EQ(probed.streamDefaults, std::vector<bool>({true, false, false}));
@@ -404,11 +392,7 @@ TEST_F(RecordManagerCallTest, AKilledRecorderLeavesSegmentsThatRecoveryMergesOnl
 
 // Recovery reads only what the program writes, and gives up on a read that takes too long.
 TEST(SegmentRecoveryInputTest, ASegmentOfAnotherFormatIsRefusedAndEverySegmentKept) {
-    CopyFiles::checkFilesAndCopy();
-    for (const QString& name : QDir(API::audioRecordsPath()).entryList(QDir::Files))
-        QFile::remove(API::audioRecordsPath() + name);
-    if (!Realm::defaultConfiguration())
-        Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
+    test::startFromEmptyRecordFolders();
     Platform::shared().install<Media>(std::make_unique<FFmpegMedia>());
     QTemporaryDir folder;
     const QString tone = test::makeAacTone(folder.path(), 440, 0.3, 2.0);

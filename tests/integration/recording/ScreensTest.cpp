@@ -6,6 +6,7 @@
 #include "integration/recording/XTestClient.h"
 #include "platform/Platform.h"
 #include "platform/linux/desktop/LinuxDisplays.h"
+#include "platform/linux/desktop/LinuxWorkspace.h"
 #include "recording/PrivacyManager.h"
 
 namespace orvo {
@@ -43,10 +44,18 @@ protected:
     void TearDown() override { Platform::shared().clear(); }
 };
 
-TEST_F(ScreensTest, TwoMonitorsGiveTwoEntriesPairedWithTheirScreens) {
+TEST_F(ScreensTest, OneMonitorIsNamedAfterItsOutputAndTwoGiveTwoEntriesPairedWithTheirScreens) {
     // The X server forgets hand-made monitors when its last client leaves; this one stays.
     test::XTestClient x;
     ASSERT_TRUE(x.connected()) << "needs the private X server";
+    EXPECT_EQ(VideoManager::screenNameDevices(), QStringList{"screen"});
+    const auto whole = Platform::shared().get<Displays>().screens();
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].geometry, QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(VideoManager::screenDeviceID(0), whole[0].displayID);
+    EXPECT_EQ(VideoManager::screenDeviceID(1), std::nullopt);
+    EXPECT_EQ(Platform::shared().get<Displays>().mainDisplayID(), whole[0].displayID);
+
     SplitMonitors split;
     ASSERT_TRUE(split.ok);
 
@@ -81,18 +90,6 @@ TEST_F(ScreensTest, TwoMonitorsGiveTwoEntriesPairedWithTheirScreens) {
     EXPECT_TRUE(screenOf(*main).has_value());
 }
 
-TEST_F(ScreensTest, OneMonitorIsNamedAfterItsOutput) {
-    test::XTestClient x;
-    ASSERT_TRUE(x.connected()) << "needs the private X server";
-    EXPECT_EQ(VideoManager::screenNameDevices(), QStringList{"screen"});
-    const auto screens = Platform::shared().get<Displays>().screens();
-    ASSERT_EQ(screens.size(), 1u);
-    EXPECT_EQ(screens[0].geometry, QRect(0, 0, 1920, 1080));
-    EXPECT_EQ(VideoManager::screenDeviceID(0), screens[0].displayID);
-    EXPECT_EQ(VideoManager::screenDeviceID(1), std::nullopt);
-    EXPECT_EQ(Platform::shared().get<Displays>().mainDisplayID(), screens[0].displayID);
-}
-
 TEST_F(ScreensTest, ScreenCaptureNeedsTheDisplayNotTitlesOnEveryWindow) {
     test::XTestClient x;
     ASSERT_TRUE(x.connected()) << "needs the private X server";
@@ -120,6 +117,7 @@ TEST_F(ScreensTest, NothingWithoutADisplay) {
     EXPECT_EQ(VideoManager::screenDeviceID(0), std::nullopt);
     EXPECT_EQ(Platform::shared().get<Displays>().mainDisplayID(), std::nullopt);
     EXPECT_FALSE(Platform::shared().get<Displays>().captureWindowImage(1));
+    EXPECT_TRUE(LinuxWorkspace().runningApplications().empty());
     qputenv("DISPLAY", display);
 }
 

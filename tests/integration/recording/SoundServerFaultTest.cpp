@@ -26,9 +26,6 @@
 #include "recording/RecordManager.h"
 #include "shell/API.h"
 #include "shell/CopyFiles.h"
-#include "store/Realm.h"
-#include "store/RealmRecordModel.h"
-#include "store/Results.h"
 #include "support/Dialogs.h"
 #include "support/PrivateSoundServer.h"
 #include "support/RealRecording.h"
@@ -105,21 +102,21 @@ protected:
         }
     }
 
-    RecordingController& startRecording() {
-        controller = std::make_unique<RecordingController>(&privacy);
-        alerts = std::make_unique<RecordingAlerts>(*controller);
+    // The user's choice of the microphone in the tray.
+    void chooseMicrophone() {
         const auto& targets = controller->targets();
         const auto microphone = std::find_if(targets.begin(), targets.end(), [](const auto& t) {
             return t.device && t.device->uniqueID == "microphone";
         });
-        EXPECT_NE(microphone, targets.end());
+        ASSERT_NE(microphone, targets.end());
         controller->toggleTarget(int(microphone - targets.begin()));
-        EXPECT_TRUE(test::waitUntil(
-            [&] {
-                QCoreApplication::processEvents();
-                return controller->isRecord();
-            },
-            10000));
+    }
+
+    RecordingController& startRecording() {
+        controller = std::make_unique<RecordingController>(&privacy);
+        alerts = std::make_unique<RecordingAlerts>(*controller);
+        chooseMicrophone();
+        EXPECT_TRUE(test::waitWithEvents([&] { return controller->isRecord(); }, 10000));
         return *controller;
     }
 
@@ -128,24 +125,9 @@ protected:
         const QString fileName = controller->recordManager()->fileName();
         bool finalised = false;
         controller->stopAndFinalise([&] { finalised = true; });
-        EXPECT_TRUE(test::waitUntil(
-            [&] {
-                QCoreApplication::processEvents();
-                return finalised;
-            },
-            20000));
+        EXPECT_TRUE(test::waitWithEvents([&] { return finalised; }, 20000));
         QCoreApplication::processEvents();
-        return recordNamed(fileName);
-    }
-
-    static std::shared_ptr<RealmRecordModel> recordNamed(const QString& fileName) {
-        auto all = realm().objects();
-        for (int i = 0; i < all.size(); ++i) {
-            if (all.at(i)->fileName() == fileName) {
-                return all.at(i);
-            }
-        }
-        return nullptr;
+        return test::recordNamed(fileName);
     }
 
     QString defaultSink() const { return server.pactl({"get-default-sink"}).trimmed(); }
@@ -178,12 +160,7 @@ TEST_F(SoundServerFault, ARestartedServerLeavesOneAlignedRecordOfTheWholeCall) {
     ASSERT_TRUE(server.startError().isEmpty()) << server.startError().toStdString();
     startDevices();
     // The combined output comes back by itself, as the default output again.
-    EXPECT_TRUE(test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return userOutputOfDefault() == "speakers";
-        },
-        6000));
+    EXPECT_TRUE(test::waitWithEvents([&] { return userOutputOfDefault() == "speakers"; }, 6000));
     EXPECT_TRUE(controller->isRecord());
     // The outputs look for their sources twice a second and gather half a second of audio.
     test::runEventLoopFor(std::max<int>(1500, 7000 - int(clock.elapsed())));
@@ -218,16 +195,12 @@ TEST_F(SoundServerFault, AServerGoneForGoodFinalisesWhatCameAndTellsTheUser) {
     test::runEventLoopFor(2000);
     server.stop();
     // The outputs wait 15 s for the server, then the recording ends by itself.
-    EXPECT_TRUE(test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return !controller->isRecord() && !controller->isStopping();
-        },
-        22000));
+    EXPECT_TRUE(test::waitWithEvents(
+        [&] { return !controller->isRecord() && !controller->isStopping(); }, 22000));
     EXPECT_TRUE(controller->statusText().isEmpty()) << "the tray stopped counting";
     AlertDialog* alert = test::modalAlert();
     ASSERT_NE(alert, nullptr) << "the user is told";
-    const auto record = recordNamed(fileName);
+    const auto record = test::recordNamed(fileName);
     ASSERT_NE(record, nullptr);
     EXPECT_NEAR(record->duration(), 2.0, 1.0);
 }
@@ -251,12 +224,7 @@ TEST_F(SoundServerFault, ANewDefaultOutputIsFollowedAndRestored) {
     test::runEventLoopFor(1000);
 
     server.pactl({"set-default-sink", "headset"});
-    EXPECT_TRUE(test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return userOutputOfDefault() == "headset";
-        },
-        5000));
+    EXPECT_TRUE(test::waitWithEvents([&] { return userOutputOfDefault() == "headset"; }, 5000));
     EXPECT_FALSE(sinkExists(firstAggregate));
     const double switchedAt = 1.5;
     test::runEventLoopFor(3500);
@@ -309,12 +277,7 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     });
     work.start(100);
     // The user starts a recording, and quits while it waits for the server.
-    const auto& targets = controller->targets();
-    const auto microphone = std::find_if(targets.begin(), targets.end(), [](const auto& t) {
-        return t.device && t.device->uniqueID == "microphone";
-    });
-    ASSERT_NE(microphone, targets.end());
-    controller->toggleTarget(int(microphone - targets.begin()));
+    ASSERT_NO_FATAL_FAILURE(chooseMicrophone());
     EXPECT_TRUE(controller->isStarting());
     bool finalised = false;
     QTimer::singleShot(500, [&] { controller->stopAndFinalise([&] { finalised = true; }); });
@@ -333,12 +296,7 @@ TEST_F(SoundServerFault, AFrozenServerLeavesTheMainThreadAnswering) {
     EXPECT_GT(round, 20);
     EXPECT_LT(worstLatencyMs, 100);
     // Once the server answers again, the quit goes through and the output is the user's.
-    EXPECT_TRUE(test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return finalised;
-        },
-        20000));
+    EXPECT_TRUE(test::waitWithEvents([&] { return finalised; }, 20000));
     EXPECT_FALSE(controller->isRecord());
     EXPECT_EQ(defaultSink(), "speakers");
 }
