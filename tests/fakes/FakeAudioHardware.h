@@ -77,10 +77,6 @@ public:
         });
         tellObservers();
     }
-    void setDefaultCaptureDeviceUID(std::optional<QString> uid) {
-        std::lock_guard lock(mutex_);
-        defaultInput_ = std::move(uid);
-    }
     void setCaptureDevices(std::vector<AudioCaptureDevice> devices) {
         std::lock_guard lock(mutex_);
         captureDevices_ = std::move(devices);
@@ -294,10 +290,8 @@ public:
         std::lock_guard lock(mutex_);
         return captureDevices_;
     }
-    std::optional<QString> defaultCaptureDeviceUID() override {
-        std::lock_guard lock(mutex_);
-        return defaultInput_;
-    }
+    // The server names no default input.
+    std::optional<QString> defaultCaptureDeviceUID() override { return std::nullopt; }
     std::optional<AudioCaptureDevice> monitorOf(AudioDeviceID output) override {
         return read(output, [](const Device& d) {
             return d.output ? d.monitor : std::optional<AudioCaptureDevice>();
@@ -369,7 +363,6 @@ private:
     std::vector<PlaybackStream> streams_;
     std::vector<ProgramStream> programStreams_;
     std::vector<std::weak_ptr<std::function<void()>>> observers_;
-    std::optional<QString> defaultInput_;
     int ignoredSwitches_ = 0;
     std::vector<AudioDeviceID> feeds_;
     std::vector<std::uint32_t> unmovable_;

@@ -32,8 +32,6 @@ struct FakeOutputState {
     CaptureFileType fileType = CaptureFileType::unknown;
     CaptureFileOutputRecordingDelegate* delegate = nullptr;
     bool recording = false;
-    int starts = 0;
-    int stops = 0;
     bool finishOnStop = true;
     std::vector<std::thread> threads;
 };
@@ -55,11 +53,9 @@ public:
         state.fileType = fileType;
         state.delegate = &delegate;
         state.recording = true;
-        ++state.starts;
     }
     void stopRecording() override {
         std::lock_guard lock(state.mutex);
-        ++state.stops;
         if (state.finishOnStop && state.recording) {
             state.threads.emplace_back([this] { finish(); });
         }
@@ -99,8 +95,6 @@ using FakeMovieFileOutput = FakeFileOutput<CaptureMovieFileOutput>;
 class FakeCaptureSession final : public CaptureSession {
 public:
     struct Refusals {
-        bool inputs = false;
-        bool outputs = false;
         bool connections = false;
     };
     explicit FakeCaptureSession(Refusals refusals) : refusals_(refusals) {}
@@ -108,13 +102,13 @@ public:
     void setSessionPreset(SessionPreset preset) override { preset_ = preset; }
     SessionPreset sessionPreset() const override { return preset_; }
     bool canAddInput(const std::shared_ptr<CaptureInput>& input) const override {
-        return input && !refusals_.inputs && !contains(inputs, input);
+        return input && !contains(inputs, input);
     }
     bool addInputWithNoConnections(std::shared_ptr<CaptureInput> input) override {
         return canAddInput(input) && (inputs.push_back(std::move(input)), true);
     }
     bool canAddOutput(const std::shared_ptr<CaptureFileOutput>& output) const override {
-        return output && !refusals_.outputs && !contains(outputs, output);
+        return output && !contains(outputs, output);
     }
     bool addOutputWithNoConnections(std::shared_ptr<CaptureFileOutput> output) override {
         return canAddOutput(output) && (outputs.push_back(std::move(output)), true);

@@ -67,10 +67,6 @@ public:
         std::lock_guard lock(mutex_);
         return fileType_;
     }
-    QString path() const {
-        std::lock_guard lock(mutex_);
-        return path_;
-    }
 
     const MediaComposition composition;
     const QString preset;

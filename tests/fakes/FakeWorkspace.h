@@ -46,10 +46,8 @@ public:
     }
     bool composeMailTo(const QStringList& recipients, const QString& subject,
                        const QString& body) override {
-        if (mailProgram) {
-            mailsTo.push_back({recipients, subject, body});
-        }
-        return mailProgram;
+        mailsTo.push_back({recipients, subject, body});
+        return true;
     }
     bool notifyUser(const QString& title, const QString& body) override {
         notifications.push_back({title, body});
@@ -74,7 +72,6 @@ public:
         QString body;
     };
     std::vector<MailTo> mailsTo;
-    bool mailProgram = true; // false: the desktop has no mail program
 
 private:
     NotificationCenter center_;

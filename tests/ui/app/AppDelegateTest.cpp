@@ -29,12 +29,16 @@
 namespace orvo {
 namespace {
 
-TEST(AppDelegate, ApplicationMenuHasItsFixedOrderAndGuardsPreferences) {
+// Audio hardware on which the driver is installed in that folder.
+void installDriverAt(const QString& folder) {
+    auto hardware = std::make_unique<FakeAudioHardware>();
+    hardware->setInstalledDriverPath(folder);
+    Platform::shared().install<AudioHardware>(std::move(hardware));
+}
+
+TEST(AppDelegate, PreferencesWaitForTheLaunch) {
     AppDelegate delegate;
     QMenu* menu = delegate.applicationMenu();
-    ASSERT_EQ(menu->actions().size(), 7);
-    EXPECT_EQ(menu->title(), API::prgName());
-
     delegate.setLaunchApplication(false);
     EXPECT_FALSE(menu->actions()[2]->isEnabled());
     delegate.setLaunchApplication(true);
@@ -73,32 +77,9 @@ void confirmUninstall(AppDelegate& delegate) {
     QCoreApplication::processEvents();
 }
 
-TEST(AppDelegate, DecliningTheUninstallKeepsEverything) {
-    test::removeStorageTree();
-    CopyFiles::checkFilesAndCopy();
-    AppDelegate delegate;
-    delegate.actionMenuUninstall();
-    auto* alert = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
-    ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->messageText(), "Uninstall " + API::prgName());
-    EXPECT_EQ(alert->informativeText().split('\n').size(), 3);
-    EXPECT_TRUE(alert->informativeText().startsWith(
-        Localization::format(Localization::text("UNINSTALL_MSG"), {API::prgName()}) + "\n"));
-    ASSERT_EQ(alert->buttons().size(), 2);
-    EXPECT_EQ(alert->buttons().at(0)->text(), Localization::text("UNINSTALL"));
-
-    QTest::mouseClick(alert->buttons().at(1), Qt::LeftButton);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(QFileInfo::exists(API::settingsPath()));
-    EXPECT_TRUE(test::readFile(Logging::dayFilePath(QDateTime::currentDateTimeUtc()))
-                    .contains("Uninstall application begin"));
-}
-
-TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
+TEST(AppDelegate, ADeclinedUninstallOrOneThatLeavesTheDriverDeletesNothing) {
     QTemporaryDir driver;
-    auto fake = std::make_unique<FakeAudioHardware>();
-    fake->setInstalledDriverPath(driver.path());
-    Platform::shared().install<AudioHardware>(std::move(fake));
+    installDriverAt(driver.path());
     test::removeStorageTree();
     CopyFiles::checkFilesAndCopy();
     AppDelegate delegate;
@@ -110,6 +91,18 @@ TEST(AppDelegate, AnUninstallThatLeavesTheDriverDeletesNothingAndSaysWhy) {
     std::optional<int> exitStatus;
     delegate.exitAfterUninstall = [&exitStatus](int status) { exitStatus = status; };
 
+    delegate.actionMenuUninstall();
+    auto* alert = qobject_cast<AlertDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(alert, nullptr);
+    ASSERT_EQ(alert->buttons().size(), 2);
+    QTest::mouseClick(alert->buttons().at(1), Qt::LeftButton);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(scripts.isEmpty());
+    EXPECT_TRUE(QFileInfo::exists(API::settingsPath()));
+    EXPECT_TRUE(test::readFile(Logging::dayFilePath(QDateTime::currentDateTimeUtc()))
+                    .contains("Uninstall application begin"));
+
+    // Agreed, a driver script that fails says why.
     confirmUninstall(delegate);
     EXPECT_EQ(scripts, QStringList{"uninstall_driver"});
 
@@ -128,9 +121,7 @@ TEST(AppDelegate, AnUninstallShowsItIsBusyAndTakesTheLoginItemAlong) {
     QTemporaryDir driver;
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    auto fake = std::make_unique<FakeAudioHardware>();
-    fake->setInstalledDriverPath(driver.path());
-    Platform::shared().install<AudioHardware>(std::move(fake));
+    installDriverAt(driver.path());
     Platform::shared().install<LoginItems>(
         std::make_unique<XdgAutostartLoginItems>("/usr/bin/true"));
     ASSERT_TRUE(
@@ -166,9 +157,7 @@ TEST(AppDelegate, AnUninstallShowsItIsBusyAndTakesTheLoginItemAlong) {
 
 TEST(AppDelegate, StartWithTheDriverWatchesTheNetworkAndTellsEachChange) {
     QTemporaryDir driver;
-    auto hardware = std::make_unique<FakeAudioHardware>();
-    hardware->setInstalledDriverPath(driver.path());
-    Platform::shared().install<AudioHardware>(std::move(hardware));
+    installDriverAt(driver.path());
     auto fake = std::make_unique<FakeNetworkReachability>();
     FakeNetworkReachability* network = fake.get();
     Platform::shared().install<NetworkReachability>(std::move(fake));

@@ -55,12 +55,7 @@ TEST_F(MainWindowTest, WithATrayClosingOnlyHidesTheWindow) {
 TEST_F(MainWindowTest, WithoutATrayClosingAsksAndQuitsOnlyOnceTheCallIsKept) {
     RecordingController& control = makeController();
     MainWindowController& records = makeWindow(false);
-    QMenu* recordMenu = nullptr;
-    for (QAction* action : records.menuBar()->actions()) {
-        if (action->text() == "Record") {
-            recordMenu = action->menu();
-        }
-    }
+    QMenu* recordMenu = test::menuTitled(*records.menuBar(), "Record");
     ASSERT_NE(recordMenu, nullptr);
     recordMenu->actions().at(0)->trigger();
     ASSERT_TRUE(waitForStart());

@@ -1,5 +1,6 @@
 #include "browser/RecordTableViewController.h"
 
+#include <initializer_list>
 #include <memory>
 
 #include <QAccessible>
@@ -61,9 +62,17 @@ std::shared_ptr<RealmRecordModel> addRecord(const QString& name, int minute,
     return record;
 }
 
+// A media file for each record, so that it can be played.
+void writeMediaOf(std::initializer_list<std::shared_ptr<RealmRecordModel>> records) {
+    for (const auto& record : records) {
+        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
+    }
+}
+
 class RecordsTableTest : public testing::Test {
 protected:
     void SetUp() override {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         CopyFiles::checkFilesAndCopy();
         if (!Realm::defaultConfiguration()) {
             Realm::setDefaultConfiguration({API::recordsRealmPath(), 1});
@@ -80,6 +89,7 @@ protected:
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Platform::shared().clear();
+        QLocale::setDefault(QLocale::c());
     }
 
     RecordTableViewController& showTable() {
@@ -358,9 +368,7 @@ TEST_F(RecordsTableTest, StarAndPopoverActOnTheirRow) {
 TEST_F(RecordsTableTest, TheKeyboardPlaysRenamesOpensTheActionsAndDeletes) {
     auto older = addRecord("Older", 1);
     auto newer = addRecord("Newer", 2);
-    for (const auto& record : {older, newer}) {
-        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
-    }
+    writeMediaOf({older, newer});
     realm().write([&] { older->setFavorite(true); });
     RecordTableViewController& table = showTable();
     QTableView& view = *table.recordsTableView;
@@ -446,9 +454,7 @@ TEST_F(RecordsTableTest, TheKeyboardPlaysRenamesOpensTheActionsAndDeletes) {
 TEST_F(RecordsTableTest, DeletingThePlayingRecordHidesTheStripAndKeepsTheFile) {
     auto playing = addRecord("Playing", 1);
     auto other = addRecord("Other", 2);
-    for (const auto& record : {playing, other}) {
-        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
-    }
+    writeMediaOf({playing, other});
     RecordTableViewController& table = showTable();
     table.tableViewSelectionIsChanging(1);
     EXPECT_TRUE(window->isShowPlayer);
@@ -476,15 +482,12 @@ TEST_F(RecordsTableTest, DeletingThePlayingRecordHidesTheStripAndKeepsTheFile) {
 }
 
 TEST_F(RecordsTableTest, TranscriptionStoresItsTextBesideSubtitlesAndASecondCancelsTheFirst) {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     auto fake = std::make_unique<FakeSpeechRecognizer>();
     FakeSpeechRecognizer& engine = *fake;
     Platform::shared().install<SpeechRecognizer>(std::move(fake));
     auto first = addRecord("First", 1);
     auto second = addRecord("Second", 2);
-    for (const auto& record : {first, second}) {
-        test::writeFile(API::audioRecordsPath() + record->fileName(), "x");
-    }
+    writeMediaOf({first, second});
     RecordTableViewController& table = showTable();
     auto rowView = table.tableView(0, table.frameOfRow(0));
     int unfolded = 0;
@@ -526,11 +529,9 @@ TEST_F(RecordsTableTest, TranscriptionStoresItsTextBesideSubtitlesAndASecondCanc
     answerAlert(true);
     EXPECT_EQ(second->recognizeText(), "hello there");
     EXPECT_EQ(unfolded, 1);
-    QLocale::setDefault(QLocale::c());
 }
 
 TEST_F(RecordsTableTest, ATranscriptLeavesAsTextMarkdownSubtitlesOrOnTheClipboard) {
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     const QString text = "You: hello there\nThem: good morning to you";
     auto record = addRecord("Call", 1, text);
     addRecord("Silent", 2);
@@ -605,7 +606,6 @@ TEST_F(RecordsTableTest, ATranscriptLeavesAsTextMarkdownSubtitlesOrOnTheClipboar
     table.tableView(1, table.frameOfRow(1))->actionMenu();
     table.popover()->btnCopyTranscript->click();
     EXPECT_EQ(QApplication::clipboard()->text(), text + "\n");
-    QLocale::setDefault(QLocale::c());
 }
 
 } // namespace

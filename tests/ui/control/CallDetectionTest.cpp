@@ -41,13 +41,8 @@ std::vector<ProgramStream> callIn(const QString& name, std::int64_t process) {
 
 // The messenger the catalogue holds for the recording file of that name.
 std::optional<QString> messengerOf(const QString& fileName) {
-    auto all = realm().objects();
-    for (int i = 0; i < all.size(); ++i) {
-        if (all.at(i)->fileName() == fileName) {
-            return all.at(i)->socialIM();
-        }
-    }
-    return QStringLiteral("(no record)");
+    const auto found = realm().objects().filter("fileName == %@", {fileName});
+    return found.size() > 0 ? found.at(0)->socialIM() : QStringLiteral("(no record)");
 }
 
 class CallDetectionTest : public RecordingFixture {

@@ -24,6 +24,7 @@
 #include "shell/CopyFiles.h"
 #include "shell/Localization.h"
 #include "shell/SettingsManager.h"
+#include "support/AboutWindowController.h"
 #include "support/TestFiles.h"
 
 namespace orvo {
@@ -137,19 +138,17 @@ TEST_F(PreferencesWindowTest, RecordsTabReadsTheStoredChoicesAndStoresThemWhenLe
     EXPECT_EQ(tab.segmentQVideo->checkedId(), 2);
     window->close();
     EXPECT_EQ(setting("QVideo"), "2") << "closing the window stores too";
-}
 
-TEST_F(PreferencesWindowTest, AVanishedMicrophoneShowsTheOneUsedInsteadAndStoresEmpty) {
+    // A vanished microphone shows the one a screen recording takes now, and stores empty.
     writeSettings({{"QAudio", "2"},
                    {"QVideo", "0"},
                    {"DefaultAudioDeviceForVideo", "Gone"},
                    {"CallDetection", "Off"}});
     open();
-    PreferencesRecordViewController& tab = records();
-    EXPECT_EQ(tab.segmentQAudio->checkedId(), 2);
-    // What a screen recording takes now: the first microphone.
-    EXPECT_EQ(tab.cbAudioDevices->currentText(), "Built-in Microphone");
-    EXPECT_EQ(tab.cbCallDetection->currentText(), "Do nothing");
+    PreferencesRecordViewController& again = records();
+    EXPECT_EQ(again.segmentQAudio->checkedId(), 2);
+    EXPECT_EQ(again.cbAudioDevices->currentText(), "Built-in Microphone");
+    EXPECT_EQ(again.cbCallDetection->currentText(), "Do nothing");
     clickTab(0);
     EXPECT_EQ(setting("CallDetection"), "Off");
     EXPECT_EQ(setting("DefaultAudioDeviceForVideo"), "");
@@ -199,8 +198,17 @@ TEST_F(PreferencesWindowTest, AutoLaunchWritesTheAutostartEntryAndStoresOnlyOnSu
     EXPECT_EQ(setting("AutoLaunch"), "NO");
 }
 
-TEST_F(PreferencesWindowTest, TheMenuOpensOneWindowPerProcess) {
+TEST_F(PreferencesWindowTest, TheMenuOpensOneWindowOfPreferencesAndOneAboutPerProcess) {
     AppDelegate delegate;
+    delegate.actionAbout();
+    AboutWindowController* about = delegate.aboutWindow();
+    ASSERT_NE(about, nullptr);
+    about->close();
+    delegate.actionAbout();
+    EXPECT_EQ(delegate.aboutWindow(), about);
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_TRUE(about->windowShouldClose());
+
     delegate.actionMenuPreferences();
     PreferencesWindowController* first = delegate.preferencesWindow();
     ASSERT_NE(first, nullptr);

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/AppDelegate.h"
 #include "fakes/FakeWorkspace.h"
 #include "platform/Platform.h"
 #include "shell/API.h"
@@ -175,11 +174,12 @@ TEST_F(AboutWindowTest, AnUnlistableLogFolderDoesNothingAndAnEmptyOneGivesAnEmpt
 }
 
 TEST_F(AboutWindowTest, SupportExplainsFirstThenWritesToTheSupportAddress) {
+    const QImage image = window->grab().toImage();
+    QDir().mkpath(ORVO_SCREENSHOT_DIR);
+    EXPECT_TRUE(image.save(QStringLiteral(ORVO_SCREENSHOT_DIR "/about-window.png")));
     QTest::mouseClick(view().btnSupport, Qt::LeftButton);
     AlertDialog* alert = modalAlert();
     ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->messageText(), Localization::text("ATTENTION"));
-    EXPECT_EQ(alert->informativeText(), Localization::text("BUG_REPORT_SUP"));
     EXPECT_TRUE(workspace->mailsTo.empty()) << "the mail waits for the answer";
     QTest::mouseClick(alert->buttons().at(0), Qt::LeftButton);
     QCoreApplication::processEvents();
@@ -189,33 +189,6 @@ TEST_F(AboutWindowTest, SupportExplainsFirstThenWritesToTheSupportAddress) {
     EXPECT_EQ(workspace->mailsTo[0].subject, API::prgName() + " for Linux Support");
     EXPECT_EQ(workspace->mailsTo[0].body, "\n");
     EXPECT_TRUE(workspace->mails.empty()) << "the archive is attached by the user";
-}
-
-TEST_F(AboutWindowTest, ShowsNameAndVersionAndOpensOnceFromTheMenu) {
-    EXPECT_EQ(window->windowTitle(), Localization::text("ABOUT_TITLE"));
-    EXPECT_EQ(view().lblName->text(), API::prgName());
-    EXPECT_EQ(view().lblVersion->text(), "Version " + API::prgVersion());
-    // Nothing is cut off: both buttons lie side by side inside the window.
-    const QRect report = view().btnBugReport->geometry();
-    const QRect support = view().btnSupport->geometry();
-    EXPECT_LT(report.right(), support.left());
-    EXPECT_GE(report.left(), 0);
-    EXPECT_LE(support.right(), view().width());
-    EXPECT_LT(view().lblVersion->geometry().bottom(), report.top());
-
-    AppDelegate delegate;
-    delegate.actionAbout();
-    AboutWindowController* first = delegate.aboutWindow();
-    ASSERT_NE(first, nullptr);
-    first->close();
-    delegate.actionAbout();
-    EXPECT_EQ(delegate.aboutWindow(), first);
-    EXPECT_TRUE(first->isVisible());
-    EXPECT_TRUE(first->windowShouldClose());
-
-    const QImage image = window->grab().toImage();
-    QDir().mkpath(ORVO_SCREENSHOT_DIR);
-    EXPECT_TRUE(image.save(QStringLiteral(ORVO_SCREENSHOT_DIR "/about-window.png")));
 }
 
 } // namespace

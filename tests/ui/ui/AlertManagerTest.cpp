@@ -123,12 +123,28 @@ TEST_F(AlertManagerTest, DefaultAlertWithoutAVisibleWindowIsApplicationModal) {
     EXPECT_FALSE(alert->isVisible());
 }
 
-TEST_F(AlertManagerTest, DeleteAsksOnTheWindowEvenHiddenAndNeverWithoutOne) {
+// Without a window no question is shown: each is answered "no" at once, with no text.
+TEST_F(AlertManagerTest, WithoutAWindowEveryQuestionIsAnsweredNoAtOnce) {
     alerts.showAlerForDelete(nullptr, "Delete", "Remove it?", "Call 1", answers.completion());
-    ASSERT_EQ(answers.list.size(), 1u);
-    EXPECT_FALSE(answers.list[0].confirmed);
+    alerts.showAlertForRename(nullptr, "Rename", "Call 1", answers.textCompletion());
+    alerts.showAlertForNote(nullptr, "Note", "old", answers.textCompletion());
+    ASSERT_EQ(answers.list.size(), 3u);
+    for (const Answer& answer : answers.list) {
+        EXPECT_FALSE(answer.confirmed);
+        EXPECT_FALSE(answer.text.has_value());
+    }
     EXPECT_EQ(modalAlert(), nullptr);
 
+    int cancelCalls = 0;
+    const QPointer<AlertDialog> before = alerts.loadingAlert;
+    alerts.showLoadingAlert(nullptr, "Recognizing", [&] { ++cancelCalls; });
+    EXPECT_EQ(modalAlert(), nullptr);
+    EXPECT_EQ(alerts.loadingAlert, before);
+    alerts.loadingAlertComplited(nullptr);
+    EXPECT_EQ(cancelCalls, 0);
+}
+
+TEST_F(AlertManagerTest, DeleteAsksOnTheWindowEvenHidden) {
     window.hide();
     alerts.showAlerForDelete(&window, "Delete", "Remove it?", "Call 1", answers.completion());
     AlertDialog* alert = modalAlert();
@@ -143,19 +159,13 @@ TEST_F(AlertManagerTest, DeleteAsksOnTheWindowEvenHiddenAndNeverWithoutOne) {
     click(modalAlert(), 1);
     alerts.showAlerForDelete(&window, "Delete", "Remove it?", "Call 1", answers.completion());
     QTest::keyClick(modalAlert(), Qt::Key_Escape);
-    ASSERT_EQ(answers.list.size(), 4u);
-    EXPECT_TRUE(answers.list[1].confirmed);
+    ASSERT_EQ(answers.list.size(), 3u);
+    EXPECT_TRUE(answers.list[0].confirmed);
+    EXPECT_FALSE(answers.list[1].confirmed);
     EXPECT_FALSE(answers.list[2].confirmed);
-    EXPECT_FALSE(answers.list[3].confirmed);
 }
 
 TEST_F(AlertManagerTest, RenameReturnsTheEditedTextOnlyWhenConfirmed) {
-    alerts.showAlertForRename(nullptr, "Rename", "Call 1", answers.textCompletion());
-    ASSERT_EQ(answers.list.size(), 1u);
-    EXPECT_FALSE(answers.list[0].confirmed);
-    EXPECT_FALSE(answers.list[0].text.has_value());
-    EXPECT_EQ(modalAlert(), nullptr);
-
     const auto edit = [&](const QString& text) {
         AlertDialog* alert = modalAlert();
         auto* field = qobject_cast<QLineEdit*>(alert->accessoryView());
@@ -180,22 +190,17 @@ TEST_F(AlertManagerTest, RenameReturnsTheEditedTextOnlyWhenConfirmed) {
     alerts.showAlertForRename(&window, "Rename", "Call 1", answers.textCompletion());
     click(modalAlert(), 0); // unedited
 
-    ASSERT_EQ(answers.list.size(), 5u);
-    EXPECT_TRUE(answers.list[1].confirmed);
-    EXPECT_EQ(answers.list[1].text, "Interview");
-    for (int i : {2, 3}) {
+    ASSERT_EQ(answers.list.size(), 4u);
+    EXPECT_TRUE(answers.list[0].confirmed);
+    EXPECT_EQ(answers.list[0].text, "Interview");
+    for (int i : {1, 2}) {
         EXPECT_FALSE(answers.list[i].confirmed);
         EXPECT_FALSE(answers.list[i].text.has_value()) << "no text, although it was edited";
     }
-    EXPECT_EQ(answers.list[4].text, "Call 1");
+    EXPECT_EQ(answers.list[3].text, "Call 1");
 }
 
 TEST_F(AlertManagerTest, NoteEditorTakesLinesAndReturnsThemOnlyWhenConfirmed) {
-    alerts.showAlertForNote(nullptr, "Note", "old", answers.textCompletion());
-    ASSERT_EQ(answers.list.size(), 1u);
-    EXPECT_FALSE(answers.list[0].confirmed);
-    EXPECT_EQ(modalAlert(), nullptr);
-
     alerts.showAlertForNote(&window, "Note", "First line", answers.textCompletion());
     AlertDialog* alert = modalAlert();
     ASSERT_NE(alert, nullptr);
@@ -214,11 +219,11 @@ TEST_F(AlertManagerTest, NoteEditorTakesLinesAndReturnsThemOnlyWhenConfirmed) {
     QTest::keyClicks(qobject_cast<QPlainTextEdit*>(modalAlert()->accessoryView()), "!");
     click(modalAlert(), 1);
 
-    ASSERT_EQ(answers.list.size(), 3u);
-    EXPECT_TRUE(answers.list[1].confirmed);
-    EXPECT_EQ(answers.list[1].text, "First line\nsecond");
-    EXPECT_FALSE(answers.list[2].confirmed);
-    EXPECT_FALSE(answers.list[2].text.has_value());
+    ASSERT_EQ(answers.list.size(), 2u);
+    EXPECT_TRUE(answers.list[0].confirmed);
+    EXPECT_EQ(answers.list[0].text, "First line\nsecond");
+    EXPECT_FALSE(answers.list[1].confirmed);
+    EXPECT_FALSE(answers.list[1].text.has_value());
 }
 
 class LoadingAlertTest : public AlertManagerTest {
@@ -228,15 +233,6 @@ protected:
     }
     int cancelCalls = 0;
 };
-
-TEST_F(LoadingAlertTest, WithoutAWindowNothingIsShown) {
-    const QPointer<AlertDialog> before = alerts.loadingAlert;
-    alerts.showLoadingAlert(nullptr, "Recognizing", handler());
-    EXPECT_EQ(modalAlert(), nullptr);
-    EXPECT_EQ(alerts.loadingAlert, before);
-    alerts.loadingAlertComplited(nullptr);
-    EXPECT_EQ(cancelCalls, 0);
-}
 
 TEST_F(LoadingAlertTest, CompletionFillsTheBarEndsTheSheetAndRunsTheHandlerOnce) {
     alerts.showLoadingAlert(&window, "Recognizing", handler());
@@ -249,11 +245,7 @@ TEST_F(LoadingAlertTest, CompletionFillsTheBarEndsTheSheetAndRunsTheHandlerOnce)
     EXPECT_EQ(buttonTitles(sheet), QStringList{cancel});
     QProgressBar* bar = alerts.progressIndicator;
     ASSERT_NE(bar, nullptr);
-    EXPECT_EQ(bar->maximum(), 100);
     EXPECT_EQ(bar->value(), 0);
-
-    alerts.progressIndicator->setValue(40); // as the task reports progress
-    EXPECT_EQ(bar->value(), 40);
 
     QWidget other;
     alerts.loadingAlertComplited(&other);
@@ -296,12 +288,10 @@ TEST_F(LoadingAlertTest, ANewSheetEndsTheOneStillShownAndStartsEmpty) {
 
     alerts.showLoadingAlert(&window, "Second", handler());
     EXPECT_EQ(firstCalls, 1);
-    EXPECT_NE(alerts.loadingAlert, first);
     EXPECT_EQ(modalAlert(), alerts.loadingAlert);
     EXPECT_EQ(alerts.progressIndicator->value(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(first, nullptr);
-
     alerts.loadingAlertComplited(&window);
     EXPECT_EQ(firstCalls, 1);
     EXPECT_EQ(cancelCalls, 1);

@@ -19,15 +19,14 @@ QImage halfOpaqueImage() {
     return image;
 }
 
-TEST(ImageTint, ColoursOnlyOpaquePixelsOfACopy) {
+TEST(ImageExtensions, ATintColoursOnlyOpaquePixelsOfACopyWhichIsSavedOnceAsAPng) {
     const QImage original = halfOpaqueImage();
     const QImage tinted = imageWithTintColor(original, QColor(255, 0, 0));
     EXPECT_EQ(tinted.pixelColor(0, 0), QColor(255, 0, 0));
     EXPECT_EQ(tinted.pixelColor(3, 1).alpha(), 0);
     EXPECT_EQ(original.pixelColor(0, 0), QColor(Qt::black));
-}
 
-TEST(ImageSave, WritesAPngOnceAndNeverOverwrites) {
+    // Saved once as a PNG, and never overwritten.
     QTemporaryDir folder;
     const QString path = folder.filePath("756e9cbbdbfba08e6e5a828db37501fd");
     saveIamge(halfOpaqueImage(), path);

@@ -58,12 +58,19 @@ protected:
     }
     void TearDown() override { Platform::shared().clear(); }
 
-    void addUsualDevices() {
+    void addUsualDevices(bool withHeadset = false) {
         hardware->add(output(speakers, "Speakers", "speakers"));
         hardware->add(input(microphone, "Microphone", "microphone"));
         hardware->add(output(driverOutput, "ORVO Record Device", "orvo_record_device"));
         hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
         hardware->setDefaultOutput(speakers);
+        if (withHeadset) {
+            hardware->add(output(headset, "Headset", "headset"));
+        }
+    }
+
+    std::optional<AudioStatus> create() {
+        return AudioManager::createAggregateDeviceWithDefaultDevice(route);
     }
 
     FakeAudioHardware* hardware = nullptr;
@@ -77,8 +84,7 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     // The leftover still plays: the user's device in it is the one to give the sound back to.
     hardware->setDefaultOutput(5);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
     EXPECT_TRUE(hardware->device(6).has_value()) << "the user's own combined output stays";
     EXPECT_EQ(route.userOutputDevice(), speakers);
@@ -87,8 +93,7 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     EXPECT_EQ(subDevices[0].toMap()["uid"], "orvo_record_device");
 
     const AudioDeviceID first = route.aggregateDevice();
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     EXPECT_EQ(hardware->destroyed(), (std::vector<AudioDeviceID>{5, first}));
     EXPECT_NE(route.aggregateDevice(), first);
     const auto descriptions = hardware->descriptions();
@@ -96,7 +101,7 @@ TEST_F(AudioManagerTest, EveryCreationDestroysOnlyOurAggregatesAndUsesAFreshUid)
     EXPECT_NE(descriptions[0]["uid"], descriptions[1]["uid"]);
     // A sound server may read a name that starts with digits as an object's number.
     for (int i = 0; i < 40; ++i) {
-        AudioManager::createAggregateDeviceWithDefaultDevice(route);
+        create();
     }
     for (const QVariantMap& description : hardware->descriptions()) {
         const QString uid = description["uid"].toString();
@@ -115,16 +120,14 @@ std::vector<AudioDeviceID> ownAggregates() {
 }
 
 TEST_F(AudioManagerTest, OneMadeAheadServesTheNextStartWhileItFitsTheUsersOutput) {
-    addUsualDevices();
-    hardware->add(output(headset, "Headset", "headset"));
+    addUsualDevices(true);
     EXPECT_TRUE(AudioManager::prepareAggregateDevice());
     EXPECT_FALSE(AudioManager::prepareAggregateDevice()) << "one is enough";
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
     ASSERT_EQ(ownAggregates().size(), 1u);
     const AudioDeviceID ahead = ownAggregates().front();
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     EXPECT_EQ(route.aggregateDevice(), ahead);
     EXPECT_EQ(route.userOutputDevice(), speakers);
     EXPECT_EQ(hardware->descriptions().size(), 1u);
@@ -149,10 +152,8 @@ TEST_F(AudioManagerTest, OneMadeAheadServesTheNextStartWhileItFitsTheUsersOutput
 }
 
 TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
-    addUsualDevices();
-    hardware->add(output(headset, "Headset", "headset"));
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    addUsualDevices(true);
+    ASSERT_EQ(create(), noErr);
     const AudioDeviceID first = route.aggregateDevice();
     ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
     EXPECT_FALSE(AudioManager::followDefaultOutput(route)) << "nothing changed";
@@ -191,25 +192,21 @@ TEST_F(AudioManagerTest, ANewDefaultOutputDuringARecordingIsFollowed) {
 
 TEST_F(AudioManagerTest, ASwitchTheServerDoesNotMakeIsTriedOnceMoreThenGivenUp) {
     addUsualDevices();
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     hardware->ignoreDefaultSwitches(1);
     EXPECT_EQ(AudioManager::switchToAggregate(route), noErr) << "the second try took";
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), route.aggregateDevice());
     AudioManager::restoreRoute(route);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     hardware->ignoreDefaultSwitches(2);
     EXPECT_EQ(AudioManager::switchToAggregate(route), audioStatusTimeout);
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers) << "the user's output stays";
 }
 
 TEST_F(AudioManagerTest, StreamsTheServerKeepsOnADeviceAreRecordedThereAndGoBackAfterwards) {
-    addUsualDevices();
-    hardware->add(output(headset, "Headset", "headset"));
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    addUsualDevices(true);
+    ASSERT_EQ(create(), noErr);
     ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
     const AudioDeviceID aggregate = route.aggregateDevice();
     // One followed the default, one stays on the user's output, one on the headset (paused:
@@ -260,8 +257,7 @@ TEST_F(AudioManagerTest, StreamsTheServerKeepsOnADeviceAreRecordedThereAndGoBack
 // What the recording control does around a recording, the user's choice during it aside.
 void recordOnce(
     AudioRoute& route, const std::function<void()>& during = [] {}) {
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), noErr);
     ASSERT_EQ(AudioManager::switchToAggregate(route), noErr);
     during();
     AudioManager::restoreRoute(route);
@@ -269,8 +265,7 @@ void recordOnce(
 }
 
 TEST_F(AudioManagerTest, TheConfiguredDefaultOutputComesBackExactlyAsItWas) {
-    addUsualDevices();
-    hardware->add(output(headset, "Headset", "headset"));
+    addUsualDevices(true);
     const ConfiguredDefaultOutput none;
     const ConfiguredDefaultOutput speakersChosen{R"({ "name": "speakers" })", "speakers"};
 
@@ -305,29 +300,39 @@ TEST_F(AudioManagerTest, WithoutAnOutputNamedOrvoNothingIsCreatedButOurLeftoverS
     hardware->add(input(driverInput, "ORVO Record Device", "orvo_record_device_input"));
     hardware->setDefaultOutput(speakers);
 
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route), std::nullopt);
+    EXPECT_EQ(create(), std::nullopt);
     EXPECT_TRUE(hardware->descriptions().empty());
     EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{5});
     EXPECT_TRUE(route.empty());
     EXPECT_EQ(route.userOutputDevice(), speakers);
 }
 
-TEST_F(AudioManagerTest, AFailedCreationReturnsItsStatusAndLeavesNoRoute) {
+TEST_F(AudioManagerTest, AFailedCreationLeavesNoRouteAndRemovalDestroysOnlyAnAggregate) {
     addUsualDevices();
     hardware->setCreationStatus(audioStatusUnspecified);
-
-    EXPECT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(audioStatusUnspecified));
+    EXPECT_EQ(create(), audioStatusUnspecified);
     EXPECT_TRUE(route.empty());
     EXPECT_EQ(AudioManager::switchToAggregate(route), audioStatusBadDevice);
     EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers);
+    hardware->setCreationStatus(noErr);
+
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    route.aggregateUID = "speakers";
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    EXPECT_TRUE(hardware->destroyed().empty());
+    ASSERT_EQ(create(), noErr);
+    const AudioDeviceID aggregate = route.aggregateDevice();
+    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers) << "the caller's step";
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
+    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{aggregate});
+    EXPECT_EQ(route.userOutputDevice(), speakers);
 }
 
 TEST_F(AudioManagerTest, TheDriverAsDefaultOutputIsStillSentTwice) {
     addUsualDevices();
     hardware->setDefaultOutput(driverOutput);
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     const QVariantList subDevices = hardware->descriptions().back()["subdevices"].toList();
     EXPECT_EQ(subDevices[0], subDevices[1]);
 }
@@ -337,31 +342,13 @@ TEST_F(AudioManagerTest, UnreadableUidsAndNoDefaultOutputTravelAsEmptyTexts) {
     driver.uid.reset();
     hardware->add(driver);
 
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
+    ASSERT_EQ(create(), noErr);
     EXPECT_EQ(route.userOutputDevice(), noAudioDevice);
     const QVariantMap description = hardware->descriptions().back();
     const QVariantList subDevices = description["subdevices"].toList();
     EXPECT_EQ(subDevices[0].toMap()["uid"], QString());
     EXPECT_EQ(subDevices[1].toMap()["uid"], QString());
     EXPECT_EQ(description["master"], QString());
-}
-
-TEST_F(AudioManagerTest, RemovalDestroysOnlyAnAggregateAndKeepsTheRoute) {
-    addUsualDevices();
-    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
-    route.aggregateUID = "speakers";
-    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
-    EXPECT_TRUE(hardware->destroyed().empty());
-
-    ASSERT_EQ(AudioManager::createAggregateDeviceWithDefaultDevice(route),
-              std::optional<AudioStatus>(noErr));
-    const AudioDeviceID aggregate = route.aggregateDevice();
-    EXPECT_EQ(AudioManager::getDefaultOutputDevice(), speakers) << "the caller's step";
-    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
-    AudioManager::removeAggregateDeviceWithDefaultDevice(route);
-    EXPECT_EQ(hardware->destroyed(), std::vector<AudioDeviceID>{aggregate});
-    EXPECT_EQ(route.userOutputDevice(), speakers);
 }
 
 TEST_F(AudioManagerTest, DevicesSplitIntoOutputsAndInputsWithEmptyNamesWhenUnreadable) {

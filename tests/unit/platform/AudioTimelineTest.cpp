@@ -17,7 +17,7 @@ protected:
     AudioTimeline timeline{rate, start};
 };
 
-TEST_F(AudioTimelineTest, DropsWhatWasCapturedBeforeTheStart) {
+TEST_F(AudioTimelineTest, DropsWhatWasCapturedBeforeTheStartAndFillsTheWaitAfterIt) {
     // Entirely before: nothing kept.
     auto placement = timeline.place(960, start - 40ms);
     EXPECT_EQ(placement.skipFrames, 960);
@@ -28,13 +28,13 @@ TEST_F(AudioTimelineTest, DropsWhatWasCapturedBeforeTheStart) {
     EXPECT_EQ(placement.skipFrames, 480);
     EXPECT_EQ(placement.keepFrames, 480);
     EXPECT_EQ(timeline.writtenFrames(), 480);
-}
 
-TEST_F(AudioTimelineTest, StartsWithSilenceUntilTheSourceFirstDelivers) {
-    const auto placement = timeline.place(960, start + 250ms);
+    // Silence until a source first delivers.
+    AudioTimeline late{rate, start};
+    placement = late.place(960, start + 250ms);
     EXPECT_EQ(placement.silenceFrames, 12000);
     EXPECT_EQ(placement.keepFrames, 960);
-    EXPECT_EQ(timeline.writtenFrames(), 12960);
+    EXPECT_EQ(late.writtenFrames(), 12960);
 }
 
 TEST_F(AudioTimelineTest, CountsSamplesThroughBurstsAndFillsOnlyRealGaps) {
@@ -191,8 +191,7 @@ TEST_F(AudioTimelineTest, FollowsWhatWasReallyWritten) {
     timeline.place(960, start);
     timeline.settle(962);
     EXPECT_EQ(timeline.writtenFrames(), 962);
-    const auto placement = timeline.place(960, start + 20ms);
-    EXPECT_EQ(placement.keepFrames, 960);
+    EXPECT_EQ(timeline.place(960, start + 20ms).keepFrames, 960);
     EXPECT_EQ(timeline.writtenFrames(), 1922);
 }
 

@@ -9,7 +9,7 @@
 namespace orvo {
 namespace {
 
-TEST(Formatting, DurationsAsMinutesAndSeconds) {
+TEST(Formatting, DurationsAndMediaTimesAsMinutesAndSeconds) {
     EXPECT_EQ(convertSecondstToMin(5.9), "0:05");
     EXPECT_EQ(convertSecondstToMin(59.99), "0:59");
     EXPECT_EQ(convertSecondstToMin(65), "1:05");
@@ -17,9 +17,7 @@ TEST(Formatting, DurationsAsMinutesAndSeconds) {
     EXPECT_EQ(convertSecondstToMin(std::numeric_limits<double>::quiet_NaN()), "0:00");
     EXPECT_EQ(convertSecondstToMin(std::numeric_limits<double>::infinity()), "0:00");
     EXPECT_EQ(convertSecondstToMin(-65), "0:00");
-}
-
-TEST(Formatting, MediaTimesAsPaddedMinutesAndSeconds) {
+    // Media times are padded.
     EXPECT_EQ(toDisplayString(MediaTime::fromSeconds(59.5)), "00:59");
     EXPECT_EQ(toDisplayString(MediaTime::fromSeconds(125)), "02:05");
     EXPECT_EQ(toDisplayString(MediaTime::fromSeconds(6000)), "100:00");
@@ -57,7 +55,7 @@ TEST(Formatting, DayCountsIgnoreTheTimeOfDay) {
     EXPECT_EQ(compareAndReturnDays(QDateTime::currentDateTime().addSecs(-1)), 0);
 }
 
-TEST(Formatting, DatesInTheirFixedPatterns) {
+TEST(Formatting, StoredDatesInFixedPatternsAndShownOnesInTheUsersLanguage) {
     const QDateTime local(QDate(2024, 1, 31), QTime(14, 5, 9));
     EXPECT_EQ(convertToSqlFormat(local), "2024-01-31 14:05:09");
     EXPECT_EQ(convertToTimeStamp(local), "20240131140509");
@@ -65,10 +63,8 @@ TEST(Formatting, DatesInTheirFixedPatterns) {
     const QDateTime justAfterMidnightEast(QDate(2024, 1, 1), QTime(0, 10), QTimeZone("Asia/Tokyo"));
     EXPECT_EQ(getOnlyDate(justAfterMidnightEast), "2023-12-31");
     EXPECT_EQ(getOnlyDate(QDateTime(QDate(2024, 1, 1), QTime(12, 0), Qt::UTC)), "2024-01-01");
-}
 
-TEST(Formatting, DisplayDatesFollowTheUserLanguage) {
-    const QDateTime local(QDate(2024, 1, 31), QTime(14, 5, 9));
+    // Shown dates follow the user's language.
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     EXPECT_EQ(convertToNormalFormated(local), "Wed, 31 Jan 2024 14:05:09");

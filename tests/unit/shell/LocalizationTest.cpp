@@ -52,7 +52,7 @@ TEST_F(LocalizationTest, BothTablesHaveTheSameKeysAndPlaceholders) {
     }
 }
 
-TEST_F(LocalizationTest, TextsFollowTheDefaultLocaleWithEnglishAndTheKeyAsFallbacks) {
+TEST_F(LocalizationTest, TextsFollowTheLocaleWithFallbacksAndFillTheirPlaceholdersInOrder) {
     QLocale::setDefault(QLocale(QLocale::English));
     const QString english = Localization::text("CANCEL");
     QLocale::setDefault(QLocale(QLocale::Russian));
@@ -64,9 +64,8 @@ TEST_F(LocalizationTest, TextsFollowTheDefaultLocaleWithEnglishAndTheKeyAsFallba
     QLocale::setDefault(QLocale(QLocale::German));
     EXPECT_EQ(Localization::text("CANCEL"), english);
     EXPECT_EQ(Localization::text("NO_SUCH_KEY"), "NO_SUCH_KEY");
-}
 
-TEST_F(LocalizationTest, FormatsPrintfStylePlaceholdersInOrder) {
+    // Placeholders in the style of printf are filled in order.
     EXPECT_EQ(Localization::format("%@: %d files, %.02f %@ (100%%)", {"Audio", 3, 1.2666, "MB"}),
               "Audio: 3 files, 1.27 MB (100%)");
     EXPECT_EQ(Localization::format("%@ and %@", {"one"}), "one and ");

@@ -40,13 +40,11 @@ protected:
     FakeFileAttributes* attributes = nullptr;
 };
 
-TEST(LoggingLine, DayFileIsNamedByTheGmtDate) {
-    // 00:30 in Moscow is still the previous day in GMT.
+TEST_F(LoggingTest, FirstEntryCreatesTheDayFileAndLaterOnesAppend) {
+    // The day file is named by the GMT date: 00:30 in Moscow is still the previous day.
     const QDateTime time(QDate(2024, 2, 1), QTime(0, 30), QTimeZone("Europe/Moscow"));
     EXPECT_EQ(Logging::dayFilePath(time), API::techLogPath() + "/2024-01-31.txt");
-}
 
-TEST_F(LoggingTest, FirstEntryCreatesTheDayFileAndLaterOnesAppend) {
     const QString console =
         test::capturedConsole([] { Logging::write("first", EventLoging::info); });
     EXPECT_TRUE(linePattern.match(console.trimmed()).hasMatch()) << console.toStdString();
@@ -61,14 +59,19 @@ TEST_F(LoggingTest, FirstEntryCreatesTheDayFileAndLaterOnesAppend) {
     EXPECT_EQ(lines[3], "");
 }
 
-TEST_F(LoggingTest, ConsoleOnlyEntriesTouchNoFile) {
-    const QString console =
+TEST_F(LoggingTest, ConsoleOnlyEntriesAndAMissingFolderTouchNoFile) {
+    QString console =
         test::capturedConsole([] { Logging::write("console only", EventLoging::ok, false); });
     EXPECT_TRUE(console.contains("Event: ok Value: console only"));
     EXPECT_TRUE(QDir(API::techLogPath()).isEmpty());
+
+    ASSERT_TRUE(QDir(API::techLogPath()).removeRecursively());
+    console = test::capturedConsole([] { Logging::write("lost", EventLoging::info); });
+    EXPECT_TRUE(console.contains("Value: lost"));
+    EXPECT_FALSE(QFile::exists(API::techLogPath()));
 }
 
-TEST_F(LoggingTest, FirstEntryOfTheDayRemovesFilesOlderThanSevenDays) {
+TEST_F(LoggingTest, OnlyTheFirstEntryOfTheDayRemovesFilesOlderThanSevenDays) {
     const QDateTime now = QDateTime::currentDateTime();
     for (const char* name : {"old8.txt", "old7.txt", "nodate.txt", "old30"}) {
         test::writeFile(logEntry(name), "x\n");
@@ -87,22 +90,11 @@ TEST_F(LoggingTest, FirstEntryOfTheDayRemovesFilesOlderThanSevenDays) {
     EXPECT_TRUE(QFile::exists(logEntry("old7.txt")));
     EXPECT_TRUE(QFile::exists(logEntry("nodate.txt")));
     EXPECT_TRUE(QFile::exists(todayFile()));
-}
 
-TEST_F(LoggingTest, LaterEntriesOfTheDayDoNotCleanUp) {
-    Logging::write("first", EventLoging::info);
     test::writeFile(logEntry("old.txt"), "x\n");
-    attributes->setCreationDate(logEntry("old.txt"), QDateTime::currentDateTime().addDays(-20));
+    attributes->setCreationDate(logEntry("old.txt"), now.addDays(-20));
     Logging::write("second", EventLoging::info);
     EXPECT_TRUE(QFile::exists(logEntry("old.txt")));
-}
-
-TEST_F(LoggingTest, MissingFolderMakesWritesDoNothing) {
-    ASSERT_TRUE(QDir(API::techLogPath()).removeRecursively());
-    const QString console =
-        test::capturedConsole([] { Logging::write("lost", EventLoging::info); });
-    EXPECT_TRUE(console.contains("Value: lost"));
-    EXPECT_FALSE(QFile::exists(API::techLogPath()));
 }
 
 TEST_F(LoggingTest, ConcurrentWritersLeaveWholeLines) {

@@ -39,11 +39,16 @@ QString readWithPython(const QString& key) {
     return QString::fromUtf8(python.readAllStandardOutput());
 }
 
-TEST_F(SettingsManagerTest, FirstReadCopiesTheDefaultsAndSaysSo) {
+TEST_F(SettingsManagerTest, AMissingFileComesBackWithTheDefaultsAndSaysSo) {
     QString value;
     const QString console = test::capturedConsole([&] { value = settings.getValue("QAudio"); });
     EXPECT_EQ(value, "2");
     EXPECT_EQ(console.trimmed(), "Settings file not exist. Created. Path: " + API::settingsPath());
+    // Also when deleted while the program runs.
+    settings.writeValueSetting("0", "QAudio");
+    ASSERT_EQ(settings.getValue("QAudio"), "0");
+    QFile::remove(API::settingsPath());
+    EXPECT_EQ(settings.getValue("QAudio"), "2");
 }
 
 TEST_F(SettingsManagerTest, WritesAreReadBackByUsAndByAnIndependentReader) {
@@ -111,13 +116,6 @@ TEST_F(SettingsManagerTest, BinaryFilesReadAndFilesTheLibraryCannotWalkAreUnread
         settings.writeValueSetting("1", "QAudio");
         EXPECT_EQ(test::readFile(API::settingsPath()), content) << name;
     }
-}
-
-TEST_F(SettingsManagerTest, AFileDeletedWhileRunningComesBackWithTheDefaults) {
-    settings.writeValueSetting("0", "QAudio");
-    ASSERT_EQ(settings.getValue("QAudio"), "0");
-    QFile::remove(API::settingsPath());
-    EXPECT_EQ(settings.getValue("QAudio"), "2");
 }
 
 } // namespace

@@ -16,7 +16,7 @@ using test::ChangeRecorder;
 using test::makeRecord;
 using test::namesOf;
 
-TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolAndType) {
+TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolTypeAndDesign) {
     const QDateTime time(QDate(2024, 5, 1), QTime(9, 30));
     const RealmRecordModel record("john", "", "20240501093000.m4a", time, 61.5, RecordType::video,
                                   QString("Telegram"), 2.75);
@@ -33,9 +33,8 @@ TEST(RealmRecordModel, ConvenienceInitialiserDerivesSymbolAndType) {
               QString::fromUtf8("E\xcc\x81"));
     EXPECT_EQ(RealmRecordModel::symbolFor("über"), "Ü");
     EXPECT_EQ(RealmRecordModel::symbolFor("\xf0\x9f\x98\x80 smile"), "\xf0\x9f\x98\x80");
-}
 
-TEST(RealmRecordModel, DesigneIDCoversZeroToSixOnly) {
+    // The design covers zero to six only.
     std::set<int> seen;
     for (int i = 0; i < 700; ++i) {
         const int id = makeRecord("x", 0)->designeID();
@@ -73,15 +72,10 @@ protected:
     }
 };
 
-TEST_F(RealmManagerTest, SharedHandleIsOpenedOnceWithTheDefaultConfiguration) {
-    EXPECT_EQ(&realm(), &realm());
-    EXPECT_EQ(realm().configuration().filePath, API::recordsRealmPath());
+TEST_F(RealmManagerTest, SaveAddsEntriesToTheSharedFileWithoutMergingEqualOnes) {
     EXPECT_FALSE(realm().isInMemory());
     EXPECT_FALSE(Realm::setDefaultConfiguration({"/elsewhere.realm", 1}));
-    EXPECT_EQ(Realm::defaultConfiguration()->filePath, API::recordsRealmPath());
-}
-
-TEST_F(RealmManagerTest, SaveAddsEntriesWithoutMergingEqualOnes) {
+    EXPECT_EQ(realm().configuration().filePath, API::recordsRealmPath());
     const auto first = saved("same", 1);
     const auto second = saved("same", 1);
     EXPECT_TRUE(first->isManaged());
@@ -91,8 +85,9 @@ TEST_F(RealmManagerTest, SaveAddsEntriesWithoutMergingEqualOnes) {
               "2");
 }
 
-TEST_F(RealmManagerTest, RenameStoresTheNameAndTheSymbolOfTheGivenName) {
+TEST_F(RealmManagerTest, UpdatesChangeOneFieldEachInItsOwnWrite) {
     const auto record = saved("Old", 1);
+    // A rename stores the symbol of the given name, and an empty one a name of the file's.
     RealmManager::updateObjectName(record, "", "20240501.m4a");
     EXPECT_EQ(record->name(), "Record_20240501.m4a");
     EXPECT_EQ(record->symbol(), "");
@@ -100,13 +95,7 @@ TEST_F(RealmManagerTest, RenameStoresTheNameAndTheSymbolOfTheGivenName) {
     EXPECT_EQ(record->name(), "anna");
     EXPECT_EQ(record->symbol(), "A");
     EXPECT_EQ(record->fileName(), "Old.m4a");
-    EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(),
-                              "SELECT name || '|' || symbol FROM RealmRecordModel"),
-              "anna|A");
-}
 
-TEST_F(RealmManagerTest, UpdatesChangeOneFieldEachInItsOwnWrite) {
-    const auto record = saved("R", 1);
     const Results results = realm().objects().sorted("time", false);
     ChangeRecorder recorder(results);
     RealmManager::updateObjectNote(record, "");
@@ -120,9 +109,9 @@ TEST_F(RealmManagerTest, UpdatesChangeOneFieldEachInItsOwnWrite) {
     ASSERT_EQ(recorder.changes.size(), 6u);
     EXPECT_EQ(recorder.changes[5].modifications, std::vector<int>{0});
     EXPECT_EQ(test::sqliteCli(API::recordsRealmPath(),
-                              "SELECT note || '|' || duration || '|' || recognizeText || '|' || "
-                              "favorite FROM RealmRecordModel"),
-              "a note|42.5|hello|1");
+                              "SELECT name || '|' || symbol || '|' || note || '|' || duration || "
+                              "'|' || recognizeText || '|' || favorite FROM RealmRecordModel"),
+              "anna|A|a note|42.5|hello|1");
 }
 
 // The records window's search follows renames and new transcriptions, live.

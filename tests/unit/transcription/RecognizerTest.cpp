@@ -100,7 +100,7 @@ TEST_F(RecognizerTest, CannotBeMadeWithoutFileOrForALanguageWithoutModel) {
     EXPECT_TRUE(engine->requestedFiles.empty());
 }
 
-TEST_F(RecognizerTest, ReportsProgressOfTimedSegmentsAndTheFinalTextUnchanged) {
+TEST_F(RecognizerTest, ReportsProgressOfTimedSegmentsAndTheFinalTextOrItsError) {
     auto recognizer = started();
     ASSERT_EQ(engine->requestedFiles, std::vector<QString>{"/records/call.m4a"});
     EXPECT_EQ(engine->requestedStreams, std::vector<std::optional<int>>{std::nullopt});
@@ -119,20 +119,19 @@ TEST_F(RecognizerTest, ReportsProgressOfTimedSegmentsAndTheFinalTextUnchanged) {
     EXPECT_FALSE(completedError);
     EXPECT_EQ(recognizer->finalSegments().size(), 2U);
     EXPECT_TRUE(task->finished());
-}
 
-TEST_F(RecognizerTest, EmptyFinalTextCompletesWithoutErrorAndAFailureWithItsError) {
-    auto recognizer = started();
+    // An empty final text completes without error, a failure with its error.
+    auto empty = started();
     engine->lastTask->deliver(SpeechResult{QString(), {}, true}, std::nullopt);
-    EXPECT_EQ(completions, 1);
+    EXPECT_EQ(completions, 2);
     EXPECT_EQ(completedText, QString());
     EXPECT_FALSE(completedError);
-    EXPECT_TRUE(progress.empty());
+    EXPECT_EQ(progress.size(), 2U) << "no progress without timed words";
 
     auto failing = started();
     engine->lastTask->deliver(std::nullopt,
                               SpeechError{SpeechErrorCode::unreadableFile, "no audio"});
-    EXPECT_EQ(completions, 2);
+    EXPECT_EQ(completions, 3);
     EXPECT_FALSE(completedText);
     ASSERT_TRUE(completedError);
     EXPECT_EQ(completedError->code, SpeechErrorCode::unreadableFile);

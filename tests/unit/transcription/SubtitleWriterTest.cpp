@@ -8,13 +8,6 @@
 namespace orvo {
 namespace {
 
-TEST(SubtitleWriter, TimesAndPlace) {
-    EXPECT_EQ(SubtitleWriter::timeText(0), "00:00:00,000");
-    EXPECT_EQ(SubtitleWriter::timeText(3723.5), "01:02:03,500");
-    EXPECT_EQ(SubtitleWriter::timeText(59.9996), "00:01:00,000");
-    EXPECT_EQ(SubtitleWriter::subtitlePath("/r/Call 1.2.m4a"), "/r/Call 1.2.srt");
-}
-
 TEST(SubtitleWriter, GroupsNearWordsIntoCuesInTimeOrder) {
     // Given out of order; "later" is far from the rest and starts a cue of its own.
     const QString text = SubtitleWriter::srtText(
@@ -22,6 +15,15 @@ TEST(SubtitleWriter, GroupsNearWordsIntoCuesInTimeOrder) {
     EXPECT_EQ(text, "1\n00:00:00,500 --> 00:00:01,600\nhello there\n\n"
                     "2\n00:00:10,000 --> 00:00:10,500\nlater\n\n");
     EXPECT_EQ(SubtitleWriter::srtText({}), "");
+
+    // Each cue is one speaker's and names them, also when both talk at once.
+    EXPECT_EQ(SubtitleWriter::srtText({{"hello", 0.0, 0.5, "You"},
+                                       {"hi", 0.2, 0.4, "Them"},
+                                       {"there", 0.6, 0.4, "You"},
+                                       {"again", 3.0, 0.5, "Them"}}),
+              "1\n00:00:00,000 --> 00:00:00,200\nYou: hello there\n\n"
+              "2\n00:00:00,200 --> 00:00:00,600\nThem: hi\n\n"
+              "3\n00:00:03,000 --> 00:00:03,500\nThem: again\n\n");
 }
 
 TEST(SubtitleWriter, LongSpeechIsSplitAndOverlappingCuesEndWhereTheNextBegins) {
@@ -40,17 +42,11 @@ TEST(SubtitleWriter, LongSpeechIsSplitAndOverlappingCuesEndWhereTheNextBegins) {
     EXPECT_EQ(overlapping[1], "00:00:00,000 --> 00:00:08,000");
 }
 
-TEST(SubtitleWriter, EachCueIsOneSpeakersAndNamesThemAlsoWhenBothTalkAtOnce) {
-    const QString text = SubtitleWriter::srtText({{"hello", 0.0, 0.5, "You"},
-                                                  {"hi", 0.2, 0.4, "Them"},
-                                                  {"there", 0.6, 0.4, "You"},
-                                                  {"again", 3.0, 0.5, "Them"}});
-    EXPECT_EQ(text, "1\n00:00:00,000 --> 00:00:00,200\nYou: hello there\n\n"
-                    "2\n00:00:00,200 --> 00:00:00,600\nThem: hi\n\n"
-                    "3\n00:00:03,000 --> 00:00:03,500\nThem: again\n\n");
-}
-
 TEST(SubtitleWriter, WritesBesideTheMediaOrSaysWhyNot) {
+    EXPECT_EQ(SubtitleWriter::timeText(0), "00:00:00,000");
+    EXPECT_EQ(SubtitleWriter::timeText(3723.5), "01:02:03,500");
+    EXPECT_EQ(SubtitleWriter::timeText(59.9996), "00:01:00,000");
+    EXPECT_EQ(SubtitleWriter::subtitlePath("/r/Call 1.2.m4a"), "/r/Call 1.2.srt");
     QTemporaryDir dir;
     const QString media = dir.path() + "/call.m4a";
     test::writeFile(media, "media bytes");
