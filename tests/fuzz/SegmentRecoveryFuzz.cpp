@@ -332,12 +332,8 @@ QStringList recordFiles() {
 }
 
 std::shared_ptr<orvo::RealmRecordModel> recordOf(const QString& fileName) {
-    auto all = orvo::realm().objects();
-    for (int i = 0; i < all.size(); ++i) {
-        if (all.at(i)->fileName() == fileName)
-            return all.at(i);
-    }
-    return nullptr;
+    const auto found = orvo::realm().objects().filter("fileName == %@", {fileName});
+    return found.isEmpty() ? nullptr : found.at(0);
 }
 
 // The stream of the merged file that carries an intact segment's media; nullptr when none.

@@ -3,7 +3,6 @@
 #include <functional>
 #include <memory>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -48,23 +47,8 @@ inline void installRecordingBackends(const LinuxAudioHardware::Options& options)
 
 // The catalogue's record of that file; nullptr when there is none.
 inline std::shared_ptr<RealmRecordModel> recordNamed(const QString& fileName) {
-    auto all = realm().objects();
-    for (int i = 0; i < all.size(); ++i) {
-        if (all.at(i)->fileName() == fileName) {
-            return all.at(i);
-        }
-    }
-    return nullptr;
-}
-
-// Polls condition with the main thread's events running, where the outcomes arrive.
-inline bool waitWithEvents(const std::function<bool()>& condition, int timeoutMs) {
-    return waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return condition();
-        },
-        timeoutMs);
+    const auto found = realm().objects().filter("fileName == %@", {fileName});
+    return found.isEmpty() ? nullptr : found.at(0);
 }
 
 // The main thread's events, asleep in between.

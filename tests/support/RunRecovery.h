@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include <QCoreApplication>
 #include <QString>
 
 #include "recording/SegmentRecovery.h"
@@ -22,12 +21,7 @@ inline std::optional<std::vector<std::pair<QString, QString>>> runRecovery(int t
         recovered.emplace_back(name, fileName);
     });
     recovery.start([&] { done = true; });
-    const bool ended = waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return done;
-        },
-        timeoutMs);
+    const bool ended = waitWithEvents([&] { return done; }, timeoutMs);
     return ended && !recovery.isRunning() ? std::optional(recovered) : std::nullopt;
 }
 

@@ -23,12 +23,7 @@ public:
             success_ = success;
             error_ = error;
         });
-        const bool reported = waitUntil(
-            [this] {
-                QCoreApplication::processEvents();
-                return calls() > 0;
-            },
-            timeoutMs);
+        const bool reported = waitWithEvents([this] { return calls() > 0; }, timeoutMs);
         QCoreApplication::processEvents();
         return reported;
     }

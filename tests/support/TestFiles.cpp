@@ -1,5 +1,6 @@
 #include "support/TestFiles.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,15 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
         }
     }
     return condition();
+}
+
+bool waitWithEvents(const std::function<bool()>& condition, int timeoutMs) {
+    return waitUntil(
+        [&] {
+            QCoreApplication::processEvents();
+            return condition();
+        },
+        timeoutMs);
 }
 
 QString capturedConsole(const std::function<void()>& fn) {

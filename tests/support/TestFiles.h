@@ -15,6 +15,8 @@ void writeFile(const QString& path, const QByteArray& bytes);
 QStringList readLines(const QString& path);
 // Polls condition until it holds or timeoutMs has passed; returns whether it held.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+// The same with the main thread's events running, where the outcomes arrive.
+bool waitWithEvents(const std::function<bool()>& condition, int timeoutMs);
 // What the sqlite3 tool prints for one SQL text on the database file, trimmed.
 QString sqliteField(const QString& file, const QString& sql);
 // What fn printed to standard output.

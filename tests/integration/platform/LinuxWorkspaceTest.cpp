@@ -107,16 +107,6 @@ void writeScript(const QString& path, const QByteArray& body) {
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
 }
 
-// Runs the event loop while waiting, for replies that arrive through it.
-bool waitWithEvents(const std::function<bool()>& condition) {
-    return test::waitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return condition();
-        },
-        timeoutMs);
-}
-
 TEST(LinuxWorkspace, LaunchesDesktopEntriesAndPrograms) {
     QTemporaryDir dir;
     const QString entryMarker = dir.filePath("from-entry");
@@ -155,14 +145,14 @@ TEST(LinuxWorkspace, RevealsThroughTheFileManagerServiceElseOpensTheFolder) {
     LinuxWorkspace workspace;
     const QString file = dir.filePath("Record 1.m4a");
     workspace.revealFile(file);
-    EXPECT_TRUE(waitWithEvents([&] { return !fileManager.shown.isEmpty(); }));
+    EXPECT_TRUE(test::waitWithEvents([&] { return !fileManager.shown.isEmpty(); }, timeoutMs));
     EXPECT_EQ(fileManager.shown, QStringList{QUrl::fromLocalFile(file).toString()});
     EXPECT_FALSE(QFile::exists(opened));
 
     // No file manager on the bus: the folder opens instead.
     session.unregisterService("org.freedesktop.FileManager1");
     workspace.revealFile(file);
-    EXPECT_TRUE(waitWithEvents([&] { return QFile::exists(opened); }));
+    EXPECT_TRUE(test::waitWithEvents([&] { return QFile::exists(opened); }, timeoutMs));
     EXPECT_EQ(test::readFile(opened).trimmed(), dir.path().toUtf8());
 
     qputenv("PATH", path);
@@ -184,7 +174,7 @@ TEST(LinuxWorkspace, ANotificationsActionRunsOnlyWhenTheUserChoosesItBeforeItClo
                                                [&] { ++recorded; }));
     EXPECT_TRUE(workspace.notifyUserWithAction("Call detected", "Call detected in Skype.", "Record",
                                                [&] { ++closedOnes; }));
-    ASSERT_TRUE(waitWithEvents([&] { return server.shown.size() == 3; }));
+    ASSERT_TRUE(test::waitWithEvents([&] { return server.shown.size() == 3; }, timeoutMs));
     // By body: the server here shares the test's connection, which keeps no order among them.
     std::map<QString, QStringList> actions;
     for (const auto& shown : server.shown) {
@@ -214,7 +204,7 @@ TEST(LinuxWorkspace, ANotificationsActionRunsOnlyWhenTheUserChoosesItBeforeItClo
     tellOfNotification("ActionInvoked", skypeNumber, skype[0]);
     tellOfNotification("ActionInvoked", zoomNumber, zoom[0]);
     tellOfNotification("ActionInvoked", zoomNumber, zoom[0]);
-    EXPECT_TRUE(waitWithEvents([&] { return recorded > 0; }));
+    EXPECT_TRUE(test::waitWithEvents([&] { return recorded > 0; }, timeoutMs));
     runEventsFor(200);
     EXPECT_EQ(recorded, 1) << "once";
     EXPECT_EQ(closedOnes, 0);
